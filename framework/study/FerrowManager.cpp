@@ -1,0 +1,20 @@
+#include "framework/study/FerrowManager.h"
+
+FerrowManager* FerrowManager::instance = nullptr;
+
+FerrowManager* FerrowManager::Instance()
+{
+    if (!instance) instance = new FerrowManager();
+    return instance;
+}
+
+void FerrowManager::Destroy()
+{
+    delete instance;
+    instance = nullptr;
+}
+
+void FerrowManager::PravikSelectionStart()
+{
+    started = true;
+}

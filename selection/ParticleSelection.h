@@ -1,0 +1,113 @@
+#pragma once
+// ParticleSelection: the selection engine's facade. It owns the scene nodes of
+// the lasso line, the flat (triangulated) lasso and the selection surface;
+// records lassos in window coordinates; turns a finished lasso into a
+// selection volume combined with the previous state; writes the caller's
+// per-particle mask; keeps a history with undo and redo.
+//
+// Calling order: construct; attach GetSelectionNode() to the scene and
+// GetFlatTriangles() below the lasso camera; ResetSelection(); per lasso one
+// start, addIntoPath per point, endPath; if GetendPathTag(), draw a frame, then
+// BuildGeometry() and SetendPathTag(false).
+//
+// Required scene: root Group; child 0 a MatrixTransform (data transform) whose
+// child 0 is a Group whose child 0 is a Camera whose child 1 is a Geode whose
+// drawable 0 is a Geometry with a Vec3Array of particle positions; child 1 of
+// the root is the lasso camera.
+#include "geometry/SelectionGeometry.h"
+
+#include <boost/shared_ptr.hpp>
+#include <osg/Camera>
+#include <osg/Geode>
+#include <osg/Geometry>
+#include <osg/Group>
+#include <osg/Matrixf>
+#include <osg/Vec2f>
+#include <osg/ref_ptr>
+#include <osgViewer/Viewer>
+
+#include <deque>
+#include <vector>
+
+class ParticleSelection {
+public:
+    ParticleSelection(osgViewer::Viewer* viewer, osg::Camera* camera,
+                      std::vector<bool>* selectionMask, bool* selectionChanged);
+    ~ParticleSelection();
+    ParticleSelection(const ParticleSelection&) = delete;
+    ParticleSelection& operator=(const ParticleSelection&) = delete;
+
+    osg::Group* GetSelectionNode();
+    osg::Geode* GetFlatTriangles();
+
+    void startPlusPath(double x, double y);
+    void startMinusPath(double x, double y);
+    void startIntersectionPath(double x, double y);
+    void addIntoPath(double x, double y);
+    void endPath();
+    bool GetendPathTag();
+    void SetendPathTag(bool value);
+    void BuildGeometry();
+
+    void updateSelection(float t);
+    void ChangeThreshold(float t);
+    void GeometryVisible(bool visible);
+    void undoLastSelection();
+    void redoLastSelection();
+    void ClearSelection();
+    void ResetSelection();
+    double GetVolume();
+
+    // Read-only views for the host and for tests.
+    const std::vector<osg::Vec2f>& GetLassoPoints() const { return lassoPoints; }
+    const std::vector<boost::shared_ptr<SelectionGeometry>>& GetHistory() const { return selectionHistory; }
+    const std::deque<int>& GetUndoStack() const { return undoStack; }
+    const std::deque<int>& GetRedoStack() const { return redoStack; }
+    int GetSelectionMode() const { return selectionMode; }
+    float GetThreshold() const { return threshold; }
+    const osg::Matrixf& GetScreenMatrix() const { return screenMatrix; }
+    osg::Vec3Array* GetLassoVertices() const { return lassoVertices.get(); }
+    osg::Vec3Array* GetFlatTriangleVertices() const { return flatTrianglesVertices.get(); }
+    osg::Geometry* GetVolumeGeometry() const { return volumeGeometry.get(); }
+    osg::Geode* GetVolumeGeode() const { return volumeGeode.get(); }
+    osg::Camera* GetLassoCamera() const { return lassoCamera; }
+
+private:
+    bool refreshSceneBindings();
+    void appendLassoPoint(double x, double y);
+    void unprojectAndAppend(double x, double y);
+    void startPath(int mode, double x, double y);
+    void writeMaskFromState(int k);
+    void rebuildVolumeDisplay();
+
+    osgViewer::Viewer* viewer;
+    std::vector<bool>* selectionMask;
+    osg::Camera* camera;
+    osg::Camera* lassoCamera;
+    osg::ref_ptr<osg::Group> selectionNode;
+    osg::ref_ptr<osg::Geode> volumeGeode;
+    osg::ref_ptr<osg::Geode> lassoGeode;
+    osg::ref_ptr<osg::Vec3Array> lassoVertices;
+    osg::ref_ptr<osg::Geometry> lassoGeometry;
+    osg::ref_ptr<osg::Geometry> volumeGeometry;
+    osg::Vec3Array* particlePositions;
+    std::vector<osg::Vec2f> lassoPoints;
+    osg::Matrixf modelMatrix;
+    osg::Matrixf inverseModelMatrix;
+    osg::Matrixf inverseScreenMatrix;
+    osg::Matrixf screenMatrix;
+    int32_t selectionMode;
+    std::vector<boost::shared_ptr<SelectionGeometry>> selectionHistory;
+    boost::shared_ptr<SelectionGeometry> currentVolume;
+    boost::shared_ptr<SelectionGeometry> emptyVolume;
+    float threshold;
+    bool endPathTag;
+    osg::ref_ptr<osg::Geometry> flatTrianglesGeometry;
+    osg::ref_ptr<osg::Vec3Array> flatTrianglesVertices;
+    osg::ref_ptr<osg::Geode> flatTrianglesGeode;
+    osg::ref_ptr<osg::Vec4Array> flatTrianglesColors;
+    std::deque<int> undoStack;
+    std::deque<int> redoStack;
+    bool bindingsPending;
+    bool* selectionChanged;
+};
