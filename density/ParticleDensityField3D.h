@@ -27,4 +27,10 @@ public:
                         std::vector<double>& densities);
     void AdaptiveDensity(const osg::Vec3f& bandwidth, const std::vector<double>& densities,
                          double mean, const std::vector<osg::Vec3f>& positions);
+
+private:
+    // SplatKernel restricted to the planes iz with iz % planeStride == firstPlane,
+    // so that threads owning disjoint plane sets can splat the same particles.
+    void SplatPlanes(const osg::Vec3f& bandwidth, const osg::Vec3f& point, bool normalise,
+                     int firstPlane, int planeStride);
 };
