@@ -1,0 +1,463 @@
+#include "selection/ParticleSelection.h"
+
+#include "framework/study/FerrowManager.h"
+#include "geometry/CylinderGeometry.h"
+#include "geometry/EmptyGeometry.h"
+#include "geometry/IntersectionGeometry.h"
+#include "geometry/MarchingCubesGeometry.h"
+#include "geometry/MinusGeometry.h"
+#include "geometry/UnionGeometry.h"
+#include "selection/Delaunay.h"
+
+extern "C" {
+#include <triangle.h>
+}
+
+#include <boost/make_shared.hpp>
+#include <osg/BlendFunc>
+#include <osg/Depth>
+#include <osg/LineWidth>
+#include <osg/MatrixTransform>
+#include <osg/PolygonMode>
+#include <osg/Viewport>
+#include <osgUtil/SmoothingVisitor>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <exception>
+#include <set>
+#include <utility>
+
+namespace {
+
+// Lasso points closer than this (window units) to the last kept point add
+// nothing but noise to the polygon.
+const float kLassoPointSpacing = 2.0f;
+// Triangle: planar straight-line graph, zero-based numbering, edges and
+// neighbours, drop unused points, no triangle above 20 square window units.
+const char* const kTriangleSwitches = "epzjna20";
+// A lasso spanning more window units than any display has would make the
+// area-bounded triangulation unbounded in size.
+const float kLargestLassoExtent = 100000.0f;
+
+enum SelectionMode { PlusMode = 1, MinusMode = 2, IntersectionMode = 3 };
+
+void replaceDrawArrays(osg::Geometry* g, GLenum mode, unsigned count)
+{
+    if (g->getNumPrimitiveSets() > 0) g->removePrimitiveSet(0);
+    g->addPrimitiveSet(new osg::DrawArrays(mode, 0, static_cast<GLsizei>(count)));
+}
+
+void removeFirstPrimitiveSet(osg::Geometry* g)
+{
+    if (g->getNumPrimitiveSets() > 0) g->removePrimitiveSet(0);
+}
+
+}  // namespace
+
+ParticleSelection::ParticleSelection(osgViewer::Viewer* viewer_, osg::Camera* camera_,
+                                     std::vector<bool>* selectionMask_, bool* selectionChanged_)
+    : viewer(viewer_), selectionMask(selectionMask_), camera(camera_), lassoCamera(nullptr),
+      particlePositions(nullptr), selectionMode(PlusMode), threshold(1.0f), endPathTag(false),
+      bindingsPending(true), selectionChanged(selectionChanged_)
+{
+    selectionNode = new osg::Group;
+    lassoGeode = new osg::Geode;
+    lassoVertices = new osg::Vec3Array;
+
+    lassoGeometry = new osg::Geometry;
+    {
+        osg::ref_ptr<osg::Vec4Array> colours = new osg::Vec4Array;
+        colours->push_back(osg::Vec4(1.0f, 0.0f, 0.0f, 1.0f));
+        lassoGeometry->setColorArray(colours.get(), osg::Array::BIND_OVERALL);
+        osg::StateSet* ss = lassoGeometry->getOrCreateStateSet();
+        ss->setAttribute(new osg::LineWidth(2.5f));
+        ss->setMode(GL_DEPTH_TEST, osg::StateAttribute::ON);
+        ss->setMode(GL_LIGHTING, osg::StateAttribute::OFF);
+        lassoGeometry->setVertexArray(lassoVertices.get());
+        lassoGeometry->setDataVariance(osg::Object::DYNAMIC);
+        lassoGeometry->dirtyDisplayList();
+        lassoGeometry->addPrimitiveSet(new osg::DrawArrays(GL_LINE_STRIP, 0, 0));
+        lassoGeode->addDrawable(lassoGeometry.get());
+    }
+
+    volumeGeode = new osg::Geode;
+    volumeGeometry = new osg::Geometry;
+    volumeGeode->addDrawable(volumeGeometry.get());
+    {
+        osg::StateSet* ss = volumeGeometry->getOrCreateStateSet();
+        ss->setAttributeAndModes(new osg::BlendFunc(GL_SRC_ALPHA, GL_DST_ALPHA, GL_SRC_ALPHA, GL_DST_ALPHA),
+                                 osg::StateAttribute::ON);
+        ss->setMode(GL_BLEND, osg::StateAttribute::ON);
+        ss->setMode(GL_DEPTH_TEST, osg::StateAttribute::ON);
+        ss->setRenderBinDetails(11, "RenderBin", osg::StateSet::USE_RENDERBIN_DETAILS);
+        ss->setAttributeAndModes(new osg::Depth(osg::Depth::LESS, 0.0, 1.0, false), osg::StateAttribute::ON);
+        ss->setMode(GL_LIGHTING, osg::StateAttribute::ON);
+        volumeGeometry->setDataVariance(osg::Object::DYNAMIC);
+        volumeGeometry->dirtyDisplayList();
+        osg::ref_ptr<osg::Vec4Array> colours = new osg::Vec4Array;
+        colours->push_back(osg::Vec4(0.676f, 0.844f, 0.9f, 1.0f));
+        volumeGeometry->setColorArray(colours.get(), osg::Array::BIND_OVERALL);
+    }
+
+    selectionNode->addChild(lassoGeode.get());
+    selectionNode->addChild(volumeGeode.get());
+
+    flatTrianglesGeode = new osg::Geode;
+    flatTrianglesGeometry = new osg::Geometry;
+    flatTrianglesVertices = new osg::Vec3Array;
+    flatTrianglesColors = new osg::Vec4Array;
+    flatTrianglesColors->push_back(osg::Vec4(1.0f, 0.0f, 0.0f, 1.0f));
+    flatTrianglesGeometry->setVertexArray(flatTrianglesVertices.get());
+    flatTrianglesGeometry->setColorArray(flatTrianglesColors.get(), osg::Array::BIND_OVERALL);
+    {
+        osg::StateSet* ss = flatTrianglesGeometry->getOrCreateStateSet();
+        ss->setAttributeAndModes(new osg::PolygonMode(osg::PolygonMode::FRONT_AND_BACK, osg::PolygonMode::FILL),
+                                 osg::StateAttribute::ON | osg::StateAttribute::OVERRIDE);
+        ss->setMode(GL_LIGHTING, osg::StateAttribute::OFF);
+    }
+    osg::ref_ptr<osg::Vec3Array> normals = new osg::Vec3Array;
+    normals->push_back(osg::Vec3(0.0f, -1.0f, 0.0f));
+    flatTrianglesGeometry->setNormalArray(normals.get(), osg::Array::BIND_OVERALL);
+    flatTrianglesGeometry->setDataVariance(osg::Object::DYNAMIC);
+    flatTrianglesGeometry->dirtyDisplayList();
+    flatTrianglesGeometry->addPrimitiveSet(new osg::DrawArrays(GL_TRIANGLES, 0, 0));
+    flatTrianglesGeode->addDrawable(flatTrianglesGeometry.get());
+}
+
+// Members are released in reverse order of declaration.
+ParticleSelection::~ParticleSelection() = default;
+
+osg::Group* ParticleSelection::GetSelectionNode() { return selectionNode.get(); }
+osg::Geode* ParticleSelection::GetFlatTriangles() { return flatTrianglesGeode.get(); }
+
+bool ParticleSelection::refreshSceneBindings()
+{
+    const char* missing = nullptr;
+    osg::Group* root = viewer ? dynamic_cast<osg::Group*>(viewer->getSceneData()) : nullptr;
+    osg::MatrixTransform* dataTransform = nullptr;
+    osg::Group* dataGroup = nullptr;
+    osg::Camera* particleCamera = nullptr;
+    osg::Geode* particleGeode = nullptr;
+    osg::Geometry* particleGeometry = nullptr;
+    osg::Vec3Array* positions = nullptr;
+    osg::Camera* lasso = nullptr;
+    if (!root) missing = "the scene root (a group as the viewer's scene data)";
+    else if (!(dataTransform = dynamic_cast<osg::MatrixTransform*>(root->getNumChildren() > 0 ? root->getChild(0) : nullptr)))
+        missing = "the data transform (child 0 of the scene root)";
+    else if (!(dataGroup = dynamic_cast<osg::Group*>(dataTransform->getNumChildren() > 0 ? dataTransform->getChild(0) : nullptr)))
+        missing = "the group below the data transform";
+    else if (!(particleCamera = dynamic_cast<osg::Camera*>(dataGroup->getNumChildren() > 0 ? dataGroup->getChild(0) : nullptr)))
+        missing = "the camera below the data group";
+    else if (!(particleGeode = dynamic_cast<osg::Geode*>(particleCamera->getNumChildren() > 1 ? particleCamera->getChild(1) : nullptr)))
+        missing = "the particle geode (child 1 of the data camera)";
+    else if (!(particleGeometry = dynamic_cast<osg::Geometry*>(particleGeode->getNumDrawables() > 0 ? particleGeode->getDrawable(0) : nullptr)))
+        missing = "the particle geometry (drawable 0 of the particle geode)";
+    else if (!(positions = dynamic_cast<osg::Vec3Array*>(particleGeometry->getVertexArray())))
+        missing = "the particle positions (a Vec3Array)";
+    else if (!(lasso = dynamic_cast<osg::Camera*>(root->getNumChildren() > 1 ? root->getChild(1) : nullptr)))
+        missing = "the lasso camera (child 1 of the scene root)";
+    if (missing) {
+        std::printf("ParticleSelection: scene binding refused, missing %s\n", missing);
+        return false;
+    }
+
+    modelMatrix = osg::Matrixf(dataTransform->getMatrix());
+    inverseModelMatrix = osg::Matrixf::inverse(modelMatrix);
+    particlePositions = positions;
+
+    osg::Camera* master = viewer->getCamera();
+    const osg::Matrixf projection(master->getProjectionMatrix());
+    const osg::Matrixf view(master->getViewMatrix());
+    screenMatrix.makeIdentity();
+    screenMatrix.postMult(view);
+    screenMatrix.postMult(projection);
+    if (const osg::Viewport* vp = master->getViewport()) screenMatrix.postMult(osg::Matrixf(vp->computeWindowMatrix()));
+    inverseScreenMatrix = osg::Matrixf::inverse(screenMatrix);
+    lassoCamera = lasso;
+    return true;
+}
+
+void ParticleSelection::unprojectAndAppend(double x, double y)
+{
+    osg::Vec3d p(x, y, 0.0);
+    p = inverseScreenMatrix.preMult(p);
+    p = inverseModelMatrix.preMult(p);
+    lassoVertices->push_back(osg::Vec3f(p));
+    replaceDrawArrays(lassoGeometry.get(), GL_LINE_STRIP, lassoVertices->size());
+    lassoVertices->dirty();
+}
+
+void ParticleSelection::appendLassoPoint(double x, double y)
+{
+    lassoPoints.push_back(osg::Vec2f(static_cast<float>(x), static_cast<float>(y)));
+    unprojectAndAppend(x, y);
+}
+
+void ParticleSelection::startPath(int mode, double x, double y)
+{
+    selectionMode = mode;
+    volumeGeode->setNodeMask(1);
+    lassoPoints.push_back(osg::Vec2f(static_cast<float>(x), static_cast<float>(y)));
+    refreshSceneBindings();  // a refused binding keeps the previous matrices
+    unprojectAndAppend(x, y);
+}
+
+void ParticleSelection::startPlusPath(double x, double y) { startPath(PlusMode, x, y); }
+void ParticleSelection::startMinusPath(double x, double y) { startPath(MinusMode, x, y); }
+void ParticleSelection::startIntersectionPath(double x, double y) { startPath(IntersectionMode, x, y); }
+
+void ParticleSelection::addIntoPath(double x, double y)
+{
+    if (lassoPoints.empty()) return;  // no lasso was started
+    const osg::Vec2f& last = lassoPoints.back();
+    const float dx = last.x() - static_cast<float>(x);
+    const float dy = last.y() - static_cast<float>(y);
+    const float d = std::sqrt(dx * dx + dy * dy);
+    if (!(d > kLassoPointSpacing)) return;
+    appendLassoPoint(x, y);
+}
+
+void ParticleSelection::endPath()
+{
+    lassoVertices->clear();
+    lassoVertices->dirty();
+    removeFirstPrimitiveSet(lassoGeometry.get());
+    flatTrianglesVertices->clear();
+    flatTrianglesVertices->dirty();
+    removeFirstPrimitiveSet(flatTrianglesGeometry.get());
+    if (lassoPoints.empty()) return;
+
+    // Drop the closing stretch that comes back to the first point.
+    const osg::Vec2f first = lassoPoints.front();
+    while (!lassoPoints.empty()) {
+        const osg::Vec2f& last = lassoPoints.back();
+        const float dx = last.x() - first.x(), dy = last.y() - first.y();
+        if (std::sqrt(dx * dx + dy * dy) < kLassoPointSpacing) lassoPoints.pop_back();
+        else break;
+    }
+    // Triangle aborts the whole process on input it cannot handle, so a
+    // participant's scribble must never reach it unless it is sound.
+    float minX = 0, maxX = 0, minY = 0, maxY = 0;
+    for (size_t i = 0; i < lassoPoints.size(); ++i) {
+        const osg::Vec2f& p = lassoPoints[i];
+        if (!std::isfinite(p.x()) || !std::isfinite(p.y())) {
+            std::printf("ParticleSelection: lasso ignored, point %zu is not finite\n", i);
+            lassoPoints.clear();
+            return;
+        }
+        if (i == 0) { minX = maxX = p.x(); minY = maxY = p.y(); }
+        minX = std::min(minX, p.x()); maxX = std::max(maxX, p.x());
+        minY = std::min(minY, p.y()); maxY = std::max(maxY, p.y());
+    }
+    if (maxX - minX > kLargestLassoExtent || maxY - minY > kLargestLassoExtent) {
+        std::printf("ParticleSelection: lasso ignored, it spans more than %g window units\n",
+                    static_cast<double>(kLargestLassoExtent));
+        lassoPoints.clear();
+        return;
+    }
+
+    // Exact duplicates stay once, at their first position.
+    {
+        std::set<std::pair<float, float>> seen;
+        std::vector<osg::Vec2f> unique;
+        unique.reserve(lassoPoints.size());
+        for (const osg::Vec2f& p : lassoPoints)
+            if (seen.insert({p.x(), p.y()}).second) unique.push_back(p);
+        lassoPoints.swap(unique);
+    }
+    if (lassoPoints.size() < 3) {
+        lassoPoints.clear();
+        return;
+    }
+
+    {
+        boost::shared_ptr<Delaunay> delaunay = boost::make_shared<Delaunay>(lassoPoints, kTriangleSwitches);
+        const triangulateio* out = delaunay->output;
+        const int corners = out->numberofcorners;
+        flatTrianglesVertices->reserve(static_cast<size_t>(out->numberoftriangles) * 3);
+        for (int t = 0; t < out->numberoftriangles; ++t)
+            for (int c = 0; c < 3; ++c) {
+                const int index = out->trianglelist[t * corners + c];
+                osg::Vec3f v(static_cast<float>(out->pointlist[2 * index]),
+                             static_cast<float>(out->pointlist[2 * index + 1]), 0.0f);
+                v = inverseScreenMatrix.preMult(v);
+                v = inverseModelMatrix.preMult(v);
+                flatTrianglesVertices->push_back(v);
+            }
+    }
+    flatTrianglesVertices->dirty();
+    flatTrianglesGeometry->addPrimitiveSet(
+        new osg::DrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(flatTrianglesVertices->size())));
+    flatTrianglesGeometry->dirtyBound();
+    endPathTag = true;
+    if (lassoCamera) lassoCamera->setNodeMask(1);
+}
+
+bool ParticleSelection::GetendPathTag() { return endPathTag; }
+void ParticleSelection::SetendPathTag(bool value) { endPathTag = value; }
+
+void ParticleSelection::BuildGeometry()
+{
+    if (lassoCamera) lassoCamera->setNodeMask(0);
+    if (undoStack.empty()) {  // no ResetSelection yet: there is no state to add to
+        lassoPoints.clear();
+        return;
+    }
+
+    try {
+        if (FerrowManager::Instance()->IsPravikSelection())
+            currentVolume = boost::make_shared<MarchingCubesGeometry>(particlePositions, viewer, lassoPoints, modelMatrix);
+        else if (FerrowManager::Instance()->IsCylinderSelection())
+            currentVolume = boost::make_shared<CylinderGeometry>(particlePositions, viewer, lassoPoints, modelMatrix);
+        else {
+            std::printf("ParticleSelection: no selection technique is set for this trial; lasso ignored\n");
+            lassoPoints.clear();
+            return;
+        }
+    } catch (const std::exception& e) {
+        std::printf("ParticleSelection: lasso ignored, its volume cannot be built: %s\n", e.what());
+        lassoPoints.clear();
+        return;
+    }
+
+    if (!(selectionHistory.size() == 1 && selectionMode != PlusMode)) {
+        const int k = undoStack.back();
+        selectionHistory.resize(static_cast<size_t>(k) + 2);
+        const size_t n = selectionHistory.size();
+        // Only the newest four states keep volumes of their own.
+        if (n > 5)
+            for (size_t i = 0; i <= n - 5; ++i) selectionHistory[i] = emptyVolume;
+        undoStack.push_back(static_cast<int>(n) - 1);
+        redoStack.clear();
+        updateSelection(threshold);
+    }
+    lassoPoints.clear();
+}
+
+void ParticleSelection::updateSelection(float t)
+{
+    threshold = t;
+    if (!currentVolume) return;
+    // A minus or intersection lasso on the initial state added no state to combine into.
+    if (selectionHistory.size() < 2) return;
+    currentVolume->UpdateThreshold(static_cast<double>(t));
+    const size_t n = selectionHistory.size();
+    const size_t h = n - 1;
+    if (n == 2) {
+        selectionHistory[1] = currentVolume;
+    } else {
+        SelectionGeometry* previous = selectionHistory[h - 1].get();
+        switch (selectionMode) {
+        case MinusMode:
+            selectionHistory[h] = boost::make_shared<MinusGeometry>(particlePositions, previous, currentVolume.get());
+            break;
+        case IntersectionMode:
+            selectionHistory[h] = boost::make_shared<IntersectionGeometry>(particlePositions, previous, currentVolume.get());
+            break;
+        default:
+            selectionHistory[h] = boost::make_shared<UnionGeometry>(particlePositions, previous, currentVolume.get());
+            break;
+        }
+    }
+    writeMaskFromState(static_cast<int>(h));
+    rebuildVolumeDisplay();
+}
+
+void ParticleSelection::ChangeThreshold(float t) { threshold = t; }
+
+void ParticleSelection::GeometryVisible(bool visible) { volumeGeode->setNodeMask(visible ? 1 : 0); }
+
+void ParticleSelection::writeMaskFromState(int k)
+{
+    const SelectionGeometry* state = selectionHistory[static_cast<size_t>(k)].get();
+    if (!state || !particlePositions) return;
+    const size_t n = std::min({static_cast<size_t>(particlePositions->size()), state->mask.size(), selectionMask->size()});
+    std::copy(state->mask.begin(), state->mask.begin() + static_cast<std::ptrdiff_t>(n), selectionMask->begin());
+}
+
+void ParticleSelection::rebuildVolumeDisplay()
+{
+    const int k = undoStack.back();
+    const SurfaceMesh& mesh = selectionHistory[static_cast<size_t>(k)]->GetSurface();
+    osg::ref_ptr<osg::Vec3Array> vertices = new osg::Vec3Array(mesh.vertices.begin(), mesh.vertices.end());
+    osg::ref_ptr<osg::DrawElementsUInt> elements = new osg::DrawElementsUInt(GL_TRIANGLES);
+    elements->reserve(mesh.triangles.size() * 3);
+    for (const TriangleIndices& t : mesh.triangles) {
+        elements->push_back(static_cast<GLuint>(t.v0));
+        elements->push_back(static_cast<GLuint>(t.v1));
+        elements->push_back(static_cast<GLuint>(t.v2));
+    }
+    volumeGeometry->setVertexArray(vertices.get());
+    if (volumeGeometry->getNumPrimitiveSets() > 0) volumeGeometry->setPrimitiveSet(0, elements.get());
+    else volumeGeometry->addPrimitiveSet(elements.get());
+    osgUtil::SmoothingVisitor::smooth(*volumeGeometry);
+    volumeGeometry->dirtyBound();
+    *selectionChanged = true;
+}
+
+void ParticleSelection::ClearSelection()
+{
+    if (!emptyVolume) return;  // no ResetSelection yet
+    currentVolume.reset();
+    flatTrianglesVertices->clear();
+    flatTrianglesVertices->dirty();
+    removeFirstPrimitiveSet(flatTrianglesGeometry.get());
+    selectionHistory.push_back(emptyVolume);
+    undoStack.push_back(static_cast<int>(selectionHistory.size()) - 1);
+    redoStack.clear();
+    rebuildVolumeDisplay();
+    std::fill(selectionMask->begin(), selectionMask->end(), false);
+}
+
+void ParticleSelection::ResetSelection()
+{
+    if (bindingsPending) {
+        if (!refreshSceneBindings()) return;
+        bindingsPending = false;
+    }
+    boost::shared_ptr<SelectionGeometry> empty;
+    try {
+        empty = boost::make_shared<EmptyGeometry>(particlePositions);
+    } catch (const std::exception& e) {
+        std::printf("ParticleSelection: selection not reset: %s\n", e.what());
+        return;
+    }
+    selectionHistory.clear();
+    emptyVolume = empty;
+    undoStack.clear();
+    ClearSelection();
+}
+
+void ParticleSelection::undoLastSelection()
+{
+    if (undoStack.empty()) return;
+    const int v = undoStack.back();
+    undoStack.pop_back();
+    if (undoStack.empty()) {
+        undoStack.push_back(v);
+        return;
+    }
+    redoStack.push_back(v);
+    currentVolume.reset();
+    writeMaskFromState(undoStack.back());
+    rebuildVolumeDisplay();
+}
+
+void ParticleSelection::redoLastSelection()
+{
+    if (redoStack.empty()) return;
+    const int v = redoStack.back();
+    redoStack.pop_back();
+    undoStack.push_back(v);
+    currentVolume.reset();
+    writeMaskFromState(v);
+    rebuildVolumeDisplay();
+}
+
+double ParticleSelection::GetVolume()
+{
+    if (undoStack.empty()) return 0.0;
+    return selectionHistory[static_cast<size_t>(undoStack.back())]->VolumeFraction();
+}
