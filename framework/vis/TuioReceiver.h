@@ -1,0 +1,72 @@
+#pragma once
+// TuioReceiver: TUIO 1.1 cursor input (/tuio/2Dcur) over UDP.
+//
+// In: OSC datagrams, single messages or bundles (nested bundles too), decoded
+// with liblo. `source` is accepted and ignored, `alive` lists the session ids
+// in contact, `set` gives a cursor's normalised position (0..1, origin upper
+// left), `fseq` closes a frame. A frame takes effect when its fseq arrives;
+// frames older than the last applied one are dropped (fseq -1 always applies,
+// and a jump back of more than 100 frames means the tracker restarted).
+// Out: TouchManager::QueuePress/QueueMove/QueueRelease in view pixels, origin
+// lower left, with small contact ids (smallest free) instead of session ids.
+// Within a frame: releases first, then new contacts, then moves.
+//
+// The socket is non-blocking and read from a QSocketNotifier, so everything
+// runs on the GUI thread. Malformed or truncated datagrams are dropped whole.
+#include <QObject>
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <vector>
+
+class QSocketNotifier;
+
+class TuioReceiver : public QObject {
+    Q_OBJECT
+public:
+    explicit TuioReceiver(QObject* parent = nullptr);
+    ~TuioReceiver() override;
+
+    // Binds the UDP port on `address` (dotted IPv4, default loopback; the
+    // TRELLAN_TUIO_ADDRESS environment variable overrides it for trackers on
+    // other machines). One console line and false when that fails.
+    bool Listen(int port, const char* address = nullptr);
+    bool IsListening() const { return fd >= 0; }
+    int Port() const { return port; }
+
+    // Decodes one datagram; false when it was dropped as malformed.
+    bool ProcessDatagram(const char* data, size_t size);
+
+    // Counters for diagnostics and tests.
+    size_t DroppedPackets() const { return dropped; }
+    size_t AppliedFrames() const { return applied; }
+
+    struct Cursor {
+        float x = 0, y = 0; // normalised, origin upper left
+        int32_t contact = -1;
+        bool pressed = false;
+    };
+
+private:
+    void ReadPending();
+    bool ProcessElement(const char* data, size_t size, int depth);
+    bool ProcessMessage(const char* data, size_t size);
+    void ApplyFrame();
+    void ToPixels(float nx, float ny, uint32_t& px, uint32_t& py) const;
+
+    int fd = -1;
+    int port = 0;
+    QSocketNotifier* notifier = nullptr;
+    size_t dropped = 0;
+    size_t applied = 0;
+
+    // Frame being assembled until its fseq.
+    std::vector<int32_t> frameAlive;
+    bool frameHasAlive = false;
+    std::map<int32_t, std::pair<float, float>> frameSet;
+    // State after the last applied frame.
+    std::map<int32_t, Cursor> cursors;
+    int64_t currentFseq = -1;
+    bool anyFrame = false;
+};
