@@ -1,4 +1,12 @@
 #include "geometry/EmptyGeometry.h"
-// placeholder
-EmptyGeometry::EmptyGeometry(osg::Vec3Array* p) : SelectionGeometry(p) { field = CreateFieldOnCurrentGrid(); }
+
+#include <algorithm>
+
+EmptyGeometry::EmptyGeometry(osg::Vec3Array* positions) : SelectionGeometry(positions)
+{
+    field = CreateFieldOnCurrentGrid();
+    std::fill(field->values.begin(), field->values.end(), kBorderValue);
+    // No extraction: the empty selection has no surface, and the mask stays all false.
+}
+
 bool EmptyGeometry::Contains(const osg::Vec3f&) const { return false; }

@@ -1,3 +1,6 @@
 #include "geometry/IntersectionGeometry.h"
-// placeholder
-IntersectionGeometry::IntersectionGeometry(osg::Vec3Array* p, SelectionGeometry*, SelectionGeometry*) : SelectionGeometry(p) { field = CreateFieldOnCurrentGrid(); }
+
+IntersectionGeometry::IntersectionGeometry(osg::Vec3Array* positions, SelectionGeometry* a, SelectionGeometry* b)
+    : CombinedGeometry(positions, a, b, NodeOperation::Intersection)
+{
+}

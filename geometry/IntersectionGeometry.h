@@ -1,9 +1,8 @@
 #pragma once
-#include "geometry/SelectionGeometry.h"
+#include "geometry/CombinedGeometry.h"
 
-// Node-wise combination of two volumes on the same grid; the operands are read
-// during construction only.
-class IntersectionGeometry : public SelectionGeometry {
+// The region inside both a and b: node value min(a, b).
+class IntersectionGeometry : public CombinedGeometry {
 public:
     IntersectionGeometry(osg::Vec3Array* positions, SelectionGeometry* a, SelectionGeometry* b);
 };

@@ -1,5 +1,237 @@
+// Marching cubes over the dual cells of a ScalarField3D, and the test whether a
+// point lies inside the extracted surface.
+//
+// In: the field's values and a level. Out: the field's surface (an indexed
+// mesh whose vertex order, triangle order and winding follow from the pass
+// order k, j, i and the case tables) and the compact cell records that the
+// point test reads. Cost: one pass over the (n+1)³ cells plus work
+// proportional to the number of cut cells; one surface vertex per cut grid
+// edge (reused across the cells named in kReuse).
 #include "density/ScalarField3D.h"
-// placeholder: extraction is being written
-void ScalarField3D::ExtractIsoSurface(double) {}
-bool ScalarField3D::IsInsideSurface(const osg::Vec3f&) const { return false; }
-CubeCell ScalarField3D::Cell(int, int, int) const { return CubeCell{}; }
+#include "geometry/MarchingCubesTables.h"
+
+#include <cmath>
+#include <stdexcept>
+#include <utility>
+
+namespace {
+
+enum class Neighbour { None, PreviousI, PreviousJ, PreviousK };
+
+// Where each edge's vertex was produced earlier in the pass: which
+// neighbour cell, and under which of its edge numbers. Edges 5, 6 and 10 are
+// always new because no earlier cell touches them.
+struct Reuse {
+    Neighbour from;
+    int edge;
+};
+constexpr Reuse kReuse[12] = {
+    {Neighbour::PreviousJ, 2},  {Neighbour::PreviousK, 5},  {Neighbour::PreviousK, 6},
+    {Neighbour::PreviousI, 1},  {Neighbour::PreviousJ, 6},  {Neighbour::None, 0},
+    {Neighbour::None, 0},       {Neighbour::PreviousI, 5},  {Neighbour::PreviousI, 9},
+    {Neighbour::PreviousJ, 10}, {Neighbour::None, 0},       {Neighbour::PreviousI, 10},
+};
+
+struct EdgeVertices {
+    int32_t index[12];
+};
+
+// Node coordinates for node indices −1 … count, in double then rounded to
+// float, so that every cell sharing a corner sees the same position.
+std::vector<float> AxisPositions(double min, double step, int count)
+{
+    std::vector<float> positions(static_cast<size_t>(count) + 2);
+    for (int n = -1; n <= count; ++n)
+        positions[n + 1] = static_cast<float>(min + n * step);
+    return positions;
+}
+
+// Whether the segment p0→p1 crosses the triangle v0 v1 v2, boundaries included,
+// all in single precision.
+bool SegmentCrossesTriangle(const osg::Vec3f& p0, const osg::Vec3f& p1,
+                            const osg::Vec3f& v0, const osg::Vec3f& v1, const osg::Vec3f& v2)
+{
+    const osg::Vec3f u = v1 - v0;
+    const osg::Vec3f v = v2 - v0;
+    const osg::Vec3f n = u ^ v;
+    if (n.x() == 0.0f && n.y() == 0.0f && n.z() == 0.0f)
+        return false;
+    const osg::Vec3f d = p1 - p0;
+    const float b = n * d;
+    const float a = -(n * (p0 - v0));
+    if (std::fabs(b) < 1e-14)
+        return false;
+    const float r = a / b;
+    if (r < 0.0f || r > 1.0f)
+        return false;
+    const osg::Vec3f w = (p0 + d * r) - v0;
+    const float uu = u * u, uv = u * v, vv = v * v, wu = w * u, wv = w * v;
+    const float D = uv * uv - uu * vv;
+    const float s = (uv * wv - vv * wu) / D;
+    if (s < 0.0f || s > 1.0f)
+        return false;
+    const float t = (uv * wu - uu * wv) / D;
+    if (t < 0.0f || s + t > 1.0f)
+        return false;
+    return true;
+}
+
+}  // namespace
+
+void ScalarField3D::ExtractIsoSurface(double iso)
+{
+    const int cx = xCount + 1, cy = yCount + 1, cz = zCount + 1;
+    const size_t cellCount = static_cast<size_t>(cx) * cy * cz;
+    if (!cellsBuilt) {
+        cells.cubeIndex.assign(cellCount, 0);
+        cells.firstTriangle.assign(cellCount, 0);
+        cells.cornerX = AxisPositions(xMin, xStep, xCount);
+        cells.cornerY = AxisPositions(yMin, yStep, yCount);
+        cells.cornerZ = AxisPositions(zMin, zStep, zCount);
+        cellsBuilt = true;
+    }
+    cells.iso = iso;
+    surface.vertices.clear();
+    surface.triangles.clear();
+
+    // Below-level flags of every node, padded by one node beyond the grid on
+    // each side; padded index (ix+1) + px·(iy+1) + pxy·(iz+1).
+    const int px = xCount + 2, py = yCount + 2, pz = zCount + 2;
+    const size_t pxy = static_cast<size_t>(px) * py;
+    std::vector<uint8_t> below(pxy * pz, kBorderValue < iso ? 1 : 0);
+    for (int iz = 0; iz < zCount; ++iz)
+        for (int iy = 0; iy < yCount; ++iy) {
+            const double* row = values.data() + NodeIndex(0, iy, iz);
+            uint8_t* out = below.data() + 1 + px * (iy + 1) + pxy * (iz + 1);
+            for (int ix = 0; ix < xCount; ++ix)
+                out[ix] = row[ix] < iso ? 1 : 0;
+        }
+
+    auto nodeValue = [this](int ix, int iy, int iz) {
+        if (ix < 0 || ix >= xCount || iy < 0 || iy >= yCount || iz < 0 || iz >= zCount)
+            return kBorderValue;
+        return values[NodeIndex(ix, iy, iz)];
+    };
+
+    // Edge vertices of the current and the previous k-slab of cells: enough
+    // for every reuse, which only looks one cell back along one axis.
+    std::vector<EdgeVertices> slabs(2 * static_cast<size_t>(cx) * cy);
+    EdgeVertices* previousSlab = slabs.data();
+    EdgeVertices* currentSlab = slabs.data() + static_cast<size_t>(cx) * cy;
+
+    const float* cornerX = cells.cornerX.data();
+    const float* cornerY = cells.cornerY.data();
+    const float* cornerZ = cells.cornerZ.data();
+    uint8_t* cubeIndices = cells.cubeIndex.data();
+    int32_t* firstTriangles = cells.firstTriangle.data();
+
+    for (int k = 0; k < cz; ++k) {
+        std::swap(previousSlab, currentSlab);
+        for (int j = 0; j < cy; ++j) {
+            const uint8_t* b = below.data() + px * j + pxy * k;
+            const size_t cellRow = static_cast<size_t>(cx) * (j + static_cast<size_t>(cy) * k);
+            for (int i = 0; i < cx; ++i, ++b) {
+                const int cubeIndex = b[0] | b[1] << 1 | b[1 + px] << 2 | b[px] << 3 |
+                                      b[pxy] << 4 | b[1 + pxy] << 5 | b[1 + px + pxy] << 6 |
+                                      b[px + pxy] << 7;
+                cubeIndices[cellRow + i] = static_cast<uint8_t>(cubeIndex);
+                const int edgeMask = kEdgeTable[cubeIndex];
+                if (edgeMask == 0)
+                    continue;
+
+                EdgeVertices& ev = currentSlab[i + cx * j];
+                for (int e = 0; e < 12; ++e) {
+                    if (!(edgeMask & (1 << e)))
+                        continue;
+                    const Reuse& reuse = kReuse[e];
+                    if (reuse.from == Neighbour::PreviousI && i > 0) {
+                        ev.index[e] = currentSlab[i - 1 + cx * j].index[reuse.edge];
+                        continue;
+                    }
+                    if (reuse.from == Neighbour::PreviousJ && j > 0) {
+                        ev.index[e] = currentSlab[i + cx * (j - 1)].index[reuse.edge];
+                        continue;
+                    }
+                    if (reuse.from == Neighbour::PreviousK && k > 0) {
+                        ev.index[e] = previousSlab[i + cx * j].index[reuse.edge];
+                        continue;
+                    }
+                    const int ca = kEdgeCorners[e][0], cb = kEdgeCorners[e][1];
+                    const int ax = i + CornerOffsetX(ca), ay = j + CornerOffsetY(ca), az = k + CornerOffsetZ(ca);
+                    const int bx = i + CornerOffsetX(cb), by = j + CornerOffsetY(cb), bz = k + CornerOffsetZ(cb);
+                    // Padded indices are node indices + 1.
+                    const double va = nodeValue(ax - 1, ay - 1, az - 1);
+                    const double vb = nodeValue(bx - 1, by - 1, bz - 1);
+                    // Nearly equal values would make mu blow up; take the midpoint.
+                    const double mu = std::fabs(vb - va) >= 1e-14 ? (iso - va) / (vb - va) : 0.5;
+                    const double pax = cornerX[ax], pay = cornerY[ay], paz = cornerZ[az];
+                    const double pbx = cornerX[bx], pby = cornerY[by], pbz = cornerZ[bz];
+                    surface.vertices.emplace_back(static_cast<float>(pax + mu * (pbx - pax)),
+                                                  static_cast<float>(pay + mu * (pby - pay)),
+                                                  static_cast<float>(paz + mu * (pbz - paz)));
+                    ev.index[e] = static_cast<int32_t>(surface.vertices.size()) - 1;
+                }
+
+                firstTriangles[cellRow + i] = static_cast<int32_t>(surface.triangles.size());
+                const int* row = kTriangleTable[cubeIndex];
+                for (int t = 0; row[t] != -1; t += 3)
+                    surface.triangles.push_back(
+                        TriangleIndices{ev.index[row[t]], ev.index[row[t + 1]], ev.index[row[t + 2]]});
+            }
+        }
+    }
+}
+
+bool ScalarField3D::IsInsideSurface(const osg::Vec3f& p) const
+{
+    // Before the first extraction there is no surface to be inside of.
+    if (!cellsBuilt)
+        return false;
+    // Range-check the truncated quotients as doubles: a point far away or with
+    // a NaN coordinate must not overflow the conversion to int.
+    const double fi = std::trunc((static_cast<double>(p.x()) - xMin) / xStep) + 1.0;
+    const double fj = std::trunc((static_cast<double>(p.y()) - yMin) / yStep) + 1.0;
+    const double fk = std::trunc((static_cast<double>(p.z()) - zMin) / zStep) + 1.0;
+    if (!(fi >= 0.0 && fi <= xCount - 1 && fj >= 0.0 && fj <= yCount - 1 && fk >= 0.0 &&
+          fk <= zCount - 1))
+        return false;
+    const int i = static_cast<int>(fi), j = static_cast<int>(fj), k = static_cast<int>(fk);
+    const size_t cell = i + static_cast<size_t>(xCount + 1) * (j + static_cast<size_t>(yCount + 1) * k);
+    const int cubeIndex = cells.cubeIndex[cell];
+    if (cubeIndex == 0)
+        return true;
+    if (cubeIndex == 255)
+        return false;
+
+    const TriangleIndices* triangles = surface.triangles.data() + cells.firstTriangle[cell];
+    const int triangleCount = kTriangleCount[cubeIndex];
+    const osg::Vec3f* vertices = surface.vertices.data();
+    for (int c = 0; c < 8; ++c) {
+        if (!(cubeIndex & (1 << c)))
+            continue;
+        const osg::Vec3f corner(cells.cornerX[i + CornerOffsetX(c)], cells.cornerY[j + CornerOffsetY(c)],
+                                cells.cornerZ[k + CornerOffsetZ(c)]);
+        for (int t = 0; t < triangleCount; ++t) {
+            const TriangleIndices& tri = triangles[t];
+            if (SegmentCrossesTriangle(p, corner, vertices[tri.v0], vertices[tri.v1], vertices[tri.v2]))
+                return true;
+        }
+    }
+    return false;
+}
+
+CubeCell ScalarField3D::Cell(int i, int j, int k) const
+{
+    if (!cellsBuilt || i < 0 || i > xCount || j < 0 || j > yCount || k < 0 || k > zCount)
+        throw std::out_of_range("ScalarField3D::Cell: no such cell");
+    const size_t cell = i + static_cast<size_t>(xCount + 1) * (j + static_cast<size_t>(yCount + 1) * k);
+    CubeCell view;
+    view.iso = cells.iso;
+    view.cubeIndex = cells.cubeIndex[cell];
+    for (int c = 0; c < 8; ++c)
+        view.cornerPositions[c].set(cells.cornerX[i + CornerOffsetX(c)], cells.cornerY[j + CornerOffsetY(c)],
+                                    cells.cornerZ[k + CornerOffsetZ(c)]);
+    view.triangleCount = kTriangleCount[view.cubeIndex];
+    view.firstTriangle = view.triangleCount > 0 ? cells.firstTriangle[cell] : 0;
+    return view;
+}

@@ -1,3 +1,6 @@
 #include "geometry/MinusGeometry.h"
-// placeholder
-MinusGeometry::MinusGeometry(osg::Vec3Array* p, SelectionGeometry*, SelectionGeometry*) : SelectionGeometry(p) { field = CreateFieldOnCurrentGrid(); }
+
+MinusGeometry::MinusGeometry(osg::Vec3Array* positions, SelectionGeometry* a, SelectionGeometry* b)
+    : CombinedGeometry(positions, a, b, NodeOperation::Minus)
+{
+}

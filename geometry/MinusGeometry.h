@@ -1,9 +1,8 @@
 #pragma once
-#include "geometry/SelectionGeometry.h"
+#include "geometry/CombinedGeometry.h"
 
-// Node-wise combination of two volumes on the same grid; the operands are read
-// during construction only.
-class MinusGeometry : public SelectionGeometry {
+// The region inside a but not inside b: node value min(a, −b).
+class MinusGeometry : public CombinedGeometry {
 public:
     MinusGeometry(osg::Vec3Array* positions, SelectionGeometry* a, SelectionGeometry* b);
 };

@@ -1,17 +1,97 @@
 #include "geometry/SelectionGeometry.h"
+
 #include "density/PreComputedDensity.h"
 #include "framework/study/FerrowManager.h"
-// placeholder: volumes are being written
-SelectionGeometry::SelectionGeometry(osg::Vec3Array* p) : positions(p), mask(p ? p->size() : 0) { if (positions) positions->ref(); }
-SelectionGeometry::~SelectionGeometry() { if (positions) positions->unref(); }
+
+#include <boost/make_shared.hpp>
+
+#include <algorithm>
+#include <thread>
+
+SelectionGeometry::SelectionGeometry(osg::Vec3Array* positions)
+    : positions(positions), mask(positions ? positions->size() : 0)
+{
+    if (positions)
+        positions->ref();
+}
+
+SelectionGeometry::~SelectionGeometry()
+{
+    if (positions)
+        positions->unref();
+}
+
 const SurfaceMesh& SelectionGeometry::GetSurface() const { return field->surface; }
+
 SurfaceMesh& SelectionGeometry::GetSurface() { return field->surface; }
+
 void SelectionGeometry::UpdateThreshold(double) {}
-bool SelectionGeometry::Contains(const osg::Vec3f& p) const { return field->IsWithinBounds(p) && field->IsInsideSurface(p); }
-double SelectionGeometry::VolumeFraction() const { return 0; }
+
+bool SelectionGeometry::Contains(const osg::Vec3f& p) const
+{
+    return field->IsWithinBounds(p) && field->IsInsideSurface(p);
+}
+
+double SelectionGeometry::VolumeFraction() const
+{
+    const ScalarField3D& f = *field;
+    long long inside = 0;
+    for (int ix = 0; ix < f.xCount; ++ix) {
+        const float x = static_cast<float>(f.xMin + ix * f.xStep);
+        for (int iy = 0; iy < f.yCount; ++iy) {
+            const float y = static_cast<float>(f.yMin + iy * f.yStep);
+            for (int iz = 0; iz < f.zCount; ++iz) {
+                const float z = static_cast<float>(f.zMin + iz * f.zStep);
+                if (Contains(osg::Vec3f(x, y, z)))
+                    ++inside;
+            }
+        }
+    }
+    return static_cast<double>(inside) /
+           (static_cast<double>(f.xCount) * f.yCount * f.zCount);
+}
+
 boost::shared_ptr<ScalarField3D> SelectionGeometry::CreateFieldOnCurrentGrid()
 {
-    const auto& d = PreComputedDensity::Instance()->Field(FerrowManager::Instance()->GetCurrentDatasetNr());
-    return boost::shared_ptr<ScalarField3D>(new ScalarField3D(d->xMin, d->xMax, d->xCount, d->yMin, d->yMax, d->yCount, d->zMin, d->zMax, d->zCount));
+    const int nr = FerrowManager::Instance()->GetCurrentDatasetNr();
+    const ScalarField3D& density = *PreComputedDensity::Instance()->Field(nr);
+    return boost::make_shared<ScalarField3D>(density.xMin, density.xMax, density.xCount,
+                                             density.yMin, density.yMax, density.yCount,
+                                             density.zMin, density.zMax, density.zCount);
 }
-void SelectionGeometry::ComputeMaskFromField() {}
+
+void SelectionGeometry::ComputeMaskFromField()
+{
+    const size_t count = mask.size();
+    if (count == 0)
+        return;
+    const ScalarField3D& f = *field;
+    const osg::Vec3f* points = &(*positions)[0];
+    auto testRange = [&](size_t begin, size_t end) {
+        for (size_t i = begin; i < end; ++i)
+            mask[i] = f.IsWithinBounds(points[i]) && f.IsInsideSurface(points[i]);
+    };
+
+    // Below this many particles a thread costs more than it saves.
+    constexpr size_t kParticlesPerThread = 1 << 16;
+    const size_t hardware = std::max(1u, std::thread::hardware_concurrency());
+    const size_t threadCount = std::min<size_t>({hardware, 8, (count + kParticlesPerThread - 1) / kParticlesPerThread});
+    if (threadCount <= 1) {
+        testRange(0, count);
+        return;
+    }
+    // Chunk borders at multiples of 4096 keep every thread on its own words of
+    // the bit-packed mask.
+    constexpr size_t kAlign = 4096;
+    const size_t chunk = ((count + threadCount - 1) / threadCount + kAlign - 1) / kAlign * kAlign;
+    std::vector<std::thread> workers;
+    for (size_t t = 1; t < threadCount; ++t) {
+        const size_t begin = t * chunk;
+        if (begin >= count)
+            break;
+        workers.emplace_back(testRange, begin, std::min(count, begin + chunk));
+    }
+    testRange(0, std::min(count, chunk));
+    for (std::thread& w : workers)
+        w.join();
+}

@@ -5,8 +5,9 @@
 // flag per particle from its field.
 //
 // The grid is looked up through FerrowManager::GetCurrentDatasetNr() and
-// PreComputedDensity; constructors throw std::out_of_range when that dataset
-// has no density field.
+// PreComputedDensity; CreateFieldOnCurrentGrid, and with it every kind's
+// constructor, throws std::out_of_range when that dataset has no density
+// field.
 #include "density/ScalarField3D.h"
 
 #include <boost/shared_ptr.hpp>
@@ -16,6 +17,7 @@
 class SelectionGeometry {
 public:
     virtual ~SelectionGeometry();
+    // The surface of the volume's own field; the two lasso kinds return their copy.
     virtual const SurfaceMesh& GetSurface() const;
     virtual SurfaceMesh& GetSurface();
     // Re-applies the density threshold; only the density-aware kind uses it.
@@ -23,17 +25,26 @@ public:
     // IsWithinBounds and IsInsideSurface of the field.
     virtual bool Contains(const osg::Vec3f& p) const;
 
-    // Share of the grid's nodes inside the volume, 0 to 1.
+    // Share of the grid's nodes for which Contains holds, 0 to 1. Nodes are
+    // visited x outermost, their coordinates rounded to float.
     double VolumeFraction() const;
 
-    osg::Vec3Array* positions;
-    std::vector<bool> mask;
+    osg::Vec3Array* positions;  // referenced for the volume's lifetime, never modified
+    std::vector<bool> mask;     // one entry per position, true inside
     boost::shared_ptr<ScalarField3D> field;
 
 protected:
+    // Stores and references positions (may be null: no particles) and sizes
+    // the mask; the field stays empty for the kind to create.
     explicit SelectionGeometry(osg::Vec3Array* positions);
-    // A new field on the current dataset's density grid.
+    // A new all-zero field on the current dataset's density grid (same
+    // bounds and counts). Throws std::out_of_range when there is none.
     static boost::shared_ptr<ScalarField3D> CreateFieldOnCurrentGrid();
-    // mask[i] = Contains on the field for every particle, in array order.
+    // mask[i] = the field's IsWithinBounds && IsInsideSurface for particle i.
+    // Call after the field's extraction. Large particle sets are split
+    // across threads; every entry gets the same answer as in a serial loop.
     void ComputeMaskFromField();
+
+    SelectionGeometry(const SelectionGeometry&) = delete;
+    SelectionGeometry& operator=(const SelectionGeometry&) = delete;
 };

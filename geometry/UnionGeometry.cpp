@@ -1,3 +1,6 @@
 #include "geometry/UnionGeometry.h"
-// placeholder
-UnionGeometry::UnionGeometry(osg::Vec3Array* p, SelectionGeometry*, SelectionGeometry*) : SelectionGeometry(p) { field = CreateFieldOnCurrentGrid(); }
+
+UnionGeometry::UnionGeometry(osg::Vec3Array* positions, SelectionGeometry* a, SelectionGeometry* b)
+    : CombinedGeometry(positions, a, b, NodeOperation::Union)
+{
+}

@@ -1,9 +1,8 @@
 #pragma once
-#include "geometry/SelectionGeometry.h"
+#include "geometry/CombinedGeometry.h"
 
-// Node-wise combination of two volumes on the same grid; the operands are read
-// during construction only.
-class UnionGeometry : public SelectionGeometry {
+// The region inside a or b: node value max(a, b).
+class UnionGeometry : public CombinedGeometry {
 public:
     UnionGeometry(osg::Vec3Array* positions, SelectionGeometry* a, SelectionGeometry* b);
 };
