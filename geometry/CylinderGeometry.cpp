@@ -1,6 +1,30 @@
 #include "geometry/CylinderGeometry.h"
-// placeholder
-CylinderGeometry::CylinderGeometry(osg::Vec3Array* p, osgViewer::Viewer*, const std::vector<osg::Vec2f>&, osg::Matrixf) : SelectionGeometry(p) { field = CreateFieldOnCurrentGrid(); }
+
+CylinderGeometry::CylinderGeometry(osg::Vec3Array* positions, osgViewer::Viewer* viewer,
+                                   const std::vector<osg::Vec2f>& lassoPoints, osg::Matrixf modelMatrix)
+    : SelectionGeometry(positions),
+      projection(viewer, lassoPoints, modelMatrix, LassoImageBounds::IncludeLeftBottomEdge)
+{
+    field = CreateFieldOnCurrentGrid();
+    projection.FillField(*field);
+    field->ExtractIsoSurface(0.0);
+    surface = field->surface;
+    ComputeMaskFromField();
+}
+
 CylinderGeometry::~CylinderGeometry() = default;
-const SurfaceMesh& CylinderGeometry::GetSurface() const { return field->surface; }
-SurfaceMesh& CylinderGeometry::GetSurface() { return field->surface; }
+
+const SurfaceMesh& CylinderGeometry::GetSurface() const
+{
+    return surface;
+}
+
+SurfaceMesh& CylinderGeometry::GetSurface()
+{
+    return surface;
+}
+
+double CylinderGeometry::ScreenSignedDistance(const osg::Vec3d& eye) const
+{
+    return projection.ScreenSignedDistance(eye);
+}

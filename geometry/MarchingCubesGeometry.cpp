@@ -1,7 +1,89 @@
 #include "geometry/MarchingCubesGeometry.h"
-// placeholder
-MarchingCubesGeometry::MarchingCubesGeometry(osg::Vec3Array* p, osgViewer::Viewer*, const std::vector<osg::Vec2f>&, osg::Matrixf) : SelectionGeometry(p) { field = CreateFieldOnCurrentGrid(); }
+
+#include "density/PreComputedDensity.h"
+#include "framework/study/FerrowManager.h"
+
+#include <boost/make_shared.hpp>
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+
+MarchingCubesGeometry::MarchingCubesGeometry(osg::Vec3Array* positions, osgViewer::Viewer* viewer,
+                                             const std::vector<osg::Vec2f>& lassoPoints,
+                                             osg::Matrixf modelMatrix)
+    : SelectionGeometry(positions),
+      projection(viewer, lassoPoints, modelMatrix, LassoImageBounds::ExcludeEdges),
+      meanDensity(0.0), densityField(nullptr), xCount(0), yCount(0), zCount(0)
+{
+    // The plain pointer alone would dangle once PreComputedDensity::Destroy
+    // ran, so PreComputedDensity::Destroy must not run while volumes live;
+    // holding the field's shared pointer as well makes that order harmless.
+    const int datasetNr = FerrowManager::Instance()->GetCurrentDatasetNr();
+    densityFieldHold = PreComputedDensity::Instance()->Field(datasetNr);
+    if (!densityFieldHold)
+        throw std::out_of_range("lasso volume: dataset " + std::to_string(datasetNr) + " has no density field");
+    densityField = densityFieldHold.get();
+    xCount = densityField->xCount;
+    yCount = densityField->yCount;
+    zCount = densityField->zCount;
+
+    const ScalarField3D& grid = *densityField;
+    lassoField.reset(new ScalarField3D(grid.xMin, grid.xMax, grid.xCount, grid.yMin, grid.yMax, grid.yCount,
+                                       grid.zMin, grid.zMax, grid.zCount));
+    field = boost::make_shared<ScalarField3D>(grid.xMin, grid.xMax, grid.xCount, grid.yMin, grid.yMax,
+                                              grid.yCount, grid.zMin, grid.zMax, grid.zCount);
+
+    projection.FillField(*lassoField);
+
+    // Summed x outermost, then y, then z: the order fixes the rounding of ρ̄.
+    double sum = 0.0;
+    int64_t count = 0;
+    for (int32_t ix = 0; ix < xCount; ++ix)
+        for (int32_t iy = 0; iy < yCount; ++iy)
+            for (int32_t iz = 0; iz < zCount; ++iz) {
+                const size_t i = static_cast<size_t>(grid.NodeIndex(ix, iy, iz));
+                if (lassoField->values[i] > 0.0) {
+                    ++count;
+                    sum += densityField->values[i];
+                }
+            }
+    if (count > 0) {
+        meanDensity = sum / static_cast<double>(count);
+    } else {
+        // No node under the lasso: fall back to the mean of the whole grid.
+        double all = 0.0;
+        for (double v : densityField->values) all += v;
+        meanDensity = all / static_cast<double>(densityField->nodeCount);
+    }
+}
+
 MarchingCubesGeometry::~MarchingCubesGeometry() = default;
-const SurfaceMesh& MarchingCubesGeometry::GetSurface() const { return field->surface; }
-SurfaceMesh& MarchingCubesGeometry::GetSurface() { return field->surface; }
-void MarchingCubesGeometry::UpdateThreshold(double) {}
+
+const SurfaceMesh& MarchingCubesGeometry::GetSurface() const
+{
+    return surface;
+}
+
+SurfaceMesh& MarchingCubesGeometry::GetSurface()
+{
+    return surface;
+}
+
+void MarchingCubesGeometry::UpdateThreshold(double factor)
+{
+    const double level = factor * meanDensity;
+    const std::vector<double>& s = lassoField->values;
+    const std::vector<double>& rho = densityField->values;
+    std::vector<double>& out = field->values;
+    for (size_t i = 0; i < out.size(); ++i) out[i] = std::min(s[i], rho[i] - level);
+
+    field->ExtractIsoSurface(0.0);
+    surface = field->surface;
+    ComputeMaskFromField();
+}
+
+double MarchingCubesGeometry::ScreenSignedDistance(const osg::Vec3d& eye) const
+{
+    return projection.ScreenSignedDistance(eye);
+}

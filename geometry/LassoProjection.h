@@ -1,0 +1,100 @@
+#pragma once
+// LassoProjection: the camera and lasso-image capture shared by the two lasso
+// volumes, and the signed screen distance of a grid node to the lasso.
+//
+// In: the viewer (its master camera with a viewport; its scene data a Group
+// whose child 1 is the lasso camera, with a LassoCaptureCallback as final draw
+// callback), the lasso in window coordinates (pixels, origin lower left) and
+// the data-to-world matrix.
+// Out: for a data-space point, a double whose sign says whether the point
+// projects between the near and far plane onto a lasso pixel (+) or not (−)
+// and whose magnitude is its pixel distance to the nearest lasso point; 0 for
+// every point when the lasso is empty.
+//
+// Everything is copied at construction, so later camera motion, viewport
+// changes or a new capture do not move the volume.
+//
+// Cost: construction copies the image (3 bytes per viewport pixel) and builds a
+// k-d tree over the lasso points; FillField is four matrix products and one
+// exact nearest-point query per node, spread over threads by z-slabs.
+#include "density/ScalarField3D.h"
+
+#include <osg/Matrixd>
+#include <osg/Matrixf>
+#include <osg/Vec2f>
+#include <osg/Vec3d>
+#include <osg/Viewport>
+#include <osg/ref_ptr>
+#include <osgViewer/Viewer>
+
+#include <cstdint>
+#include <vector>
+
+// Which window positions are looked up in the lasso image. The cylinder
+// volume includes the viewport's left and bottom edge; the density-aware
+// volume keeps every edge out.
+enum class LassoImageBounds {
+    IncludeLeftBottomEdge,  // viewportX ≤ x < viewportX + imageWidth, likewise y
+    ExcludeEdges            // viewportX < x < viewportX + imageWidth, likewise y
+};
+
+class LassoProjection {
+public:
+    // Throws std::invalid_argument for a null viewer and std::runtime_error,
+    // naming what is missing, when the scene has no lasso camera with a
+    // LassoCaptureCallback, the master camera has no viewport, or the captured
+    // image holds fewer bytes than its width and height announce.
+    LassoProjection(osgViewer::Viewer* viewer, const std::vector<osg::Vec2f>& lassoPoints,
+                    const osg::Matrixf& modelMatrix, LassoImageBounds bounds);
+
+    // Position of grid node (ix, iy, iz): min + index·step per axis, rounded
+    // to single precision as the particle positions are.
+    static osg::Vec3f NodePosition(const ScalarField3D& grid, int ix, int iy, int iz);
+    // (node × modelMatrix) × viewMatrix, row vectors with the homogeneous
+    // divide; the model product is single precision like the model matrix.
+    osg::Vec3d EyePosition(const osg::Vec3f& node) const;
+    // (eye × projectionMatrix) × windowMatrix with the homogeneous divide:
+    // x, y in window pixels, z the depth (0 near plane, 1 far plane).
+    osg::Vec3d WindowPosition(const osg::Vec3d& eye) const;
+
+    // The signed distance by a full scan over the lasso points.
+    double ScreenSignedDistance(const osg::Vec3d& eye) const;
+    // Writes ScreenSignedDistance(EyePosition(NodePosition(node))) into every
+    // node of field; the nearest-point search goes through the k-d tree and
+    // yields the very same doubles as the full scan.
+    void FillField(ScalarField3D& field) const;
+
+    osgViewer::Viewer* viewer;  // not owned
+    osg::Matrixf modelMatrix;
+    osg::Matrixd viewMatrix;
+    osg::Matrixd projectionMatrix;
+    osg::Matrixd windowMatrix;
+    osg::ref_ptr<osg::Viewport> viewport;
+    int32_t imageWidth;
+    int32_t imageHeight;
+    int32_t viewportX;
+    int32_t viewportY;
+    std::vector<osg::Vec2f> lassoPoints;
+    std::vector<unsigned char> lassoImage;
+    LassoImageBounds bounds;
+
+private:
+    // Node of the k-d tree over the lasso points: the bounding box of its
+    // points and either two children or a run of points.
+    struct TreeNode {
+        double minX, minY, maxX, maxY;
+        int32_t first, count;  // run in treePoints (leaves)
+        int32_t left, right;   // children, −1 for a leaf
+    };
+
+    int32_t BuildTree(int32_t first, int32_t count);
+    // The smallest squared distance from (x, y) to a lasso point, equal to the
+    // full scan's; guess (an index into treePoints) seeds the search and is
+    // updated to the nearest point found.
+    double NearestSquaredDistance(double x, double y, int32_t& guess) const;
+    // +1 or −1 from the lasso image under the bounds rule.
+    double ImageSign(const osg::Vec3d& win) const;
+
+    std::vector<osg::Vec2f> treePoints;  // lassoPoints reordered by the tree
+    std::vector<TreeNode> tree;          // root at 0 when not empty
+};
