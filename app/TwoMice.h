@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-class KelvoVis;
+class OmbraManager;
 
 struct Mouse {
     int32_t connected;
@@ -42,8 +42,9 @@ void draw_mice(int width, int height);
 void draw_mouse(int width, int height, int index);
 
 // Turns one event that update_mice let through into a framework event.
-// sharedPressCount is the view's count of TUIO and extra-mouse presses.
-void dispatch_mice_event(const ManyMouseEvent& event, int32_t& sharedPressCount, KelvoVis* vis,
+// sharedPressCount is the view's count of TUIO and extra-mouse presses; vis
+// is the view's visualization (a KelvoVis).
+void dispatch_mice_event(const ManyMouseEvent& event, int32_t& sharedPressCount, OmbraManager* vis,
                          const MiceEventTypes& types);
 // Polls every pending event, applies it and dispatches those that go on.
-void drain_mice(int32_t& sharedPressCount, KelvoVis* vis, const MiceEventTypes& types);
+void drain_mice(int32_t& sharedPressCount, OmbraManager* vis, const MiceEventTypes& types);

@@ -16,6 +16,7 @@
 //     receiver and the view both run on the GUI thread.
 //
 // Positions are view pixels with the origin at the lower left.
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -67,10 +68,11 @@ public:
     TouchPos TouchMoveEvent(int x, int y, int id);
     TouchPos TouchReleaseEvent(int x, int y, int id);
 
-    // Size of the view in pixels; TUIO positions are scaled to it.
+    // Size of the view in pixels; TUIO positions are scaled to it. Until the
+    // view sets it, the study framework's view size is used.
     void SetViewSize(int width, int height);
-    int ViewWidth() const { return viewWidth; }
-    int ViewHeight() const { return viewHeight; }
+    int ViewWidth() const;
+    int ViewHeight() const;
 
     // Queue of TUIO items, fed by the TUIO receiver (view pixels, origin
     // lower left). Consecutive moves of one contact are merged into the
@@ -121,7 +123,7 @@ private:
 
     struct Contact {
         bool down = false;
-        bool moved = false;       // a move has been let through
+        bool hasLast = false;     // lastX/lastY hold a position of this contact
         int lastX = 0, lastY = 0; // last position let through
         int32_t assigned = -1;    // contact id the gestures see
         int64_t liftedAt = -1;    // ms of the last lift, -1 none

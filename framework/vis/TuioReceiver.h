@@ -45,13 +45,10 @@ public:
     struct Cursor {
         float x = 0, y = 0; // normalised, origin upper left
         int32_t contact = -1;
-        bool pressed = false;
     };
 
 private:
     void ReadPending();
-    bool ProcessElement(const char* data, size_t size, int depth);
-    bool ProcessMessage(const char* data, size_t size);
     void ApplyFrame();
     void ToPixels(float nx, float ny, uint32_t& px, uint32_t& py) const;
 
