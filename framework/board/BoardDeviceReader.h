@@ -9,6 +9,9 @@
 // bytes. Out: Contact records, in board units, in the order of the slots that
 // changed within each report.
 //
+// Boards that report a single contact (ABS_X, ABS_Y, BTN_TOUCH, no slots)
+// are read as one contact in slot 0.
+//
 // pointer: bit 8 is the slot parity. The kernel gives the first contact slot
 // 0 and a second simultaneous one slot 1, so two fingers (or pen and finger)
 // get pointers 0x000 and 0x100. The low byte is 1 for a pen tool, else 0.
@@ -37,6 +40,8 @@ public:
     bool ReadFrom(int fd, std::vector<BoardContact>& out);
     // Feeds raw bytes (for callers that read themselves).
     void Feed(const char* data, size_t size, std::vector<BoardContact>& out);
+    // Lifts every contact that is down (the device went away).
+    void ReleaseAll(std::vector<BoardContact>& out);
 
     // Board coordinate ranges; read from the device by Probe, defaults 0..32767.
     int minX = 0, maxX = 32767, minY = 0, maxY = 32767;
@@ -48,19 +53,17 @@ public:
 
 private:
     struct Slot {
-        int tracking = -1; // -1 free
+        int tracking = -1; // -1: no contact
         int x = 0, y = 0, z = 0;
         int tool = 0;
-        bool down = false;     // reported down
-        bool changed = false;
     };
     void Apply(std::vector<BoardContact>& out);
     void Record(uint16_t type, uint16_t code, int32_t value, std::vector<BoardContact>& out);
 
-    Slot slots[kSlots];
-    Slot staged[kSlots];
-    bool stagedInit = false;
+    Slot slots[kSlots];  // as of the last report
+    Slot staged[kSlots]; // the report being read
     int current = 0;
     bool dropping = false;
+    bool multitouch = false;
     std::string partial;
 };

@@ -10,10 +10,11 @@
 
 class CSBSDKWnd {
 public:
-    CSBSDKWnd(WId handle, QObject* window);
+    // handle: the native window id (a WId, which is a quintptr).
+    CSBSDKWnd(quintptr handle, QObject* window);
     explicit CSBSDKWnd(QObject* window);
 
-    WId Handle() const { return handle; }
+    quintptr Handle() const { return handle; }
     QObject* Window() const { return window.data(); }
 
     // Fixed size in pixels, for windows without a "size" property (tests).
@@ -23,7 +24,7 @@ public:
     int Height() const;
 
 private:
-    WId handle = 0;
+    quintptr handle = 0;
     QPointer<QObject> window;
     int fixedWidth = 0;
     int fixedHeight = 0;
