@@ -1,6 +1,7 @@
 #include "density/ParticleDensityField3D.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
@@ -46,11 +47,15 @@ bool StartOnAxis(double min, double p, double h, double s, int count, AxisStart&
 
 bool UsableBandwidth(double h) { return h > 0.0 && std::isfinite(h); }
 
+std::atomic<int> maxThreads{0};
+
 int ThreadCount(size_t particles, int planes)
 {
     if (particles < kParallelMinParticles) return 1;
-    unsigned hw = std::thread::hardware_concurrency();
+    const unsigned hw = std::thread::hardware_concurrency();
     int threads = hw == 0 ? 1 : static_cast<int>(std::min(hw, 16u));
+    const int limit = maxThreads.load();
+    if (limit > 0) threads = std::min(threads, limit);
     return std::max(1, std::min(threads, planes));
 }
 
@@ -93,6 +98,8 @@ ParticleDensityField3D::ParticleDensityField3D(double xMin_, double xMax_, int x
     : ScalarField3D(xMin_, xMax_, xCount_, yMin_, yMax_, yCount_, zMin_, zMax_, zCount_)
 {
 }
+
+void ParticleDensityField3D::SetMaxThreads(int threads) { maxThreads.store(threads < 0 ? 0 : threads); }
 
 bool ParticleDensityField3D::SortAscending(double* a, int count)
 {

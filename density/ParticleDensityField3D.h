@@ -3,7 +3,9 @@
 // estimation (Epanechnikov kernel, pilot estimate, per-particle bandwidths).
 // In: particle positions in data coordinates, all strictly inside the grid.
 // Out: values = estimated probability density per unit volume (each particle
-// weighs 1/n). Cost: O(n · nodes per kernel support) twice, plus three sorts.
+// weighs 1/n). Cost: O(n · nodes per kernel support) twice, plus three
+// quantile selections. Threads split the grid's planes among them; every node
+// still sums its particles in their order, so results do not depend on them.
 #include "density/ScalarField3D.h"
 
 #include <osg/Vec3f>
@@ -27,6 +29,11 @@ public:
                         std::vector<double>& densities);
     void AdaptiveDensity(const osg::Vec3f& bandwidth, const std::vector<double>& densities,
                          double mean, const std::vector<osg::Vec3f>& positions);
+
+    // Upper bound on the worker threads of the estimate (0: one per hardware
+    // thread, the default). Results are the same for every setting; tests and
+    // benchmarks use it to compare against a single thread.
+    static void SetMaxThreads(int threads);
 
 private:
     // SplatKernel restricted to the planes iz with iz % planeStride == firstPlane,

@@ -1,5 +1,9 @@
 #include "framework/study/FerrowDatasetManager.h"
 
+#include "framework/study/BuiltInDatasets.h"
+#include "framework/study/DatasetFile.h"
+
+#include <cstdio>
 #include <utility>
 
 FerrowDatasetManager* FerrowDatasetManager::instance = nullptr;
@@ -24,4 +28,50 @@ int FerrowDatasetManager::Add(const std::string& name, osg::ref_ptr<osg::Vec3Arr
     names.push_back(name);
     labels.push_back(std::move(particleLabels));
     return static_cast<int>(datasets.size()) - 1;
+}
+
+int FerrowDatasetManager::LoadBuiltIns()
+{
+    const int first = static_cast<int>(datasets.size());
+    for (const std::string& name : BuiltInDatasets::Names()) AddBuiltIn(name);
+    return first;
+}
+
+int FerrowDatasetManager::AddBuiltIn(const std::string& name)
+{
+    BuiltInDataset built;
+    if (!BuiltInDatasets::Generate(name, built)) {
+        std::string known;
+        for (const std::string& n : BuiltInDatasets::Names()) known += (known.empty() ? "" : ", ") + n;
+        std::printf("Dataset %zu: no built-in dataset is named \"%s\" (known: %s); its slot stays empty\n",
+                    datasets.size(), name.c_str(), known.c_str());
+        return Add(name, nullptr);
+    }
+    return Add(built.name, built.positions, std::move(built.labels));
+}
+
+int FerrowDatasetManager::LoadFile(const std::string& path)
+{
+    std::vector<osg::Vec3f> positions;
+    std::string error;
+    if (!DatasetFile::Read(path, positions, error)) {
+        std::printf("Dataset %zu: %s; its slot stays empty\n", datasets.size(), error.c_str());
+        return Add(path, nullptr);
+    }
+    osg::ref_ptr<osg::Vec3Array> array = new osg::Vec3Array(positions.begin(), positions.end());
+    return Add(path, array);
+}
+
+void FerrowDatasetManager::LoadConfigured(const std::vector<std::string>& entries)
+{
+    if (entries.empty()) {
+        LoadBuiltIns();
+        return;
+    }
+    for (const std::string& entry : entries) {
+        if (BuiltInDatasets::Find(entry) >= 0)
+            AddBuiltIn(entry);
+        else
+            LoadFile(entry);
+    }
 }

@@ -1,0 +1,66 @@
+// Density precomputation of one built-in-like mixture ("clusters" recipe) at
+// 100k, 1M and 4M particles, with all hardware threads and with one thread.
+#include "density/ParticleDensityField3D.h"
+#include "density/PreComputedDensity.h"
+#include "framework/study/BuiltInDatasets.h"
+#include "framework/study/FerrowDatasetManager.h"
+
+#include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
+
+namespace {
+
+void LoadMixture(size_t count)
+{
+    FerrowDatasetManager::Destroy();
+    BuiltInDataset d;
+    BuiltInDatasets::Generate("clusters", d, count);
+    FerrowDatasetManager::Instance()->Add("bench", d.positions, d.labels);
+}
+
+double PeakResidentMiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024.0;
+}
+
+void ComputeDensities(benchmark::State& state, int threads)
+{
+    LoadMixture(static_cast<size_t>(state.range(0)));
+    ParticleDensityField3D::SetMaxThreads(threads);
+    for (auto _ : state) {
+        PreComputedDensity::Destroy();
+        PreComputedDensity::Instance()->computeDensities();
+        benchmark::DoNotOptimize(PreComputedDensity::Instance()->densities.back()->values.data());
+    }
+    state.counters["peakRSS_MiB"] = PeakResidentMiB();
+    ParticleDensityField3D::SetMaxThreads(0);
+    PreComputedDensity::Destroy();
+    FerrowDatasetManager::Destroy();
+}
+
+void BM_ComputeDensities(benchmark::State& state) { ComputeDensities(state, 0); }
+void BM_ComputeDensitiesOneThread(benchmark::State& state) { ComputeDensities(state, 1); }
+
+void BM_SortAscending(benchmark::State& state)
+{
+    BuiltInDataset d;
+    BuiltInDatasets::Generate("clusters", d, static_cast<size_t>(state.range(0)));
+    std::vector<double> xs(d.positions->size());
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (size_t i = 0; i < xs.size(); ++i) xs[i] = (*d.positions)[i].x();
+        state.ResumeTiming();
+        ParticleDensityField3D::SortAscending(xs.data(), static_cast<int>(xs.size()));
+    }
+}
+
+}  // namespace
+
+BENCHMARK(BM_ComputeDensities)->Arg(100000)->Arg(1000000)->Arg(4000000)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ComputeDensitiesOneThread)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_SortAscending)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
