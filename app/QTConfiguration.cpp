@@ -1,0 +1,152 @@
+#include "app/QTConfiguration.h"
+
+#include "framework/vis/StudyManager.h"
+#include "framework/vis/TaskCommunicator.h"
+
+#include <QFile>
+#include <QXmlStreamReader>
+
+#include <cstdio>
+
+QTConfiguration::QTConfiguration(const QString& name) : fileName(name)
+{
+    // The framework learns the default kelvo aspect ratio before anything is
+    // read: the analysis side first, then the study side.
+    TaskCommunicator::Instance()->SetAspectRatio(kelvoAspect);
+    StudyManager::Instance()->SetAspectRatio(kelvoAspect);
+    parse();
+}
+
+void QTConfiguration::parse()
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly) || file.size() == 0) return;
+
+    QXmlStreamReader xml(&file);
+    bool sawElement = false;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isStartElement()) {
+            sawElement = true;
+            line = xml.lineNumber();
+            startElement(xml.namespaceUri().toString(), xml.name().toString(), xml.qualifiedName().toString(),
+                         xml.attributes());
+        }
+    }
+    if (!xml.hasError()) return;
+    // A file of nothing but blanks holds no settings; that is not worth a word.
+    if (!sawElement && xml.error() == QXmlStreamReader::PrematureEndOfDocumentError) return;
+    clean = false;
+    std::printf("%s:%lld:%lld: malformed XML (%s); the rest of the file is ignored\n",
+                qPrintable(fileName), static_cast<long long>(xml.lineNumber()),
+                static_cast<long long>(xml.columnNumber()), qPrintable(xml.errorString()));
+    std::fflush(stdout);
+}
+
+void QTConfiguration::readInt(const QXmlStreamAttributes& attributes, const char* element, const char* name,
+                              int& field)
+{
+    const QString text = attributes.value(QLatin1String(name)).toString();
+    if (text.isEmpty()) return;
+    bool ok = false;
+    const unsigned value = text.toUInt(&ok, 10);
+    field = ok ? static_cast<int>(value) : 0;
+    if (!ok) {
+        clean = false;
+        std::printf("%s:%lld: %s %s=\"%s\" is not a whole number; 0 is used\n", qPrintable(fileName),
+                    static_cast<long long>(line), element, name, qPrintable(text));
+        std::fflush(stdout);
+    }
+}
+
+bool QTConfiguration::readFloat(const QXmlStreamAttributes& attributes, const char* element, const char* name,
+                                float& field)
+{
+    const QString text = attributes.value(QLatin1String(name)).toString();
+    if (text.isEmpty()) return false;
+    bool ok = false;
+    field = text.toFloat(&ok);
+    if (!ok) {
+        field = 0.0f;
+        clean = false;
+        std::printf("%s:%lld: %s %s=\"%s\" is not a number; 0 is used\n", qPrintable(fileName),
+                    static_cast<long long>(line), element, name, qPrintable(text));
+        std::fflush(stdout);
+    }
+    return true;
+}
+
+namespace {
+// Fractions of the display become pixels: truncated for integer fields, kept
+// as single-precision values for float fields.
+int scaledInt(float fraction, int extent) { return static_cast<int>(fraction * static_cast<double>(extent)); }
+float scaledFloat(float fraction, int extent) { return static_cast<float>(fraction * static_cast<double>(extent)); }
+
+}
+
+bool QTConfiguration::startElement(const QString& /*namespaceURI*/, const QString& /*localName*/,
+                                   const QString& qName, const QXmlStreamAttributes& attributes)
+{
+    // A placement attribute is read into a fraction first; only a non-empty
+    // one touches its field.
+    auto fraction = [&](const char* element, const char* name, float& out) {
+        return readFloat(attributes, element, name, out);
+    };
+
+    if (qName == QLatin1String("startup")) {
+        readInt(attributes, "startup", "condition", condition);
+        readInt(attributes, "startup", "participantID", participantId);
+    } else if (qName == QLatin1String("mainwindow")) {
+        mainOrigin = Point3d(0, 0, 0);
+        readInt(attributes, "mainwindow", "width", mainWidth);
+        readInt(attributes, "mainwindow", "height", mainHeight);
+        readInt(attributes, "mainwindow", "fullscreen", fullscreen);
+        layoutMainWindow();
+    } else if (qName == QLatin1String("kelvowindow")) {
+        float f = 0;
+        if (fraction("kelvowindow", "positionx", f)) kelvoX = scaledFloat(f, mainWidth);
+        if (fraction("kelvowindow", "positiony", f)) kelvoY = scaledInt(f, mainHeight);
+        if (fraction("kelvowindow", "width", f)) kelvoWidth = scaledInt(f, mainWidth);
+        if (fraction("kelvowindow", "height", f)) kelvoHeight = scaledInt(f, mainHeight);
+        if (fraction("kelvowindow", "framesize", f)) kelvoFrameSize = scaledFloat(f, mainWidth);
+        layoutKelvoWindow();
+        StudyManager::Instance()->SetView(mainWidth, mainHeight, static_cast<int>(mainWidth * 0.5),
+                                          static_cast<int>(mainHeight * 0.5), mainWidth, mainHeight);
+        TaskCommunicator::Instance()->SetAspectRatio(kelvoAspect);
+        StudyManager::Instance()->SetAspectRatio(kelvoAspect);
+    } else if (qName == QLatin1String("operatewindow")) {
+        float f = 0;
+        if (fraction("operatewindow", "positionx", f)) operateX = scaledFloat(f, mainWidth);
+        if (fraction("operatewindow", "positiony", f)) operateY = scaledFloat(f, mainHeight);
+        if (fraction("operatewindow", "width", f)) operateWidth = scaledInt(f, mainWidth);
+        if (fraction("operatewindow", "height", f)) operateHeight = scaledInt(f, mainHeight);
+        if (fraction("operatewindow", "framesize", f)) operateFrameSize = scaledFloat(f, mainWidth);
+        layoutOperateWindow();
+    } else if (qName == QLatin1String("subspace2dwindow")) {
+        float f = 0;
+        if (fraction("subspace2dwindow", "positionx", f)) subspace2dX = scaledFloat(f, mainWidth);
+        if (fraction("subspace2dwindow", "positiony", f)) subspace2dY = scaledInt(f, mainHeight);
+        if (fraction("subspace2dwindow", "width", f)) subspace2dWidth = scaledInt(f, mainWidth);
+        if (fraction("subspace2dwindow", "height", f)) subspace2dHeight = scaledInt(f, mainHeight);
+        if (fraction("subspace2dwindow", "framesize", f)) subspace2dFrameSize = scaledFloat(f, mainWidth);
+        layoutSubspace2dWindow();
+        StudyManager::Instance()->Set2DwindowAspectRatio(subspace2dAspect);
+    } else if (qName == QLatin1String("subspace3dwindow")) {
+        float f = 0;
+        if (fraction("subspace3dwindow", "positionx", f)) subspace3dX = scaledFloat(f, mainWidth);
+        if (fraction("subspace3dwindow", "positiony", f)) subspace3dY = scaledInt(f, mainHeight);
+        if (fraction("subspace3dwindow", "width", f)) subspace3dWidth = scaledInt(f, mainWidth);
+        if (fraction("subspace3dwindow", "height", f)) subspace3dHeight = scaledInt(f, mainHeight);
+        if (fraction("subspace3dwindow", "framesize", f)) subspace3dFrameSize = scaledFloat(f, mainWidth);
+        layoutSubspace3dWindow();
+        StudyManager::Instance()->Set3DwindowAspectRatio(subspace3dAspect);
+    } else if (qName == QLatin1String("pcpwindow")) {
+        float f = 0;
+        if (fraction("pcpwindow", "positionx", f)) pcpX = scaledFloat(f, mainWidth);
+        if (fraction("pcpwindow", "positiony", f)) pcpY = scaledInt(f, mainHeight);
+        if (fraction("pcpwindow", "width", f)) pcpWidth = scaledInt(f, mainWidth);
+        if (fraction("pcpwindow", "height", f)) pcpHeight = scaledInt(f, mainHeight);
+        layoutPcpWindow();
+    }
+    return true;
+}

@@ -1,0 +1,195 @@
+// Reading config.xml: element table, precision, the framework calls made while
+// reading, and what happens with bad files.
+#include "app/QTConfiguration.h"
+
+#include "framework/vis/StudyManager.h"
+#include "framework/vis/TaskCommunicator.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+class QTConfigurationTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        StudyManager::Instance()->ClearCalls();
+        TaskCommunicator::Instance()->ClearCalls();
+        ASSERT_TRUE(dir.isValid());
+    }
+
+    QString write(const std::string& xml)
+    {
+        const QString path = dir.filePath("config.xml");
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(xml.data(), static_cast<qint64>(xml.size()));
+        return path;
+    }
+
+    // Every call both singletons received, merged in the order they came.
+    static std::vector<std::string> callNames()
+    {
+        std::vector<FrameworkCall> all = StudyManager::Instance()->GetCalls();
+        for (const FrameworkCall& c : TaskCommunicator::Instance()->GetCalls()) {
+            FrameworkCall tagged = c;
+            tagged.name = "Task." + c.name;
+            all.push_back(tagged);
+        }
+        std::sort(all.begin(), all.end(),
+                  [](const FrameworkCall& a, const FrameworkCall& b) { return a.seq < b.seq; });
+        std::vector<std::string> names;
+        for (const FrameworkCall& c : all) names.push_back(c.name);
+        return names;
+    }
+
+    QTemporaryDir dir;
+};
+
+}
+
+TEST_F(QTConfigurationTest, MissingFileKeepsDefaultsAndSendsTheDefaultAspectTwice)
+{
+    const QTConfiguration c(dir.filePath("absent.xml"));
+    EXPECT_TRUE(c.isClean());
+    EXPECT_EQ(c.condition, 0);
+    EXPECT_EQ(c.participantId, 1);
+    EXPECT_EQ(c.mainWidth, 2400);
+    EXPECT_EQ(c.mainHeight, 1600);
+    EXPECT_EQ(c.fullscreen, 0);
+    EXPECT_EQ(callNames(), (std::vector<std::string>{"Task.SetAspectRatio", "SetAspectRatio"}));
+    EXPECT_FLOAT_EQ(TaskCommunicator::Instance()->GetCalls().at(0).args.at(0), 1.2f);
+    EXPECT_FLOAT_EQ(StudyManager::Instance()->GetCalls().at(0).args.at(0), 1.2f);
+
+    // An empty file is as good as none.
+    const QTConfiguration empty(write(""));
+    EXPECT_TRUE(empty.isClean());
+    EXPECT_EQ(empty.mainWidth, 2400);
+}
+
+TEST_F(QTConfigurationTest, StartupAndMainWindow)
+{
+    const QTConfiguration c(write("<config><startup condition=\"1\" participantID=\"17\"/>"
+                                  "<mainwindow width=\"1920\" height=\"1080\" fullscreen=\"1\"/></config>"));
+    EXPECT_TRUE(c.isClean());
+    EXPECT_EQ(c.condition, 1);
+    EXPECT_EQ(c.participantId, 17);
+    EXPECT_EQ(c.mainWidth, 1920);
+    EXPECT_EQ(c.mainHeight, 1080);
+    EXPECT_EQ(c.fullscreen, 1);
+    EXPECT_EQ(c.unitSize, 76);
+    // No kelvo window: the default layout and no view size for the framework.
+    EXPECT_EQ(c.kelvoMainArea.x, 648);
+    EXPECT_EQ(callNames(), (std::vector<std::string>{"Task.SetAspectRatio", "SetAspectRatio"}));
+}
+
+TEST_F(QTConfigurationTest, KelvoWindowExampleAndItsCalls)
+{
+    const QTConfiguration c(write("<config><kelvowindow positionx=\"0.25\" positiony=\"0.5\" width=\"0.5\" "
+                                  "height=\"0.5\" framesize=\"0.01\"/></config>"));
+    EXPECT_EQ(c.kelvoPosition, Point3d(600, 800, 0));
+    EXPECT_EQ(c.kelvoWidth, 1200);
+    EXPECT_EQ(c.kelvoHeight, 800);
+    EXPECT_EQ(c.kelvoMainArea.x, 600);
+    EXPECT_EQ(c.kelvoMainArea.y, 840);
+    EXPECT_EQ(c.kelvoMainArea.width, 960);
+    EXPECT_EQ(c.kelvoMainArea.height, 720);
+    EXPECT_EQ(c.kelvoSideArea.x, 60);
+    EXPECT_EQ(c.kelvoSideArea.width, 120);
+    EXPECT_EQ(c.kelvoSideArea.height, 800);
+    EXPECT_EQ(c.kelvoExtraArea.y, 440);
+    EXPECT_EQ(c.kelvoExtraArea.height, 80);
+    EXPECT_FLOAT_EQ(c.kelvoFrameSize, 24.0f);
+
+    EXPECT_EQ(callNames(), (std::vector<std::string>{"Task.SetAspectRatio", "SetAspectRatio", "SetView",
+                                                     "Task.SetAspectRatio", "SetAspectRatio"}));
+    const auto& study = StudyManager::Instance()->GetCalls();
+    EXPECT_EQ(study.at(1).args, (std::vector<double>{2400, 1600, 1200, 800, 2400, 1600}));
+    EXPECT_EQ(study.at(2).args.at(0), static_cast<double>(960.0f / 720.0f));
+    EXPECT_EQ(TaskCommunicator::Instance()->GetCalls().at(1).args.at(0), static_cast<double>(960.0f / 720.0f));
+}
+
+TEST_F(QTConfigurationTest, FractionsAreSinglePrecisionAndTruncated)
+{
+    const QTConfiguration c(write("<config><kelvowindow height=\"0.45\" positiony=\"0.3333\"/>"
+                                  "<operatewindow positiony=\"0.3333\"/></config>"));
+    EXPECT_EQ(c.kelvoHeight, 719);
+    EXPECT_EQ(c.kelvoY, 533);
+    EXPECT_EQ(c.operateY, static_cast<float>(0.3333f * 1600.0));
+    EXPECT_NEAR(c.operateY, 533.28f, 0.01f);
+    EXPECT_EQ(c.operatePosition.y, static_cast<double>(c.operateY));
+}
+
+TEST_F(QTConfigurationTest, EmptyAttributeLeavesFieldAndBadNumberStoresZero)
+{
+    const QTConfiguration c(write("<config><mainwindow width=\"\" height=\"abc\"/>"
+                                  "<kelvowindow width=\"\" height=\"x0.5\"/></config>"));
+    EXPECT_EQ(c.mainWidth, 2400);
+    EXPECT_EQ(c.mainHeight, 0);
+    EXPECT_EQ(c.kelvoWidth, 960);
+    EXPECT_EQ(c.kelvoHeight, 0);
+    EXPECT_FALSE(c.isClean());
+
+    // Negative integers do not convert either.
+    const QTConfiguration d(write("<config><startup condition=\"-1\"/></config>"));
+    EXPECT_EQ(d.condition, 0);
+}
+
+TEST_F(QTConfigurationTest, WindowsScaleWithTheDisplayKnownWhenRead)
+{
+    const QTConfiguration c(write("<config><kelvowindow width=\"0.5\"/><mainwindow width=\"1000\"/>"
+                                  "<operatewindow width=\"0.5\"/><pcpwindow positionx=\"0.5\" "
+                                  "positiony=\"0.5\" width=\"0.1\" height=\"0.1\"/></config>"));
+    EXPECT_EQ(c.kelvoWidth, 1200);
+    EXPECT_EQ(c.operateWidth, 500);
+    EXPECT_EQ(c.pcpPosition, Point3d(500, 800, 0));
+    EXPECT_EQ(c.pcpWidth, 100);
+    EXPECT_EQ(c.pcpHeight, 160);
+}
+
+TEST_F(QTConfigurationTest, SubspaceWindowsSendTheirAspectRatios)
+{
+    const QTConfiguration c(write("<a><b><subspace2dwindow width=\"0.3\" height=\"0.4\"/></b>"
+                                  "<subspace3dwindow width=\"0.5\" height=\"0.5\" framesize=\"0.01\"/>"
+                                  "<Subspace2dwindow width=\"0.9\"/></a>"));
+    EXPECT_EQ(c.subspace2dWidth, 720);
+    EXPECT_EQ(c.subspace2dHeight, 640);
+    EXPECT_EQ(c.subspace2dAspect, 669.0f / 589.0f);
+    const auto& calls = StudyManager::Instance()->GetCalls();
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[1].name, "Set2DwindowAspectRatio");
+    EXPECT_EQ(calls[1].args.at(0), static_cast<double>(669.0f / 589.0f));
+    // width 1200 - 2 * 24 - 72, height 800 - 2 * 24
+    EXPECT_EQ(calls[2].name, "Set3DwindowAspectRatio");
+    EXPECT_EQ(calls[2].args.at(0), static_cast<double>(1080.0f / 752.0f));
+}
+
+TEST_F(QTConfigurationTest, RepeatedElementsApplyAgainWithTheirCalls)
+{
+    const QTConfiguration c(write("<config><kelvowindow width=\"0.5\"/><kelvowindow height=\"0.5\"/></config>"));
+    EXPECT_EQ(c.kelvoWidth, 1200);
+    EXPECT_EQ(c.kelvoHeight, 800);
+    const std::vector<std::string> names = callNames();
+    EXPECT_EQ(std::count(names.begin(), names.end(), std::string("SetView")), 2);
+}
+
+TEST_F(QTConfigurationTest, MalformedXmlKeepsWhatWasReadBeforeTheFault)
+{
+    testing::internal::CaptureStdout();
+    const QTConfiguration c(write("<config>\n<startup condition=\"1\"/>\n<mainwindow width=\"1920\">\n"
+                                  "</wrong>\n<kelvowindow width=\"0.5\"/>\n</config>\n"));
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(c.condition, 1);
+    EXPECT_EQ(c.mainWidth, 1920);
+    EXPECT_EQ(c.kelvoWidth, 960); // after the fault: not applied
+    EXPECT_FALSE(c.isClean());
+    EXPECT_NE(out.find("config.xml:4"), std::string::npos) << out;
+    EXPECT_NE(out.find("malformed XML"), std::string::npos) << out;
+}
