@@ -1,0 +1,20 @@
+#pragma once
+// ButtonComponent: an on-screen push button drawn as a framed icon (undo,
+// redo, clear). Its ButtonStrategy runs the action when it is pressed.
+#include "framework/vis/VisComponent.h"
+
+class ButtonComponent : public VisComponent {
+public:
+    enum Icon { UndoIcon, RedoIcon, ClearIcon };
+
+    ButtonComponent(int id, Icon icon, VisComponentStrategy* strategy);
+    void render() override;
+    Icon getIcon() const { return icon; }
+    // Greyed out and inert, e.g. undo with nothing to undo.
+    void setEnabled(bool e) { enabled = e; }
+    bool isEnabled() const { return enabled; }
+
+private:
+    Icon icon;
+    bool enabled = true;
+};

@@ -1,0 +1,19 @@
+#pragma once
+// OmbraManager: what every input source talks to. Presses are hit-tested with
+// getComponentAt and then delivered with processEvent; moves and releases are
+// delivered without a component and go to the component that took the press.
+class OmbraEvent;
+class VisComponent;
+
+class OmbraManager {
+public:
+    virtual ~OmbraManager() = default;
+
+    virtual void processEvent(OmbraEvent* event, VisComponent* component) = 0;
+    // The component under view pixel (x, y), null outside every component.
+    // `touch`: the pointer is a finger, pen or mouse (the view always passes
+    // true); every pointer is hit-tested alike.
+    virtual VisComponent* getComponentAt(double x, double y, bool touch) = 0;
+    // The component with this id wants a repaint.
+    virtual void addToUpdateList(int id) = 0;
+};
