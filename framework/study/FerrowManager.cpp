@@ -18,3 +18,10 @@ void FerrowManager::PravikSelectionStart()
 {
     started = true;
 }
+
+void FerrowManager::LockTrial(int datasetNr, Technique t)
+{
+    currentDatasetNr = datasetNr;
+    technique = t;
+    trialLocked = true;
+}

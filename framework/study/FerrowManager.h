@@ -15,10 +15,17 @@ public:
     // Called once by the program at start-up, after the condition is known.
     void PravikSelectionStart();
 
-    void SetCurrentDatasetNr(int nr) { currentDatasetNr = nr; }
-    void SetTechnique(Technique t) { technique = t; }
+    // While a trial runs the study runner holds its dataset and technique
+    // locked, so neither a key family nor a dataset switch can change what
+    // the trial measures; the two setters below are ignored then.
+    void SetCurrentDatasetNr(int nr) { if (!trialLocked) currentDatasetNr = nr; }
+    void SetTechnique(Technique t) { if (!trialLocked) technique = t; }
     Technique GetTechnique() const { return technique; }
     bool IsStarted() const { return started; }
+
+    void LockTrial(int datasetNr, Technique t);
+    void UnlockTrial() { trialLocked = false; }
+    bool IsTrialLocked() const { return trialLocked; }
 
 private:
     FerrowManager() = default;
@@ -26,4 +33,5 @@ private:
     int currentDatasetNr = 0;
     Technique technique = PravikTechnique;
     bool started = false;
+    bool trialLocked = false;
 };

@@ -1,0 +1,340 @@
+#include "framework/runner/StudyFileReader.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QString>
+#include <QStringList>
+#include <QXmlStreamReader>
+
+#include <cmath>
+#include <map>
+
+namespace {
+
+const double kDegree = 3.14159265358979323846 / 180.0;
+
+// Reads one document; keeps the reader, the file's folder and the problem list
+// together so every check below can report with the current line.
+class Reading {
+public:
+    Reading(const std::string& path, StudyDefinition& study)
+        : path(path), study(study), folder(QFileInfo(QString::fromStdString(path)).absoluteDir())
+    {
+    }
+
+    std::vector<std::string> Run()
+    {
+        QFile file(QString::fromStdString(path));
+        if (!file.open(QIODevice::ReadOnly)) {
+            problems.push_back(path + ": cannot open the study file: " + file.errorString().toStdString());
+            return problems;
+        }
+        xml.setDevice(&file);
+        study.path = path;
+        study.resultsDir = folder.absoluteFilePath("results").toStdString();
+
+        if (!xml.readNextStartElement()) {
+            if (!SyntaxProblem()) problems.push_back(path + ": the file holds no <study> element");
+            return problems;
+        }
+        if (xml.name() != QLatin1String("study")) {
+            Problem("the root element is <" + xml.name().toString().toStdString() + ">, expected <study>");
+            return problems;
+        }
+        ReadStudy();
+        if (SyntaxProblem()) return problems;
+        CheckReferences();
+        return problems;
+    }
+
+private:
+    void Problem(const std::string& what, qint64 line = -1)
+    {
+        if (line < 0) line = xml.lineNumber();
+        problems.push_back(path + ":" + std::to_string(line) + ": " + what);
+    }
+
+    // A malformed document is reported once, where the parser gave up.
+    bool SyntaxProblem()
+    {
+        if (!xml.hasError()) return false;
+        if (!syntaxReported) {
+            syntaxReported = true;
+            Problem("malformed XML: " + xml.errorString().toStdString());
+        }
+        return true;
+    }
+
+    std::string Element() const { return "<" + xml.name().toString().toStdString() + ">"; }
+
+    // Unknown attributes are mostly typos ("targetlabel"); silently ignoring
+    // one would run a study different from the one the researcher wrote.
+    void OnlyAttributes(std::initializer_list<const char*> allowed)
+    {
+        for (const QXmlStreamAttribute& a : xml.attributes()) {
+            bool known = false;
+            for (const char* name : allowed) known = known || a.name() == QLatin1String(name);
+            if (!known)
+                Problem("unknown attribute \"" + a.name().toString().toStdString() + "\" on " + Element());
+        }
+    }
+
+    bool Has(const char* name) const { return xml.attributes().hasAttribute(QLatin1String(name)); }
+    QString Text(const char* name) const { return xml.attributes().value(QLatin1String(name)).toString().trimmed(); }
+
+    bool Number(const char* name, double& value)
+    {
+        bool ok = false;
+        value = Text(name).toDouble(&ok);
+        if (!ok || !std::isfinite(value)) {
+            Problem("attribute \"" + std::string(name) + "\" of " + Element() + " is not a number: \"" +
+                    Text(name).toStdString() + "\"");
+            return false;
+        }
+        return true;
+    }
+
+    std::string Path(const QString& relative) const
+    {
+        return QDir::cleanPath(folder.absoluteFilePath(relative)).toStdString();
+    }
+
+    // Skips the rest of an element whose children we do not accept, reporting
+    // each child element and any text once.
+    void NoChildren()
+    {
+        const std::string parent = Element();
+        while (!xml.atEnd()) {
+            xml.readNext();
+            if (xml.isEndElement()) return;
+            if (xml.isCharacters() && !xml.isWhitespace())
+                Problem("unexpected text inside " + parent);
+            if (xml.isStartElement()) {
+                Problem("unexpected element " + Element() + " inside " + parent);
+                xml.skipCurrentElement();
+            }
+        }
+    }
+
+    void ReadStudy()
+    {
+        OnlyAttributes({"name", "results"});
+        study.name = Text("name").toStdString();
+        if (Has("results")) {
+            if (Text("results").isEmpty()) Problem("attribute \"results\" of <study> is empty");
+            else study.resultsDir = Path(Text("results"));
+        }
+        const qint64 studyLine = xml.lineNumber();
+        while (!xml.atEnd()) {
+            xml.readNext();
+            if (xml.isEndElement()) break;
+            if (xml.isCharacters() && !xml.isWhitespace()) Problem("unexpected text inside <study>");
+            if (!xml.isStartElement()) continue;
+            if (xml.name() == QLatin1String("dataset")) ReadDataset();
+            else if (xml.name() == QLatin1String("block")) ReadBlock();
+            else if (xml.name() == QLatin1String("trial")) ReadTrial(false, nullptr, -1);
+            else {
+                Problem("unknown element " + Element() + " inside <study>; expected <dataset>, <block> or <trial>");
+                xml.skipCurrentElement();
+            }
+        }
+        if (xml.hasError()) return;
+        // A mistyped <trial> has been reported already; "no trials" would only repeat it.
+        if (study.trials.empty() && problems.empty()) Problem("the study has no trials", studyLine);
+    }
+
+    void ReadDataset()
+    {
+        StudyDatasetEntry d;
+        d.line = static_cast<int>(xml.lineNumber());
+        OnlyAttributes({"id", "builtin", "file"});
+        d.id = Text("id").toStdString();
+        if (d.id.empty()) Problem("<dataset> needs an \"id\"");
+        else if (datasetLines.count(d.id))
+            Problem("dataset id \"" + d.id + "\" is already used on line " + std::to_string(datasetLines[d.id]));
+        const bool builtIn = !Text("builtin").isEmpty(), file = !Text("file").isEmpty();
+        if (builtIn == file) Problem("<dataset> needs exactly one of \"builtin\" (a built-in name) and \"file\" (a path)");
+        if (builtIn) d.builtIn = Text("builtin").toStdString();
+        if (file) d.file = Path(Text("file"));
+        if (!d.id.empty() && !datasetLines.count(d.id)) datasetLines[d.id] = d.line;
+        study.datasets.push_back(d);
+        NoChildren();
+    }
+
+    bool Technique(const QString& text, TechniqueChoice& choice)
+    {
+        if (text == QLatin1String("density")) choice = TechniqueChoice::Density;
+        else if (text == QLatin1String("cylinder")) choice = TechniqueChoice::Cylinder;
+        else if (text == QLatin1String("counterbalanced")) choice = TechniqueChoice::Counterbalanced;
+        else {
+            Problem("technique \"" + text.toStdString() +
+                    "\" on " + Element() + " is not one of density, cylinder, counterbalanced");
+            return false;
+        }
+        return true;
+    }
+
+    void ReadBlock()
+    {
+        const qint64 line = xml.lineNumber();
+        OnlyAttributes({"technique"});
+        TechniqueChoice technique = TechniqueChoice::Density;
+        bool techniqueOk = false;
+        if (!Has("technique")) Problem("<block> needs a \"technique\"");
+        else techniqueOk = Technique(Text("technique"), technique);
+        const int group = (techniqueOk && technique == TechniqueChoice::Counterbalanced) ? study.groupCount++ : -1;
+        const size_t before = study.trials.size();
+        while (!xml.atEnd()) {
+            xml.readNext();
+            if (xml.isEndElement()) break;
+            if (xml.isCharacters() && !xml.isWhitespace()) Problem("unexpected text inside <block>");
+            if (!xml.isStartElement()) continue;
+            if (xml.name() == QLatin1String("trial")) ReadTrial(true, techniqueOk ? &technique : nullptr, group);
+            else {
+                Problem("unknown element " + Element() + " inside <block>; expected <trial>");
+                xml.skipCurrentElement();
+            }
+        }
+        if (!xml.hasError() && study.trials.size() == before) Problem("<block> holds no trials", line);
+    }
+
+    void ReadTrial(bool inBlock, const TechniqueChoice* blockTechnique, int group)
+    {
+        StudyTrialEntry t;
+        t.line = static_cast<int>(xml.lineNumber());
+        OnlyAttributes({"name", "dataset", "targetLabel", "targetFile", "practice", "technique", "threshold",
+                        "instruction"});
+        t.name = Has("name") ? Text("name").toStdString() : "line " + std::to_string(t.line);
+        t.dataset = Text("dataset").toStdString();
+        if (t.dataset.empty()) Problem("<trial> needs a \"dataset\"");
+
+        const bool label = Has("targetLabel"), file = Has("targetFile");
+        if (label == file) Problem("<trial> needs exactly one of \"targetLabel\" and \"targetFile\"");
+        if (label) {
+            bool ok = false;
+            t.targetLabel = Text("targetLabel").toInt(&ok);
+            if (!ok || t.targetLabel < 1) {
+                Problem("targetLabel \"" + Text("targetLabel").toStdString() +
+                        "\" is not a structure label (1, 2, ...; 0 marks noise)");
+                t.targetLabel = -1;
+            }
+        }
+        if (file) {
+            if (Text("targetFile").isEmpty()) Problem("attribute \"targetFile\" of <trial> is empty");
+            else t.targetFile = Path(Text("targetFile"));
+        }
+
+        if (Has("practice")) {
+            const QString p = Text("practice").toLower();
+            if (p == "true" || p == "yes" || p == "1") t.practice = true;
+            else if (p == "false" || p == "no" || p == "0") t.practice = false;
+            else Problem("practice \"" + p.toStdString() + "\" is neither true nor false");
+        }
+
+        if (Has("technique")) {
+            TechniqueChoice own;
+            if (Technique(Text("technique"), own)) {
+                if (blockTechnique && own != *blockTechnique)
+                    Problem("the trial's technique differs from its block's; leave it out inside a block");
+                t.technique = own;
+            }
+        } else if (blockTechnique) {
+            t.technique = *blockTechnique;
+        } else if (!inBlock) {
+            Problem("<trial> outside a <block> needs a \"technique\" (density, cylinder or counterbalanced)");
+        }
+        if (group >= 0) t.group = group;
+        else if (!inBlock && t.technique == TechniqueChoice::Counterbalanced) t.group = study.groupCount++;
+
+        if (Has("threshold")) {
+            double v = 1.0;
+            if (Number("threshold", v)) {
+                if (v <= 0.0) Problem("threshold must be greater than 0");
+                else t.startThreshold = static_cast<float>(v);
+            }
+        }
+        t.instruction = xml.attributes().value(QLatin1String("instruction")).toString().toStdString();
+
+        bool viewSeen = false;
+        while (!xml.atEnd()) {
+            xml.readNext();
+            if (xml.isEndElement()) break;
+            if (xml.isCharacters() && !xml.isWhitespace()) Problem("unexpected text inside <trial>");
+            if (!xml.isStartElement()) continue;
+            if (xml.name() == QLatin1String("view")) {
+                if (viewSeen) Problem("<trial> has more than one <view>");
+                viewSeen = true;
+                ReadView(t.view);
+            } else {
+                Problem("unknown element " + Element() + " inside <trial>; expected <view>");
+                xml.skipCurrentElement();
+            }
+        }
+        study.trials.push_back(t);
+    }
+
+    void ReadView(StartView& view)
+    {
+        OnlyAttributes({"azimuth", "elevation", "rotation", "zoom"});
+        view.given = true;
+        const bool angles = Has("azimuth") || Has("elevation");
+        if (angles && Has("rotation")) Problem("<view> takes either azimuth/elevation or rotation, not both");
+        if (angles) {
+            double azimuth = 0.0, elevation = 0.0;
+            if (Has("azimuth")) Number("azimuth", azimuth);
+            if (Has("elevation")) Number("elevation", elevation);
+            // Turn about the screen's vertical axis first, then tilt about its
+            // horizontal axis, as a researcher would turn a model in hand.
+            view.rotation = osg::Quat(azimuth * kDegree, osg::Vec3d(0, 1, 0)) *
+                            osg::Quat(elevation * kDegree, osg::Vec3d(1, 0, 0));
+        } else if (Has("rotation")) {
+            const QStringList parts = Text("rotation").split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            double q[4] = {0, 0, 0, 1};
+            bool ok = parts.size() == 4;
+            for (int i = 0; ok && i < 4; ++i) {
+                q[i] = parts[i].toDouble(&ok);
+                ok = ok && std::isfinite(q[i]);
+            }
+            const double length = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
+            if (!ok) Problem("rotation \"" + Text("rotation").toStdString() + "\" is not four numbers \"x y z w\"");
+            else if (length < 1e-9) Problem("rotation is the zero quaternion");
+            else view.rotation = osg::Quat(q[0] / length, q[1] / length, q[2] / length, q[3] / length);
+        }
+        if (Has("zoom")) {
+            double zoom = 1.0;
+            if (Number("zoom", zoom)) {
+                if (zoom <= 0.0) Problem("zoom must be greater than 0");
+                else view.zoom = zoom;
+            }
+        }
+        NoChildren();
+    }
+
+    void CheckReferences()
+    {
+        for (const StudyTrialEntry& t : study.trials) {
+            if (t.dataset.empty()) continue;
+            if (!datasetLines.count(t.dataset)) {
+                Problem("trial \"" + t.name + "\" names dataset \"" + t.dataset + "\", which no <dataset> declares",
+                        t.line);
+            }
+        }
+    }
+
+    const std::string path;
+    StudyDefinition& study;
+    const QDir folder;
+    QXmlStreamReader xml;
+    std::vector<std::string> problems;
+    std::map<std::string, int> datasetLines;
+    bool syntaxReported = false;
+};
+
+}  // namespace
+
+std::vector<std::string> StudyFileReader::Read(const std::string& path, StudyDefinition& study)
+{
+    study = StudyDefinition();
+    return Reading(path, study).Run();
+}

@@ -1,0 +1,348 @@
+#include "framework/runner/StudyRunner.h"
+
+#include "framework/runner/LatinSquare.h"
+#include "framework/runner/StudyFileReader.h"
+#include "framework/runner/TargetFile.h"
+#include "framework/study/BuiltInDatasets.h"
+#include "framework/study/DatasetFile.h"
+#include "framework/study/FerrowDatasetManager.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <set>
+
+namespace {
+
+// Position in a Latin-square order -> technique; the square orders these two.
+const FerrowManager::Technique kTechniques[2] = {FerrowManager::PravikTechnique, FerrowManager::CylinderTechnique};
+
+const char* TechniqueName(FerrowManager::Technique t)
+{
+    return t == FerrowManager::CylinderTechnique ? "cylinder" : "density";
+}
+
+std::string At(const StudyDefinition& study, int line)
+{
+    return study.path + ":" + std::to_string(line) + ": ";
+}
+
+}  // namespace
+
+StudyRunner* StudyRunner::instance = nullptr;
+
+StudyRunner* StudyRunner::Instance()
+{
+    if (!instance) instance = new StudyRunner();
+    return instance;
+}
+
+void StudyRunner::Destroy()
+{
+    delete instance;
+    instance = nullptr;
+}
+
+StudyRunner::StudyRunner() : datasetLoader(&StudyRunner::DefaultLoad) {}
+
+double StudyRunner::Now()
+{
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+int StudyRunner::DefaultLoad(const StudyDatasetEntry& dataset, std::string& problem)
+{
+    FerrowDatasetManager* manager = FerrowDatasetManager::Instance();
+    // A dataset the program already holds (the built-ins loaded at start-up,
+    // or a file named twice) is shared rather than loaded again.
+    const std::string& key = dataset.builtIn.empty() ? dataset.file : dataset.builtIn;
+    for (size_t i = 0; i < manager->names.size(); ++i) {
+        if (manager->names[i] == key && manager->datasets[i].valid() && !manager->datasets[i]->empty())
+            return static_cast<int>(i);
+    }
+    if (!dataset.builtIn.empty()) {
+        if (BuiltInDatasets::Find(dataset.builtIn) < 0) {
+            std::string known;
+            for (const std::string& n : BuiltInDatasets::Names()) known += (known.empty() ? "" : ", ") + n;
+            problem = "no built-in dataset is named \"" + dataset.builtIn + "\" (known: " + known + ")";
+            return -1;
+        }
+        return manager->AddBuiltIn(dataset.builtIn);
+    }
+    std::vector<osg::Vec3f> positions;
+    if (!DatasetFile::Read(dataset.file, positions, problem)) return -1;
+    return manager->Add(dataset.file, new osg::Vec3Array(positions.begin(), positions.end()));
+}
+
+std::vector<std::string> StudyRunner::Load(const std::string& path)
+{
+    if (state == Presenting || state == Running)
+        return {path + ": a study is already running; it cannot be replaced"};
+
+    StudyDefinition study;
+    std::vector<std::string> problems = StudyFileReader::Read(path, study);
+    if (!problems.empty()) return problems;
+
+    FerrowDatasetManager* manager = FerrowDatasetManager::Instance();
+    std::map<std::string, int> numbers;
+    std::vector<int> datasetNrs;
+    for (const StudyDatasetEntry& d : study.datasets) {
+        std::string problem;
+        const int nr = datasetLoader(d, problem);
+        const bool valid = nr >= 0 && nr < static_cast<int>(manager->datasets.size());
+        if (!valid) {
+            problems.push_back(At(study, d.line) + "dataset \"" + d.id + "\": " +
+                               (problem.empty() ? "cannot be loaded" : problem));
+        } else if (!manager->datasets[nr].valid() || manager->datasets[nr]->empty()) {
+            problems.push_back(At(study, d.line) + "dataset \"" + d.id + "\" holds no particles");
+        }
+        datasetNrs.push_back(valid ? nr : -1);
+        numbers[d.id] = datasetNrs.back();
+    }
+
+    std::vector<std::vector<bool>> targets(study.trials.size());
+    for (size_t i = 0; i < study.trials.size(); ++i) {
+        const StudyTrialEntry& t = study.trials[i];
+        const int nr = numbers.count(t.dataset) ? numbers[t.dataset] : -1;
+        if (nr < 0 || !manager->datasets[nr].valid() || manager->datasets[nr]->empty()) continue;  // reported above
+        const size_t particles = manager->datasets[nr]->size();
+        std::vector<bool>& target = targets[i];
+        if (t.targetLabel >= 0) {
+            const std::vector<int>& labels = manager->labels[nr];
+            if (labels.size() != particles) {
+                problems.push_back(At(study, t.line) + "dataset \"" + t.dataset +
+                                   "\" has no structure labels; give the target as a targetFile");
+                continue;
+            }
+            target.assign(particles, false);
+            std::set<int> present;
+            size_t count = 0;
+            for (size_t p = 0; p < particles; ++p) {
+                if (labels[p] > 0) present.insert(labels[p]);
+                if (labels[p] == t.targetLabel) {
+                    target[p] = true;
+                    ++count;
+                }
+            }
+            if (count == 0) {
+                std::string known;
+                for (int l : present) known += (known.empty() ? "" : ", ") + std::to_string(l);
+                problems.push_back(At(study, t.line) + "dataset \"" + t.dataset + "\" has no structure labelled " +
+                                   std::to_string(t.targetLabel) + " (its labels: " +
+                                   (known.empty() ? "none" : known) + ")");
+            }
+        } else if (!t.targetFile.empty()) {
+            const std::vector<std::string> fileProblems = TargetFile::Read(t.targetFile, particles, target);
+            for (const std::string& p : fileProblems)
+                problems.push_back(At(study, t.line) + "target of trial \"" + t.name + "\": " + p);
+        }
+    }
+    if (!problems.empty()) return problems;
+
+    definition = std::move(study);
+    datasetNumbers = std::move(datasetNrs);
+    entryTargets = std::move(targets);
+    sequence.clear();
+    current = -1;
+    state = Loaded;
+    return {};
+}
+
+std::string StudyRunner::Begin(int participantId, int conditionId)
+{
+    if (state == NoStudy) return "no study is loaded";
+    if (state == Presenting || state == Running) return "the study is already running";
+
+    const std::vector<int> order = LatinSquare::Order(2, participantId);
+    std::map<std::string, int> idToIndex;
+    for (size_t i = 0; i < definition.datasets.size(); ++i) idToIndex[definition.datasets[i].id] = static_cast<int>(i);
+
+    std::vector<StudyTrial> trials;
+    auto append = [&](int entry, FerrowManager::Technique technique) {
+        const StudyTrialEntry& e = definition.trials[entry];
+        StudyTrial t;
+        t.number = static_cast<int>(trials.size()) + 1;
+        t.entry = entry;
+        t.name = e.name;
+        t.practice = e.practice;
+        t.technique = technique;
+        t.techniqueName = TechniqueName(technique);
+        t.datasetNr = datasetNumbers[idToIndex[e.dataset]];
+        t.datasetName = e.dataset;
+        t.view = e.view;
+        t.startThreshold = e.startThreshold;
+        t.instruction = e.instruction;
+        for (size_t p = 0; p < entryTargets[entry].size(); ++p) t.targetSize += entryTargets[entry][p];
+        trials.push_back(t);
+    };
+    const int entries = static_cast<int>(definition.trials.size());
+    for (int i = 0; i < entries;) {
+        const StudyTrialEntry& e = definition.trials[i];
+        if (e.group < 0) {
+            append(i, e.technique == TechniqueChoice::Cylinder ? FerrowManager::CylinderTechnique
+                                                               : FerrowManager::PravikTechnique);
+            ++i;
+            continue;
+        }
+        // A group's trials stand together in the file; the whole group runs
+        // with the first technique of the participant's order, then again
+        // with the second.
+        int end = i;
+        while (end < entries && definition.trials[end].group == e.group) ++end;
+        for (int position : order)
+            for (int k = i; k < end; ++k) append(k, kTechniques[position]);
+        i = end;
+    }
+    std::string error;
+    const std::string folder = resultsOverride.empty() ? definition.resultsDir : resultsOverride;
+    if (!log.Open(folder, participantId, error)) return error;
+
+    sequence = std::move(trials);
+    participant = participantId;
+    condition = conditionId;
+    hasLastRow = false;
+    writeError.clear();
+    Present(0);
+    return {};
+}
+
+const StudyTrial* StudyRunner::CurrentTrial() const
+{
+    if ((state != Presenting && state != Running) || current < 0) return nullptr;
+    return &sequence[current];
+}
+
+const std::vector<bool>& StudyRunner::TargetMask() const
+{
+    static const std::vector<bool> none;
+    const StudyTrial* t = CurrentTrial();
+    return t ? entryTargets[t->entry] : none;
+}
+
+void StudyRunner::HoldFramework(FerrowManager::Technique technique)
+{
+    const int datasetNr = current >= 0 && current < static_cast<int>(sequence.size())
+                              ? sequence[current].datasetNr
+                              : FerrowManager::Instance()->GetCurrentDatasetNr();
+    FerrowManager::Instance()->LockTrial(datasetNr, technique);
+}
+
+void StudyRunner::Present(int index)
+{
+    if (index >= static_cast<int>(sequence.size())) {
+        state = Finished;
+        HoldFramework(FerrowManager::NoTechnique);
+        current = -1;
+        log.Close();
+        return;
+    }
+    current = index;
+    state = Presenting;
+    HoldFramework(FerrowManager::NoTechnique);
+}
+
+bool StudyRunner::StartTrial(double now)
+{
+    if (state != Presenting) return false;
+    const StudyTrial& t = sequence[current];
+    row = TrialRow();
+    row.participant = participant;
+    row.condition = condition;
+    row.trial = t.number;
+    row.practice = t.practice;
+    row.dataset = t.datasetName;
+    row.technique = t.techniqueName;
+    row.targetSize = t.targetSize;
+    row.trialName = t.name;
+    row.startedUtc = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
+    startTime = now;
+    threshold = t.startThreshold;
+    lassoCount = 0;
+    state = Running;
+    HoldFramework(t.technique);
+    return true;
+}
+
+bool StudyRunner::OnLasso(const LassoRecord& lasso)
+{
+    if (state != Running) return false;
+    const StudyTrial& t = sequence[current];
+    const int mode = lasso.mode >= LassoRecord::Plus && lasso.mode <= LassoRecord::Intersection ? lasso.mode : 1;
+    ++row.lassos[mode - 1];
+    LassoRow l;
+    l.participant = participant;
+    l.trial = t.number;
+    l.lasso = ++lassoCount;
+    l.sinceStart = lasso.time - startTime;
+    l.dataset = t.datasetName;
+    l.technique = t.techniqueName;
+    l.record = lasso;
+    l.record.mode = static_cast<LassoRecord::Mode>(mode);
+    std::string error;
+    if (!log.WriteLasso(l, error)) {
+        writeError = error;
+        std::fprintf(stderr, "%s\n", error.c_str());
+    }
+    return true;
+}
+
+bool StudyRunner::OnThresholdChange(float t)
+{
+    if (state != Running) return false;
+    // A slider reports the same value again and again; only changes count.
+    if (t != threshold) {
+        threshold = t;
+        ++row.thresholdChanges;
+    }
+    return true;
+}
+
+bool StudyRunner::OnUndo()
+{
+    if (state != Running) return false;
+    ++row.undos;
+    return true;
+}
+
+bool StudyRunner::OnRedo()
+{
+    if (state != Running) return false;
+    ++row.redos;
+    return true;
+}
+
+bool StudyRunner::OnClear()
+{
+    if (state != Running) return false;
+    ++row.clears;
+    return true;
+}
+
+bool StudyRunner::FinishTrial(const std::vector<bool>& selection, double now)
+{
+    if (state != Running) return false;
+    const StudyTrial& t = sequence[current];
+    const std::vector<bool>& target = entryTargets[t.entry];
+    const SelectionMetrics m = SelectionMetrics::Compute(selection, target, target.size());
+    row.completionTime = now - startTime;
+    row.finalThreshold = threshold;
+    row.selected = static_cast<long long>(m.selected);
+    row.truePositives = static_cast<long long>(m.truePositives);
+    row.precision = m.precision;
+    row.recall = m.recall;
+    row.f1 = m.f1;
+    std::string error;
+    const bool written = log.WriteTrial(row, error);
+    if (!written) {
+        writeError = error;
+        std::fprintf(stderr, "%s\n", error.c_str());
+    }
+    lastRow = row;
+    hasLastRow = true;
+    Present(current + 1);
+    return written;
+}

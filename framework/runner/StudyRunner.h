@@ -1,0 +1,137 @@
+#pragma once
+// StudyRunner: runs a study file for one participant. It is the state machine
+// that the visualization drives; it has no user interface of its own.
+//
+//   Load(path)           read, resolve and check the whole study; nothing
+//                        starts unless everything is valid
+//   Begin(id, cond)      order the trials for the participant, open the
+//                        results files, present the first trial
+//   Presenting           the target is shown (TargetMask); no lasso counts
+//                        and no selection volume is built
+//   StartTrial(now)      -> Running: lassos, threshold changes, undos, redos
+//                        and clears are counted, each lasso logged at once
+//   FinishTrial(m, now)  scores the selection, writes the trial row and
+//                        presents the next trial, or ends the study
+//   Finished             end screen; no technique, nothing counts
+//
+// While a study runs the runner holds FerrowManager's dataset and technique:
+// during Running they are the trial's, otherwise the dataset stays and the
+// technique is none, so the engine builds no volume outside a trial.
+//
+// Times are seconds on one monotonic clock chosen by the caller (Now() is the
+// one the program uses); only differences are logged.
+#include "framework/runner/LassoRecord.h"
+#include "framework/runner/ResultsLog.h"
+#include "framework/runner/SelectionMetrics.h"
+#include "framework/runner/StudyDefinition.h"
+#include "framework/study/FerrowManager.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// One trial of the participant's sequence.
+struct StudyTrial {
+    int number = 0;                 // 1-based position in the sequence
+    int entry = 0;                  // index into StudyDefinition::trials
+    std::string name;
+    bool practice = false;
+    FerrowManager::Technique technique = FerrowManager::PravikTechnique;
+    std::string techniqueName;      // "density" or "cylinder"
+    int datasetNr = 0;              // number in FerrowDatasetManager
+    std::string datasetName;        // the dataset's id in the study file
+    StartView view;
+    float startThreshold = 1.0f;
+    std::string instruction;
+    long long targetSize = 0;
+};
+
+class StudyRunner {
+public:
+    enum State { NoStudy, Loaded, Presenting, Running, Finished };
+
+    // Finds or loads one study dataset in FerrowDatasetManager and returns its
+    // number, or -1 with `problem` saying why (without file and line).
+    using DatasetLoader = std::function<int(const StudyDatasetEntry& dataset, std::string& problem)>;
+
+    static StudyRunner* Instance();
+    static void Destroy();
+    StudyRunner();
+
+    // Seconds on the program's monotonic clock.
+    static double Now();
+
+    // Reads and checks the study file. Returns the problems, one line each as
+    // "file:line: what"; with any problem the runner keeps what it had before.
+    std::vector<std::string> Load(const std::string& path);
+    // Replaces the default loader (built-in names and dataset files).
+    void SetDatasetLoader(DatasetLoader loader) { datasetLoader = std::move(loader); }
+    // Overrides the study file's results folder (the command line does).
+    void SetResultsFolder(const std::string& folder) { resultsOverride = folder; }
+
+    // Starts the participant's session; returns an error message, or empty.
+    std::string Begin(int participantId, int condition);
+
+    State GetState() const { return state; }
+    bool IsLoaded() const { return state != NoStudy; }
+    bool IsPresenting() const { return state == Presenting; }
+    bool IsRunning() const { return state == Running; }
+    bool IsFinished() const { return state == Finished; }
+
+    const StudyDefinition& Definition() const { return definition; }
+    const std::vector<StudyTrial>& Sequence() const { return sequence; }
+    // The trial presented or running, or null before Begin and after the end.
+    const StudyTrial* CurrentTrial() const;
+    // One flag per particle of the current trial's dataset; empty without one.
+    const std::vector<bool>& TargetMask() const;
+    int ParticipantId() const { return participant; }
+    int Condition() const { return condition; }
+
+    // Each returns false, and changes nothing, when the state does not allow it.
+    bool StartTrial(double now);
+    bool OnLasso(const LassoRecord& lasso);
+    bool OnThresholdChange(float threshold);
+    bool OnUndo();
+    bool OnRedo();
+    bool OnClear();
+    // Scores `selection`, writes the trial row and moves on. Returns false
+    // when not running or when the row could not be written (then
+    // LastWriteError() says why; the study still moves on).
+    bool FinishTrial(const std::vector<bool>& selection, double now);
+
+    // The row of the last finished trial, for feedback after practice trials.
+    const TrialRow* LastTrialRow() const { return hasLastRow ? &lastRow : nullptr; }
+    const std::string& LastWriteError() const { return writeError; }
+    std::string TrialsPath() const { return log.TrialsPath(); }
+    std::string LassosPath() const { return log.LassosPath(); }
+
+private:
+    void Present(int index);
+    void HoldFramework(FerrowManager::Technique technique);
+    static int DefaultLoad(const StudyDatasetEntry& dataset, std::string& problem);
+
+    static StudyRunner* instance;
+
+    DatasetLoader datasetLoader;
+    std::string resultsOverride;
+
+    State state = NoStudy;
+    StudyDefinition definition;
+    std::vector<int> datasetNumbers;            // per StudyDefinition::datasets
+    std::vector<std::vector<bool>> entryTargets;  // per StudyDefinition::trials
+    std::vector<StudyTrial> sequence;
+    int current = -1;
+    int participant = 0;
+    int condition = 0;
+    ResultsLog log;
+
+    // Counters of the running trial.
+    TrialRow row;
+    double startTime = 0.0;
+    float threshold = 1.0f;
+    int lassoCount = 0;
+
+    TrialRow lastRow;
+    bool hasLastRow = false;
+    std::string writeError;
+};

@@ -1,0 +1,366 @@
+#include "framework/runner/StudyRunner.h"
+
+#include "framework/runner/CsvFormat.h"
+#include "tests/framework/runner/StudyTestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+const char* kStudy = R"(<study results="out">
+  <dataset id="c" builtin="clusters"/>
+  <dataset id="f" builtin="filaments"/>
+  <trial name="practice" dataset="c" targetLabel="1" technique="density" practice="true"/>
+  <block technique="counterbalanced">
+    <trial name="a" dataset="c" targetLabel="2" threshold="0.5"/>
+    <trial name="b" dataset="f" targetFile="t.txt"/>
+  </block>
+  <trial name="last" dataset="f" targetLabel="1" technique="cylinder"/>
+</study>
+)";
+
+struct LoadedStudy {
+    StudyTestFolder folder;
+    StudyRunner runner;
+    std::string path;
+    LoadedStudy(const char* text = kStudy)
+    {
+        ResetFrameworkWithDatasets({"clusters", "filaments"});
+        folder.Write("t.txt", "# target of trial b\n0, 1\n9\n");
+        path = folder.Write("study.xml", text);
+    }
+};
+
+std::vector<bool> Flags(const char* bits)
+{
+    std::vector<bool> v;
+    for (const char* c = bits; *c; ++c) v.push_back(*c == '1');
+    return v;
+}
+
+std::vector<std::vector<std::string>> Rows(const std::string& path)
+{
+    return CsvFormat::Parse(StudyTestFolder::Read(path));
+}
+
+std::string Column(const std::vector<std::vector<std::string>>& rows, size_t row, const std::string& name)
+{
+    for (size_t c = 0; c < rows[0].size(); ++c)
+        if (rows[0][c] == name) return rows.at(row).at(c);
+    return "<no column " + name + ">";
+}
+
+}  // namespace
+
+TEST(StudyRunner, CounterbalancedBlocksFollowTheParticipantsOrder)
+{
+    LoadedStudy s;
+    ASSERT_TRUE(s.runner.Load(s.path).empty());
+    auto names = [&](int participant) {
+        EXPECT_EQ(s.runner.Begin(participant, 0), "");
+        std::string text;
+        for (const StudyTrial& t : s.runner.Sequence())
+            text += t.name + ":" + t.techniqueName + ":" + std::to_string(t.datasetNr) + " ";
+        while (!s.runner.IsFinished()) {
+            s.runner.StartTrial(0.0);
+            s.runner.FinishTrial({}, 1.0);
+        }
+        return text;
+    };
+    EXPECT_EQ(names(1), "practice:density:0 a:density:0 b:density:1 a:cylinder:0 b:cylinder:1 last:cylinder:1 ");
+    EXPECT_EQ(names(2), "practice:density:0 a:cylinder:0 b:cylinder:1 a:density:0 b:density:1 last:cylinder:1 ");
+    EXPECT_EQ(names(3), names(1));
+    const std::vector<StudyTrial>& seq = s.runner.Sequence();
+    EXPECT_EQ(seq[1].number, 2);
+    EXPECT_TRUE(seq[0].practice);
+    EXPECT_FLOAT_EQ(seq[1].startThreshold, 0.5f);
+    EXPECT_EQ(seq[1].targetSize, 2);
+    EXPECT_EQ(seq[2].targetSize, 3);
+}
+
+TEST(StudyRunner, FrameworkAnswersFollowTheTrialState)
+{
+    LoadedStudy s;
+    FerrowManager* fm = FerrowManager::Instance();
+    ASSERT_TRUE(s.runner.Load(s.path).empty());
+    ASSERT_EQ(s.runner.Begin(2, 1), "");
+
+    // Presenting the practice trial: its dataset, no technique, target shown.
+    ASSERT_TRUE(s.runner.IsPresenting());
+    EXPECT_EQ(s.runner.CurrentTrial()->name, "practice");
+    EXPECT_EQ(fm->GetCurrentDatasetNr(), 0);
+    EXPECT_FALSE(fm->IsPravikSelection());
+    EXPECT_FALSE(fm->IsCylinderSelection());
+    EXPECT_EQ(s.runner.TargetMask(), Flags("0011100000"));
+    EXPECT_FALSE(s.runner.OnLasso(LassoRecord()));
+    EXPECT_FALSE(s.runner.OnUndo());
+    EXPECT_FALSE(s.runner.FinishTrial({}, 0.0));
+
+    ASSERT_TRUE(s.runner.StartTrial(10.0));
+    EXPECT_FALSE(s.runner.StartTrial(11.0));
+    EXPECT_TRUE(fm->IsPravikSelection());
+    EXPECT_FALSE(fm->IsCylinderSelection());
+    // The other key family and dataset switches cannot change a running trial.
+    fm->SetTechnique(FerrowManager::CylinderTechnique);
+    fm->SetCurrentDatasetNr(1);
+    EXPECT_TRUE(fm->IsPravikSelection());
+    EXPECT_EQ(fm->GetCurrentDatasetNr(), 0);
+    ASSERT_TRUE(s.runner.FinishTrial(Flags("0011100000"), 12.5));
+
+    // Participant 2 starts the block with the cylinder.
+    EXPECT_EQ(s.runner.CurrentTrial()->name, "a");
+    EXPECT_EQ(s.runner.TargetMask(), Flags("0000011000"));
+    s.runner.StartTrial(20.0);
+    EXPECT_FALSE(fm->IsPravikSelection());
+    EXPECT_TRUE(fm->IsCylinderSelection());
+    s.runner.FinishTrial({}, 21.0);
+    EXPECT_EQ(fm->GetCurrentDatasetNr(), 1);  // trial b presented
+
+    while (!s.runner.IsFinished()) {
+        s.runner.StartTrial(0.0);
+        s.runner.FinishTrial({}, 1.0);
+    }
+    EXPECT_EQ(s.runner.CurrentTrial(), nullptr);
+    EXPECT_TRUE(s.runner.TargetMask().empty());
+    EXPECT_FALSE(fm->IsPravikSelection());
+    EXPECT_FALSE(fm->IsCylinderSelection());
+    EXPECT_FALSE(s.runner.StartTrial(0.0));
+}
+
+TEST(StudyRunner, CountsScoresAndLogsEveryTrialAndLasso)
+{
+    LoadedStudy s;
+    ASSERT_TRUE(s.runner.Load(s.path).empty());
+    ASSERT_EQ(s.runner.Begin(7, 1), "");
+    EXPECT_EQ(s.runner.TrialsPath(), s.folder.Path("out/P7_trials.csv"));
+    EXPECT_EQ(s.runner.LassosPath(), s.folder.Path("out/P7_lassos.csv"));
+
+    s.runner.StartTrial(100.0);
+    LassoRecord lasso;
+    lasso.time = 101.5;
+    lasso.mode = LassoRecord::Plus;
+    lasso.threshold = 1.0f;
+    lasso.viewportWidth = 800;
+    lasso.viewportHeight = 600;
+    lasso.model = osg::Matrixd::translate(0.1, 2.0, -3.0);
+    lasso.view = osg::Matrixd::lookAt(osg::Vec3d(0, 0, 10), osg::Vec3d(0, 0, 0), osg::Vec3d(0, 1, 0));
+    lasso.projection = osg::Matrixd::perspective(30.0, 800.0 / 600.0, 1.0, 100.0);
+    lasso.points = {osg::Vec2f(10.5f, 20.25f), osg::Vec2f(0.1f, 300.0f), osg::Vec2f(400.0f, 1e-3f)};
+    lasso.selectedAfter = 4;
+    EXPECT_TRUE(s.runner.OnLasso(lasso));
+    lasso.mode = LassoRecord::Minus;
+    lasso.time = 102.0;
+    s.runner.OnLasso(lasso);
+    lasso.mode = LassoRecord::Intersection;
+    s.runner.OnLasso(lasso);
+    s.runner.OnLasso(lasso);
+    s.runner.OnUndo();
+    s.runner.OnUndo();
+    s.runner.OnRedo();
+    s.runner.OnClear();
+    s.runner.OnThresholdChange(1.0f);  // unchanged: not a change
+    s.runner.OnThresholdChange(1.5f);
+    s.runner.OnThresholdChange(1.5f);
+    s.runner.OnThresholdChange(0.75f);
+    // Target particles 2-4; selected 1-4: TP 3, P 3/4, R 1.
+    ASSERT_TRUE(s.runner.FinishTrial(Flags("0111100000"), 112.25));
+    ASSERT_NE(s.runner.LastTrialRow(), nullptr);
+    EXPECT_DOUBLE_EQ(s.runner.LastTrialRow()->f1, 2 * 0.75 / 1.75);
+
+    // The next trial counts from zero and starts at its own threshold.
+    s.runner.StartTrial(200.0);
+    s.runner.OnThresholdChange(0.5f);  // trial a starts at 0.5
+    s.runner.FinishTrial(Flags("0000000000"), 203.0);
+
+    const auto trials = Rows(s.runner.TrialsPath());
+    ASSERT_EQ(trials.size(), 3u);
+    EXPECT_EQ(CsvFormat::Record(trials[0]),
+              "participant,condition,trial,practice,dataset,technique,target_size,completion_time_s,lassos_plus,"
+              "lassos_minus,lassos_intersection,undos,redos,clears,threshold_changes,final_threshold,selected,"
+              "true_positives,precision,recall,f1,trial_name,started_utc");
+    std::vector<std::string> first(trials[1].begin(), trials[1].end() - 1);  // without the wall-clock time
+    EXPECT_EQ(CsvFormat::Record(first), "7,1,1,1,c,density,3,12.25,1,1,2,2,1,1,2,0.75,4,3,0.75,1,0.857142857,practice");
+    EXPECT_EQ(Column(trials, 2, "threshold_changes"), "0");
+    EXPECT_EQ(Column(trials, 2, "final_threshold"), "0.5");
+    EXPECT_EQ(Column(trials, 2, "lassos_plus"), "0");
+    EXPECT_EQ(Column(trials, 2, "precision"), "0");
+    EXPECT_EQ(Column(trials, 2, "technique"), "density");  // participant 7: density first
+
+    const auto lassos = Rows(s.runner.LassosPath());
+    ASSERT_EQ(lassos.size(), 5u);
+    EXPECT_EQ(CsvFormat::Record(lassos[0]),
+              "participant,trial,lasso,time_s,dataset,mode,technique,threshold,viewport_width,viewport_height,"
+              "model_matrix,view_matrix,projection_matrix,points,selected");
+    EXPECT_EQ(Column(lassos, 1, "lasso"), "1");
+    EXPECT_EQ(Column(lassos, 1, "time_s"), "1.5");
+    EXPECT_EQ(Column(lassos, 1, "mode"), "plus");
+    EXPECT_EQ(Column(lassos, 2, "mode"), "minus");
+    EXPECT_EQ(Column(lassos, 4, "mode"), "intersection");
+    EXPECT_EQ(Column(lassos, 4, "lasso"), "4");
+    EXPECT_EQ(Column(lassos, 1, "technique"), "density");
+    EXPECT_EQ(Column(lassos, 1, "dataset"), "c");
+    EXPECT_EQ(Column(lassos, 1, "viewport_width"), "800");
+    EXPECT_EQ(Column(lassos, 1, "selected"), "4");
+    EXPECT_EQ(Column(lassos, 1, "model_matrix"), "1 0 0 0 0 1 0 0 0 0 1 0 0.10000000000000001 2 -3 1");
+    EXPECT_EQ(Column(lassos, 1, "points"), "10.5 20.25;0.100000001 300;400 0.00100000005");
+    // The matrices read back bit for bit.
+    std::istringstream projection(Column(lassos, 1, "projection_matrix"));
+    for (int i = 0; i < 16; ++i) {
+        double v = 0.0;
+        std::string word;
+        projection >> word;
+        ASSERT_TRUE(CsvFormat::ToNumber(word, v)) << word;
+        EXPECT_EQ(v, lasso.projection.ptr()[i]) << i;
+    }
+}
+
+TEST(StudyRunner, ResultsAreNeverOverwritten)
+{
+    LoadedStudy s;
+    ASSERT_TRUE(s.runner.Load(s.path).empty());
+    ASSERT_EQ(s.runner.Begin(3, 0), "");
+    const std::string first = s.runner.TrialsPath();
+    s.runner.StartTrial(0.0);
+    s.runner.FinishTrial({}, 1.0);
+    while (!s.runner.IsFinished()) {
+        s.runner.StartTrial(0.0);
+        s.runner.FinishTrial({}, 1.0);
+    }
+    const std::string before = StudyTestFolder::Read(first);
+
+    // The same participant again, and a stray lasso file for the third session.
+    s.folder.Write("out/P3_lassos_3.csv", "keep me\n");
+    ASSERT_EQ(s.runner.Begin(3, 0), "");
+    EXPECT_EQ(s.runner.TrialsPath(), s.folder.Path("out/P3_trials_2.csv"));
+    EXPECT_EQ(s.runner.LassosPath(), s.folder.Path("out/P3_lassos_2.csv"));
+    ASSERT_EQ(s.runner.Begin(3, 0), "the study is already running");
+    while (!s.runner.IsFinished()) {
+        s.runner.StartTrial(0.0);
+        s.runner.FinishTrial({}, 1.0);
+    }
+    ASSERT_EQ(s.runner.Begin(3, 0), "");
+    EXPECT_EQ(s.runner.TrialsPath(), s.folder.Path("out/P3_trials_4.csv"));
+    EXPECT_EQ(StudyTestFolder::Read(first), before);
+    EXPECT_EQ(StudyTestFolder::Read(s.folder.Path("out/P3_lassos_3.csv")), "keep me\n");
+
+    // A results folder that cannot be created stops the session before it starts.
+    StudyRunner other;
+    ASSERT_TRUE(other.Load(s.path).empty());
+    s.folder.Write("blocked", "a file where the folder should be");
+    other.SetResultsFolder(s.folder.Path("blocked/out"));
+    EXPECT_NE(other.Begin(4, 0).find("blocked/out"), std::string::npos);
+    EXPECT_FALSE(other.IsPresenting());
+}
+
+TEST(StudyRunner, KilledMidTrialLosesOnlyThatTrial)
+{
+    LoadedStudy s;
+    ASSERT_TRUE(s.runner.Load(s.path).empty());
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(ready[0]);
+        if (!s.runner.Begin(5, 0).empty()) _exit(1);
+        for (int t = 0; t < 2; ++t) {
+            s.runner.StartTrial(t * 10.0);
+            LassoRecord lasso;
+            lasso.time = t * 10.0 + 1.0;
+            s.runner.OnLasso(lasso);
+            s.runner.FinishTrial(Flags("0011100000"), t * 10.0 + 5.0);
+        }
+        s.runner.StartTrial(30.0);
+        LassoRecord lasso;
+        lasso.time = 31.0;
+        s.runner.OnLasso(lasso);
+        s.runner.OnUndo();
+        // Tell the parent we are in the middle of the third trial, then wait
+        // for the kill.
+        const char byte = 1;
+        if (write(ready[1], &byte, 1) != 1) _exit(1);
+        for (;;) pause();
+    }
+    close(ready[1]);
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    close(ready[0]);
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+
+    const auto trials = Rows(s.folder.Path("out/P5_trials.csv"));
+    ASSERT_EQ(trials.size(), 3u);
+    EXPECT_EQ(Column(trials, 1, "trial"), "1");
+    EXPECT_EQ(Column(trials, 2, "trial"), "2");
+    EXPECT_EQ(Column(trials, 2, "completion_time_s"), "5");
+    const std::string raw = StudyTestFolder::Read(s.folder.Path("out/P5_trials.csv"));
+    EXPECT_EQ(raw.back(), '\n');
+    // The lasso of the interrupted trial was already on the disk.
+    const auto lassos = Rows(s.folder.Path("out/P5_lassos.csv"));
+    ASSERT_EQ(lassos.size(), 4u);
+    EXPECT_EQ(Column(lassos, 3, "trial"), "3");
+}
+
+TEST(StudyRunner, ImpossibleTrialsStopTheStudyBeforeItStarts)
+{
+    LoadedStudy s;
+    ASSERT_TRUE(s.runner.Load(s.path).empty());
+    const std::string good = s.path;
+    const std::string file = s.folder.Path("bad.xml");
+    auto load = [&](const std::string& body) {
+        s.folder.Write("bad.xml", "<study>\n<dataset id=\"c\" builtin=\"clusters\"/>\n" + body + "</study>\n");
+        return s.runner.Load(file);
+    };
+
+    std::vector<std::string> p = load("<trial dataset=\"c\" targetLabel=\"9\" technique=\"density\"/>\n");
+    ASSERT_EQ(p.size(), 1u);
+    EXPECT_EQ(p[0], file + ":3: dataset \"c\" has no structure labelled 9 (its labels: 1, 2)");
+
+    p = load("<trial dataset=\"c\" targetFile=\"t2.txt\" technique=\"density\"/>\n");
+    ASSERT_EQ(p.size(), 1u);
+    EXPECT_EQ(p[0].rfind(file + ":3: target of trial \"line 3\": " + s.folder.Path("t2.txt") + ": cannot open", 0), 0u)
+        << p[0];
+
+    s.folder.Write("t2.txt", "1 2\n3 10 x\n");
+    p = load("<trial dataset=\"c\" targetFile=\"t2.txt\" technique=\"density\"/>\n");
+    ASSERT_EQ(p.size(), 2u);
+    EXPECT_EQ(p[0], file + ":3: target of trial \"line 3\": " + s.folder.Path("t2.txt") +
+                        ":2: particle index 10 is out of range (the dataset has 10 particles)");
+    EXPECT_NE(p[1].find("t2.txt:2: \"x\" is not a particle index"), std::string::npos) << p[1];
+
+    s.folder.Write("t3.txt", "# nothing yet\n");
+    p = load("<trial dataset=\"c\" targetFile=\"t3.txt\" technique=\"density\"/>\n");
+    ASSERT_EQ(p.size(), 1u);
+    EXPECT_NE(p[0].find("holds no particle indices"), std::string::npos) << p[0];
+
+    // Unknown built-in and unreadable file go through the real loaders.
+    p = load("<dataset id=\"x\" builtin=\"galaxy\"/>\n<dataset id=\"y\" file=\"cloud.txt\"/>\n"
+             "<trial dataset=\"x\" targetLabel=\"1\" technique=\"density\"/>\n");
+    ASSERT_EQ(p.size(), 2u);
+    EXPECT_EQ(p[0].rfind(file + ":3: dataset \"x\": no built-in dataset is named \"galaxy\" (known: ", 0), 0u) << p[0];
+    EXPECT_EQ(p[1].rfind(file + ":4: dataset \"y\": ", 0), 0u) << p[1];
+    EXPECT_NE(p[1].find("cloud.txt"), std::string::npos) << p[1];
+
+    // A file dataset has no labels: its targets come from index files.
+    s.folder.Write("cloud.txt", "0 0 0\n1 1 1\n2 2 2\n");
+    p = load("<dataset id=\"y\" file=\"cloud.txt\"/>\n<trial dataset=\"y\" targetLabel=\"1\" technique=\"density\"/>\n");
+    ASSERT_EQ(p.size(), 1u);
+    EXPECT_EQ(p[0], file + ":4: dataset \"y\" has no structure labels; give the target as a targetFile");
+    s.folder.Write("t4.txt", "2\n");
+    p = load("<dataset id=\"y\" file=\"cloud.txt\"/>\n<trial dataset=\"y\" targetFile=\"t4.txt\" technique=\"density\"/>\n");
+    EXPECT_TRUE(p.empty()) << p[0];
+
+    // After failed loads the runner still holds the last good study.
+    ASSERT_TRUE(s.runner.Load(good).empty());
+    load("<trial dataset=\"c\" targetLabel=\"9\" technique=\"density\"/>\n");
+    EXPECT_EQ(s.runner.Definition().path, good);
+    EXPECT_EQ(s.runner.Begin(1, 0), "");
+    EXPECT_EQ(s.runner.Sequence().size(), 6u);
+    EXPECT_EQ(s.runner.Load(good).size(), 1u);  // not while it runs
+}
