@@ -31,6 +31,9 @@ public:
         ss->setMode(GL_BLEND, osg::StateAttribute::OFF | osg::StateAttribute::OVERRIDE);
         ss->setMode(GL_DEPTH_TEST, osg::StateAttribute::OFF | osg::StateAttribute::OVERRIDE);
         ss->setMode(GL_CULL_FACE, osg::StateAttribute::OFF | osg::StateAttribute::OVERRIDE);
+        // The flat triangles lie on the near plane itself; rounding would clip
+        // parts of them away, so depth is clamped instead of clipped.
+        ss->setMode(kDepthClamp, osg::StateAttribute::ON | osg::StateAttribute::OVERRIDE);
         setFinalDrawCallback(capture.get());
         setNodeMask(0);
         Sync();
@@ -67,6 +70,8 @@ public:
     LassoCaptureCallback* GetCapture() const { return capture.get(); }
 
 private:
+    static const GLenum kDepthClamp = 0x864F;  // GL_DEPTH_CLAMP
+
     struct SyncCallback : public osg::NodeCallback {
         void operator()(osg::Node* node, osg::NodeVisitor* nv) override
         {

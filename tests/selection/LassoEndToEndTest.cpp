@@ -123,6 +123,12 @@ TEST_F(EndToEnd, CaptureShowsTheFilledLassoInsideTheViewport)
     EXPECT_NE(at(c.x(), c.y()), 0);            // centre of the lasso
     EXPECT_EQ(at(800 - c.x(), c.y()), 0);      // the other cluster
     EXPECT_EQ(at(5, 5), 0);
+    // Every pixel under the lasso is covered, none outside: the flat triangles
+    // lie on the near plane and must not be clipped there.
+    const double r = (scene.Project(osg::Vec3d(-1.3, 0, 0)) - c).length();
+    size_t covered = 0;
+    for (size_t i = 0; i < cap->image.size(); i += 3) covered += cap->image[i] != 0;
+    EXPECT_NEAR(double(covered), kPi * r * r, 0.02 * kPi * r * r);
     EXPECT_EQ(lassoCamera->getNodeMask(), 0u);  // switched off again by BuildGeometry
 }
 
