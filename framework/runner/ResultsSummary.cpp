@@ -1,0 +1,181 @@
+#include "framework/runner/ResultsSummary.h"
+
+#include "framework/runner/CsvFormat.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+const char* const ResultsSummary::AllDatasets = "all";
+
+namespace {
+
+std::string Fixed(double v, int digits)
+{
+    if (std::isnan(v)) return "-";
+    char buffer[64];
+    const auto r = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed, digits);
+    return std::string(buffer, r.ptr);
+}
+
+int TechniqueRank(const std::string& t)
+{
+    if (t == "density") return 0;
+    if (t == "cylinder") return 1;
+    return 2;
+}
+
+}  // namespace
+
+std::vector<std::string> ResultsSummary::AddFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return {path + ": cannot open the trials file"};
+    std::stringstream text;
+    text << in.rdbuf();
+    return AddText(path, text.str());
+}
+
+std::vector<std::string> ResultsSummary::AddText(const std::string& name, const std::string& text)
+{
+    const std::vector<std::vector<std::string>> rows = CsvFormat::Parse(text);
+    if (rows.empty()) return {name + ": the file is empty"};
+    const char* needed[] = {"participant", "practice", "dataset", "technique", "completion_time_s", "f1"};
+    int column[6];
+    std::vector<std::string> problems;
+    for (int k = 0; k < 6; ++k) {
+        const auto it = std::find(rows[0].begin(), rows[0].end(), needed[k]);
+        column[k] = static_cast<int>(it - rows[0].begin());
+        if (it == rows[0].end())
+            problems.push_back(name + ":1: no column \"" + needed[k] + "\"; is this a trials file?");
+    }
+    if (!problems.empty()) return problems;
+
+    std::vector<Trial> added;
+    // Row r is on line r + 1: the files hold no line breaks inside fields.
+    for (size_t r = 1; r < rows.size(); ++r) {
+        const std::vector<std::string>& row = rows[r];
+        const std::string where = name + ":" + std::to_string(r + 1) + ": ";
+        if (row.size() == 1 && row[0].empty()) continue;
+        if (row.size() != rows[0].size()) {
+            problems.push_back(where + "has " + std::to_string(row.size()) + " fields, the header " +
+                               std::to_string(rows[0].size()));
+            continue;
+        }
+        Trial t;
+        t.participant = row[column[0]];
+        t.dataset = row[column[2]];
+        t.technique = row[column[3]];
+        const std::string& practice = row[column[1]];
+        if (practice != "0" && practice != "1") {
+            problems.push_back(where + "practice \"" + practice + "\" is neither 0 nor 1");
+            continue;
+        }
+        if (!CsvFormat::ToNumber(row[column[4]], t.time) || !std::isfinite(t.time)) {
+            problems.push_back(where + "completion time \"" + row[column[4]] + "\" is not a number");
+            continue;
+        }
+        if (!CsvFormat::ToNumber(row[column[5]], t.f1) || !std::isfinite(t.f1)) {
+            problems.push_back(where + "F1 \"" + row[column[5]] + "\" is not a number");
+            continue;
+        }
+        if (practice == "1" && !includePractice) continue;
+        added.push_back(t);
+    }
+    if (!problems.empty()) return problems;
+    trials.insert(trials.end(), added.begin(), added.end());
+    return {};
+}
+
+std::vector<SummaryGroup> ResultsSummary::Groups() const
+{
+    std::vector<std::string> datasets, techniques;
+    for (const Trial& t : trials) {
+        if (std::find(datasets.begin(), datasets.end(), t.dataset) == datasets.end()) datasets.push_back(t.dataset);
+        if (std::find(techniques.begin(), techniques.end(), t.technique) == techniques.end())
+            techniques.push_back(t.technique);
+    }
+    std::stable_sort(techniques.begin(), techniques.end(), [](const std::string& a, const std::string& b) {
+        return TechniqueRank(a) < TechniqueRank(b);
+    });
+
+    auto group = [&](const std::string& technique, const std::string* dataset) {
+        SummaryGroup g;
+        g.technique = technique;
+        g.dataset = dataset ? *dataset : AllDatasets;
+        std::vector<double> times, f1s;
+        if (perParticipant) {
+            std::map<std::string, std::pair<std::vector<double>, std::vector<double>>> byParticipant;
+            for (const Trial& t : trials) {
+                if (t.technique != technique || (dataset && t.dataset != *dataset)) continue;
+                byParticipant[t.participant].first.push_back(t.time);
+                byParticipant[t.participant].second.push_back(t.f1);
+            }
+            for (const auto& p : byParticipant) {
+                times.push_back(SampleStatistics::Of(p.second.first).mean);
+                f1s.push_back(SampleStatistics::Of(p.second.second).mean);
+            }
+        } else {
+            for (const Trial& t : trials) {
+                if (t.technique != technique || (dataset && t.dataset != *dataset)) continue;
+                times.push_back(t.time);
+                f1s.push_back(t.f1);
+            }
+        }
+        g.time = SampleStatistics::Of(times);
+        g.f1 = SampleStatistics::Of(f1s);
+        return g;
+    };
+
+    std::vector<SummaryGroup> groups;
+    for (const std::string& d : datasets)
+        for (const std::string& t : techniques) {
+            SummaryGroup g = group(t, &d);
+            if (g.time.n > 0) groups.push_back(g);
+        }
+    for (const std::string& t : techniques) groups.push_back(group(t, nullptr));
+    return groups;
+}
+
+std::string ResultsSummary::Table(const std::vector<SummaryGroup>& groups)
+{
+    const std::vector<std::string> header = {"technique", "dataset", "n", "time_mean_s", "time_ci95",
+                                             "f1_mean", "f1_ci95"};
+    std::vector<std::vector<std::string>> cells = {header};
+    for (const SummaryGroup& g : groups) {
+        cells.push_back({g.technique, g.dataset, std::to_string(g.time.n), Fixed(g.time.mean, 3),
+                         "[" + Fixed(g.time.Low(), 3) + ", " + Fixed(g.time.High(), 3) + "]", Fixed(g.f1.mean, 4),
+                         "[" + Fixed(g.f1.Low(), 4) + ", " + Fixed(g.f1.High(), 4) + "]"});
+    }
+    std::vector<size_t> width(header.size(), 0);
+    for (const auto& row : cells)
+        for (size_t c = 0; c < row.size(); ++c) width[c] = std::max(width[c], row[c].size());
+    std::string out;
+    for (const auto& row : cells) {
+        for (size_t c = 0; c < row.size(); ++c) {
+            out += row[c];
+            if (c + 1 < row.size()) out += std::string(width[c] - row[c].size() + 2, ' ');
+        }
+        out += "\n";
+    }
+    return out;
+}
+
+std::string ResultsSummary::Csv(const std::vector<SummaryGroup>& groups)
+{
+    std::string out = "technique,dataset,n,time_mean_s,time_sd_s,time_ci95_low_s,time_ci95_high_s,f1_mean,f1_sd,"
+                      "f1_ci95_low,f1_ci95_high\n";
+    for (const SummaryGroup& g : groups) {
+        out += CsvFormat::Record({CsvFormat::Field(g.technique), CsvFormat::Field(g.dataset),
+                                  std::to_string(g.time.n), CsvFormat::Number(g.time.mean, 9),
+                                  CsvFormat::Number(g.time.sd, 9), CsvFormat::Number(g.time.Low(), 9),
+                                  CsvFormat::Number(g.time.High(), 9), CsvFormat::Number(g.f1.mean, 9),
+                                  CsvFormat::Number(g.f1.sd, 9), CsvFormat::Number(g.f1.Low(), 9),
+                                  CsvFormat::Number(g.f1.High(), 9)}) +
+               "\n";
+    }
+    return out;
+}

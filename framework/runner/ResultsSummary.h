@@ -1,0 +1,49 @@
+#pragma once
+// ResultsSummary: reads the per-participant trial files of a study and sums
+// them up per technique and dataset: mean and 95 % confidence interval of the
+// completion time and of F1. Practice trials are left out unless asked for.
+// With `perParticipant` each participant's trials of a technique and dataset
+// are averaged first, so every participant counts once; otherwise every trial
+// is one observation.
+#include "framework/runner/SampleStatistics.h"
+
+#include <string>
+#include <vector>
+
+struct SummaryGroup {
+    std::string technique;
+    std::string dataset;     // AllDatasets for the technique over every dataset
+    SampleStatistics time;   // seconds
+    SampleStatistics f1;
+};
+
+class ResultsSummary {
+public:
+    static const char* const AllDatasets;
+
+    bool includePractice = false;
+    bool perParticipant = false;
+
+    // Adds the trials of one file. Returns the problems ("file:line: what");
+    // a file with any problem adds nothing.
+    std::vector<std::string> AddFile(const std::string& path);
+    std::vector<std::string> AddText(const std::string& name, const std::string& text);
+    int TrialCount() const { return static_cast<int>(trials.size()); }
+
+    // Datasets in the order first seen, "density" before "cylinder", then
+    // one AllDatasets group per technique.
+    std::vector<SummaryGroup> Groups() const;
+    // An aligned text table of the groups, and the same as CSV.
+    static std::string Table(const std::vector<SummaryGroup>& groups);
+    static std::string Csv(const std::vector<SummaryGroup>& groups);
+
+private:
+    struct Trial {
+        std::string participant;
+        std::string technique;
+        std::string dataset;
+        double time = 0.0;
+        double f1 = 0.0;
+    };
+    std::vector<Trial> trials;
+};

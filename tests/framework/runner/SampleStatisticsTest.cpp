@@ -1,0 +1,38 @@
+#include "framework/runner/SampleStatistics.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+TEST(SampleStatistics, StudentTQuantilesMatchTheTables)
+{
+    EXPECT_NEAR(SampleStatistics::StudentTQuantile(0.975, 1), 12.706204736174707, 1e-9);
+    EXPECT_NEAR(SampleStatistics::StudentTQuantile(0.975, 2), 4.302652729749464, 1e-9);
+    EXPECT_NEAR(SampleStatistics::StudentTQuantile(0.975, 5), 2.570581835636314, 1e-9);
+    EXPECT_NEAR(SampleStatistics::StudentTQuantile(0.975, 10), 2.228138851986274, 1e-9);
+    EXPECT_NEAR(SampleStatistics::StudentTQuantile(0.975, 30), 2.042272456301238, 1e-9);
+    EXPECT_NEAR(SampleStatistics::StudentTQuantile(0.975, 1000), 1.962339, 1e-6);
+    EXPECT_NEAR(SampleStatistics::StudentTQuantile(0.025, 10), -2.228138851986274, 1e-9);
+    EXPECT_NEAR(SampleStatistics::StudentTQuantile(0.995, 3), 5.840909309733, 1e-8);
+    EXPECT_NEAR(SampleStatistics::StudentTCdf(0.0, 4), 0.5, 1e-15);
+    EXPECT_NEAR(SampleStatistics::StudentTCdf(1.0, 1), 0.75, 1e-12);  // Cauchy: 1/2 + atan(1)/pi
+}
+
+TEST(SampleStatistics, MeanAndIntervalOfSmallSamples)
+{
+    const SampleStatistics s = SampleStatistics::Of({10.0, 12.0, 14.0});
+    EXPECT_EQ(s.n, 3);
+    EXPECT_DOUBLE_EQ(s.mean, 12.0);
+    EXPECT_DOUBLE_EQ(s.sd, 2.0);
+    EXPECT_NEAR(s.halfWidth, 4.302652729749464 * 2.0 / std::sqrt(3.0), 1e-9);
+    EXPECT_NEAR(s.Low(), 12.0 - s.halfWidth, 1e-12);
+
+    const SampleStatistics one = SampleStatistics::Of({7.5});
+    EXPECT_EQ(one.n, 1);
+    EXPECT_DOUBLE_EQ(one.mean, 7.5);
+    EXPECT_TRUE(std::isnan(one.halfWidth));
+    EXPECT_TRUE(std::isnan(SampleStatistics::Of({}).mean));
+
+    const SampleStatistics same = SampleStatistics::Of({3.0, 3.0, 3.0, 3.0});
+    EXPECT_DOUBLE_EQ(same.halfWidth, 0.0);
+}
