@@ -71,8 +71,11 @@ int TouchManager::ViewHeight() const
 
 bool TouchManager::filteringEvents(int x, int y, int id)
 {
-    (void)x;
-    (void)y;
+    // The view asks this first about a pending press; asked again while the
+    // press stays pending, it found no component there.
+    if (shown && pressPending && !pressBeside && queue.front().kind == ItemKind::Press &&
+        static_cast<uint32_t>(x) == touchX && static_cast<uint32_t>(y) == touchY)
+        pressLooked = true;
     auto it = boardContacts.find(id);
     return it != boardContacts.end() && it->second.down;
 }
@@ -158,10 +161,12 @@ void TouchManager::MousePressEvent(int x, int y, int id)
 
 bool TouchManager::MouseMoveEvent(int x, int y, int id)
 {
-    (void)x;
-    (void)y;
     auto it = mouseDown.find(id);
-    return it != mouseDown.end() && it->second;
+    const bool accepted = it != mouseDown.end() && it->second;
+    if (!accepted && shown && movePending && queue.front().kind == ItemKind::Move && id == touchId &&
+        static_cast<uint32_t>(x) == touchX && static_cast<uint32_t>(y) == touchY)
+        moveRefused = true;
+    return accepted;
 }
 
 bool TouchManager::MouseReleaseEvent(int x, int y, int id)
@@ -195,7 +200,7 @@ void TouchManager::ReleaseTuioId(int32_t id)
 void TouchManager::QueuePress(uint32_t x, uint32_t y, int32_t id)
 {
     queue.push_back(Item{ItemKind::Press, x, y, id});
-    Pump();
+    Advance();
 }
 
 void TouchManager::QueueMove(uint32_t x, uint32_t y, int32_t id)
@@ -211,19 +216,31 @@ void TouchManager::QueueMove(uint32_t x, uint32_t y, int32_t id)
             if (lastShown) {
                 touchX = x;
                 touchY = y;
+                moveRefused = false;
             }
-            Pump();
+            Advance();
             return;
         }
     }
     queue.push_back(Item{ItemKind::Move, x, y, id});
-    Pump();
+    Advance();
 }
 
 void TouchManager::QueueRelease(uint32_t x, uint32_t y, int32_t id)
 {
     queue.push_back(Item{ItemKind::Release, x, y, id});
-    Pump();
+    Advance();
+}
+
+void TouchManager::Bound()
+{
+    // A view that stops taking items (a release held back for good) must not
+    // let the queue grow without end: moves go first, presses and releases stay.
+    if (queue.size() <= kMaxQueued) return;
+    const size_t keep = shown ? (pressBeside ? 2 : 1) : 0;
+    for (size_t i = queue.size(); i-- > keep && queue.size() > kMaxQueued / 2;) {
+        if (queue[i].kind == ItemKind::Move) queue.erase(queue.begin() + static_cast<std::ptrdiff_t>(i));
+    }
 }
 
 void TouchManager::ClearPending()
@@ -262,9 +279,18 @@ void TouchManager::Show()
     shown = true;
     pressBeside = false;
     shownAt = NowMs();
+    shownTicks = 0;
+    pressLooked = false;
+    moveRefused = false;
 }
 
 void TouchManager::Pump()
+{
+    ++shownTicks;
+    Advance();
+}
+
+void TouchManager::Advance()
 {
     // Retire what the view has handled. The view only clears flags.
     if (shown && pressBeside) {
@@ -275,12 +301,14 @@ void TouchManager::Pump()
         if (!releasePending) {
             queue.pop_front();
             shown = false;
-            pressBeside = false;
-            if (pressPending && !queue.empty()) {
+            if (pressBeside && pressPending) {
                 // The press shown beside is the front now and stays shown.
                 shown = true;
                 shownAt = NowMs();
+                shownTicks = 0;
+                pressLooked = false;
             }
+            pressBeside = false;
         }
     } else if (shown) {
         const ItemKind kind = queue.front().kind;
@@ -293,42 +321,31 @@ void TouchManager::Pump()
         }
     }
 
-    if (shown && !pressBeside) {
+    if (shown && !pressBeside && queue.size() > 1) {
         const Item front = queue.front();
-        bool ownRelease = false;
-        if (front.kind == ItemKind::Press) {
-            for (size_t i = 1; i < queue.size(); ++i) {
-                if (queue[i].id == front.id && queue[i].kind == ItemKind::Release) ownRelease = true;
-            }
-        }
-        const bool waited = queue.size() > 1 && NowMs() - shownAt >= graceMs;
-        if (front.kind == ItemKind::Press && (ownRelease || waited)) {
+        if (front.kind == ItemKind::Press && pressLooked) {
             // A press over nothing: the contact goes nowhere.
             withdrawn[front.id] = true;
             queue.pop_front();
             pressPending = false;
             shown = false;
-        } else if (front.kind == ItemKind::Move && waited) {
+        } else if (front.kind == ItemKind::Move && moveRefused) {
             queue.pop_front();
             movePending = false;
             shown = false;
-        } else if (front.kind == ItemKind::Release && waited) {
-            if (queue[1].kind == ItemKind::Press) {
-                // The view holds a release back until a press is counted:
-                // show the next press beside it so that it can be.
-                const Item& p = queue[1];
-                touchX = p.x;
-                touchY = p.y;
-                touchId = p.id;
-                pressPending = true;
-                pressBeside = true;
-            } else if (queue[1].kind == ItemKind::Move) {
-                queue.erase(queue.begin() + 1);
-            }
+        } else if (front.kind == ItemKind::Release && queue[1].kind == ItemKind::Press && shownTicks >= 3 &&
+                   NowMs() - shownAt >= graceMs) {
+            const Item& p = queue[1];
+            touchX = p.x;
+            touchY = p.y;
+            touchId = p.id;
+            pressPending = true;
+            pressBeside = true;
         }
     }
 
     if (!shown) Show();
+    Bound();
     StartTimerIfWaiting();
 }
 

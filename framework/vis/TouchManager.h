@@ -90,15 +90,19 @@ public:
     void QueueRelease(uint32_t x, uint32_t y, int32_t id);
 
     // Retires the shown item once the view cleared its flag and shows the
-    // next. Runs after every queue change and from a zero-interval timer
-    // while items wait, so the view only ever clears flags.
-    // An item the view keeps back for longer than the grace period while
-    // others wait is resolved so that it cannot block them:
-    //  - a release (no press counted yet): the next queued press is shown
-    //    beside it, the view counts that press and then lets the release go;
-    //  - a press over nothing: withdrawn, together with the later items of
-    //    that contact; its own release arriving also withdraws it at once;
-    //  - a move: dropped.
+    // next. The queue calls run it themselves; a timer runs it while items
+    // wait, so the view only ever clears flags.
+    // An item the view keeps back while others wait is resolved so that it
+    // cannot block them:
+    //  - a press the view looked at (it calls filteringEvents with the
+    //    pending position first) and left pending found no component: it is
+    //    withdrawn, with the later items of that contact;
+    //  - a move MouseMoveEvent refused is dropped;
+    //  - a release the view holds back (no press counted) gives no sign, so
+    //    after the grace period and three turns of the event loop the next
+    //    queued press is shown beside it; the view counts that press and then
+    //    lets the release go, with the values of that moment.
+    // Beyond kMaxQueued items, waiting moves are dropped.
     void Pump();
     void SetGraceMilliseconds(int ms) { graceMs = ms; }
     // Items waiting, the shown one included.
@@ -114,6 +118,7 @@ public:
     // A move this close to a lift, this soon after it, belongs to that lift.
     static constexpr float kTrailPixels = 12.0f;
     static constexpr int kTrailMilliseconds = 80;
+    static constexpr size_t kMaxQueued = 1024;
 
 private:
     TouchManager();
@@ -131,6 +136,8 @@ private:
     };
 
     void Show();
+    void Bound();
+    void Advance();
     void StartTimerIfWaiting();
     int32_t AssignBoardId(Contact& c);
     int64_t NowMs() const;
@@ -149,6 +156,9 @@ private:
     bool shown = false;          // queue.front() is on the flags
     bool pressBeside = false;    // queue[1] (a press) shown beside a held release
     int64_t shownAt = 0;
+    int shownTicks = 0;          // Pump calls from outside since shown
+    bool pressLooked = false;    // the view examined the shown press
+    bool moveRefused = false;    // MouseMoveEvent refused the shown move
     int graceMs = 200;
     std::map<int32_t, bool> withdrawn; // TUIO contacts whose press was withdrawn
     QTimer* timer = nullptr;
