@@ -364,3 +364,18 @@ TEST(StudyRunner, ImpossibleTrialsStopTheStudyBeforeItStarts)
     EXPECT_EQ(s.runner.Sequence().size(), 6u);
     EXPECT_EQ(s.runner.Load(good).size(), 1u);  // not while it runs
 }
+
+TEST(StudyRunner, TheExampleStudyIsValid)
+{
+    // Real built-in clouds: the example's labels must exist in them.
+    FerrowDatasetManager::Destroy();
+    FerrowManager::Destroy();
+    std::string source = __FILE__;
+    source.erase(source.rfind("/tests/"));
+    StudyRunner runner;
+    const std::vector<std::string> problems = runner.Load(source + "/examples/study.xml");
+    for (const std::string& p : problems) ADD_FAILURE() << p;
+    EXPECT_EQ(runner.Definition().trials.size(), 7u);
+    EXPECT_EQ(FerrowDatasetManager::Instance()->datasets.size(), 3u);
+    FerrowDatasetManager::Destroy();
+}
