@@ -17,6 +17,10 @@ struct LassoRecord {
     float threshold = 1.0f;       // the threshold the lasso's volume was built at
     int viewportWidth = 0;
     int viewportHeight = 0;
+    // Origin of the master camera's viewport in the window. The points and the
+    // window matrix include it, so a replay needs it unless it is 0.
+    int viewportX = 0;
+    int viewportY = 0;
     osg::Matrixd model;           // data transform: data -> world
     osg::Matrixd view;            // master camera view matrix
     osg::Matrixd projection;      // master camera projection matrix

@@ -57,7 +57,7 @@ const std::vector<std::string>& ResultsLog::LassoColumns()
     static const std::vector<std::string> columns = {
         "participant", "trial", "lasso", "time_s", "dataset", "mode", "technique", "threshold",
         "viewport_width", "viewport_height", "model_matrix", "view_matrix", "projection_matrix", "points",
-        "selected"};
+        "selected", "viewport_x", "viewport_y"};
     return columns;
 }
 
@@ -91,7 +91,7 @@ std::string ResultsLog::LassoRecordText(const LassoRow& r)
                       C::Field(r.dataset), ModeName(l.mode), C::Field(r.technique), C::Number(l.threshold, 9),
                       C::Integer(l.viewportWidth), C::Integer(l.viewportHeight), MatrixText(l.model),
                       MatrixText(l.view), MatrixText(l.projection), PointsText(l.points),
-                      C::Integer(l.selectedAfter)});
+                      C::Integer(l.selectedAfter), C::Integer(l.viewportX), C::Integer(l.viewportY)});
 }
 
 bool ResultsLog::Open(const std::string& folder, int participantId, std::string& error)

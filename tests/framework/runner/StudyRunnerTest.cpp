@@ -146,6 +146,8 @@ TEST(StudyRunner, CountsScoresAndLogsEveryTrialAndLasso)
     lasso.threshold = 1.0f;
     lasso.viewportWidth = 800;
     lasso.viewportHeight = 600;
+    lasso.viewportX = 240;
+    lasso.viewportY = 0;
     lasso.model = osg::Matrixd::translate(0.1, 2.0, -3.0);
     lasso.view = osg::Matrixd::lookAt(osg::Vec3d(0, 0, 10), osg::Vec3d(0, 0, 0), osg::Vec3d(0, 1, 0));
     lasso.projection = osg::Matrixd::perspective(30.0, 800.0 / 600.0, 1.0, 100.0);
@@ -194,7 +196,7 @@ TEST(StudyRunner, CountsScoresAndLogsEveryTrialAndLasso)
     ASSERT_EQ(lassos.size(), 5u);
     EXPECT_EQ(CsvFormat::Record(lassos[0]),
               "participant,trial,lasso,time_s,dataset,mode,technique,threshold,viewport_width,viewport_height,"
-              "model_matrix,view_matrix,projection_matrix,points,selected");
+              "model_matrix,view_matrix,projection_matrix,points,selected,viewport_x,viewport_y");
     EXPECT_EQ(Column(lassos, 1, "lasso"), "1");
     EXPECT_EQ(Column(lassos, 1, "time_s"), "1.5");
     EXPECT_EQ(Column(lassos, 1, "mode"), "plus");
@@ -205,6 +207,8 @@ TEST(StudyRunner, CountsScoresAndLogsEveryTrialAndLasso)
     EXPECT_EQ(Column(lassos, 1, "dataset"), "c");
     EXPECT_EQ(Column(lassos, 1, "viewport_width"), "800");
     EXPECT_EQ(Column(lassos, 1, "selected"), "4");
+    EXPECT_EQ(Column(lassos, 1, "viewport_x"), "240");
+    EXPECT_EQ(Column(lassos, 1, "viewport_y"), "0");
     EXPECT_EQ(Column(lassos, 1, "model_matrix"), "1 0 0 0 0 1 0 0 0 0 1 0 0.10000000000000001 2 -3 1");
     EXPECT_EQ(Column(lassos, 1, "points"), "10.5 20.25;0.100000001 300;400 0.00100000005");
     // The matrices read back bit for bit.
