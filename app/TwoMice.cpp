@@ -19,9 +19,11 @@ namespace {
 
 const float kDotSize = 7.0f;
 
+// 0 to 254. The generator's range is RAND_MAX + 1 values, which here is far
+// more than 32768; scaling by that range keeps every colour in a byte.
 int ColourComponent()
 {
-    return static_cast<int>(std::rand() * 255.0 / 32768.0);
+    return static_cast<int>(std::rand() * 255.0 / (static_cast<double>(RAND_MAX) + 1.0));
 }
 
 // Builds the event, hands it over and deletes it: the framework keeps no
@@ -76,9 +78,16 @@ void reset_mice()
     }
 }
 
+// The bound for device indices. ManyMouse_Init answers -1 when input cannot
+// be read at all; as an unsigned bound that would let every index through.
+static unsigned DeviceBound()
+{
+    return static_cast<unsigned>(std::clamp(available_micereal, 0, kMaxMice));
+}
+
 bool update_mice(const ManyMouseEvent& event)
 {
-    if (event.device >= static_cast<unsigned>(available_micereal)) return false;
+    if (event.device >= DeviceBound()) return false;
     Mouse& m = mice_real[event.device];
     if (event.type == MANYMOUSE_EVENT_RELMOTION) {
         // Devices count y downward, the view upward.
@@ -118,7 +127,7 @@ void dispatch_mice_event(const ManyMouseEvent& event, int32_t& sharedPressCount,
                          const MiceEventTypes& types)
 {
     const unsigned device = event.device;
-    const bool known = device < static_cast<unsigned>(available_micereal);
+    const bool known = device < DeviceBound();
     const int x = known ? mice_real[device].x : 0;
     const int y = known ? mice_real[device].y : 0;
     const int id = static_cast<int>(device);

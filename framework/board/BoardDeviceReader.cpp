@@ -53,7 +53,7 @@ void BoardDeviceReader::Record(uint16_t type, uint16_t code, int32_t value, std:
             dropping = true;
         } else if (code == SYN_REPORT) {
             if (dropping) {
-                for (int i = 0; i < kSlots; ++i) staged[i] = slots[i];
+                for (int i = 0; i < kSlots; ++i) staged[i] = reported[i];
                 dropping = false;
             } else {
                 Apply(out);
@@ -99,7 +99,7 @@ void BoardDeviceReader::Record(uint16_t type, uint16_t code, int32_t value, std:
 void BoardDeviceReader::Apply(std::vector<BoardContact>& out)
 {
     for (int i = 0; i < kSlots; ++i) {
-        const Slot& was = slots[i];
+        const Slot& was = reported[i];
         const Slot& now = staged[i];
         const bool wasDown = was.tracking >= 0;
         const bool isDown = now.tracking >= 0;
@@ -113,18 +113,18 @@ void BoardDeviceReader::Apply(std::vector<BoardContact>& out)
         } else if (isDown && (now.x != was.x || now.y != was.y)) {
             out.push_back(BoardContact{BoardContact::Move, now.x, now.y, now.z, pointer});
         }
-        slots[i] = now;
+        reported[i] = now;
     }
 }
 
 void BoardDeviceReader::ReleaseAll(std::vector<BoardContact>& out)
 {
     for (int i = 0; i < kSlots; ++i) {
-        if (slots[i].tracking < 0) continue;
-        const int pointer = ((i & 1) << 8) | (slots[i].tool == MT_TOOL_PEN ? 1 : 0);
-        out.push_back(BoardContact{BoardContact::Up, slots[i].x, slots[i].y, slots[i].z, pointer});
-        slots[i].tracking = -1;
-        staged[i] = slots[i];
+        if (reported[i].tracking < 0) continue;
+        const int pointer = ((i & 1) << 8) | (reported[i].tool == MT_TOOL_PEN ? 1 : 0);
+        out.push_back(BoardContact{BoardContact::Up, reported[i].x, reported[i].y, reported[i].z, pointer});
+        reported[i].tracking = -1;
+        staged[i] = reported[i];
     }
 }
 

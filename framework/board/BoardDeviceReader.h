@@ -60,7 +60,7 @@ private:
     void Apply(std::vector<BoardContact>& out);
     void Record(uint16_t type, uint16_t code, int32_t value, std::vector<BoardContact>& out);
 
-    Slot slots[kSlots];  // as of the last report
+    Slot reported[kSlots];  // as of the last report
     Slot staged[kSlots]; // the report being read
     int current = 0;
     bool dropping = false;
