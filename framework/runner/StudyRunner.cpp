@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <set>
@@ -262,6 +263,7 @@ bool StudyRunner::StartTrial(double now)
     startTime = now;
     threshold = t.startThreshold;
     lassoCount = 0;
+    lastThresholdTime = std::nan("");
     state = Running;
     HoldFramework(t.technique);
     return true;
@@ -270,6 +272,7 @@ bool StudyRunner::StartTrial(double now)
 bool StudyRunner::OnLasso(const LassoRecord& lasso)
 {
     if (state != Running) return false;
+    lastThresholdTime = std::nan("");
     const StudyTrial& t = sequence[current];
     const int mode = lasso.mode >= LassoRecord::Plus && lasso.mode <= LassoRecord::Intersection ? lasso.mode : 1;
     ++row.lassos[mode - 1];
@@ -290,20 +293,21 @@ bool StudyRunner::OnLasso(const LassoRecord& lasso)
     return true;
 }
 
-bool StudyRunner::OnThresholdChange(float t)
+bool StudyRunner::OnThresholdChange(float t, double now)
 {
     if (state != Running) return false;
-    // A slider reports the same value again and again; only changes count.
-    if (t != threshold) {
-        threshold = t;
-        ++row.thresholdChanges;
-    }
+    if (t == threshold) return true;
+    threshold = t;
+    const bool sameGesture = now - lastThresholdTime < ThresholdGestureGap;  // false for NaN
+    if (!sameGesture) ++row.thresholdChanges;
+    lastThresholdTime = now;
     return true;
 }
 
 bool StudyRunner::OnUndo()
 {
     if (state != Running) return false;
+    lastThresholdTime = std::nan("");
     ++row.undos;
     return true;
 }
@@ -311,6 +315,7 @@ bool StudyRunner::OnUndo()
 bool StudyRunner::OnRedo()
 {
     if (state != Running) return false;
+    lastThresholdTime = std::nan("");
     ++row.redos;
     return true;
 }
@@ -318,6 +323,7 @@ bool StudyRunner::OnRedo()
 bool StudyRunner::OnClear()
 {
     if (state != Running) return false;
+    lastThresholdTime = std::nan("");
     ++row.clears;
     return true;
 }

@@ -49,6 +49,7 @@ struct StudyTrial {
 class StudyRunner {
 public:
     enum State { NoStudy, Loaded, Presenting, Running, Finished };
+    static constexpr double ThresholdGestureGap = 0.5;  // seconds
 
     // Finds or loads one study dataset in FerrowDatasetManager and returns its
     // number, or -1 with `problem` saying why (without file and line).
@@ -90,7 +91,10 @@ public:
     // Each returns false, and changes nothing, when the state does not allow it.
     bool StartTrial(double now);
     bool OnLasso(const LassoRecord& lasso);
-    bool OnThresholdChange(float threshold);
+    // A slider drag reports many values; updates less than
+    // ThresholdGestureGap apart with nothing else in between count as one
+    // change, and a repeated value is no change at all.
+    bool OnThresholdChange(float threshold, double now);
     bool OnUndo();
     bool OnRedo();
     bool OnClear();
@@ -130,6 +134,9 @@ private:
     double startTime = 0.0;
     float threshold = 1.0f;
     int lassoCount = 0;
+    // Time of the last threshold update while it can still be merged with the
+    // next one; NaN once anything else happened.
+    double lastThresholdTime = 0.0;
 
     TrialRow lastRow;
     bool hasLastRow = false;

@@ -164,10 +164,11 @@ TEST(StudyRunner, CountsScoresAndLogsEveryTrialAndLasso)
     s.runner.OnUndo();
     s.runner.OnRedo();
     s.runner.OnClear();
-    s.runner.OnThresholdChange(1.0f);  // unchanged: not a change
-    s.runner.OnThresholdChange(1.5f);
-    s.runner.OnThresholdChange(1.5f);
-    s.runner.OnThresholdChange(0.75f);
+    s.runner.OnThresholdChange(1.0f, 103.0);  // unchanged: not a change
+    // One slider drag: many updates close together count once.
+    for (int i = 1; i <= 20; ++i) s.runner.OnThresholdChange(1.0f + 0.025f * i, 104.0 + 0.05 * i);
+    s.runner.OnThresholdChange(1.5f, 105.2);  // same value again
+    s.runner.OnThresholdChange(0.75f, 107.0);  // a second drag, later
     // Target particles 2-4; selected 1-4: TP 3, P 3/4, R 1.
     ASSERT_TRUE(s.runner.FinishTrial(Flags("0111100000"), 112.25));
     ASSERT_NE(s.runner.LastTrialRow(), nullptr);
@@ -175,7 +176,10 @@ TEST(StudyRunner, CountsScoresAndLogsEveryTrialAndLasso)
 
     // The next trial counts from zero and starts at its own threshold.
     s.runner.StartTrial(200.0);
-    s.runner.OnThresholdChange(0.5f);  // trial a starts at 0.5
+    s.runner.OnThresholdChange(0.5f, 201.0);  // trial a starts at 0.5
+    s.runner.OnThresholdChange(0.6f, 201.1);
+    s.runner.OnUndo();  // ends the drag: the next update is a new change
+    s.runner.OnThresholdChange(0.7f, 201.2);
     s.runner.FinishTrial(Flags("0000000000"), 203.0);
 
     const auto trials = Rows(s.runner.TrialsPath());
@@ -186,8 +190,8 @@ TEST(StudyRunner, CountsScoresAndLogsEveryTrialAndLasso)
               "true_positives,precision,recall,f1,trial_name,started_utc");
     std::vector<std::string> first(trials[1].begin(), trials[1].end() - 1);  // without the wall-clock time
     EXPECT_EQ(CsvFormat::Record(first), "7,1,1,1,c,density,3,12.25,1,1,2,2,1,1,2,0.75,4,3,0.75,1,0.857142857,practice");
-    EXPECT_EQ(Column(trials, 2, "threshold_changes"), "0");
-    EXPECT_EQ(Column(trials, 2, "final_threshold"), "0.5");
+    EXPECT_EQ(Column(trials, 2, "threshold_changes"), "2");
+    EXPECT_EQ(Column(trials, 2, "final_threshold"), "0.699999988");
     EXPECT_EQ(Column(trials, 2, "lassos_plus"), "0");
     EXPECT_EQ(Column(trials, 2, "precision"), "0");
     EXPECT_EQ(Column(trials, 2, "technique"), "density");  // participant 7: density first
