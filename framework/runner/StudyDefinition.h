@@ -36,6 +36,10 @@ struct StudyTrialEntry {
     // Trials of one counterbalanced group run once per technique, all of them
     // with the participant's first technique, then all with the second.
     int group = -1;            // -1 for a trial with a fixed technique
+    int block = -1;            // index of its <block>, -1 outside one
+    // The block's measured trials run in an order drawn per participant and
+    // per technique; practice trials keep their places.
+    bool shuffle = false;
     StartView view;
     float startThreshold = 1.0f;
     std::string instruction;   // text to show with the target, may be empty
@@ -48,4 +52,5 @@ struct StudyDefinition {
     std::vector<StudyDatasetEntry> datasets;
     std::vector<StudyTrialEntry> trials;  // file order
     int groupCount = 0;
+    int blockCount = 0;
 };

@@ -133,7 +133,7 @@ private:
             if (!xml.isStartElement()) continue;
             if (xml.name() == QLatin1String("dataset")) ReadDataset();
             else if (xml.name() == QLatin1String("block")) ReadBlock();
-            else if (xml.name() == QLatin1String("trial")) ReadTrial(false, nullptr, -1);
+            else if (xml.name() == QLatin1String("trial")) ReadTrial(false, nullptr, -1, -1, false);
             else {
                 Problem("unknown element " + Element() + " inside <study>; expected <dataset>, <block> or <trial>");
                 xml.skipCurrentElement();
@@ -178,7 +178,14 @@ private:
     void ReadBlock()
     {
         const qint64 line = xml.lineNumber();
-        OnlyAttributes({"technique"});
+        OnlyAttributes({"technique", "order"});
+        bool shuffle = false;
+        if (Has("order")) {
+            if (Text("order") == QLatin1String("random")) shuffle = true;
+            else if (Text("order") != QLatin1String("fixed"))
+                Problem("order \"" + Text("order").toStdString() + "\" of <block> is neither fixed nor random");
+        }
+        const int block = study.blockCount++;
         TechniqueChoice technique = TechniqueChoice::Density;
         bool techniqueOk = false;
         if (!Has("technique")) Problem("<block> needs a \"technique\"");
@@ -190,7 +197,7 @@ private:
             if (xml.isEndElement()) break;
             if (xml.isCharacters() && !xml.isWhitespace()) Problem("unexpected text inside <block>");
             if (!xml.isStartElement()) continue;
-            if (xml.name() == QLatin1String("trial")) ReadTrial(true, techniqueOk ? &technique : nullptr, group);
+            if (xml.name() == QLatin1String("trial")) ReadTrial(true, techniqueOk ? &technique : nullptr, group, block, shuffle);
             else {
                 Problem("unknown element " + Element() + " inside <block>; expected <trial>");
                 xml.skipCurrentElement();
@@ -199,9 +206,11 @@ private:
         if (!xml.hasError() && study.trials.size() == before) Problem("<block> holds no trials", line);
     }
 
-    void ReadTrial(bool inBlock, const TechniqueChoice* blockTechnique, int group)
+    void ReadTrial(bool inBlock, const TechniqueChoice* blockTechnique, int group, int block, bool shuffle)
     {
         StudyTrialEntry t;
+        t.block = block;
+        t.shuffle = shuffle;
         t.line = static_cast<int>(xml.lineNumber());
         OnlyAttributes({"name", "dataset", "targetLabel", "targetFile", "practice", "technique", "threshold",
                         "instruction"});

@@ -11,6 +11,8 @@
 #include <QString>
 
 #include <chrono>
+#include <cstdint>
+#include <random>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -24,6 +26,16 @@ const FerrowManager::Technique kTechniques[2] = {FerrowManager::PravikTechnique,
 const char* TechniqueName(FerrowManager::Technique t)
 {
     return t == FerrowManager::CylinderTechnique ? "cylinder" : "density";
+}
+
+// Deterministic on every platform: the engine's raw output is fixed by the
+// standard, and the bounded draw is ours (the library's distributions are not).
+unsigned Draw(std::mt19937& engine, unsigned bound)
+{
+    const std::uint32_t limit = 0xFFFFFFFFu - 0xFFFFFFFFu % bound;
+    std::uint32_t x;
+    do x = static_cast<std::uint32_t>(engine()); while (x >= limit);
+    return x % bound;
 }
 
 std::string At(const StudyDefinition& study, int line)
@@ -77,6 +89,21 @@ int StudyRunner::DefaultLoad(const StudyDatasetEntry& dataset, std::string& prob
     std::vector<osg::Vec3f> positions;
     if (!DatasetFile::Read(dataset.file, positions, problem)) return -1;
     return manager->Add(dataset.file, new osg::Vec3Array(positions.begin(), positions.end()));
+}
+
+void StudyRunner::Shuffle(std::vector<int>& run, int participantId, int block, int repetition) const
+{
+    // The same participant, block and repetition always get the same order,
+    // so a session can be rerun or checked afterwards.
+    std::mt19937 engine(static_cast<std::uint32_t>(participantId) * 1000003u +
+                        static_cast<std::uint32_t>(block) * 1009u + static_cast<std::uint32_t>(repetition));
+    std::vector<size_t> places;
+    for (size_t k = 0; k < run.size(); ++k)
+        if (!definition.trials[run[k]].practice) places.push_back(k);
+    for (size_t k = places.size(); k > 1; --k) {
+        const size_t j = Draw(engine, static_cast<unsigned>(k));
+        std::swap(run[places[k - 1]], run[places[j]]);
+    }
 }
 
 std::vector<std::string> StudyRunner::Load(const std::string& path)
@@ -183,19 +210,28 @@ std::string StudyRunner::Begin(int participantId, int conditionId)
     const int entries = static_cast<int>(definition.trials.size());
     for (int i = 0; i < entries;) {
         const StudyTrialEntry& e = definition.trials[i];
-        if (e.group < 0) {
-            append(i, e.technique == TechniqueChoice::Cylinder ? FerrowManager::CylinderTechnique
-                                                               : FerrowManager::PravikTechnique);
-            ++i;
-            continue;
+        // A block's trials stand together in the file, and so do those of a
+        // counterbalanced group (a block, or one trial of its own).
+        int end = i + 1;
+        while (end < entries &&
+               ((e.block >= 0 && definition.trials[end].block == e.block) ||
+                (e.group >= 0 && definition.trials[end].group == e.group)))
+            ++end;
+        std::vector<FerrowManager::Technique> repetitions;
+        if (e.group >= 0) {
+            // The whole group with the participant's first technique, then again
+            // with the second.
+            for (int position : order) repetitions.push_back(kTechniques[position]);
+        } else {
+            repetitions.push_back(e.technique == TechniqueChoice::Cylinder ? FerrowManager::CylinderTechnique
+                                                                         : FerrowManager::PravikTechnique);
         }
-        // A group's trials stand together in the file; the whole group runs
-        // with the first technique of the participant's order, then again
-        // with the second.
-        int end = i;
-        while (end < entries && definition.trials[end].group == e.group) ++end;
-        for (int position : order)
-            for (int k = i; k < end; ++k) append(k, kTechniques[position]);
+        for (size_t r = 0; r < repetitions.size(); ++r) {
+            std::vector<int> run;
+            for (int k = i; k < end; ++k) run.push_back(k);
+            if (e.shuffle) Shuffle(run, participantId, e.block, static_cast<int>(r));
+            for (int k : run) append(k, repetitions[r]);
+        }
         i = end;
     }
     std::string error;

@@ -111,6 +111,7 @@ public:
 
 private:
     void Present(int index);
+    void Shuffle(std::vector<int>& run, int participantId, int block, int repetition) const;
     void HoldFramework(FerrowManager::Technique technique);
     static int DefaultLoad(const StudyDatasetEntry& dataset, std::string& problem);
 

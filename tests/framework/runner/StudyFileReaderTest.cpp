@@ -39,7 +39,7 @@ TEST(StudyFileReader, ReadsDatasetsBlocksTrialsAndViews)
 <study name="Lasso comparison">
   <dataset id="c" builtin="clusters"/>
   <dataset id="scan" file="data/../scan.txt"/>
-  <block technique="counterbalanced">
+  <block technique="counterbalanced" order="random">
     <trial name="warm-up" dataset="c" targetLabel="2" practice="true">
       <view azimuth="90" elevation="90" zoom="1.5"/>
     </trial>
@@ -66,6 +66,8 @@ TEST(StudyFileReader, ReadsDatasetsBlocksTrialsAndViews)
     EXPECT_EQ(a.targetLabel, 2);
     EXPECT_EQ(a.technique, TechniqueChoice::Counterbalanced);
     EXPECT_EQ(a.group, 0);
+    EXPECT_EQ(a.block, 0);
+    EXPECT_TRUE(a.shuffle);
     EXPECT_TRUE(a.view.given);
     EXPECT_DOUBLE_EQ(a.view.zoom, 1.5);
     // Azimuth first (x -> -z about the vertical axis), then elevation (-z -> +y).
@@ -87,6 +89,8 @@ TEST(StudyFileReader, ReadsDatasetsBlocksTrialsAndViews)
     const StudyTrialEntry& c = study.trials[2];
     EXPECT_EQ(c.technique, TechniqueChoice::Cylinder);
     EXPECT_EQ(c.group, -1);
+    EXPECT_EQ(c.block, -1);
+    EXPECT_FALSE(c.shuffle);
     // The quaternion is normalised: a half turn about z.
     EXPECT_NEAR(c.view.rotation.z(), 1.0, 1e-12);
     const StudyTrialEntry& d = study.trials[3];
@@ -127,6 +131,9 @@ TEST(StudyFileReader, EachProblemNamesFileAndLine)
                                                    "<trial dataset=\"c\" targetLabel=\"1\" technique=\"density\"/>\n"
                                                    "</block>\n</study>\n", study),
                            file, 4, "differs from its block's"));
+    EXPECT_TRUE(OneProblem(ReadText(folder, head + "<block technique=\"density\" order=\"shuffled\">\n"
+                                                   "<trial dataset=\"c\" targetLabel=\"1\"/>\n</block>\n</study>\n", study),
+                           file, 3, "order \"shuffled\" of <block> is neither fixed nor random"));
     EXPECT_TRUE(OneProblem(ReadText(folder, head + "<block technique=\"density\">\n</block>\n</study>\n", study),
                            file, 3, "<block> holds no trials"));
     EXPECT_TRUE(OneProblem(ReadText(folder, head + "<trial dataset=\"c\" targetLabel=\"1\" technique=\"density\">\n"

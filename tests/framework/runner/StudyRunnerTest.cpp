@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <set>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -386,4 +388,56 @@ TEST(StudyRunner, TheExampleStudyIsValid)
     EXPECT_EQ(runner.Definition().trials.size(), 7u);
     EXPECT_EQ(FerrowDatasetManager::Instance()->datasets.size(), 3u);
     FerrowDatasetManager::Destroy();
+}
+
+TEST(StudyRunner, RandomBlocksDrawAnOrderPerParticipantAndTechnique)
+{
+    LoadedStudy s(R"(<study>
+  <dataset id="c" builtin="clusters"/>
+  <block technique="counterbalanced" order="random">
+    <trial name="p" dataset="c" targetLabel="1" practice="true"/>
+    <trial name="m1" dataset="c" targetLabel="1"/>
+    <trial name="m2" dataset="c" targetLabel="2"/>
+    <trial name="m3" dataset="c" targetLabel="1"/>
+    <trial name="m4" dataset="c" targetLabel="2"/>
+    <trial name="m5" dataset="c" targetLabel="1"/>
+  </block>
+  <block technique="cylinder">
+    <trial name="f1" dataset="c" targetLabel="1"/>
+    <trial name="f2" dataset="c" targetLabel="2"/>
+  </block>
+</study>
+)");
+    ASSERT_TRUE(s.runner.Load(s.path).empty());
+    auto sequence = [&](int participant) {
+        s.runner.Begin(participant, 0);
+        std::vector<std::string> names;
+        for (const StudyTrial& t : s.runner.Sequence()) names.push_back(t.name);
+        while (!s.runner.IsFinished()) {
+            s.runner.StartTrial(0.0);
+            s.runner.FinishTrial({}, 1.0);
+        }
+        return names;
+    };
+    std::set<std::vector<std::string>> distinct;
+    bool repetitionsDiffer = false;
+    for (int participant = 1; participant <= 12; ++participant) {
+        const std::vector<std::string> names = sequence(participant);
+        ASSERT_EQ(names.size(), 14u);
+        // Practice first in each repetition, the fixed block last and in order.
+        EXPECT_EQ(names[0], "p");
+        EXPECT_EQ(names[6], "p");
+        EXPECT_EQ(names[12], "f1");
+        EXPECT_EQ(names[13], "f2");
+        for (int r = 0; r < 2; ++r) {
+            std::vector<std::string> measured(names.begin() + 1 + 6 * r, names.begin() + 6 + 6 * r);
+            std::sort(measured.begin(), measured.end());
+            EXPECT_EQ(measured, (std::vector<std::string>{"m1", "m2", "m3", "m4", "m5"}));
+        }
+        repetitionsDiffer = repetitionsDiffer || !std::equal(names.begin(), names.begin() + 6, names.begin() + 6);
+        distinct.insert(names);
+        EXPECT_EQ(sequence(participant), names) << "participant " << participant << " got another order";
+    }
+    EXPECT_GE(distinct.size(), 10u);
+    EXPECT_TRUE(repetitionsDiffer);
 }
