@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -28,13 +29,45 @@ constexpr int kMaxTreeDepth = 64;
 // Grids smaller than this are not worth a thread.
 constexpr int32_t kMinNodesPerThread = 4096;
 
-// The one expression for a squared distance: the full scan and the tree both
-// use it, which keeps their minima the same double.
+// Screen tiles are this many pixels wide unless the nodes spread so far that
+// more than kMaxTiles would be needed.
+constexpr double kTilePixels = 8.0;
+constexpr double kMaxTiles = 65536.0;
+// Tiles reach this far beyond the lasso's bounding box, at least.
+constexpr double kTileReachPixels = 256.0;
+// Slack that keeps the candidate test conservative under rounding: the errors
+// of the few operations involved are a few units in 1e-16.
+constexpr double kCandidateSlack = 1e-9;
+
+// The one expression for a squared distance: the full scan, the tree and the
+// tile lists all use it, which keeps their minima the same double.
+inline double SquaredDistance(double x, double y, double px, double py)
+{
+    const double dx = x - px;
+    const double dy = y - py;
+    return dx * dx + dy * dy;
+}
+
 inline double SquaredDistance(double x, double y, const osg::Vec2f& p)
 {
-    const double dx = x - p.x();
-    const double dy = y - p.y();
-    return dx * dx + dy * dy;
+    return SquaredDistance(x, y, static_cast<double>(p.x()), static_cast<double>(p.y()));
+}
+
+// The last column of an affine matrix is (0, 0, 0, 1): for finite input the
+// homogeneous divisor of preMult is exactly 1 and dividing by it changes
+// nothing, so the products are formed in the same order without it.
+template <class Matrix>
+bool IsAffine(const Matrix& m)
+{
+    return m(0, 3) == 0 && m(1, 3) == 0 && m(2, 3) == 0 && m(3, 3) == 1;
+}
+
+template <class Matrix, class Vec>
+inline Vec AffinePreMult(const Matrix& m, const Vec& v)
+{
+    return Vec(m(0, 0) * v.x() + m(1, 0) * v.y() + m(2, 0) * v.z() + m(3, 0),
+               m(0, 1) * v.x() + m(1, 1) * v.y() + m(2, 1) * v.z() + m(3, 1),
+               m(0, 2) * v.x() + m(1, 2) * v.y() + m(2, 2) * v.z() + m(3, 2));
 }
 
 std::string Where(const char* what)
@@ -70,7 +103,8 @@ void ForEachSlab(int32_t count, int64_t itemsPerSlab, const Work& work)
 
 LassoProjection::LassoProjection(osgViewer::Viewer* v, const std::vector<osg::Vec2f>& points,
                                  const osg::Matrixf& model, LassoImageBounds imageBounds)
-    : viewer(nullptr), imageWidth(0), imageHeight(0), viewportX(0), viewportY(0), bounds(imageBounds)
+    : viewer(nullptr), imageWidth(0), imageHeight(0), viewportX(0), viewportY(0), bounds(imageBounds),
+      modelAffine(false), viewAffine(false), projectionAffine(false), windowAffine(false)
 {
     if (!v) throw std::invalid_argument(Where("no viewer given"));
 
@@ -97,6 +131,12 @@ LassoProjection::LassoProjection(osgViewer::Viewer* v, const std::vector<osg::Ve
     imageWidth = capture->width;
     imageHeight = capture->height;
     lassoImage = capture->image;
+    // One bit per pixel, set where the first byte is not zero: 1/24 of the
+    // image, small enough to stay in cache for the lookups of every node.
+    const size_t pixels = static_cast<size_t>(imageWidth) * static_cast<size_t>(imageHeight);
+    lassoBits.assign((pixels + 63) / 64, 0);
+    for (size_t i = 0; i < pixels; ++i)
+        if (lassoImage[i * 3] != 0) lassoBits[i >> 6] |= uint64_t(1) << (i & 63);
 
     const osg::Camera* master = viewer->getCamera();
     if (!master) throw std::runtime_error(Where("the viewer has no master camera"));
@@ -110,6 +150,10 @@ LassoProjection::LassoProjection(osgViewer::Viewer* v, const std::vector<osg::Ve
     viewportX = static_cast<int32_t>(viewport->x());
     viewportY = static_cast<int32_t>(viewport->y());
     windowMatrix = viewport->computeWindowMatrix();
+    modelAffine = IsAffine(modelMatrix);
+    viewAffine = IsAffine(viewMatrix);
+    projectionAffine = IsAffine(projectionMatrix);
+    windowAffine = IsAffine(windowMatrix);
 
     // A point with an infinite or NaN coordinate is never nearest in the full
     // scan (its squared distance is not below the start), so the tree leaves
@@ -131,13 +175,15 @@ osg::Vec3f LassoProjection::NodePosition(const ScalarField3D& grid, int ix, int 
 
 osg::Vec3d LassoProjection::EyePosition(const osg::Vec3f& node) const
 {
-    const osg::Vec3f world = modelMatrix.preMult(node);
-    return viewMatrix.preMult(osg::Vec3d(world));
+    const osg::Vec3f world = modelAffine ? AffinePreMult(modelMatrix, node) : modelMatrix.preMult(node);
+    const osg::Vec3d w(world);
+    return viewAffine ? AffinePreMult(viewMatrix, w) : viewMatrix.preMult(w);
 }
 
 osg::Vec3d LassoProjection::WindowPosition(const osg::Vec3d& eye) const
 {
-    return windowMatrix.preMult(projectionMatrix.preMult(eye));
+    const osg::Vec3d clip = projectionAffine ? AffinePreMult(projectionMatrix, eye) : projectionMatrix.preMult(eye);
+    return windowAffine ? AffinePreMult(windowMatrix, clip) : windowMatrix.preMult(clip);
 }
 
 double LassoProjection::ImageSign(const osg::Vec3d& win) const
@@ -151,11 +197,13 @@ double LassoProjection::ImageSign(const osg::Vec3d& win) const
                             ? (x >= left && x < right && y >= bottom && y < top)
                             : (x > left && x < right && y > bottom && y < top);
     if (!inside) return -1.0;
-    const double column = std::trunc(x - left), row = std::trunc(y - bottom);
+    // Both differences are small and not negative here, so the conversion
+    // truncates toward zero without overflow.
+    const int64_t column = static_cast<int64_t>(x - left), row = static_cast<int64_t>(y - bottom);
     // The subtraction may round up onto the right or top edge.
-    if (!(column >= 0.0 && column < imageWidth && row >= 0.0 && row < imageHeight)) return -1.0;
+    if (!(column >= 0 && column < imageWidth && row >= 0 && row < imageHeight)) return -1.0;
     const size_t pixel = static_cast<size_t>(row) * static_cast<size_t>(imageWidth) + static_cast<size_t>(column);
-    return lassoImage[pixel * 3] != 0 ? 1.0 : -1.0;
+    return (lassoBits[pixel >> 6] >> (pixel & 63)) & 1u ? 1.0 : -1.0;
 }
 
 double LassoProjection::ScreenSignedDistance(const osg::Vec3d& eye) const
@@ -255,25 +303,189 @@ double LassoProjection::NearestSquaredDistance(double x, double y, int32_t& gues
     return best;
 }
 
+LassoProjection::TileGrid LassoProjection::MakeTileGrid(double minX, double minY, double maxX, double maxY) const
+{
+    TileGrid tiles;
+    if (tree.empty()) return tiles;
+    const TreeNode& lasso = tree[0];
+    const double reach = 2.0 * std::max({lasso.maxX - lasso.minX, lasso.maxY - lasso.minY, kTileReachPixels});
+    const double x0 = std::max(minX, lasso.minX - reach), x1 = std::min(maxX, lasso.maxX + reach);
+    const double y0 = std::max(minY, lasso.minY - reach), y1 = std::min(maxY, lasso.maxY + reach);
+    const double width = x1 - x0, height = y1 - y0;
+    if (!(width >= 0.0 && height >= 0.0 && std::isfinite(width) && std::isfinite(height))) return tiles;
+    double size = kTilePixels;
+    while ((std::floor(width / size) + 1.0) * (std::floor(height / size) + 1.0) > kMaxTiles) size *= 2.0;
+    tiles.x0 = x0;
+    tiles.y0 = y0;
+    tiles.size = size;
+    tiles.columns = static_cast<int32_t>(std::floor(width / size)) + 1;
+    tiles.rows = static_cast<int32_t>(std::floor(height / size)) + 1;
+    return tiles;
+}
+
+LassoProjection::TileBox LassoProjection::BoxOfTile(const TileGrid& tiles, int32_t column, int32_t row)
+{
+    // A little wider than the tile, so that a position the floor below put
+    // into it lies inside even after rounding.
+    const double margin = tiles.size * 1e-6;
+    return TileBox{tiles.x0 + column * tiles.size - margin, tiles.y0 + row * tiles.size - margin,
+                   tiles.x0 + (column + 1) * tiles.size + margin, tiles.y0 + (row + 1) * tiles.size + margin};
+}
+
+int32_t LassoProjection::TileOf(const TileGrid& tiles, double x, double y)
+{
+    if (tiles.columns == 0) return -1;
+    // Tile sizes are powers of two, so the reciprocal is exact.
+    const double column = (x - tiles.x0) * (1.0 / tiles.size);
+    const double row = (y - tiles.y0) * (1.0 / tiles.size);
+    if (!(column >= 0.0 && column < tiles.columns && row >= 0.0 && row < tiles.rows)) return -1;
+    // Not negative and in range: the conversion is the floor.
+    const int32_t c = static_cast<int32_t>(column), r = static_cast<int32_t>(row);
+    // The candidate lists are only sound for positions inside the box; one
+    // that rounding put into a neighbour goes to the tree.
+    const TileBox box = BoxOfTile(tiles, c, r);
+    if (!(x >= box.minX && x <= box.maxX && y >= box.minY && y <= box.maxY)) return -1;
+    return r * tiles.columns + c;
+}
+
+std::vector<double> LassoProjection::TileCandidates(const TileGrid& tiles, int32_t tile) const
+{
+    const TileBox box = BoxOfTile(tiles, tile % tiles.columns, tile / tiles.columns);
+    // For a position q in the box, the nearest point is no farther than any
+    // point's farthest box corner, so a point whose nearest box distance
+    // exceeds the smallest of those can never be nearest.
+    double bound = std::numeric_limits<double>::infinity();
+    for (const osg::Vec2f& p : treePoints) {
+        const double px = p.x(), py = p.y();
+        const double dx = std::max(std::fabs(px - box.minX), std::fabs(px - box.maxX));
+        const double dy = std::max(std::fabs(py - box.minY), std::fabs(py - box.maxY));
+        bound = std::min(bound, dx * dx + dy * dy);
+    }
+    const double limit = bound * (1.0 + kCandidateSlack) + kCandidateSlack;
+    std::vector<double> xy;
+    for (const osg::Vec2f& p : treePoints) {
+        const double px = p.x(), py = p.y();
+        const double dx = px < box.minX ? box.minX - px : (px > box.maxX ? px - box.maxX : 0.0);
+        const double dy = py < box.minY ? box.minY - py : (py > box.maxY ? py - box.maxY : 0.0);
+        if (dx * dx + dy * dy <= limit) {
+            xy.push_back(px);
+            xy.push_back(py);
+        }
+    }
+    return xy;
+}
+
+double LassoProjection::MinimumSquaredDistance(double x, double y, const std::vector<double>& xy)
+{
+    // Four running minima for instruction-level parallelism; the minimum of
+    // doubles does not depend on the order it is taken in.
+    double b0 = kSearchStartSquaredDistance, b1 = b0, b2 = b0, b3 = b0;
+    const size_t n = xy.size() / 2;
+    const double* p = xy.data();
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4, p += 8) {
+        const double d0 = SquaredDistance(x, y, p[0], p[1]);
+        const double d1 = SquaredDistance(x, y, p[2], p[3]);
+        const double d2 = SquaredDistance(x, y, p[4], p[5]);
+        const double d3 = SquaredDistance(x, y, p[6], p[7]);
+        b0 = d0 < b0 ? d0 : b0;
+        b1 = d1 < b1 ? d1 : b1;
+        b2 = d2 < b2 ? d2 : b2;
+        b3 = d3 < b3 ? d3 : b3;
+    }
+    for (; i < n; ++i, p += 2) {
+        const double d = SquaredDistance(x, y, p[0], p[1]);
+        b0 = d < b0 ? d : b0;
+    }
+    b0 = b1 < b0 ? b1 : b0;
+    b2 = b3 < b2 ? b3 : b2;
+    return b2 < b0 ? b2 : b0;
+}
+
 void LassoProjection::FillField(ScalarField3D& field) const
 {
     if (lassoPoints.empty()) {
         std::fill(field.values.begin(), field.values.end(), 0.0);
         return;
     }
-    // Nodes are independent; each slab of z-planes writes only its own values.
+    const size_t nodeCount = field.values.size();
+    std::vector<double> winX(nodeCount), winY(nodeCount);
+
+    // Pass 1: window position of every node; the image sign goes into the
+    // field right away. Each slab of z-planes writes only its own nodes.
+    struct Extent {
+        double minX = std::numeric_limits<double>::infinity(), minY = std::numeric_limits<double>::infinity();
+        double maxX = -std::numeric_limits<double>::infinity(), maxY = -std::numeric_limits<double>::infinity();
+    };
+    std::vector<Extent> extents(static_cast<size_t>(field.zCount));
     ForEachSlab(field.zCount, static_cast<int64_t>(field.sliceSize), [&](int32_t zFirst, int32_t zLast) {
-        int32_t guess = -1;
-        for (int32_t iz = zFirst; iz < zLast; ++iz)
+        for (int32_t iz = zFirst; iz < zLast; ++iz) {
+            Extent& e = extents[static_cast<size_t>(iz)];
             for (int32_t iy = 0; iy < field.yCount; ++iy)
                 for (int32_t ix = 0; ix < field.xCount; ++ix) {
+                    const size_t i = static_cast<size_t>(field.NodeIndex(ix, iy, iz));
                     const osg::Vec3d win = WindowPosition(EyePosition(NodePosition(field, ix, iy, iz)));
-                    // An infinite or NaN coordinate makes every squared
-                    // distance infinite or NaN, so the scan keeps its start.
-                    const double d2 = std::isfinite(win.x()) && std::isfinite(win.y())
-                                          ? NearestSquaredDistance(win.x(), win.y(), guess)
-                                          : kSearchStartSquaredDistance;
-                    field.values[static_cast<size_t>(field.NodeIndex(ix, iy, iz))] = ImageSign(win) * std::sqrt(d2);
+                    winX[i] = win.x();
+                    winY[i] = win.y();
+                    field.values[i] = ImageSign(win);
+                    if (std::isfinite(win.x()) && std::isfinite(win.y())) {
+                        e.minX = std::min(e.minX, win.x());
+                        e.maxX = std::max(e.maxX, win.x());
+                        e.minY = std::min(e.minY, win.y());
+                        e.maxY = std::max(e.maxY, win.y());
+                    }
                 }
+        }
+    });
+    Extent all;
+    for (const Extent& e : extents) {
+        all.minX = std::min(all.minX, e.minX);
+        all.maxX = std::max(all.maxX, e.maxX);
+        all.minY = std::min(all.minY, e.minY);
+        all.maxY = std::max(all.maxY, e.maxY);
+    }
+
+    // Candidate lists on screen tiles over the nodes' window positions, as far
+    // as they lie near the lasso; positions beyond go to the tree.
+    const TileGrid tiles = MakeTileGrid(all.minX, all.minY, all.maxX, all.maxY);
+    std::vector<int32_t> tileOfNode(nodeCount, -1);
+    std::vector<int32_t> usedTiles;
+    {
+        std::vector<uint8_t> used(tiles.columns > 0 ? static_cast<size_t>(tiles.columns) * tiles.rows : 0, 0);
+        for (size_t i = 0; i < nodeCount; ++i) {
+            const int32_t t = TileOf(tiles, winX[i], winY[i]);
+            tileOfNode[i] = t;
+            if (t >= 0 && !used[static_cast<size_t>(t)]) {
+                used[static_cast<size_t>(t)] = 1;
+                usedTiles.push_back(t);
+            }
+        }
+    }
+    std::vector<std::vector<double>> candidates(tiles.columns > 0 ? static_cast<size_t>(tiles.columns) * tiles.rows : 0);
+    ForEachSlab(static_cast<int32_t>(usedTiles.size()), static_cast<int64_t>(treePoints.size()),
+                [&](int32_t first, int32_t last) {
+                    for (int32_t u = first; u < last; ++u)
+                        candidates[static_cast<size_t>(usedTiles[static_cast<size_t>(u)])] =
+                            TileCandidates(tiles, usedTiles[static_cast<size_t>(u)]);
+                });
+
+    // Pass 2: the nearest lasso point of every node.
+    ForEachSlab(field.zCount, static_cast<int64_t>(field.sliceSize), [&](int32_t zFirst, int32_t zLast) {
+        int32_t guess = -1;
+        const size_t first = static_cast<size_t>(zFirst) * static_cast<size_t>(field.sliceSize);
+        const size_t last = static_cast<size_t>(zLast) * static_cast<size_t>(field.sliceSize);
+        for (size_t i = first; i < last; ++i) {
+            const double x = winX[i], y = winY[i];
+            double d2;
+            if (!(std::isfinite(x) && std::isfinite(y))) {
+                // Every squared distance is infinite or NaN: the scan keeps its start.
+                d2 = kSearchStartSquaredDistance;
+            } else if (tileOfNode[i] >= 0) {
+                d2 = MinimumSquaredDistance(x, y, candidates[static_cast<size_t>(tileOfNode[i])]);
+            } else {
+                d2 = NearestSquaredDistance(x, y, guess);
+            }
+            field.values[i] = field.values[i] * std::sqrt(d2);
+        }
     });
 }

@@ -15,8 +15,11 @@
 // changes or a new capture do not move the volume.
 //
 // Cost: construction copies the image (3 bytes per viewport pixel) and builds a
-// k-d tree over the lasso points; FillField is four matrix products and one
-// exact nearest-point query per node, spread over threads by z-slabs.
+// k-d tree over the lasso points. FillField is four matrix products per node,
+// one pass over the lasso points per used screen tile to find the points that
+// can be nearest there, and a scan of that short list per node (the tree for
+// nodes far off the lasso), spread over threads by z-slabs. Exactly the
+// doubles of the full scan come out.
 #include "density/ScalarField3D.h"
 
 #include <osg/Matrixd>
@@ -95,6 +98,31 @@ private:
     // +1 or −1 from the lasso image under the bounds rule.
     double ImageSign(const osg::Vec3d& win) const;
 
+    // Square screen tiles over the window positions of a grid's nodes, as far
+    // as they lie near the lasso. Each used tile gets the list of lasso points
+    // that can be nearest to some position in it, so most nodes scan a short
+    // list instead of walking the tree.
+    struct TileGrid {
+        double x0 = 0.0, y0 = 0.0, size = 1.0;
+        int32_t columns = 0, rows = 0;  // no tiles when 0
+    };
+    struct TileBox {
+        double minX, minY, maxX, maxY;
+    };
+    TileGrid MakeTileGrid(double minX, double minY, double maxX, double maxY) const;
+    static TileBox BoxOfTile(const TileGrid& tiles, int32_t column, int32_t row);
+    // Index of the tile whose box holds (x, y), or −1.
+    static int32_t TileOf(const TileGrid& tiles, double x, double y);
+    // Interleaved x, y of every lasso point whose distance to the tile's box
+    // does not exceed the smallest farthest-corner distance of any point.
+    std::vector<double> TileCandidates(const TileGrid& tiles, int32_t tile) const;
+    // The smallest squared distance from (x, y) to interleaved points.
+    static double MinimumSquaredDistance(double x, double y, const std::vector<double>& xy);
+
+    // lassoImage reduced to its lasso flags, bit i for pixel i.
+    std::vector<uint64_t> lassoBits;
+    // Matrices whose homogeneous divisor is always 1 skip the division.
+    bool modelAffine, viewAffine, projectionAffine, windowAffine;
     std::vector<osg::Vec2f> treePoints;  // lassoPoints reordered by the tree
     std::vector<TreeNode> tree;          // root at 0 when not empty
 };

@@ -61,7 +61,7 @@ osg::Vec3d EyeAtWindow(double x, double y, double eyeZ = -10.0)
 
 }  // namespace
 
-TEST(LassoProjectionTest, TreeSearchGivesTheFullScanBitForBit)
+TEST(LassoProjectionTest, FastFillGivesTheFullScanBitForBit)
 {
     SceneFixture scene(nullptr);
     scene.PaintLassoImage({osg::Vec2f(100, 80), osg::Vec2f(700, 120), osg::Vec2f(420, 560)});

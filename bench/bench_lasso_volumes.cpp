@@ -1,0 +1,140 @@
+// Building the two lasso volumes on the 64³ grid from a 500-point lasso, and
+// re-thresholding the density-aware one over a million particles.
+#include "geometry/CylinderGeometry.h"
+#include "geometry/LassoProjection.h"
+#include "geometry/MarchingCubesGeometry.h"
+#include "tests/support/HandDensityGrid.h"
+#include "tests/support/SceneFixture.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <memory>
+#include <random>
+
+namespace {
+
+// A hand-drawn-looking closed lasso around the viewport centre.
+std::vector<osg::Vec2f> WobblyLasso(int n)
+{
+    std::vector<osg::Vec2f> points;
+    for (int i = 0; i < n; ++i) {
+        const double a = 2.0 * 3.14159265358979323846 * i / n;
+        const double r = 140.0 + 25.0 * std::sin(5.0 * a) + 10.0 * std::cos(11.0 * a);
+        points.push_back(osg::Vec2f(static_cast<float>(400.0 + r * std::cos(a)),
+                                    static_cast<float>(300.0 + 0.8 * r * std::sin(a))));
+    }
+    return points;
+}
+
+// One scene, dataset and density grid for all benchmarks: particles uniform in
+// [-1, 1]³, density two Gaussian blobs on the grid.
+struct World {
+    explicit World(int particleCount)
+    {
+        std::mt19937 rng(11);
+        std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+        osg::ref_ptr<osg::Vec3Array> particles = new osg::Vec3Array;
+        particles->reserve(static_cast<size_t>(particleCount));
+        for (int i = 0; i < particleCount; ++i) particles->push_back(osg::Vec3f(u(rng), u(rng), u(rng)));
+        grid.reset(new HandDensityGrid(particles.get()));
+        ScalarField3D& d = *grid->density;
+        for (int iz = 0; iz < 64; ++iz)
+            for (int iy = 0; iy < 64; ++iy)
+                for (int ix = 0; ix < 64; ++ix) {
+                    const osg::Vec3f p = LassoProjection::NodePosition(d, ix, iy, iz);
+                    const double a = (p - osg::Vec3f(0.2f, 0.1f, 0)).length2(), b = (p - osg::Vec3f(-0.4f, -0.2f, 0.3f)).length2();
+                    d.values[static_cast<size_t>(d.NodeIndex(ix, iy, iz))] = std::exp(-a / 0.05) + 0.5 * std::exp(-b / 0.02);
+                }
+        scene.reset(new SceneFixture(particles.get()));
+        scene->LookAt(osg::Vec3d(1, 2, 6), osg::Vec3d(0, 0, 0), osg::Vec3d(0, 1, 0));
+        lasso = WobblyLasso(500);
+        scene->PaintLassoImage(lasso);
+    }
+    std::unique_ptr<HandDensityGrid> grid;
+    std::unique_ptr<SceneFixture> scene;
+    std::vector<osg::Vec2f> lasso;
+};
+
+World& Shared(int particles)
+{
+    static std::unique_ptr<World> world;
+    static int count = -1;
+    if (count != particles) {
+        world.reset();
+        world.reset(new World(particles));
+        count = particles;
+    }
+    return *world;
+}
+
+// The signed distance of every node by the full scan over the lasso points,
+// the cost the k-d tree removes.
+void BM_LassoFieldFullScan(benchmark::State& state)
+{
+    World& w = Shared(1000);
+    LassoProjection projection(w.scene->viewer.get(), w.lasso, osg::Matrixf(), LassoImageBounds::IncludeLeftBottomEdge);
+    ScalarField3D& g = *w.grid->density;
+    std::vector<double> out(g.values.size());
+    for (auto _ : state) {
+        for (int iz = 0; iz < 64; ++iz)
+            for (int iy = 0; iy < 64; ++iy)
+                for (int ix = 0; ix < 64; ++ix)
+                    out[static_cast<size_t>(g.NodeIndex(ix, iy, iz))] = projection.ScreenSignedDistance(
+                        projection.EyePosition(LassoProjection::NodePosition(g, ix, iy, iz)));
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+BENCHMARK(BM_LassoFieldFullScan)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
+void BM_LassoFieldTree(benchmark::State& state)
+{
+    World& w = Shared(1000);
+    LassoProjection projection(w.scene->viewer.get(), w.lasso, osg::Matrixf(), LassoImageBounds::IncludeLeftBottomEdge);
+    ScalarField3D field(-1, 1, 64, -1, 1, 64, -1, 1, 64);
+    for (auto _ : state) {
+        projection.FillField(field);
+        benchmark::DoNotOptimize(field.values.data());
+    }
+}
+BENCHMARK(BM_LassoFieldTree)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
+// Whole construction: capture, field, extraction and mask.
+void BM_BuildCylinder(benchmark::State& state)
+{
+    World& w = Shared(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        CylinderGeometry c(w.grid->particles.get(), w.scene->viewer.get(), w.lasso, osg::Matrixf());
+        benchmark::DoNotOptimize(c.mask);
+    }
+}
+BENCHMARK(BM_BuildCylinder)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
+// Construction only: capture, s at every node and ρ̄.
+void BM_BuildMarchingCubes(benchmark::State& state)
+{
+    World& w = Shared(1000000);
+    for (auto _ : state) {
+        MarchingCubesGeometry m(w.grid->particles.get(), w.scene->viewer.get(), w.lasso, osg::Matrixf());
+        benchmark::DoNotOptimize(m.meanDensity);
+    }
+}
+BENCHMARK(BM_BuildMarchingCubes)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
+void BM_UpdateThreshold(benchmark::State& state)
+{
+    World& w = Shared(1000000);
+    MarchingCubesGeometry m(w.grid->particles.get(), w.scene->viewer.get(), w.lasso, osg::Matrixf());
+    double factor = 0.9;
+    for (auto _ : state) {
+        m.UpdateThreshold(factor);
+        factor = factor == 0.9 ? 1.1 : 0.9;
+        benchmark::DoNotOptimize(m.mask);
+    }
+    state.counters["triangles"] = static_cast<double>(m.GetSurface().triangles.size());
+}
+BENCHMARK(BM_UpdateThreshold)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
