@@ -9,6 +9,7 @@
 // edge (reused across the cells named in kReuse).
 #include "density/ScalarField3D.h"
 #include "geometry/MarchingCubesTables.h"
+#include "geometry/SurfacePointTest.h"
 
 #include <cmath>
 #include <stdexcept>
@@ -46,34 +47,17 @@ std::vector<float> AxisPositions(double min, double step, int count)
     return positions;
 }
 
-// Whether the segment p0→p1 crosses the triangle v0 v1 v2, boundaries included,
-// all in single precision.
-bool SegmentCrossesTriangle(const osg::Vec3f& p0, const osg::Vec3f& p1,
-                            const osg::Vec3f& v0, const osg::Vec3f& v1, const osg::Vec3f& v2)
+// The largest first-triangle index that fits above the case byte.
+constexpr size_t kMaxPackedTriangle = (size_t{1} << 24) - 1;
+
+CellTriangle MakeCellTriangle(const osg::Vec3f& v0, const osg::Vec3f& v1, const osg::Vec3f& v2)
 {
-    const osg::Vec3f u = v1 - v0;
-    const osg::Vec3f v = v2 - v0;
-    const osg::Vec3f n = u ^ v;
-    if (n.x() == 0.0f && n.y() == 0.0f && n.z() == 0.0f)
-        return false;
-    const osg::Vec3f d = p1 - p0;
-    const float b = n * d;
-    const float a = -(n * (p0 - v0));
-    if (std::fabs(b) < 1e-14)
-        return false;
-    const float r = a / b;
-    if (r < 0.0f || r > 1.0f)
-        return false;
-    const osg::Vec3f w = (p0 + d * r) - v0;
-    const float uu = u * u, uv = u * v, vv = v * v, wu = w * u, wv = w * v;
-    const float D = uv * uv - uu * vv;
-    const float s = (uv * wv - vv * wu) / D;
-    if (s < 0.0f || s > 1.0f)
-        return false;
-    const float t = (uv * wu - uu * wv) / D;
-    if (t < 0.0f || s + t > 1.0f)
-        return false;
-    return true;
+    CellTriangle t;
+    t.v0 = v0;
+    t.u = v1 - v0;
+    t.v = v2 - v0;
+    t.n = t.u ^ t.v;
+    return t;
 }
 
 }  // namespace
@@ -82,9 +66,8 @@ void ScalarField3D::ExtractIsoSurface(double iso)
 {
     const int cx = xCount + 1, cy = yCount + 1, cz = zCount + 1;
     const size_t cellCount = static_cast<size_t>(cx) * cy * cz;
+    const size_t bitWords = (cellCount + 63) / 64;
     if (!cellsBuilt) {
-        cells.cubeIndex.assign(cellCount, 0);
-        cells.firstTriangle.assign(cellCount, 0);
         cells.cornerX = AxisPositions(xMin, xStep, xCount);
         cells.cornerY = AxisPositions(yMin, yStep, yCount);
         cells.cornerZ = AxisPositions(zMin, zStep, zCount);
@@ -93,6 +76,10 @@ void ScalarField3D::ExtractIsoSurface(double iso)
     cells.iso = iso;
     surface.vertices.clear();
     surface.triangles.clear();
+    cells.triangles.clear();
+    cells.cutCells.clear();
+    cells.cutBits.assign(bitWords, 0);
+    cells.noCornerBelowBits.assign(bitWords, 0);
 
     // Below-level flags of every node, padded by one node beyond the grid on
     // each side; padded index (ix+1) + px·(iy+1) + pxy·(iz+1).
@@ -122,8 +109,8 @@ void ScalarField3D::ExtractIsoSurface(double iso)
     const float* cornerX = cells.cornerX.data();
     const float* cornerY = cells.cornerY.data();
     const float* cornerZ = cells.cornerZ.data();
-    uint8_t* cubeIndices = cells.cubeIndex.data();
-    int32_t* firstTriangles = cells.firstTriangle.data();
+    uint64_t* cutBits = cells.cutBits.data();
+    uint64_t* noCornerBelowBits = cells.noCornerBelowBits.data();
 
     for (int k = 0; k < cz; ++k) {
         std::swap(previousSlab, currentSlab);
@@ -134,10 +121,14 @@ void ScalarField3D::ExtractIsoSurface(double iso)
                 const int cubeIndex = b[0] | b[1] << 1 | b[1 + px] << 2 | b[px] << 3 |
                                       b[pxy] << 4 | b[1 + pxy] << 5 | b[1 + px + pxy] << 6 |
                                       b[px + pxy] << 7;
-                cubeIndices[cellRow + i] = static_cast<uint8_t>(cubeIndex);
+                const size_t cell = cellRow + i;
                 const int edgeMask = kEdgeTable[cubeIndex];
-                if (edgeMask == 0)
+                if (edgeMask == 0) {
+                    if (cubeIndex == 0)
+                        noCornerBelowBits[cell >> 6] |= uint64_t{1} << (cell & 63);
                     continue;
+                }
+                cutBits[cell >> 6] |= uint64_t{1} << (cell & 63);
 
                 EdgeVertices& ev = currentSlab[i + cx * j];
                 for (int e = 0; e < 12; ++e) {
@@ -172,66 +163,47 @@ void ScalarField3D::ExtractIsoSurface(double iso)
                     ev.index[e] = static_cast<int32_t>(surface.vertices.size()) - 1;
                 }
 
-                firstTriangles[cellRow + i] = static_cast<int32_t>(surface.triangles.size());
+                const size_t first = surface.triangles.size();
+                if (first > kMaxPackedTriangle)
+                    throw std::length_error("ScalarField3D::ExtractIsoSurface: too many triangles for the cell records");
+                cells.cutCells.push_back(static_cast<uint32_t>(cubeIndex) | static_cast<uint32_t>(first) << 8);
                 const int* row = kTriangleTable[cubeIndex];
-                for (int t = 0; row[t] != -1; t += 3)
-                    surface.triangles.push_back(
-                        TriangleIndices{ev.index[row[t]], ev.index[row[t + 1]], ev.index[row[t + 2]]});
+                for (int t = 0; row[t] != -1; t += 3) {
+                    const TriangleIndices tri{ev.index[row[t]], ev.index[row[t + 1]], ev.index[row[t + 2]]};
+                    surface.triangles.push_back(tri);
+                    cells.triangles.push_back(MakeCellTriangle(
+                        surface.vertices[tri.v0], surface.vertices[tri.v1], surface.vertices[tri.v2]));
+                }
             }
         }
+    }
+
+    cells.cutCellsBefore.resize(bitWords);
+    uint32_t cutBefore = 0;
+    for (size_t w = 0; w < bitWords; ++w) {
+        cells.cutCellsBefore[w] = cutBefore;
+        cutBefore += static_cast<uint32_t>(__builtin_popcountll(cutBits[w]));
     }
 }
 
 bool ScalarField3D::IsInsideSurface(const osg::Vec3f& p) const
 {
-    // Before the first extraction there is no surface to be inside of.
-    if (!cellsBuilt)
-        return false;
-    // Range-check the truncated quotients as doubles: a point far away or with
-    // a NaN coordinate must not overflow the conversion to int.
-    const double fi = std::trunc((static_cast<double>(p.x()) - xMin) / xStep) + 1.0;
-    const double fj = std::trunc((static_cast<double>(p.y()) - yMin) / yStep) + 1.0;
-    const double fk = std::trunc((static_cast<double>(p.z()) - zMin) / zStep) + 1.0;
-    if (!(fi >= 0.0 && fi <= xCount - 1 && fj >= 0.0 && fj <= yCount - 1 && fk >= 0.0 &&
-          fk <= zCount - 1))
-        return false;
-    const int i = static_cast<int>(fi), j = static_cast<int>(fj), k = static_cast<int>(fk);
-    const size_t cell = i + static_cast<size_t>(xCount + 1) * (j + static_cast<size_t>(yCount + 1) * k);
-    const int cubeIndex = cells.cubeIndex[cell];
-    if (cubeIndex == 0)
-        return true;
-    if (cubeIndex == 255)
-        return false;
-
-    const TriangleIndices* triangles = surface.triangles.data() + cells.firstTriangle[cell];
-    const int triangleCount = kTriangleCount[cubeIndex];
-    const osg::Vec3f* vertices = surface.vertices.data();
-    for (int c = 0; c < 8; ++c) {
-        if (!(cubeIndex & (1 << c)))
-            continue;
-        const osg::Vec3f corner(cells.cornerX[i + CornerOffsetX(c)], cells.cornerY[j + CornerOffsetY(c)],
-                                cells.cornerZ[k + CornerOffsetZ(c)]);
-        for (int t = 0; t < triangleCount; ++t) {
-            const TriangleIndices& tri = triangles[t];
-            if (SegmentCrossesTriangle(p, corner, vertices[tri.v0], vertices[tri.v1], vertices[tri.v2]))
-                return true;
-        }
-    }
-    return false;
+    return SurfacePointTest(*this).IsInside(p);
 }
 
 CubeCell ScalarField3D::Cell(int i, int j, int k) const
 {
     if (!cellsBuilt || i < 0 || i > xCount || j < 0 || j > yCount || k < 0 || k > zCount)
         throw std::out_of_range("ScalarField3D::Cell: no such cell");
-    const size_t cell = i + static_cast<size_t>(xCount + 1) * (j + static_cast<size_t>(yCount + 1) * k);
+    uint32_t word = 0;
     CubeCell view;
     view.iso = cells.iso;
-    view.cubeIndex = cells.cubeIndex[cell];
+    view.cubeIndex =
+        cells.CubeIndex(i + static_cast<size_t>(xCount + 1) * (j + static_cast<size_t>(yCount + 1) * k), &word);
     for (int c = 0; c < 8; ++c)
         view.cornerPositions[c].set(cells.cornerX[i + CornerOffsetX(c)], cells.cornerY[j + CornerOffsetY(c)],
                                     cells.cornerZ[k + CornerOffsetZ(c)]);
     view.triangleCount = kTriangleCount[view.cubeIndex];
-    view.firstTriangle = view.triangleCount > 0 ? cells.firstTriangle[cell] : 0;
+    view.firstTriangle = view.triangleCount > 0 ? CubeCellGrid::FirstTriangleOf(word) : 0;
     return view;
 }

@@ -1,6 +1,7 @@
 #include "geometry/SelectionGeometry.h"
 
 #include "density/PreComputedDensity.h"
+#include "geometry/SurfacePointTest.h"
 #include "framework/study/FerrowManager.h"
 
 #include <boost/make_shared.hpp>
@@ -65,12 +66,9 @@ void SelectionGeometry::ComputeMaskFromField()
     const size_t count = mask.size();
     if (count == 0)
         return;
-    const ScalarField3D& f = *field;
+    const SurfacePointTest test(*field);
     const osg::Vec3f* points = &(*positions)[0];
-    auto testRange = [&](size_t begin, size_t end) {
-        for (size_t i = begin; i < end; ++i)
-            mask[i] = f.IsWithinBounds(points[i]) && f.IsInsideSurface(points[i]);
-    };
+    auto testRange = [&](size_t begin, size_t end) { test.ContainsRange(points, begin, end, mask); };
 
     // Below this many particles a thread costs more than it saves.
     constexpr size_t kParticlesPerThread = 1 << 16;

@@ -232,6 +232,9 @@ osg::Vec3f RandomPoint(std::mt19937& rng, const ScalarField3D& f)
         else if (k == 2)
             t = (std::floor(t * (counts[a] - 1)) + 0.5) / (counts[a] - 1);
         p[a] = static_cast<float>(mins[a] + t * span);
+        if (k == 3)  // a float step away from a node plane, either side
+            p[a] = std::nextafter(static_cast<float>(mins[a] + std::round(t * (counts[a] - 1)) * steps[a]),
+                                  rng() % 2 ? 1e30f : -1e30f);
     }
     return p;
 }

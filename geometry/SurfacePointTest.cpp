@@ -1,0 +1,192 @@
+#include "geometry/SurfacePointTest.h"
+
+#include "geometry/MarchingCubesTables.h"
+
+#include <algorithm>
+#include <cmath>
+
+SurfacePointTest::SurfacePointTest(const ScalarField3D& f)
+    : xMin(f.xMin), yMin(f.yMin), zMin(f.zMin),
+      xMax(f.xMax), yMax(f.yMax), zMax(f.zMax),
+      xStep(f.xStep), yStep(f.yStep), zStep(f.zStep),
+      xInverseStep(1.0 / f.xStep), yInverseStep(1.0 / f.yStep), zInverseStep(1.0 / f.zStep),
+      xCount(f.xCount), yCount(f.yCount), zCount(f.zCount),
+      cellsX(static_cast<size_t>(f.xCount) + 1),
+      cellsXY((static_cast<size_t>(f.xCount) + 1) * (static_cast<size_t>(f.yCount) + 1)),
+      cells(f.cellsBuilt ? &f.cells : nullptr),
+      triangles(f.cells.triangles.data()),
+      cornerX(f.cells.cornerX.data()),
+      cornerY(f.cells.cornerY.data()),
+      cornerZ(f.cells.cornerZ.data())
+{
+}
+
+namespace {
+
+// The cell index trunc(offset/step) + 1 along one axis, or −1 when it lies
+// outside [0, count − 1]. A division per axis and point dominated the test,
+// so the quotient is first taken with the reciprocal: its error is below
+// 1e-10 for |q| < 1e6, so when its fraction stays more than 1e-9 away from
+// an integer the truncation cannot differ from the division's. Otherwise
+// (points on or within rounding of a node plane, far points, NaN) the exact
+// division decides. The range check runs on doubles, so a far point or a NaN
+// coordinate cannot overflow the conversion to int.
+inline int CellIndexOnAxis(double offset, double step, double inverseStep, int count)
+{
+    const double q = offset * inverseStep;
+    if (q > -1e6 && q < 1e6) {
+        const int whole = static_cast<int>(q);
+        const double fraction = std::fabs(q - whole);
+        if (fraction > 1e-9 && fraction < 1.0 - 1e-9) {
+            const int index = whole + 1;
+            return index >= 0 && index <= count - 1 ? index : -1;
+        }
+    }
+    const double exact = std::trunc(offset / step) + 1.0;
+    return exact >= 0.0 && exact <= count - 1 ? static_cast<int>(exact) : -1;
+}
+
+}  // namespace
+
+inline bool SurfacePointTest::CellOf(const osg::Vec3f& p, int& i, int& j, int& k, size_t& cell) const
+{
+    i = CellIndexOnAxis(static_cast<double>(p.x()) - xMin, xStep, xInverseStep, xCount);
+    j = CellIndexOnAxis(static_cast<double>(p.y()) - yMin, yStep, yInverseStep, yCount);
+    k = CellIndexOnAxis(static_cast<double>(p.z()) - zMin, zStep, zInverseStep, zCount);
+    if ((i | j | k) < 0)
+        return false;
+    cell = i + cellsX * j + cellsXY * k;
+    return true;
+}
+
+bool SurfacePointTest::InsideCutCell(const osg::Vec3f& p, int i, int j, int k, uint32_t word) const
+{
+    // The point is inside when the segment from it to some corner below the
+    // level crosses one of the cell's triangles. Which pair crosses first does
+    // not matter, so each triangle's corner-independent terms are taken once
+    // and the segment directions d = corner − p once per corner.
+    const int cubeIndex = CubeCellGrid::CubeIndexOf(word);
+    osg::Vec3f directions[8];
+    int belowCount = 0;
+    for (int c = 0; c < 8; ++c) {
+        if (!(cubeIndex & (1 << c)))
+            continue;
+        const osg::Vec3f corner(cornerX[i + CornerOffsetX(c)], cornerY[j + CornerOffsetY(c)],
+                                cornerZ[k + CornerOffsetZ(c)]);
+        directions[belowCount++] = corner - p;
+    }
+    const CellTriangle* cellTriangles = triangles + CubeCellGrid::FirstTriangleOf(word);
+    const int triangleCount = kTriangleCount[cubeIndex];
+    for (int t = 0; t < triangleCount; ++t) {
+        // Segment against triangle in single precision: a zero normal is a
+        // degenerate triangle, a denominator below 1e-14 a segment parallel
+        // to its plane; crossings on the boundary count.
+        const CellTriangle& tri = cellTriangles[t];
+        const osg::Vec3f& n = tri.n;
+        if (n.x() == 0.0f && n.y() == 0.0f && n.z() == 0.0f)
+            continue;
+        const float a = -(n * (p - tri.v0));
+        const osg::Vec3f& u = tri.u;
+        const osg::Vec3f& v = tri.v;
+        const float uu = u * u, uv = u * v, vv = v * v;
+        const float D = uv * uv - uu * vv;
+        for (int c = 0; c < belowCount; ++c) {
+            const osg::Vec3f& d = directions[c];
+            const float b = n * d;
+            if (std::fabs(b) < 1e-14)
+                continue;
+            const float r = a / b;
+            if (r < 0.0f || r > 1.0f)
+                continue;
+            const osg::Vec3f w = (p + d * r) - tri.v0;
+            const float wu = w * u, wv = w * v;
+            const float s = (uv * wv - vv * wu) / D;
+            if (s < 0.0f || s > 1.0f)
+                continue;
+            const float tt = (uv * wu - uu * wv) / D;
+            if (tt < 0.0f || s + tt > 1.0f)
+                continue;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool SurfacePointTest::IsInside(const osg::Vec3f& p) const
+{
+    // Before the first extraction there is no surface to be inside of.
+    if (!cells)
+        return false;
+    int i, j, k;
+    size_t cell;
+    if (!CellOf(p, i, j, k, cell))
+        return false;
+    uint32_t word = 0;
+    const int cubeIndex = cells->CubeIndex(cell, &word);
+    if (cubeIndex == 0)
+        return true;
+    if (cubeIndex == 255)
+        return false;
+    return InsideCutCell(p, i, j, k, word);
+}
+
+void SurfacePointTest::ContainsRange(const osg::Vec3f* points, size_t begin, size_t end,
+                                     std::vector<bool>& mask) const
+{
+    if (!cells) {
+        for (size_t q = begin; q < end; ++q)
+            mask[q] = false;
+        return;
+    }
+    const uint64_t* cutBits = cells->cutBits.data();
+    const uint64_t* noCornerBelowBits = cells->noCornerBelowBits.data();
+    // Blocks of points: every point outside a cut cell is decided at once,
+    // from the bit tables and without branching on its answer; the few in cut
+    // cells are collected and tested afterwards, their triangles requested
+    // from memory in the meantime.
+    constexpr size_t kBlock = 256;
+    struct Pending {
+        size_t q;
+        size_t cell;
+        int i, j, k;
+    };
+    Pending pending[kBlock];
+    for (size_t blockBegin = begin; blockBegin < end; blockBegin += kBlock) {
+        const size_t blockEnd = std::min(end, blockBegin + kBlock);
+        size_t pendingCount = 0;
+        for (size_t q = blockBegin; q < blockEnd; ++q) {
+            const osg::Vec3f& p = points[q];
+            // ScalarField3D::IsWithinBounds: faces included, in double.
+            const double x = p.x(), y = p.y(), z = p.z();
+            const bool withinBounds = (xMin <= x) & (x <= xMax) & (yMin <= y) & (y <= yMax) & (zMin <= z) &
+                                      (z <= zMax);
+            Pending& slot = pending[pendingCount];
+            size_t cell = 0;
+            const bool found = withinBounds && CellOf(p, slot.i, slot.j, slot.k, cell);
+            const size_t word = cell >> 6;
+            const unsigned shift = static_cast<unsigned>(cell & 63);
+            const bool cut = found & static_cast<bool>((cutBits[word] >> shift) & 1);
+            const bool noCornerBelow = static_cast<bool>((noCornerBelowBits[word] >> shift) & 1);
+            mask[q] = found & !cut & noCornerBelow;
+            if (cut) {
+                slot.q = q;
+                slot.cell = cell;
+                ++pendingCount;
+            }
+        }
+        for (size_t n = 0; n < pendingCount; ++n) {
+            Pending& slot = pending[n];
+            uint32_t cutWord = 0;
+            cells->CubeIndex(slot.cell, &cutWord);
+            slot.cell = cutWord;  // reused to carry the word
+            const CellTriangle* first = triangles + CubeCellGrid::FirstTriangleOf(cutWord);
+            __builtin_prefetch(first);
+            __builtin_prefetch(reinterpret_cast<const char*>(first) + 64);
+            __builtin_prefetch(reinterpret_cast<const char*>(first) + 128);
+        }
+        for (size_t n = 0; n < pendingCount; ++n) {
+            const Pending& slot = pending[n];
+            mask[slot.q] = InsideCutCell(points[slot.q], slot.i, slot.j, slot.k, static_cast<uint32_t>(slot.cell));
+        }
+    }
+}

@@ -1,0 +1,43 @@
+#pragma once
+// SurfacePointTest: whether points lie inside the surface that a field's last
+// iso-surface extraction left in its cell records.
+//
+// In: a ScalarField3D after ExtractIsoSurface (before it, nothing is inside)
+// and points in data coordinates. Out: ScalarField3D::IsInsideSurface's answer
+// per point, or IsWithinBounds && IsInsideSurface for a whole range of
+// particles. Cost: three divisions and one cell lookup per point; for points
+// in cells the surface cuts, at most seven segments against five triangles.
+#include "density/ScalarField3D.h"
+
+#include <osg/Vec3f>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+class SurfacePointTest {
+public:
+    // Keeps references into field: valid while the field lives and is not
+    // extracted again.
+    explicit SurfacePointTest(const ScalarField3D& field);
+
+    bool IsInside(const osg::Vec3f& p) const;
+    // mask[q] = the field's IsWithinBounds(points[q]) && IsInside(points[q])
+    // for q in [begin, end).
+    void ContainsRange(const osg::Vec3f* points, size_t begin, size_t end, std::vector<bool>& mask) const;
+
+private:
+    // The cell (i, j, k) holding p, as the linear cell index; false when p
+    // maps to no cell that can hold a point of the grid.
+    bool CellOf(const osg::Vec3f& p, int& i, int& j, int& k, size_t& cell) const;
+    bool InsideCutCell(const osg::Vec3f& p, int i, int j, int k, uint32_t word) const;
+
+    double xMin, yMin, zMin, xMax, yMax, zMax, xStep, yStep, zStep;
+    double xInverseStep, yInverseStep, zInverseStep;
+    int xCount, yCount, zCount;
+    size_t cellsX, cellsXY;
+    const CubeCellGrid* cells;  // null before the first extraction
+    const CellTriangle* triangles;
+    const float* cornerX;
+    const float* cornerY;
+    const float* cornerZ;
+};
