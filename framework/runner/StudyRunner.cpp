@@ -8,6 +8,7 @@
 #include "framework/study/FerrowDatasetManager.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QString>
 
 #include <chrono>
@@ -245,6 +246,30 @@ std::string StudyRunner::Begin(int participantId, int conditionId)
     writeError.clear();
     Present(0);
     return {};
+}
+
+StudyRunner::SessionStart StudyRunner::OpenSession(const std::string& path, int participantId, int conditionId,
+                                                  std::vector<std::string>& lines)
+{
+    std::string file = path;
+    if (file.empty()) {
+        if (!QFileInfo::exists(QString::fromLatin1(DefaultStudyFile))) return FreeExploration;
+        file = DefaultStudyFile;
+    }
+    lines = Load(file);
+    if (!lines.empty()) {
+        lines.push_back(file + ": the study does not start");
+        return SessionFailed;
+    }
+    const std::string error = Begin(participantId, conditionId);
+    if (!error.empty()) {
+        lines = {error, file + ": the study does not start"};
+        return SessionFailed;
+    }
+    lines = {"Study " + file + ": " + std::to_string(sequence.size()) + " trials for participant " +
+                 std::to_string(participantId),
+             "Results: " + log.TrialsPath() + ", " + log.LassosPath()};
+    return SessionStarted;
 }
 
 const StudyTrial* StudyRunner::CurrentTrial() const

@@ -73,6 +73,16 @@ public:
     // Starts the participant's session; returns an error message, or empty.
     std::string Begin(int participantId, int condition);
 
+    // What the program does at start-up: with an empty `path` the study is
+    // DefaultStudyFile in the working directory if there is one; without a
+    // study file the program runs in free exploration. Otherwise the study is
+    // loaded and begun. `lines` gets what to print: the problems, or where the
+    // results go.
+    enum SessionStart { FreeExploration, SessionStarted, SessionFailed };
+    static constexpr const char* DefaultStudyFile = "study.xml";
+    SessionStart OpenSession(const std::string& path, int participantId, int condition,
+                             std::vector<std::string>& lines);
+
     State GetState() const { return state; }
     bool IsLoaded() const { return state != NoStudy; }
     bool IsPresenting() const { return state == Presenting; }

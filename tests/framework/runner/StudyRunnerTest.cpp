@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <QDir>
+#include <QFileInfo>
+
 #include <csignal>
 #include <set>
 #include <sys/wait.h>
@@ -440,4 +443,37 @@ TEST(StudyRunner, RandomBlocksDrawAnOrderPerParticipantAndTechnique)
     }
     EXPECT_GE(distinct.size(), 10u);
     EXPECT_TRUE(repetitionsDiffer);
+}
+
+TEST(StudyRunner, ProgramStartFindsTheStudyOrExploresFreely)
+{
+    LoadedStudy s;
+    std::vector<std::string> lines;
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir(s.folder.dir.path()).mkdir("run"));
+    ASSERT_TRUE(QDir::setCurrent(QString::fromStdString(s.folder.Path("run"))));
+
+    // No study.xml in the working directory: free exploration, nothing written.
+    EXPECT_EQ(s.runner.OpenSession("", 4, 0, lines), StudyRunner::FreeExploration);
+    EXPECT_FALSE(s.runner.IsLoaded());
+    EXPECT_FALSE(QFileInfo::exists("out"));
+
+    // A named file with a problem: the problems and one closing line.
+    s.folder.Write("run/broken.xml", "<study>\n<trial/>\n</study>\n");
+    EXPECT_EQ(s.runner.OpenSession("broken.xml", 4, 0, lines), StudyRunner::SessionFailed);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0].rfind("broken.xml:2: ", 0), 0u) << lines[0];
+    EXPECT_EQ(lines.back(), "broken.xml: the study does not start");
+    EXPECT_FALSE(s.runner.IsPresenting());
+
+    // study.xml in the working directory is found by itself.
+    s.folder.Write("run/study.xml", kStudy);
+    s.folder.Write("run/t.txt", "0 1 9\n");
+    EXPECT_EQ(s.runner.OpenSession("", 4, 1, lines), StudyRunner::SessionStarted);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "Study study.xml: 6 trials for participant 4");
+    EXPECT_NE(lines[1].find("P4_trials.csv"), std::string::npos);
+    EXPECT_TRUE(s.runner.IsPresenting());
+    EXPECT_EQ(s.runner.Condition(), 1);
+    QDir::setCurrent(before);
 }
