@@ -49,6 +49,20 @@ void replaceDrawArrays(osg::Geometry* g, GLenum mode, unsigned count)
     g->addPrimitiveSet(new osg::DrawArrays(mode, 0, static_cast<GLsizei>(count)));
 }
 
+// Flags 0 .. n−1 of from into to. Undo and redo are a mask copy and a display
+// rebuild, so the copy goes a machine word at a time where the library allows.
+void copyFlags(const std::vector<bool>& from, std::vector<bool>& to, size_t n)
+{
+#if defined(__GLIBCXX__)
+    const size_t bitsPerWord = sizeof(*from.begin()._M_p) * 8;
+    const size_t words = n / bitsPerWord;
+    std::copy(from.begin()._M_p, from.begin()._M_p + words, to.begin()._M_p);
+    for (size_t i = words * bitsPerWord; i < n; ++i) to[i] = from[i];
+#else
+    std::copy(from.begin(), from.begin() + static_cast<std::ptrdiff_t>(n), to.begin());
+#endif
+}
+
 void removeFirstPrimitiveSet(osg::Geometry* g)
 {
     if (g->getNumPrimitiveSets() > 0) g->removePrimitiveSet(0);
@@ -374,7 +388,7 @@ void ParticleSelection::writeMaskFromState(int k)
     const SelectionGeometry* state = selectionHistory[static_cast<size_t>(k)].get();
     if (!state || !particlePositions) return;
     const size_t n = std::min({static_cast<size_t>(particlePositions->size()), state->mask.size(), selectionMask->size()});
-    std::copy(state->mask.begin(), state->mask.begin() + static_cast<std::ptrdiff_t>(n), selectionMask->begin());
+    copyFlags(state->mask, *selectionMask, n);
 }
 
 void ParticleSelection::rebuildVolumeDisplay()

@@ -1,0 +1,149 @@
+// The interactive paths of the selection facade on a 1,000,000-particle
+// dataset: a density-aware lasso from window points to mask (after the frame
+// that captures it; the capture is painted by hand here), a threshold change on
+// the newest lasso, undo and redo, and the memory of a six-state history.
+#include "framework/study/BuiltInDatasets.h"
+#include "framework/study/FerrowManager.h"
+#include "selection/ParticleSelection.h"
+#include "tests/support/DatasetFixture.h"
+#include "tests/support/SceneFixture.h"
+
+#include <benchmark/benchmark.h>
+#include <osg/BoundingBox>
+
+#include <cmath>
+#include <cstdio>
+#include <malloc.h>
+#include <memory>
+#include <string>
+
+namespace {
+
+const double kPi = 3.14159265358979323846;
+
+// Bytes the heap has handed out and not taken back.
+double heapMiB()
+{
+    const struct mallinfo2 m = mallinfo2();
+    return static_cast<double>(m.uordblks + m.hblkhd) / (1024.0 * 1024.0);
+}
+
+struct Session {
+    Session()
+    {
+        BuiltInDataset clusters;
+        BuiltInDatasets::Generate("clusters", clusters, 1000000);
+        data.reset(new DatasetFixture(clusters.positions.get(), clusters.labels));
+        scene.reset(new SceneFixture(data->particles.get(), 1024, 768));
+        osg::BoundingBox box;
+        for (const osg::Vec3& p : *data->particles) box.expandBy(p);
+        const double r = box.radius();
+        scene->LookAt(box.center() + osg::Vec3d(0, 0, 3 * r), box.center(), osg::Vec3d(0, 1, 0), 40.0, r, 5 * r);
+        mask.assign(data->particles->size(), false);
+        selection.reset(new ParticleSelection(scene->viewer.get(), scene->viewer->getCamera(), &mask, &changed));
+        FerrowManager::Instance()->SetTechnique(FerrowManager::PravikTechnique);
+        selection->ResetSelection();
+    }
+    // A 500-point circular lasso of radius r pixels around the viewport centre.
+    std::vector<osg::Vec2f> circle(double r, double cx = 512, double cy = 384)
+    {
+        std::vector<osg::Vec2f> p;
+        for (int i = 0; i < 500; ++i)
+            p.push_back(osg::Vec2f(cx + r * std::cos(2 * kPi * i / 500), cy + r * std::sin(2 * kPi * i / 500)));
+        return p;
+    }
+    void lasso(int mode, const std::vector<osg::Vec2f>& p)
+    {
+        if (mode == 1) selection->startPlusPath(p[0].x(), p[0].y());
+        else selection->startMinusPath(p[0].x(), p[0].y());
+        for (size_t i = 1; i < p.size(); ++i) selection->addIntoPath(p[i].x(), p[i].y());
+        selection->endPath();
+        scene->PaintLassoImage(p);
+    }
+    void build()
+    {
+        selection->BuildGeometry();
+        selection->SetendPathTag(false);
+    }
+
+    std::unique_ptr<DatasetFixture> data;
+    std::unique_ptr<SceneFixture> scene;
+    std::vector<bool> mask;
+    bool changed = false;
+    std::unique_ptr<ParticleSelection> selection;
+};
+
+Session& session()
+{
+    static Session s;
+    return s;
+}
+
+void BM_BuildGeometryDensityAware(benchmark::State& state)
+{
+    Session& s = session();
+    for (auto _ : state) {
+        state.PauseTiming();
+        s.selection->ResetSelection();
+        s.lasso(1, s.circle(250));
+        state.ResumeTiming();
+        s.build();
+    }
+}
+BENCHMARK(BM_BuildGeometryDensityAware)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_ThresholdChangeOnNewestLasso(benchmark::State& state)
+{
+    Session& s = session();
+    s.selection->ResetSelection();
+    s.lasso(1, s.circle(250));
+    s.build();
+    s.lasso(2, s.circle(120, 600, 384));  // a minus lasso: the state is a combination
+    s.build();
+    float t = 0.5f;
+    for (auto _ : state) {
+        s.selection->updateSelection(t);
+        t = t > 2.0f ? 0.5f : t + 0.1f;
+    }
+}
+BENCHMARK(BM_ThresholdChangeOnNewestLasso)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_UndoRedo(benchmark::State& state)
+{
+    Session& s = session();
+    s.selection->ResetSelection();
+    s.lasso(1, s.circle(250));
+    s.build();
+    s.lasso(1, s.circle(100, 800, 200));
+    s.build();
+    for (auto _ : state) {
+        s.selection->undoLastSelection();
+        s.selection->redoLastSelection();
+    }
+    state.SetLabel("one undo plus one redo per iteration");
+}
+BENCHMARK(BM_UndoRedo)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_SixStateHistoryMemory(benchmark::State& state)
+{
+    Session& s = session();
+    s.selection->ResetSelection();
+    for (auto _ : state) {
+        state.PauseTiming();
+        s.selection->ResetSelection();
+        s.selection->ClearSelection();
+        s.selection->ResetSelection();  // only the empty state is left
+        const double before = heapMiB();
+        for (int i = 0; i < 5; ++i) {
+            s.lasso(1, s.circle(60 + 30 * i, 300 + 80 * i, 384));
+            s.build();
+        }
+        state.counters["history_MiB"] = heapMiB() - before;
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_SixStateHistoryMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
