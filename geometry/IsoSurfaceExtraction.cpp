@@ -80,19 +80,44 @@ void ScalarField3D::ExtractIsoSurface(double iso)
     cells.cutCells.clear();
     cells.cutBits.assign(bitWords, 0);
     cells.noCornerBelowBits.assign(bitWords, 0);
+    uint64_t* cutBits = cells.cutBits.data();
+    uint64_t* noCornerBelowBits = cells.noCornerBelowBits.data();
+    const float* cornerX = cells.cornerX.data();
+    const float* cornerY = cells.cornerY.data();
+    const float* cornerZ = cells.cornerZ.data();
 
-    // Below-level flags of every node, padded by one node beyond the grid on
-    // each side; padded index (ix+1) + px·(iy+1) + pxy·(iz+1).
-    const int px = xCount + 2, py = yCount + 2, pz = zCount + 2;
-    const size_t pxy = static_cast<size_t>(px) * py;
-    std::vector<uint8_t> below(pxy * pz, kBorderValue < iso ? 1 : 0);
-    for (int iz = 0; iz < zCount; ++iz)
+    // Cells of slab k have their lower corners on node layer k−1 and their
+    // upper corners on layer k. Per node layer, quad[i + cx·j] holds the
+    // below-level bits of the four nodes (i−1, j−1), (i, j−1), (i, j), (i−1, j)
+    // in corner order 0…3, so a cell's case is its lower quad with its upper
+    // quad shifted by four. Only two layers are kept.
+    const uint8_t borderBelow = kBorderValue < iso ? 1 : 0;
+    const int px = xCount + 2;  // node flags of a layer, padded by one node beyond the grid
+    std::vector<uint8_t> layerFlags(static_cast<size_t>(px) * (yCount + 2));
+    std::vector<uint8_t> quadStorage(2 * static_cast<size_t>(cx) * cy);
+    uint8_t* lowerQuad = quadStorage.data();
+    uint8_t* upperQuad = quadStorage.data() + static_cast<size_t>(cx) * cy;
+    auto computeQuads = [&](int iz, uint8_t* quad) {
+        if (iz < 0 || iz >= zCount) {
+            std::fill(quad, quad + static_cast<size_t>(cx) * cy, static_cast<uint8_t>(borderBelow * 15));
+            return;
+        }
+        std::fill(layerFlags.begin(), layerFlags.end(), borderBelow);
         for (int iy = 0; iy < yCount; ++iy) {
             const double* row = values.data() + NodeIndex(0, iy, iz);
-            uint8_t* out = below.data() + 1 + px * (iy + 1) + pxy * (iz + 1);
+            uint8_t* out = layerFlags.data() + 1 + px * (iy + 1);
             for (int ix = 0; ix < xCount; ++ix)
                 out[ix] = row[ix] < iso ? 1 : 0;
         }
+        for (int j = 0; j < cy; ++j) {
+            const uint8_t* f0 = layerFlags.data() + px * j;  // nodes (·, j−1)
+            const uint8_t* f1 = f0 + px;                     // nodes (·, j)
+            uint8_t* q = quad + static_cast<size_t>(cx) * j;
+            for (int i = 0; i < cx; ++i)
+                q[i] = static_cast<uint8_t>(f0[i] | f0[i + 1] << 1 | f1[i + 1] << 2 | f1[i] << 3);
+        }
+    };
+    computeQuads(-1, upperQuad);
 
     auto nodeValue = [this](int ix, int iy, int iz) {
         if (ix < 0 || ix >= xCount || iy < 0 || iy >= yCount || iz < 0 || iz >= zCount)
@@ -100,27 +125,34 @@ void ScalarField3D::ExtractIsoSurface(double iso)
         return values[NodeIndex(ix, iy, iz)];
     };
 
-    // Edge vertices of the current and the previous k-slab of cells: enough
-    // for every reuse, which only looks one cell back along one axis.
-    std::vector<EdgeVertices> slabs(2 * static_cast<size_t>(cx) * cy);
-    EdgeVertices* previousSlab = slabs.data();
-    EdgeVertices* currentSlab = slabs.data() + static_cast<size_t>(cx) * cy;
-
-    const float* cornerX = cells.cornerX.data();
-    const float* cornerY = cells.cornerY.data();
-    const float* cornerZ = cells.cornerZ.data();
-    uint64_t* cutBits = cells.cutBits.data();
-    uint64_t* noCornerBelowBits = cells.noCornerBelowBits.data();
+    // What later cells reuse of a cut cell's edge vertices: the next slab
+    // takes edges 5 and 6, the next row edges 2, 6 and 10, the next cell in
+    // the row edges 1, 5, 9 and 10. An entry is read only where the shared
+    // edge is cut, and then its owner was cut too and wrote it.
+    struct SlabEdges {
+        int32_t e5, e6;
+    };
+    struct RowEdges {
+        int32_t e2, e6, e10;
+    };
+    std::vector<SlabEdges> slabStorage(2 * static_cast<size_t>(cx) * cy);
+    std::vector<RowEdges> rowStorage(2 * static_cast<size_t>(cx));
+    SlabEdges* previousSlab = slabStorage.data();
+    SlabEdges* currentSlab = slabStorage.data() + static_cast<size_t>(cx) * cy;
+    RowEdges* previousRow = rowStorage.data();
+    RowEdges* currentRow = rowStorage.data() + cx;
+    EdgeVertices ev{}, previousCell{};
 
     for (int k = 0; k < cz; ++k) {
         std::swap(previousSlab, currentSlab);
+        std::swap(lowerQuad, upperQuad);
+        computeQuads(k, upperQuad);
         for (int j = 0; j < cy; ++j) {
-            const uint8_t* b = below.data() + px * j + pxy * k;
-            const size_t cellRow = static_cast<size_t>(cx) * (j + static_cast<size_t>(cy) * k);
-            for (int i = 0; i < cx; ++i, ++b) {
-                const int cubeIndex = b[0] | b[1] << 1 | b[1 + px] << 2 | b[px] << 3 |
-                                      b[pxy] << 4 | b[1 + pxy] << 5 | b[1 + px + pxy] << 6 |
-                                      b[px + pxy] << 7;
+            std::swap(previousRow, currentRow);
+            const size_t quadRow = static_cast<size_t>(cx) * j;
+            const size_t cellRow = quadRow + static_cast<size_t>(cx) * cy * k;
+            for (int i = 0; i < cx; ++i) {
+                const int cubeIndex = lowerQuad[quadRow + i] | upperQuad[quadRow + i] << 4;
                 const size_t cell = cellRow + i;
                 const int edgeMask = kEdgeTable[cubeIndex];
                 if (edgeMask == 0) {
@@ -130,27 +162,29 @@ void ScalarField3D::ExtractIsoSurface(double iso)
                 }
                 cutBits[cell >> 6] |= uint64_t{1} << (cell & 63);
 
-                EdgeVertices& ev = currentSlab[i + cx * j];
                 for (int e = 0; e < 12; ++e) {
                     if (!(edgeMask & (1 << e)))
                         continue;
                     const Reuse& reuse = kReuse[e];
                     if (reuse.from == Neighbour::PreviousI && i > 0) {
-                        ev.index[e] = currentSlab[i - 1 + cx * j].index[reuse.edge];
+                        ev.index[e] = previousCell.index[reuse.edge];
                         continue;
                     }
                     if (reuse.from == Neighbour::PreviousJ && j > 0) {
-                        ev.index[e] = currentSlab[i + cx * (j - 1)].index[reuse.edge];
+                        const RowEdges& r = previousRow[i];
+                        ev.index[e] = reuse.edge == 2 ? r.e2 : (reuse.edge == 6 ? r.e6 : r.e10);
                         continue;
                     }
                     if (reuse.from == Neighbour::PreviousK && k > 0) {
-                        ev.index[e] = previousSlab[i + cx * j].index[reuse.edge];
+                        const SlabEdges& s = previousSlab[quadRow + i];
+                        ev.index[e] = reuse.edge == 5 ? s.e5 : s.e6;
                         continue;
                     }
                     const int ca = kEdgeCorners[e][0], cb = kEdgeCorners[e][1];
+                    // Corner c of cell (i, j, k) is node (i−1+ox, j−1+oy, k−1+oz);
+                    // the per-axis position tables are indexed by node + 1.
                     const int ax = i + CornerOffsetX(ca), ay = j + CornerOffsetY(ca), az = k + CornerOffsetZ(ca);
                     const int bx = i + CornerOffsetX(cb), by = j + CornerOffsetY(cb), bz = k + CornerOffsetZ(cb);
-                    // Padded indices are node indices + 1.
                     const double va = nodeValue(ax - 1, ay - 1, az - 1);
                     const double vb = nodeValue(bx - 1, by - 1, bz - 1);
                     // Nearly equal values would make mu blow up; take the midpoint.
@@ -162,6 +196,9 @@ void ScalarField3D::ExtractIsoSurface(double iso)
                                                   static_cast<float>(paz + mu * (pbz - paz)));
                     ev.index[e] = static_cast<int32_t>(surface.vertices.size()) - 1;
                 }
+                currentSlab[quadRow + i] = SlabEdges{ev.index[5], ev.index[6]};
+                currentRow[i] = RowEdges{ev.index[2], ev.index[6], ev.index[10]};
+                previousCell = ev;
 
                 const size_t first = surface.triangles.size();
                 if (first > kMaxPackedTriangle)
