@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
+#include <immintrin.h>
 #include <thread>
 #include <vector>
 
@@ -75,19 +76,235 @@ void ForEachRange(size_t count, int threads, Body body)
     for (std::thread& th : pool) th.join();
 }
 
-// Runs body(plane, planeStride) on `threads` threads, each owning the planes
-// congruent to its number: every node is written by one thread only, and that
-// thread adds the particles in their order, so sums match a single thread.
+// Runs body(firstPlane, endPlane) over slabs of consecutive planes, handed
+// out to `threads` threads as they become free. Every node belongs to one
+// slab, and each body adds the particles in their order, so the sums match a
+// single thread exactly. Slabs are kept small enough to stay in a core's
+// cache while every particle streams past.
 template <class Body>
-void ForEachPlaneSet(int threads, Body body)
+void ForEachSlab(int planes, int planesPerSlab, int threads, Body body)
 {
+    const int slabs = (planes + planesPerSlab - 1) / planesPerSlab;
+    std::atomic<int> next{0};
+    auto worker = [&] {
+        for (int s = next++; s < slabs; s = next++)
+            body(s * planesPerSlab, std::min(planes, (s + 1) * planesPerSlab));
+    };
     if (threads <= 1) {
-        body(0, 1);
+        worker();
         return;
     }
     std::vector<std::thread> pool;
-    for (int t = 0; t < threads; ++t) pool.emplace_back([=] { body(t, threads); });
+    for (int t = 0; t < threads; ++t) pool.emplace_back(worker);
     for (std::thread& th : pool) th.join();
+}
+
+// Planes per slab: about 256 KiB of values.
+int PlanesPerSlab(int sliceSize)
+{
+    const size_t slabBytes = 256 * 1024;
+    const size_t perPlane = static_cast<size_t>(sliceSize) * sizeof(double);
+    return static_cast<int>(std::max<size_t>(1, slabBytes / std::max<size_t>(1, perPlane)));
+}
+
+
+// One row of a kernel's support: where the row's nodes start and Q at the
+// row's first visited node.
+struct KernelRow {
+    double* row;
+    double q0;
+};
+
+// The walk along one row, node by node: every row of one kernel starts at the
+// same node index with the same P, and Q and P advance by additions only.
+void SplatRowScalar(double* row, int ix, int xCount, double q, double p, double sx2, double divisor)
+{
+    // Walk in from the left edge of the support without touching nodes.
+    if (p < 0.0) {
+        while (q > 1.0 && ix < xCount) {
+            ++ix;
+            q = q + 2.0 * p + sx2;
+            p = p + sx2;
+            if (p >= 0.0) break;
+        }
+    }
+    while (ix < xCount && q <= 1.0) {
+        row[ix] += (1.0 - q) / divisor;
+        ++ix;
+        q = q + 2.0 * p + sx2;
+        p = p + sx2;
+    }
+}
+
+// Lock-step state of eight rows (two vectors of four lanes): Q per lane, and
+// which lanes are writing and which are done.
+struct LaneState {
+    __m256d q[2];
+    __m256d writing[2];
+    __m256d done[2];
+};
+
+// One node step of the walk for all eight lanes; returns the contributions
+// (1 − Q), zero where a lane does not write. Lane l goes through exactly the
+// Q values the scalar walk gives its row (the same additions in the same
+// order, no fused operations): it starts writing at its first Q ≤ 1 (or gives
+// up once P ≥ 0 without having reached one) and stops at its next Q > 1.
+__attribute__((target("avx"), always_inline)) inline void LaneStep(LaneState& s, double& p, double sx2,
+                                                                    __m256d w[2])
+{
+    const __m256d one = _mm256_set1_pd(1.0);
+    const __m256d pastCentre = _mm256_cmp_pd(_mm256_set1_pd(p), _mm256_setzero_pd(), _CMP_GE_OQ);
+#pragma GCC unroll 8
+    for (int h = 0; h < 2; ++h) {
+        const __m256d le = _mm256_cmp_pd(s.q[h], one, _CMP_LE_OQ);
+        s.writing[h] = _mm256_or_pd(s.writing[h], _mm256_andnot_pd(s.done[h], le));
+        s.done[h] = _mm256_or_pd(s.done[h], _mm256_andnot_pd(s.writing[h], pastCentre));
+        const __m256d stop = _mm256_andnot_pd(le, s.writing[h]);
+        s.done[h] = _mm256_or_pd(s.done[h], stop);
+        s.writing[h] = _mm256_andnot_pd(stop, s.writing[h]);
+        w[h] = _mm256_sub_pd(one, s.q[h]);
+    }
+    const __m256d twoP = _mm256_set1_pd(2.0 * p);
+    const __m256d step = _mm256_set1_pd(sx2);
+#pragma GCC unroll 8
+    for (int h = 0; h < 2; ++h) s.q[h] = _mm256_add_pd(_mm256_add_pd(s.q[h], twoP), step);
+    p = p + sx2;
+}
+
+// The walk for eight rows at once. Nodes are handled four at a time per
+// row: the contributions of four steps are divided, transposed so that each
+// row gets its four consecutive nodes in one vector, and added there. Lanes
+// that do not write at a step contribute +0.0, which leaves a node's value
+// unchanged bit for bit (values are sums of non-negative terms and never
+// -0.0); this keeps the loop free of per-lane branches.
+__attribute__((target("avx"))) void SplatRowsAvx(const KernelRow* rows, size_t count, int ix0, int xCount,
+                                                 double p0, double sx2, double divisor, bool divide)
+{
+    const __m256d one = _mm256_set1_pd(1.0);
+    const __m256d n = _mm256_set1_pd(divisor);
+    for (size_t b = 0; b < count; b += 8) {
+        const unsigned lanes = static_cast<unsigned>(std::min<size_t>(8, count - b));
+        alignas(32) double q0[8];
+        alignas(32) double padding[8];
+        double* row[8];
+        for (unsigned l = 0; l < 8; ++l) {
+            q0[l] = l < lanes ? rows[b + l].q0 : 2.0;
+            padding[l] = l < lanes ? 0.0 : 1.0;
+            // Padding lanes add their zeros to lane 0's row, after lane 0.
+            row[l] = l < lanes ? rows[b + l].row : rows[b].row;
+        }
+        LaneState s;
+    #pragma GCC unroll 8
+        for (int h = 0; h < 2; ++h) {
+            s.q[h] = _mm256_load_pd(q0 + 4 * h);
+            s.done[h] = _mm256_cmp_pd(_mm256_load_pd(padding + 4 * h), one, _CMP_EQ_OQ);
+            s.writing[h] = _mm256_setzero_pd();
+        }
+        double p = p0;
+        int ix = ix0;
+        bool finished = false;
+        while (!finished && ix + 4 <= xCount) {
+            __m256d w[4][2];
+            __m256d anyWriting[2] = {_mm256_setzero_pd(), _mm256_setzero_pd()};
+        #pragma GCC unroll 8
+            for (int k = 0; k < 4; ++k) {
+                LaneStep(s, p, sx2, w[k]);
+            #pragma GCC unroll 8
+                for (int h = 0; h < 2; ++h) {
+                    anyWriting[h] = _mm256_or_pd(anyWriting[h], s.writing[h]);
+                    w[k][h] = _mm256_and_pd(w[k][h], s.writing[h]);
+                }
+            }
+        #pragma GCC unroll 8
+            for (int h = 0; h < 2; ++h) {
+                // Rows still walking in from the left write nothing here.
+                if (!_mm256_movemask_pd(anyWriting[h])) continue;
+                __m256d v[4];
+            #pragma GCC unroll 8
+                for (int k = 0; k < 4; ++k) {
+                    // A masked lane is +0.0, and +0.0 divided by N stays +0.0.
+                    v[k] = divide ? _mm256_div_pd(w[k][h], n) : w[k][h];
+                }
+                const __m256d t0 = _mm256_unpacklo_pd(v[0], v[1]);
+                const __m256d t1 = _mm256_unpackhi_pd(v[0], v[1]);
+                const __m256d t2 = _mm256_unpacklo_pd(v[2], v[3]);
+                const __m256d t3 = _mm256_unpackhi_pd(v[2], v[3]);
+                const __m256d r[4] = {_mm256_permute2f128_pd(t0, t2, 0x20), _mm256_permute2f128_pd(t1, t3, 0x20),
+                                      _mm256_permute2f128_pd(t0, t2, 0x31), _mm256_permute2f128_pd(t1, t3, 0x31)};
+            #pragma GCC unroll 8
+                for (int l = 0; l < 4; ++l) {
+                    double* at = row[4 * h + l] + ix;
+                    _mm256_storeu_pd(at, _mm256_add_pd(_mm256_loadu_pd(at), r[l]));
+                }
+            }
+            ix += 4;
+            finished = _mm256_movemask_pd(_mm256_and_pd(s.done[0], s.done[1])) == 0xF;
+        }
+        // The last nodes of the rows, one step at a time.
+        for (; !finished && ix < xCount; ++ix) {
+            __m256d w[2];
+            LaneStep(s, p, sx2, w);
+            alignas(32) double c[8];
+        #pragma GCC unroll 8
+            for (int h = 0; h < 2; ++h) {
+                const __m256d v = divide ? _mm256_div_pd(w[h], n) : w[h];
+                _mm256_store_pd(c + 4 * h, _mm256_and_pd(v, s.writing[h]));
+            }
+        #pragma GCC unroll 8
+            for (int l = 0; l < 8; ++l) row[l][ix] += c[l];
+            finished = _mm256_movemask_pd(_mm256_and_pd(s.done[0], s.done[1])) == 0xF;
+        }
+    }
+}
+
+bool HasAvx()
+{
+    static const bool avx = __builtin_cpu_supports("avx");
+    return avx;
+}
+
+// Adds one particle's kernel to the planes firstPlane ≤ iz < endPlane, so
+// that threads owning disjoint slabs can splat the same particles in the same
+// order. rows is scratch space.
+void SplatPlanes(ScalarField3D& f, const osg::Vec3f& bandwidth, const osg::Vec3f& point, bool normalise,
+                 int firstPlane, int endPlane, std::vector<KernelRow>& rows)
+{
+    const double hx = bandwidth.x(), hy = bandwidth.y(), hz = bandwidth.z();
+    if (!UsableBandwidth(hx) || !UsableBandwidth(hy) || !UsableBandwidth(hz)) return;
+
+    // Node spacing in bandwidth units; a flat or non-finite grid has no nodes
+    // that a kernel could reach one by one.
+    const double sx = (f.xMax - f.xMin) / (hx * (f.xCount - 1));
+    const double sy = (f.yMax - f.yMin) / (hy * (f.yCount - 1));
+    const double sz = (f.zMax - f.zMin) / (hz * (f.zCount - 1));
+    if (!UsableBandwidth(sx) || !UsableBandwidth(sy) || !UsableBandwidth(sz)) return;
+    const double sx2 = sx * sx;
+    const double divisor = normalise ? hx * hy * hz : 1.0;
+
+    AxisStart xs, ys, zs;
+    if (!StartOnAxis(f.xMin, point.x(), hx, sx, f.xCount, xs)) return;
+    if (!StartOnAxis(f.yMin, point.y(), hy, sy, f.yCount, ys)) return;
+    if (!StartOnAxis(f.zMin, point.z(), hz, sz, f.zCount, zs)) return;
+
+    const double ux = xs.offset;
+    const double p0 = ux * sx;
+    rows.clear();
+    double* v = f.values.data();
+    double uz = zs.offset;
+    for (int iz = zs.index; iz < f.zCount && iz < endPlane && uz <= 1.0; ++iz, uz += sz) {
+        // Every plane's offset is still reached by the same chain of
+        // additions; only the work inside the slab is done here.
+        if (iz < firstPlane) continue;
+        double* plane = v + static_cast<size_t>(f.sliceSize) * iz;
+        double uy = ys.offset;
+        for (int iy = ys.index; iy < f.yCount && uy <= 1.0; ++iy, uy += sy)
+            rows.push_back({plane + static_cast<size_t>(f.xCount) * iy, ux * ux + uy * uy + uz * uz});
+    }
+    if (HasAvx()) {
+        SplatRowsAvx(rows.data(), rows.size(), xs.index, f.xCount, p0, sx2, divisor, normalise);
+    } else {
+        for (const KernelRow& r : rows) SplatRowScalar(r.row, xs.index, f.xCount, r.q0, p0, sx2, divisor);
+    }
 }
 
 }  // namespace
@@ -153,60 +370,8 @@ bool ParticleDensityField3D::SortAscending(double* a, int count)
 void ParticleDensityField3D::SplatKernel(const osg::Vec3f& bandwidth, const osg::Vec3f& point,
                                          bool normalise)
 {
-    SplatPlanes(bandwidth, point, normalise, 0, 1);
-}
-
-void ParticleDensityField3D::SplatPlanes(const osg::Vec3f& bandwidth, const osg::Vec3f& point,
-                                         bool normalise, int firstPlane, int planeStride)
-{
-    const double hx = bandwidth.x(), hy = bandwidth.y(), hz = bandwidth.z();
-    if (!UsableBandwidth(hx) || !UsableBandwidth(hy) || !UsableBandwidth(hz)) return;
-
-    // Node spacing in bandwidth units; a flat or non-finite grid has no nodes
-    // that a kernel could reach one by one.
-    const double sx = (xMax - xMin) / (hx * (xCount - 1));
-    const double sy = (yMax - yMin) / (hy * (yCount - 1));
-    const double sz = (zMax - zMin) / (hz * (zCount - 1));
-    if (!UsableBandwidth(sx) || !UsableBandwidth(sy) || !UsableBandwidth(sz)) return;
-    const double sx2 = sx * sx;
-    const double divisor = normalise ? hx * hy * hz : 1.0;
-
-    AxisStart xs, ys, zs;
-    if (!StartOnAxis(xMin, point.x(), hx, sx, xCount, xs)) return;
-    if (!StartOnAxis(yMin, point.y(), hy, sy, yCount, ys)) return;
-    if (!StartOnAxis(zMin, point.z(), hz, sz, zCount, zs)) return;
-
-    double* v = values.data();
-    double uz = zs.offset;
-    for (int iz = zs.index; iz < zCount && uz <= 1.0; ++iz, uz += sz) {
-        // Every plane's offset is still reached by the same chain of
-        // additions; only the work inside the plane is left to its owner.
-        if (iz % planeStride != firstPlane) continue;
-        double* plane = v + static_cast<size_t>(sliceSize) * iz;
-        double uy = ys.offset;
-        for (int iy = ys.index; iy < yCount && uy <= 1.0; ++iy, uy += sy) {
-            double* row = plane + static_cast<size_t>(xCount) * iy;
-            int ix = xs.index;
-            const double ux = xs.offset;
-            double q = ux * ux + uy * uy + uz * uz;
-            double p = ux * sx;
-            // Walk in from the left edge of the support without touching nodes.
-            if (p < 0.0) {
-                while (q > 1.0 && ix < xCount) {
-                    ++ix;
-                    q = q + 2.0 * p + sx2;
-                    p = p + sx2;
-                    if (p >= 0.0) break;
-                }
-            }
-            while (ix < xCount && q <= 1.0) {
-                row[ix] += (1.0 - q) / divisor;
-                ++ix;
-                q = q + 2.0 * p + sx2;
-                p = p + sx2;
-            }
-        }
-    }
+    std::vector<KernelRow> rows;
+    SplatPlanes(*this, bandwidth, point, normalise, 0, zCount, rows);
 }
 
 double ParticleDensityField3D::PilotDensity(const osg::Vec3f& bandwidth,
@@ -218,8 +383,9 @@ double ParticleDensityField3D::PilotDensity(const osg::Vec3f& bandwidth,
     densities.resize(n);
     const int threads = ThreadCount(n, zCount);
 
-    ForEachPlaneSet(threads, [&](int firstPlane, int stride) {
-        for (const osg::Vec3f& p : positions) SplatPlanes(bandwidth, p, false, firstPlane, stride);
+    ForEachSlab(zCount, PlanesPerSlab(sliceSize), threads, [&](int firstPlane, int endPlane) {
+        std::vector<KernelRow> rows;
+        for (const osg::Vec3f& p : positions) SplatPlanes(*this, bandwidth, p, false, firstPlane, endPlane, rows);
     });
     const double hx = bandwidth.x(), hy = bandwidth.y(), hz = bandwidth.z();
     Scale(kEpanechnikov / (static_cast<double>(n) * hx * hy * hz));
@@ -268,8 +434,9 @@ void ParticleDensityField3D::AdaptiveDensity(const osg::Vec3f& bandwidth,
         }
     });
 
-    ForEachPlaneSet(threads, [&](int firstPlane, int stride) {
-        for (size_t i = 0; i < n; ++i) SplatPlanes(local[i], positions[i], true, firstPlane, stride);
+    ForEachSlab(zCount, PlanesPerSlab(sliceSize), threads, [&](int firstPlane, int endPlane) {
+        std::vector<KernelRow> rows;
+        for (size_t i = 0; i < n; ++i) SplatPlanes(*this, local[i], positions[i], true, firstPlane, endPlane, rows);
     });
     Scale(kEpanechnikov / static_cast<double>(n));
 }

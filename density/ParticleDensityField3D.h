@@ -34,10 +34,4 @@ public:
     // thread, the default). Results are the same for every setting; tests and
     // benchmarks use it to compare against a single thread.
     static void SetMaxThreads(int threads);
-
-private:
-    // SplatKernel restricted to the planes iz with iz % planeStride == firstPlane,
-    // so that threads owning disjoint plane sets can splat the same particles.
-    void SplatPlanes(const osg::Vec3f& bandwidth, const osg::Vec3f& point, bool normalise,
-                     int firstPlane, int planeStride);
 };
