@@ -6,6 +6,8 @@
 #include <osg/Group>
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -303,16 +305,16 @@ double LassoProjection::NearestSquaredDistance(double x, double y, int32_t& gues
     return best;
 }
 
-LassoProjection::TileGrid LassoProjection::MakeTileGrid(double minX, double minY, double maxX, double maxY) const
+LassoProjection::TileGrid LassoProjection::MakeTileGrid() const
 {
     TileGrid tiles;
     if (tree.empty()) return tiles;
     const TreeNode& lasso = tree[0];
     const double reach = 2.0 * std::max({lasso.maxX - lasso.minX, lasso.maxY - lasso.minY, kTileReachPixels});
-    const double x0 = std::max(minX, lasso.minX - reach), x1 = std::min(maxX, lasso.maxX + reach);
-    const double y0 = std::max(minY, lasso.minY - reach), y1 = std::min(maxY, lasso.maxY + reach);
+    const double x0 = lasso.minX - reach, x1 = lasso.maxX + reach;
+    const double y0 = lasso.minY - reach, y1 = lasso.maxY + reach;
     const double width = x1 - x0, height = y1 - y0;
-    if (!(width >= 0.0 && height >= 0.0 && std::isfinite(width) && std::isfinite(height))) return tiles;
+    if (!(std::isfinite(width) && std::isfinite(height))) return tiles;
     double size = kTilePixels;
     while ((std::floor(width / size) + 1.0) * (std::floor(height / size) + 1.0) > kMaxTiles) size *= 2.0;
     tiles.x0 = x0;
@@ -351,25 +353,48 @@ int32_t LassoProjection::TileOf(const TileGrid& tiles, double x, double y)
 std::vector<double> LassoProjection::TileCandidates(const TileGrid& tiles, int32_t tile) const
 {
     const TileBox box = BoxOfTile(tiles, tile % tiles.columns, tile / tiles.columns);
-    // For a position q in the box, the nearest point is no farther than any
-    // point's farthest box corner, so a point whose nearest box distance
-    // exceeds the smallest of those can never be nearest.
+    // For a position q in the box, the nearest point is no farther than the
+    // farthest box corner of any one point, here the point nearest to the
+    // box's centre; a point whose nearest box distance exceeds that bound can
+    // never be nearest.
+    int32_t nearest = -1;
+    NearestSquaredDistance(0.5 * (box.minX + box.maxX), 0.5 * (box.minY + box.maxY), nearest);
     double bound = std::numeric_limits<double>::infinity();
-    for (const osg::Vec2f& p : treePoints) {
-        const double px = p.x(), py = p.y();
+    if (nearest >= 0) {
+        const double px = treePoints[static_cast<size_t>(nearest)].x();
+        const double py = treePoints[static_cast<size_t>(nearest)].y();
         const double dx = std::max(std::fabs(px - box.minX), std::fabs(px - box.maxX));
         const double dy = std::max(std::fabs(py - box.minY), std::fabs(py - box.maxY));
-        bound = std::min(bound, dx * dx + dy * dy);
+        bound = dx * dx + dy * dy;
     }
     const double limit = bound * (1.0 + kCandidateSlack) + kCandidateSlack;
+
+    // Squared distance between the tile's box and a box of points: formed
+    // with the same monotonic operations, it never exceeds that of a point
+    // inside, so a subtree beyond the limit holds no candidate.
+    auto gap = [&box](double minX, double minY, double maxX, double maxY) {
+        const double dx = maxX < box.minX ? box.minX - maxX : (minX > box.maxX ? minX - box.maxX : 0.0);
+        const double dy = maxY < box.minY ? box.minY - maxY : (minY > box.maxY ? minY - box.maxY : 0.0);
+        return dx * dx + dy * dy;
+    };
     std::vector<double> xy;
-    for (const osg::Vec2f& p : treePoints) {
-        const double px = p.x(), py = p.y();
-        const double dx = px < box.minX ? box.minX - px : (px > box.maxX ? px - box.maxX : 0.0);
-        const double dy = py < box.minY ? box.minY - py : (py > box.maxY ? py - box.maxY : 0.0);
-        if (dx * dx + dy * dy <= limit) {
-            xy.push_back(px);
-            xy.push_back(py);
+    int32_t stack[kMaxTreeDepth + 2];
+    int top = 0;
+    stack[top++] = 0;
+    while (top > 0) {
+        const TreeNode& n = tree[static_cast<size_t>(stack[--top])];
+        if (gap(n.minX, n.minY, n.maxX, n.maxY) > limit) continue;
+        if (n.left >= 0) {
+            stack[top++] = n.right;
+            stack[top++] = n.left;
+            continue;
+        }
+        for (int32_t i = n.first; i < n.first + n.count; ++i) {
+            const double px = treePoints[static_cast<size_t>(i)].x(), py = treePoints[static_cast<size_t>(i)].y();
+            if (gap(px, py, px, py) <= limit) {
+                xy.push_back(px);
+                xy.push_back(py);
+            }
         }
     }
     return xy;
@@ -410,17 +435,17 @@ void LassoProjection::FillField(ScalarField3D& field) const
     }
     const size_t nodeCount = field.values.size();
     std::vector<double> winX(nodeCount), winY(nodeCount);
+    std::vector<int32_t> tileOfNode(nodeCount);
+    const TileGrid tiles = MakeTileGrid();
+    const size_t tileCount = static_cast<size_t>(tiles.columns) * static_cast<size_t>(tiles.rows);
+    // Several threads may mark the same tile; the flags are atomic for that.
+    std::unique_ptr<std::atomic<uint8_t>[]> used(new std::atomic<uint8_t>[tileCount]);
+    for (size_t t = 0; t < tileCount; ++t) used[t].store(0, std::memory_order_relaxed);
 
-    // Pass 1: window position of every node; the image sign goes into the
-    // field right away. Each slab of z-planes writes only its own nodes.
-    struct Extent {
-        double minX = std::numeric_limits<double>::infinity(), minY = std::numeric_limits<double>::infinity();
-        double maxX = -std::numeric_limits<double>::infinity(), maxY = -std::numeric_limits<double>::infinity();
-    };
-    std::vector<Extent> extents(static_cast<size_t>(field.zCount));
+    // Pass 1: window position and tile of every node; the image sign goes
+    // into the field right away. Each slab of z-planes writes only its nodes.
     ForEachSlab(field.zCount, static_cast<int64_t>(field.sliceSize), [&](int32_t zFirst, int32_t zLast) {
-        for (int32_t iz = zFirst; iz < zLast; ++iz) {
-            Extent& e = extents[static_cast<size_t>(iz)];
+        for (int32_t iz = zFirst; iz < zLast; ++iz)
             for (int32_t iy = 0; iy < field.yCount; ++iy)
                 for (int32_t ix = 0; ix < field.xCount; ++ix) {
                     const size_t i = static_cast<size_t>(field.NodeIndex(ix, iy, iz));
@@ -428,46 +453,24 @@ void LassoProjection::FillField(ScalarField3D& field) const
                     winX[i] = win.x();
                     winY[i] = win.y();
                     field.values[i] = ImageSign(win);
-                    if (std::isfinite(win.x()) && std::isfinite(win.y())) {
-                        e.minX = std::min(e.minX, win.x());
-                        e.maxX = std::max(e.maxX, win.x());
-                        e.minY = std::min(e.minY, win.y());
-                        e.maxY = std::max(e.maxY, win.y());
-                    }
+                    const int32_t t = TileOf(tiles, win.x(), win.y());
+                    tileOfNode[i] = t;
+                    if (t >= 0 && !used[static_cast<size_t>(t)].load(std::memory_order_relaxed))
+                        used[static_cast<size_t>(t)].store(1, std::memory_order_relaxed);
                 }
+    });
+
+    // The candidate lists of the tiles that some node lies in.
+    std::vector<int32_t> usedTiles;
+    for (size_t t = 0; t < tileCount; ++t)
+        if (used[t].load(std::memory_order_relaxed)) usedTiles.push_back(static_cast<int32_t>(t));
+    std::vector<std::vector<double>> candidates(tileCount);
+    ForEachSlab(static_cast<int32_t>(usedTiles.size()), 64, [&](int32_t first, int32_t last) {
+        for (int32_t u = first; u < last; ++u) {
+            const int32_t t = usedTiles[static_cast<size_t>(u)];
+            candidates[static_cast<size_t>(t)] = TileCandidates(tiles, t);
         }
     });
-    Extent all;
-    for (const Extent& e : extents) {
-        all.minX = std::min(all.minX, e.minX);
-        all.maxX = std::max(all.maxX, e.maxX);
-        all.minY = std::min(all.minY, e.minY);
-        all.maxY = std::max(all.maxY, e.maxY);
-    }
-
-    // Candidate lists on screen tiles over the nodes' window positions, as far
-    // as they lie near the lasso; positions beyond go to the tree.
-    const TileGrid tiles = MakeTileGrid(all.minX, all.minY, all.maxX, all.maxY);
-    std::vector<int32_t> tileOfNode(nodeCount, -1);
-    std::vector<int32_t> usedTiles;
-    {
-        std::vector<uint8_t> used(tiles.columns > 0 ? static_cast<size_t>(tiles.columns) * tiles.rows : 0, 0);
-        for (size_t i = 0; i < nodeCount; ++i) {
-            const int32_t t = TileOf(tiles, winX[i], winY[i]);
-            tileOfNode[i] = t;
-            if (t >= 0 && !used[static_cast<size_t>(t)]) {
-                used[static_cast<size_t>(t)] = 1;
-                usedTiles.push_back(t);
-            }
-        }
-    }
-    std::vector<std::vector<double>> candidates(tiles.columns > 0 ? static_cast<size_t>(tiles.columns) * tiles.rows : 0);
-    ForEachSlab(static_cast<int32_t>(usedTiles.size()), static_cast<int64_t>(treePoints.size()),
-                [&](int32_t first, int32_t last) {
-                    for (int32_t u = first; u < last; ++u)
-                        candidates[static_cast<size_t>(usedTiles[static_cast<size_t>(u)])] =
-                            TileCandidates(tiles, usedTiles[static_cast<size_t>(u)]);
-                });
 
     // Pass 2: the nearest lasso point of every node.
     ForEachSlab(field.zCount, static_cast<int64_t>(field.sliceSize), [&](int32_t zFirst, int32_t zLast) {

@@ -98,8 +98,7 @@ private:
     // +1 or −1 from the lasso image under the bounds rule.
     double ImageSign(const osg::Vec3d& win) const;
 
-    // Square screen tiles over the window positions of a grid's nodes, as far
-    // as they lie near the lasso. Each used tile gets the list of lasso points
+    // Square screen tiles over the lasso's surroundings. Each used tile gets the list of lasso points
     // that can be nearest to some position in it, so most nodes scan a short
     // list instead of walking the tree.
     struct TileGrid {
@@ -109,12 +108,12 @@ private:
     struct TileBox {
         double minX, minY, maxX, maxY;
     };
-    TileGrid MakeTileGrid(double minX, double minY, double maxX, double maxY) const;
+    TileGrid MakeTileGrid() const;
     static TileBox BoxOfTile(const TileGrid& tiles, int32_t column, int32_t row);
     // Index of the tile whose box holds (x, y), or −1.
     static int32_t TileOf(const TileGrid& tiles, double x, double y);
-    // Interleaved x, y of every lasso point whose distance to the tile's box
-    // does not exceed the smallest farthest-corner distance of any point.
+    // Interleaved x, y of every lasso point that can be nearest to some
+    // position in the tile's box.
     std::vector<double> TileCandidates(const TileGrid& tiles, int32_t tile) const;
     // The smallest squared distance from (x, y) to interleaved points.
     static double MinimumSquaredDistance(double x, double y, const std::vector<double>& xy);

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <typeinfo>
 
 MarchingCubesGeometry::MarchingCubesGeometry(osg::Vec3Array* positions, osgViewer::Viewer* viewer,
                                              const std::vector<osg::Vec2f>& lassoPoints,
@@ -82,9 +83,15 @@ void MarchingCubesGeometry::UpdateThreshold(double factor)
     field->ExtractIsoSurface(0.0);
     surface = field->surface;
 
-    // Membership through the virtual Contains, particles split over threads
-    // in chunks of whole 4096-flag runs so that no two threads share a word of
-    // the bit-packed mask.
+    // Membership is Contains for every particle. This class keeps the field
+    // test of the base as its Contains, so for it the base's batched mask
+    // gives the same answers; a kind derived from it goes through its own
+    // Contains, particles split over threads in runs of whole 4096-flag
+    // blocks so that no two threads share a word of the bit-packed mask.
+    if (typeid(*this) == typeid(MarchingCubesGeometry)) {
+        ComputeMaskFromField();
+        return;
+    }
     const size_t count = mask.size();
     if (count == 0) return;
     const osg::Vec3f* points = &(*positions)[0];

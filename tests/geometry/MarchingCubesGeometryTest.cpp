@@ -49,6 +49,12 @@ osg::ref_ptr<osg::Vec3Array> UniformParticles(int n, unsigned seed)
     return particles;
 }
 
+// A kind that narrows Contains: the mask must follow it.
+struct RightHalfVolume : MarchingCubesGeometry {
+    using MarchingCubesGeometry::MarchingCubesGeometry;
+    bool Contains(const osg::Vec3f& p) const override { return p.x() > 0.0f && MarchingCubesGeometry::Contains(p); }
+};
+
 }  // namespace
 
 TEST(MarchingCubesGeometryTest, MeanDensityUnderTheLassoWithWholeGridFallback)
@@ -172,6 +178,14 @@ TEST(MarchingCubesGeometryTest, UpdateThresholdIsRepeatableAndFillsSurfaceAndMas
     EXPECT_EQ(volume.GetSurface().vertices, vertices);
     EXPECT_EQ(volume.GetSurface().triangles.size(), triangles);
     EXPECT_EQ(volume.mask, mask);
+
+    // The mask is Contains per particle, also where a derived kind changes it.
+    RightHalfVolume right(particles.get(), scene.viewer.get(), lasso, osg::Matrixf());
+    right.UpdateThreshold(1.0);
+    int mismatches = 0;
+    for (size_t i = 0; i < particles->size(); ++i)
+        mismatches += right.mask[i] != (mask[i] && (*particles)[i].x() > 0.0f);
+    EXPECT_EQ(mismatches, 0);
 }
 
 TEST(MarchingCubesGeometryTest, ViewportEdgesAreOutsideUnlikeTheCylinder)
