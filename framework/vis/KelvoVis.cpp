@@ -219,6 +219,18 @@ void KelvoVis::refreshColoursIfChanged()
     scene->UpdateColours(mask);
 }
 
+void KelvoVis::updateButtonStates()
+{
+    if (selection) {
+        undoButton->setEnabled(selection->GetUndoStack().size() > 1);
+        redoButton->setEnabled(!selection->GetRedoStack().empty());
+    } else {
+        undoButton->setEnabled(false);
+        redoButton->setEnabled(false);
+    }
+    clearButton->setEnabled(selection != nullptr);
+}
+
 void KelvoVis::renderAll(bool)
 {
     // The message has been on screen for one frame: the long computation may
@@ -234,14 +246,7 @@ void KelvoVis::renderAll(bool)
     if (frameStrategy->beforeFrame()) changeNotifier->notify();
     refreshColoursIfChanged();
 
-    if (selection) {
-        undoButton->setEnabled(selection->GetUndoStack().size() > 1);
-        redoButton->setEnabled(!selection->GetRedoStack().empty());
-    } else {
-        undoButton->setEnabled(false);
-        redoButton->setEnabled(false);
-    }
-    clearButton->setEnabled(selection != nullptr);
+    updateButtonStates();
     updateList.clear();
 
     glPushAttrib(GL_ALL_ATTRIB_BITS);
@@ -262,13 +267,14 @@ void KelvoVis::renderAll(bool)
     }
     glPopAttrib();
 
-    // The view's GL calls between frames are invisible to the scene graph's
-    // state tracking; make it apply everything afresh.
+    // The view's own GL settings between frames are unknown to the scene
+    // graph's state tracking: tell it what is really enabled, so a state set
+    // that wants a mode off switches it off.
     if (osg::GraphicsContext* gc = scene->GetViewer()->getCamera()->getGraphicsContext()) {
         if (osg::State* state = gc->getState()) {
-            state->dirtyAllModes();
-            state->dirtyAllAttributes();
-            state->dirtyAllVertexArrays();
+            for (GLenum mode : {GL_BLEND, GL_DEPTH_TEST, GL_LIGHTING, GL_CULL_FACE, GL_TEXTURE_2D, GL_POINT_SMOOTH,
+                                GL_LINE_SMOOTH, GL_POLYGON_SMOOTH, GL_NORMALIZE, GL_DITHER})
+                state->haveAppliedMode(mode, glIsEnabled(mode) ? osg::StateAttribute::ON : osg::StateAttribute::OFF);
         }
     }
 }
@@ -358,5 +364,8 @@ void KelvoVis::processEvent(OmbraEvent* event, VisComponent* component)
         pointersDown.erase(event->id);
         changed = true;
     }
-    if (changed) changeNotifier->notify();
+    if (changed) {
+        updateButtonStates();
+        changeNotifier->notify();
+    }
 }

@@ -100,6 +100,8 @@ private:
     // Creates the ParticleSelection over the shown dataset once densities exist.
     void hostSelection();
     void refreshColoursIfChanged();
+    // Undo and redo are live only when there is something to undo or redo.
+    void updateButtonStates();
     VisComponent* addComponent(VisComponent* component);
 
     WindowsFrameTimer* timer;
