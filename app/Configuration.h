@@ -14,14 +14,8 @@
 // layout* operations recompute a window's derived values after its element
 // was read; the kelvo window formulas there deliberately differ from the
 // default layout, so a file without a kelvo window keeps the default one.
+#include "framework/vis/AreaRect.h"
 #include "framework/vis/Point3d.h"
-
-struct AreaRect {
-    int x = 0;      // centre x
-    int y = 0;      // centre y
-    int width = 0;
-    int height = 0;
-};
 
 class Configuration {
 public:

@@ -1,0 +1,511 @@
+#include "app/QTKelvoWidgetGL.h"
+
+#include "app/Configuration.h"
+#include "app/TwoMice.h"
+#include "framework/board/CSBSDK2.h"
+#include "framework/board/CSBSDKWnd.h"
+#include "framework/vis/ChangeNotifier.h"
+#include "framework/vis/ConstantProvider.h"
+#include "framework/vis/KelvoVis.h"
+#include "framework/vis/KelvoVisBuilderGL.h"
+#include "framework/vis/ManyMouse.h"
+#include "framework/vis/OmbraEvent.h"
+#include "framework/vis/StudyManager.h"
+#include "framework/vis/TouchManager.h"
+#include "framework/vis/VisComponent.h"
+#include "framework/vis/WindowsFrameTimer.h"
+
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QTimer>
+
+#include <osg/GL>
+#include <osgViewer/Viewer>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace {
+uint32_t typeId(const char* name)
+{
+    return ConstantProvider::getInstance()->getEventTypeIdentifier(std::string(name));
+}
+// What the board SDK is told about system mouse events for the view.
+const int kBoardMouseEventFlags = 2;
+}
+
+QTKelvoWidgetGL::QTKelvoWidgetGL(const QSurfaceFormat& format, Configuration* configuration, QWidget* parent)
+    : QOpenGLWidget(parent), KelvoVisBuildDirector(configuration)
+{
+    setFormat(format);
+    viewWidth = configuration->mainWidth;
+    viewHeight = configuration->mainHeight;
+
+    if (configuration->condition == 1) {
+        mouseEnabled = false;
+        setCursor(Qt::BlankCursor);
+    } else {
+        mouseEnabled = true;
+        setCursor(Qt::ArrowCursor);
+    }
+    setAttribute(Qt::WA_NoSystemBackground);
+    twoMiceEnabled = false;
+    sharedPressCount = 0;
+
+    // Continuous rendering: a zero-interval timer fires whenever the event
+    // loop has nothing else to do.
+    repaintTimer = new QTimer(this);
+    connect(repaintTimer, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+    repaintTimer->start();
+
+    // The framework numbers types in request order; "RELEASEICON" is asked
+    // for before "SCROLL" so the numbers match what the framework expects.
+    PRESS = typeId("PRESS");
+    DRAG = typeId("DRAG");
+    RELEASE = typeId("RELEASE");
+    RELEASEICON = typeId("RELEASEICON");
+    SCROLL = typeId("SCROLL");
+    SPLUS = typeId("SPLUS");
+    SMINUS = typeId("SMINUS");
+    SINT = typeId("SINT");
+    SPLUSS = typeId("SPLUSS");
+    SMINUSS = typeId("SMINUSS");
+    SINTS = typeId("SINTS");
+    SPLUSE = typeId("SPLUSE");
+    SMINUSE = typeId("SMINUSE");
+    SINTE = typeId("SINTE");
+    CYSPLUS = typeId("CYSPLUS");
+    CYSMINUS = typeId("CYSMINUS");
+    CYSINT = typeId("CYSINT");
+    CYSPLUSS = typeId("CYSPLUSS");
+    CYSMINUSS = typeId("CYSMINUSS");
+    CYSINTS = typeId("CYSINTS");
+    CYSPLUSE = typeId("CYSPLUSE");
+    CYSMINUSE = typeId("CYSMINUSE");
+    CYSINTE = typeId("CYSINTE");
+
+    keyMode = NoKey;
+    mouseButtonsDown = 0;
+
+    manymouse_initials_setup();
+    init_mice();
+}
+
+QTKelvoWidgetGL::~QTKelvoWidgetGL()
+{
+    ManyMouse_Quit();
+    // TouchManager outlives the view; it must not keep a dangling manager.
+    if (vis && TouchManager::Instance()->getManager() == vis) TouchManager::Instance()->setManager(nullptr);
+    if (events == vis) events = nullptr;
+    if (vis) {
+        // The visualization releases GL objects; give it the view's context.
+        makeCurrent();
+        delete vis;
+        vis = nullptr;
+        doneCurrent();
+    }
+}
+
+void QTKelvoWidgetGL::initializeGL()
+{
+    glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+    glHint(GL_POINT_SMOOTH_HINT, GL_NICEST);
+    glHint(GL_LINE_SMOOTH_HINT, GL_NICEST);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_CULL_FACE);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_POLYGON_SMOOTH);
+    glDisable(GL_NORMALIZE);
+    glDisable(GL_DITHER);
+
+    // Qt may initialise the context again (the widget moved to another
+    // window); the board and the visualization exist once.
+    if (!board) attachBoard();
+    if (!vis && !builder) buildVisualization();
+}
+
+void QTKelvoWidgetGL::attachBoard()
+{
+    board = new CSBSDK2(false);
+    // effectiveWinId: asking the view itself for a handle would turn it into
+    // a native child window, which the GL widget does not want.
+    boardWindow = new CSBSDKWnd(effectiveWinId(), this);
+    board->SBSDKAttach(*boardWindow, false);
+    board->SetEventHandler(this);
+    board->SBSDKSendMouseEvents(*boardWindow, kBoardMouseEventFlags, -1);
+}
+
+void QTKelvoWidgetGL::buildVisualization()
+{
+    builder = new KelvoVisBuilderGL();
+    WindowsFrameTimer* timer = new WindowsFrameTimer(10);
+    builder->buildVis(timer, effectiveWinId(), configuration->mainOrigin, configuration->mainWidth,
+                      configuration->mainHeight);
+    vis = createVis(builder);
+    if (!vis) {
+        // Nothing can be shown or selected without a visualization: leave
+        // with an error as soon as the event loop runs.
+        std::printf("Pravik: the visualization could not be built; exiting.\n");
+        std::fflush(stdout);
+        QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(1); });
+        return;
+    }
+    events = vis;
+    connect(vis->changeNotifier, &ChangeNotifier::valueChanged, this, &QTKelvoWidgetGL::mypaintGL);
+    TouchManager::Instance()->setManager(vis);
+}
+
+void QTKelvoWidgetGL::resizeGL(int w, int h)
+{
+    viewWidth = w;
+    viewHeight = h;
+    glViewport(0, 0, w, h);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(0, w, 0, h, -300, 300);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    TouchManager::Instance()->SetViewSize(w, h);
+    if (vis) vis->resizeVis(w, h);
+    // The extra-mouse dispatcher gets nothing here: a resize carries no
+    // mouse event for it.
+}
+
+void QTKelvoWidgetGL::paintGL()
+{
+    painting = true;
+    glClear(GL_COLOR_BUFFER_BIT);
+    if (!vis) {
+        painting = false;
+        return;
+    }
+    // Qt renders the view into its own framebuffer object, which may change
+    // on every resize; OSG must return to it after its off-screen cameras.
+    vis->setDefaultFboId(defaultFramebufferObject());
+    vis->renderAll(false);
+
+    glPushAttrib(GL_ALL_ATTRIB_BITS);
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glMatrixMode(GL_TEXTURE);
+    glPushMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+
+    for (osgViewer::Viewer* viewer : vis->GetOsgViewer()) {
+        if (viewer && viewer->getSceneData()) viewer->frame();
+    }
+
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();
+    glMatrixMode(GL_TEXTURE);
+    glPopMatrix();
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPopAttrib();
+
+    vis->renderTouchIndication();
+    if (twoMiceEnabled) draw_mice(viewWidth, viewHeight);
+    ++framesPainted;
+    painting = false;
+}
+
+void QTKelvoWidgetGL::mypaintGL()
+{
+    // A change reported while a repaint of ours is under way (an event the
+    // view takes on its way into that repaint, a TUIO move say) is drawn by
+    // that repaint; asking again from inside it breaks Qt's repaint manager.
+    if (repainting) return;
+    update();
+    // A change reported from inside a paint is drawn by the next one.
+    if (!painting) {
+        repainting = true;
+        repaint();
+        repainting = false;
+    }
+}
+
+bool QTKelvoWidgetGL::winEvent(QEvent* message)
+{
+    if (board && message->type() == CSBSDK2::SBSDK_NEW_MESSAGE) board->SBSDKProcessData();
+    return false;
+}
+
+bool QTKelvoWidgetGL::event(QEvent* e)
+{
+    winEvent(e);
+    if (events) {
+        if (twoMiceEnabled) {
+            drain_mice(sharedPressCount, events, MiceEventTypes{PRESS, DRAG, RELEASE});
+        } else {
+            pollTouch();
+        }
+    }
+    QOpenGLWidget::event(e);
+    return false;
+}
+
+// ---------------------------------------------------------------- TUIO
+
+void QTKelvoWidgetGL::pollTouch()
+{
+    TouchManager* touch = TouchManager::Instance();
+    // A counted press that is no longer the one shown was withdrawn by the
+    // touch manager without being sent: take its count back.
+    if (tuioPressCounted && (!touch->pressPending || touch->touchId != countedId ||
+                             touch->touchX != countedX || touch->touchY != countedY)) {
+        tuioPressCounted = false;
+        --sharedPressCount;
+    }
+    if (touch->pressPending) {
+        tuioPress();
+    } else if (touch->releasePending) {
+        tuioRelease();
+    } else if (touch->movePending) {
+        tuioMove();
+    }
+}
+
+void QTKelvoWidgetGL::tuioPress()
+{
+    TouchManager* touch = TouchManager::Instance();
+    const int x = static_cast<int>(touch->touchX), y = static_cast<int>(touch->touchY);
+    const int id = touch->touchId;
+    if (!tuioPressCounted) {
+        ++sharedPressCount;
+        tuioPressCounted = true;
+        countedX = touch->touchX;
+        countedY = touch->touchY;
+        countedId = id;
+    }
+    touch->filteringEvents(x, y, 0);
+    VisComponent* component = events->getComponentAt(x, y, true);
+    if (!component) return; // stays pending; looked at again at the next event
+    component->onHit();
+    touch->MousePressEvent(x, y, id);
+    send(PRESS, id, x, y, component);
+    touch->pressPending = false;
+    tuioPressCounted = false;
+}
+
+void QTKelvoWidgetGL::tuioRelease()
+{
+    TouchManager* touch = TouchManager::Instance();
+    // A release before any counted press waits for one.
+    if (sharedPressCount == 0) return;
+    --sharedPressCount;
+    const int x = static_cast<int>(touch->touchX), y = static_cast<int>(touch->touchY);
+    const int id = touch->touchId;
+    if (touch->MouseReleaseEvent(x, y, id)) {
+        if (VisComponent* component = events->getComponentAt(x, y, true))
+            events->addToUpdateList(component->getId());
+        send(RELEASE, id, x, y, nullptr);
+    }
+    touch->releasePending = false;
+}
+
+void QTKelvoWidgetGL::tuioMove()
+{
+    TouchManager* touch = TouchManager::Instance();
+    const int x = static_cast<int>(touch->touchX), y = static_cast<int>(touch->touchY);
+    const int id = touch->touchId;
+    if (!touch->MouseMoveEvent(x, y, id)) return;
+    send(DRAG, id, x, y, nullptr);
+    touch->movePending = false;
+}
+
+// ---------------------------------------------------------------- Qt mouse
+
+uint32_t QTKelvoWidgetGL::pressType() const
+{
+    switch (keyMode) {
+    case KeyQ: return SPLUSS;
+    case KeyW: return SMINUSS;
+    case KeyE: return SINTS;
+    case KeyA: return CYSPLUSS;
+    case KeyS: return CYSMINUSS;
+    case KeyD: return CYSINTS;
+    default: return PRESS;
+    }
+}
+
+uint32_t QTKelvoWidgetGL::moveType() const
+{
+    switch (keyMode) {
+    case KeyQ: return SPLUS;
+    case KeyW: return SMINUS;
+    case KeyE: return SINT;
+    case KeyA: return CYSPLUS;
+    case KeyS: return CYSMINUS;
+    case KeyD: return CYSINT;
+    default: return DRAG;
+    }
+}
+
+uint32_t QTKelvoWidgetGL::releaseType() const
+{
+    switch (keyMode) {
+    case KeyQ: return SPLUSE;
+    case KeyW: return SMINUSE;
+    case KeyE: return SINTE;
+    case KeyA: return CYSPLUSE;
+    case KeyS: return CYSMINUSE;
+    case KeyD: return CYSINTE;
+    default: return RELEASE;
+    }
+}
+
+void QTKelvoWidgetGL::mousePressEvent(QMouseEvent* e)
+{
+    const QPoint p = e->position().toPoint();
+    const int x = p.x(), y = viewHeight - p.y();
+    ++mouseButtonsDown;
+    TouchManager::Instance()->filteringEvents(x, y, 0);
+    if (!mouseEnabled || !events) return;
+    VisComponent* component = events->getComponentAt(x, y, true);
+    if (!component) return;
+    component->onHit();
+    TouchManager::Instance()->MousePressEvent(x, y, 0);
+    send(pressType(), 0, x, y, component);
+}
+
+void QTKelvoWidgetGL::mouseMoveEvent(QMouseEvent* e)
+{
+    if (!mouseEnabled || !events) return;
+    const QPoint p = e->position().toPoint();
+    // Leaving the view at the left or bottom sends 0, never a negative value.
+    const int x = std::max(p.x(), 0);
+    const int y = std::max(viewHeight - p.y(), 0);
+    TouchManager::Instance()->MouseMoveEvent(x, y, 0);
+    send(moveType(), 0, x, y, nullptr);
+}
+
+void QTKelvoWidgetGL::mouseReleaseEvent(QMouseEvent* e)
+{
+    const QPoint p = e->position().toPoint();
+    const int x = p.x(), y = viewHeight - p.y();
+    --mouseButtonsDown;
+    if (!mouseEnabled || !events) return;
+    if (VisComponent* component = events->getComponentAt(x, y, true)) events->addToUpdateList(component->getId());
+    TouchManager::Instance()->MouseReleaseEvent(x, y, 0);
+    send(releaseType(), 0, x, y, nullptr);
+    keyMode = NoKey;
+}
+
+void QTKelvoWidgetGL::keyPressEvent(QKeyEvent* e)
+{
+    if (e->type() != QEvent::KeyPress) return;
+    // A plain drag under way keeps its meaning: no key turns it into a lasso.
+    if (keyMode == NoKey && mouseButtonsDown != 0) return;
+    switch (e->key()) {
+    case Qt::Key_Q: keyMode = KeyQ; break;
+    case Qt::Key_W: keyMode = KeyW; break;
+    case Qt::Key_E: keyMode = KeyE; break;
+    case Qt::Key_A: keyMode = KeyA; break;
+    case Qt::Key_S: keyMode = KeyS; break;
+    case Qt::Key_D: keyMode = KeyD; break;
+    default: QWidget::keyPressEvent(e); break;
+    }
+}
+
+void QTKelvoWidgetGL::keyReleaseEvent(QKeyEvent* e)
+{
+    // Releasing the key during a stroke keeps the mode until the mouse lifts.
+    if (mouseButtonsDown == 0) keyMode = NoKey;
+    QWidget::keyReleaseEvent(e);
+}
+
+// ---------------------------------------------------------------- board
+
+void QTKelvoWidgetGL::OnXYDown(int x, int y, int z, int pointer)
+{
+    if (!events) return;
+    const int id = (pointer >> 8) & 1;
+    const int yv = viewHeight - y - 1; // board rows count from the top
+    VisComponent* component = events->getComponentAt(x, yv, true);
+    if (!component) return;
+    component->onHit();
+    TouchManager* touch = TouchManager::Instance();
+    // A second down of a contact already down continues that contact.
+    if (touch->filteringEvents(x, yv, id)) {
+        OnXYMove(x, y, z, pointer);
+        return;
+    }
+    touch->TouchPressEvent(x, yv, id);
+    send(PRESS, id, x, yv, component);
+}
+
+void QTKelvoWidgetGL::OnXYMove(int x, int y, int, int pointer)
+{
+    if (!events) return;
+    const int id = (pointer >> 8) & 1;
+    const int yv = viewHeight - y - 1;
+    TouchManager* touch = TouchManager::Instance();
+    if (!touch->filteringMoveEvents(x, yv, id)) return;
+    const TouchPos p = touch->TouchMoveEvent(x, yv, id);
+    if (p.x < 0 && p.y < 0) return;
+    if (p.id == 100) std::printf("drag%d\n", p.id);
+    send(DRAG, p.id, p.x, p.y, nullptr);
+}
+
+void QTKelvoWidgetGL::OnXYUp(int x, int y, int, int pointer)
+{
+    if (!events) return;
+    const int yv = viewHeight - y - 1;
+    VisComponent* component = events->getComponentAt(x, yv, true);
+    const int id = (pointer >> 8) & 1;
+    const TouchPos p = TouchManager::Instance()->TouchReleaseEvent(x, yv, id);
+    if (component) events->addToUpdateList(component->getId());
+    if (p.id > 1) {
+        std::printf("wrong!!!\n");
+        std::fflush(stdout);
+    }
+    send(RELEASEICON, p.id, p.x, p.y, nullptr);
+}
+
+// ---------------------------------------------------------------- events and slots
+
+void QTKelvoWidgetGL::send(uint32_t type, int id, double x, double y, VisComponent* component)
+{
+    // Owned here for exactly the length of the call, also if it throws.
+    std::unique_ptr<OmbraEvent> event(new OmbraEvent(type, id, x, y, 0.0, nullptr, 1));
+    events->processEvent(event.get(), component);
+}
+
+void QTKelvoWidgetGL::toggleCursor()
+{
+    if (mouseEnabled) {
+        mouseEnabled = false;
+        twoMiceEnabled = false;
+        setCursor(Qt::BlankCursor);
+        StudyManager::Instance()->setConditionId(1);
+    } else {
+        mouseEnabled = true;
+        twoMiceEnabled = false;
+        setCursor(Qt::ArrowCursor);
+        StudyManager::Instance()->setConditionId(0);
+    }
+}
+
+void QTKelvoWidgetGL::toggleTwomice()
+{
+    if (twoMiceEnabled) {
+        twoMiceEnabled = false;
+        mouseEnabled = true;
+        setCursor(Qt::ArrowCursor);
+    } else {
+        reset_mice();
+        twoMiceEnabled = true;
+        mouseEnabled = false;
+        setCursor(Qt::BlankCursor);
+        sharedPressCount = 0;
+        tuioPressCounted = false;
+    }
+    StudyManager::Instance()->setConditionId(0);
+}

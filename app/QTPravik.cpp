@@ -1,0 +1,144 @@
+#include "app/QTPravik.h"
+
+#include "app/QTConfiguration.h"
+#include "app/QTKelvoWidgetGL.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeySequence>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
+#include <QStatusBar>
+#include <QSurfaceFormat>
+
+QTPravik::QTPravik(QTConfiguration* configuration)
+    : QMainWindow(nullptr, Qt::WindowFlags()), configuration(configuration)
+{
+    multiMonitorActive = false;
+    const QSurfaceFormat format;
+    view = new QTKelvoWidgetGL(format, configuration, this);
+    view->setFocusPolicy(Qt::StrongFocus);
+    setCentralWidget(view);
+
+    QAction* quitAction = new QAction(tr("&Quit"), this);
+    quitAction->setShortcut(QKeySequence(Qt::Key_Escape));
+    quitAction->setShortcutContext(Qt::ApplicationShortcut);
+    quitAction->setStatusTip(tr("Quit the program"));
+    connect(quitAction, &QAction::triggered, this, &QWidget::close);
+
+    QAction* fullscreenAction = new QAction(tr("Toggle real &fullscreen"), this);
+    fullscreenAction->setShortcut(QKeySequence(tr("Ctrl+F")));
+    fullscreenAction->setShortcutContext(Qt::ApplicationShortcut);
+    fullscreenAction->setStatusTip(tr("Toggle real fullscreen"));
+    connect(fullscreenAction, &QAction::triggered, this, &QTPravik::toggleFullscreen);
+
+    QAction* multiMonitorAction = new QAction(tr("Toggle &multi-monitor fullscreen"), this);
+    multiMonitorAction->setShortcut(QKeySequence(tr("Ctrl+M")));
+    multiMonitorAction->setShortcutContext(Qt::ApplicationShortcut);
+    multiMonitorAction->setStatusTip(tr("Toggle multi-monitor fullscreen"));
+    connect(multiMonitorAction, &QAction::triggered, this, &QTPravik::toggleMultiMonitorFullscreen);
+
+    QAction* cursorAction = new QAction(tr("Toggle &cursor"), this);
+    cursorAction->setShortcut(QKeySequence(tr("Ctrl+C")));
+    cursorAction->setShortcutContext(Qt::ApplicationShortcut);
+    cursorAction->setStatusTip(tr("Toggle cursor"));
+    connect(cursorAction, &QAction::triggered, view, &QTKelvoWidgetGL::toggleCursor);
+
+    QAction* twoMiceAction = new QAction(tr("Toggle &two-mice"), this);
+    twoMiceAction->setShortcut(QKeySequence(tr("Ctrl+T")));
+    twoMiceAction->setShortcutContext(Qt::ApplicationShortcut);
+    twoMiceAction->setStatusTip(tr("Toggle mouse tracking"));
+    connect(twoMiceAction, &QAction::triggered, view, &QTKelvoWidgetGL::toggleTwomice);
+
+    QAction* aboutAction = new QAction(tr("&About"), this);
+    aboutAction->setShortcutContext(Qt::ApplicationShortcut);
+    aboutAction->setStatusTip(tr("About"));
+    connect(aboutAction, &QAction::triggered, this, &QTPravik::about);
+
+    addAction(quitAction);
+    addAction(fullscreenAction);
+    addAction(multiMonitorAction);
+    addAction(cursorAction);
+    addAction(twoMiceAction);
+    addAction(aboutAction);
+}
+
+QTPravik::~QTPravik()
+{
+    if (multiMonitorActive) leaveMultiMonitor(false);
+    delete view;
+}
+
+void QTPravik::about()
+{
+    QMessageBox::about(this, tr("Kelvo Demo Application"),
+                       tr("Kelvo Demo Application\n\nVersion 1.1 (Spring 2011)\n\n"
+                          "Made by the Pravik particle-selection study team."));
+}
+
+void QTPravik::toggleCursor()
+{
+    view->toggleCursor();
+}
+
+void QTPravik::toggleTwomice()
+{
+    view->toggleTwomice();
+}
+
+void QTPravik::hideBars()
+{
+    // Only bars that exist: asking QMainWindow for them would create them.
+    if (QWidget* menu = menuWidget()) menu->hide();
+    if (QStatusBar* status = findChild<QStatusBar*>(QString(), Qt::FindDirectChildrenOnly)) status->hide();
+}
+
+void QTPravik::toggleFullscreen()
+{
+    if (isFullScreen()) {
+        hideBars();
+        showNormal();
+        return;
+    }
+    if (multiMonitorActive) toggleMultiMonitorFullscreen();
+    hideBars();
+    showFullScreen();
+}
+
+void QTPravik::toggleMultiMonitorFullscreen()
+{
+    if (multiMonitorActive) {
+        leaveMultiMonitor(true);
+        return;
+    }
+    if (isFullScreen()) showNormal();
+    hideBars();
+    savedGeometry = geometry();
+    savedFlags = windowFlags();
+
+    // The whole virtual desktop: the union of every screen.
+    QRect desktop;
+    for (QScreen* screen : QGuiApplication::screens()) desktop = desktop.united(screen->geometry());
+
+    setWindowFlags(savedFlags | Qt::FramelessWindowHint);
+    setGeometry(desktop);
+    show();
+    multiMonitorActive = true;
+}
+
+void QTPravik::leaveMultiMonitor(bool reshow)
+{
+    hideBars();
+    setWindowFlags(savedFlags);
+    setGeometry(savedGeometry);
+    if (reshow) show();
+    multiMonitorActive = false;
+}
+
+void QTPravik::closeEvent(QCloseEvent* event)
+{
+    if (multiMonitorActive) leaveMultiMonitor(false);
+    QMainWindow::closeEvent(event);
+}

@@ -1,0 +1,151 @@
+// Pravik: reads the configuration, opens the main window with its OpenGL
+// view, tells the study framework which condition runs, starts touch input
+// and runs the event loop; then tears down the window before the datasets.
+//
+//   Pravik [--config FILE] [--snapshot PNG] [DATASET_FILE...]
+//
+// Dataset files given on the command line are shown instead of the built-in
+// datasets. --snapshot writes a picture of the view once the visualization
+// has drawn its data (used by the start-up test), and the program goes on.
+#include "app/MyApp.h"
+#include "app/QTConfiguration.h"
+#include "app/QTKelvoWidgetGL.h"
+#include "app/QTPravik.h"
+#include "framework/study/FerrowDatasetManager.h"
+#include "framework/study/FerrowManager.h"
+#include "framework/vis/KelvoVis.h"
+#include "framework/vis/StudyManager.h"
+#include "framework/vis/TuioInit.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QImage>
+#include <QStringList>
+#include <QTimer>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const kUsage =
+    "usage: Pravik [--config FILE] [--snapshot PNG] [DATASET_FILE...]\n"
+    "  --config FILE    read the configuration from FILE (default config.xml)\n"
+    "  --snapshot PNG   save a picture of the view once the data is drawn\n"
+    "  DATASET_FILE     particle files shown instead of the built-in datasets\n";
+
+struct Options {
+    QString configFile = QStringLiteral("config.xml");
+    bool configGiven = false;
+    QString snapshot;
+    std::vector<std::string> datasets;
+};
+
+// -1: stop with success (help shown), 0: go on, otherwise the exit code.
+int parseOptions(const QStringList& args, Options& options)
+{
+    for (int i = 1; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+            std::printf("%s", kUsage);
+            return -1;
+        }
+        QString name = a, value;
+        const bool takesValue = a.startsWith(QLatin1String("--config")) || a.startsWith(QLatin1String("--snapshot"));
+        if (takesValue && a.contains(QLatin1Char('='))) {
+            name = a.section(QLatin1Char('='), 0, 0);
+            value = a.section(QLatin1Char('='), 1);
+        } else if (a == QLatin1String("--config") || a == QLatin1String("--snapshot")) {
+            if (i + 1 >= args.size()) {
+                std::fprintf(stderr, "Pravik: %s needs a file name\n%s", qPrintable(a), kUsage);
+                return 2;
+            }
+            value = args[++i];
+        }
+        if (name == QLatin1String("--config")) {
+            options.configFile = value;
+            options.configGiven = true;
+        } else if (name == QLatin1String("--snapshot")) {
+            options.snapshot = value;
+        } else if (a.startsWith(QLatin1Char('-'))) {
+            std::fprintf(stderr, "Pravik: unknown option %s\n%s", qPrintable(a), kUsage);
+            return 2;
+        } else {
+            options.datasets.push_back(a.toStdString());
+        }
+        if ((name == QLatin1String("--config") || name == QLatin1String("--snapshot")) && value.isEmpty()) {
+            std::fprintf(stderr, "Pravik: %s needs a file name\n%s", qPrintable(name), kUsage);
+            return 2;
+        }
+    }
+    return 0;
+}
+
+// Saves the view once the visualization has drawn a few frames with its
+// densities in place (or after a minute at the latest).
+void scheduleSnapshot(QTPravik* window, const QString& path)
+{
+    auto* clock = new QElapsedTimer();
+    clock->start();
+    auto* poll = new QTimer(window);
+    QObject::connect(poll, &QTimer::timeout, window, [=] {
+        QTKelvoWidgetGL* view = window->getView();
+        KelvoVis* vis = view->getVis();
+        const bool ready = vis && vis->DensitiesReady() && view->getFramesPainted() > 10;
+        if (!ready && clock->elapsed() < 60000) return;
+        poll->stop();
+        const bool saved = view->grabFramebuffer().save(path);
+        std::printf(saved ? "snapshot written to %s\n" : "snapshot could not be written to %s\n",
+                    qPrintable(path));
+        std::fflush(stdout);
+        delete clock;
+    });
+    poll->start(200);
+}
+
+}
+
+int main(int argc, char** argv)
+{
+    MyApp app(argc, argv);
+
+    Options options;
+    const int early = parseOptions(MyApp::arguments(), options);
+    if (early != 0) return early < 0 ? 0 : early;
+
+    if (options.configGiven && !QFileInfo(options.configFile).isReadable()) {
+        std::fprintf(stderr, "Pravik: configuration file %s cannot be read\n", qPrintable(options.configFile));
+        return 2;
+    }
+    // Files from the command line replace the built-ins; the visualization
+    // loads the built-ins only when no dataset is there.
+    for (const std::string& path : options.datasets) {
+        FerrowDatasetManager* datasets = FerrowDatasetManager::Instance();
+        const int nr = datasets->LoadFile(path);
+        if (nr < 0 || nr >= int(datasets->datasets.size()) || !datasets->datasets[nr] ||
+            datasets->datasets[nr]->empty()) {
+            // The loader has said what is wrong with the file.
+            std::fprintf(stderr, "Pravik: dataset %s holds no particles; stopping\n", path.c_str());
+            return 1;
+        }
+    }
+
+    QTConfiguration* configuration = new QTConfiguration(options.configFile);
+    QTPravik* window = new QTPravik(configuration);
+    StudyManager::Instance()->setConditionId(configuration->condition);
+    FerrowManager::Instance()->PravikSelectionStart();
+    window->resize(configuration->mainWidth, configuration->mainHeight);
+    window->setWindowTitle("Selection Demo Application");
+    if (configuration->fullscreen == 1) window->toggleFullscreen();
+    window->show();
+    new TuioInit();
+    if (!options.snapshot.isEmpty()) scheduleSnapshot(window, options.snapshot);
+
+    const int result = MyApp::exec();
+
+    delete window;
+    FerrowDatasetManager::Instance();
+    FerrowDatasetManager::Destroy();
+    return result;
+}
