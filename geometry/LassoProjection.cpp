@@ -7,9 +7,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <memory>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -31,8 +31,8 @@ constexpr int kMaxTreeDepth = 64;
 // Grids smaller than this are not worth a thread.
 constexpr int32_t kMinNodesPerThread = 4096;
 
-// Screen tiles are this many pixels wide unless the nodes spread so far that
-// more than kMaxTiles would be needed.
+// Screen tiles are this many pixels wide (a power of two), doubled while the
+// lasso's surroundings would need more than kMaxTiles.
 constexpr double kTilePixels = 8.0;
 constexpr double kMaxTiles = 65536.0;
 // Tiles reach this far beyond the lasso's bounding box, at least.
@@ -140,11 +140,11 @@ LassoProjection::LassoProjection(osgViewer::Viewer* v, const std::vector<osg::Ve
     for (size_t i = 0; i < pixels; ++i)
         if (lassoImage[i * 3] != 0) lassoBits[i >> 6] |= uint64_t(1) << (i & 63);
 
-    const osg::Camera* master = viewer->getCamera();
+    osg::Camera* master = viewer->getCamera();
     if (!master) throw std::runtime_error(Where("the viewer has no master camera"));
     viewMatrix = master->getViewMatrix();
     projectionMatrix = master->getProjectionMatrix();
-    viewport = const_cast<osg::Viewport*>(master->getViewport());
+    viewport = master->getViewport();
     if (!viewport) throw std::runtime_error(Where("the master camera has no viewport"));
     // Beyond the int32 range truncation would be undefined.
     if (!(std::fabs(viewport->x()) < 2147483647.0 && std::fabs(viewport->y()) < 2147483647.0))

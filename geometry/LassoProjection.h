@@ -14,12 +14,13 @@
 // Everything is copied at construction, so later camera motion, viewport
 // changes or a new capture do not move the volume.
 //
-// Cost: construction copies the image (3 bytes per viewport pixel) and builds a
-// k-d tree over the lasso points. FillField is four matrix products per node,
-// one pass over the lasso points per used screen tile to find the points that
-// can be nearest there, and a scan of that short list per node (the tree for
-// nodes far off the lasso), spread over threads by z-slabs. Exactly the
-// doubles of the full scan come out.
+// Cost: construction copies the image (3 bytes per viewport pixel), keeps one
+// bit per pixel of it and builds a k-d tree over the lasso points. FillField
+// is four matrix products per node, one tree search per 8 x 8-pixel screen
+// tile that nodes fall in (the lasso points that can be nearest there) and a
+// scan of that short list per node (a tree search for nodes far off the
+// lasso), spread over threads by z-slabs. Exactly the doubles of the full
+// scan come out.
 #include "density/ScalarField3D.h"
 
 #include <osg/Matrixd>
@@ -63,8 +64,7 @@ public:
     // The signed distance by a full scan over the lasso points.
     double ScreenSignedDistance(const osg::Vec3d& eye) const;
     // Writes ScreenSignedDistance(EyePosition(NodePosition(node))) into every
-    // node of field; the nearest-point search goes through the k-d tree and
-    // yields the very same doubles as the full scan.
+    // node of field, bit for bit, without scanning every lasso point per node.
     void FillField(ScalarField3D& field) const;
 
     osgViewer::Viewer* viewer;  // not owned
@@ -98,9 +98,9 @@ private:
     // +1 or −1 from the lasso image under the bounds rule.
     double ImageSign(const osg::Vec3d& win) const;
 
-    // Square screen tiles over the lasso's surroundings. Each used tile gets the list of lasso points
-    // that can be nearest to some position in it, so most nodes scan a short
-    // list instead of walking the tree.
+    // Square screen tiles over the lasso's surroundings. Each tile that nodes
+    // fall in gets the list of lasso points that can be nearest to some
+    // position in it, so most nodes scan a short list instead of the tree.
     struct TileGrid {
         double x0 = 0.0, y0 = 0.0, size = 1.0;
         int32_t columns = 0, rows = 0;  // no tiles when 0
