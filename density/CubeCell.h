@@ -66,6 +66,8 @@ struct CubeCellGrid {
     // Node coordinates along each axis, computed in double and rounded to
     // float, for node indices −1 … count (entry index + 1).
     std::vector<float> cornerX, cornerY, cornerZ;
+    // 1/step per axis, for the point test's first guess at a cell index.
+    double xInverseStep = 0.0, yInverseStep = 0.0, zInverseStep = 0.0;
 
     static int CubeIndexOf(uint32_t word) { return static_cast<int>(word & 0xffu); }
     static int32_t FirstTriangleOf(uint32_t word) { return static_cast<int32_t>(word >> 8); }

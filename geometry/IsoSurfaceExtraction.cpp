@@ -9,7 +9,7 @@
 // edge (reused across the cells named in kReuse).
 #include "density/ScalarField3D.h"
 #include "geometry/MarchingCubesTables.h"
-#include "geometry/SurfacePointTest.h"
+#include "geometry/SurfaceMembership.h"
 
 #include <cmath>
 #include <stdexcept>
@@ -71,6 +71,9 @@ void ScalarField3D::ExtractIsoSurface(double iso)
         cells.cornerX = AxisPositions(xMin, xStep, xCount);
         cells.cornerY = AxisPositions(yMin, yStep, yCount);
         cells.cornerZ = AxisPositions(zMin, zStep, zCount);
+        cells.xInverseStep = 1.0 / xStep;
+        cells.yInverseStep = 1.0 / yStep;
+        cells.zInverseStep = 1.0 / zStep;
         cellsBuilt = true;
     }
     cells.iso = iso;
@@ -225,7 +228,7 @@ void ScalarField3D::ExtractIsoSurface(double iso)
 
 bool ScalarField3D::IsInsideSurface(const osg::Vec3f& p) const
 {
-    return SurfacePointTest(*this).IsInside(p);
+    return SurfaceMembership(*this).IsInside(p);
 }
 
 CubeCell ScalarField3D::Cell(int i, int j, int k) const

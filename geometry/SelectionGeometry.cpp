@@ -1,7 +1,7 @@
 #include "geometry/SelectionGeometry.h"
 
 #include "density/PreComputedDensity.h"
-#include "geometry/SurfacePointTest.h"
+#include "geometry/SurfaceMembership.h"
 #include "framework/study/FerrowManager.h"
 
 #include <boost/make_shared.hpp>
@@ -66,7 +66,7 @@ void SelectionGeometry::ComputeMaskFromField()
     const size_t count = mask.size();
     if (count == 0)
         return;
-    const SurfacePointTest test(*field);
+    const SurfaceMembership test(*field);
     const osg::Vec3f* points = &(*positions)[0];
     auto testRange = [&](size_t begin, size_t end) { test.ContainsRange(points, begin, end, mask); };
 

@@ -1,12 +1,13 @@
 #pragma once
-// SurfacePointTest: whether points lie inside the surface that a field's last
+// SurfaceMembership: whether points lie inside the surface that a field's last
 // iso-surface extraction left in its cell records.
 //
 // In: a ScalarField3D after ExtractIsoSurface (before it, nothing is inside)
 // and points in data coordinates. Out: ScalarField3D::IsInsideSurface's answer
 // per point, or IsWithinBounds && IsInsideSurface for a whole range of
-// particles. Cost: three divisions and one cell lookup per point; for points
-// in cells the surface cuts, at most seven segments against five triangles.
+// particles. Cost: three multiplications (divisions only next to node planes)
+// and two bit-table lookups per point; for points in cells the surface cuts,
+// at most seven segments against five triangles.
 #include "density/ScalarField3D.h"
 
 #include <osg/Vec3f>
@@ -14,11 +15,11 @@
 #include <cstdint>
 #include <vector>
 
-class SurfacePointTest {
+class SurfaceMembership {
 public:
-    // Keeps references into field: valid while the field lives and is not
-    // extracted again.
-    explicit SurfacePointTest(const ScalarField3D& field);
+    // Keeps pointers into the field's cell records: use it while the field
+    // lives and before its next extraction.
+    explicit SurfaceMembership(const ScalarField3D& field);
 
     bool IsInside(const osg::Vec3f& p) const;
     // mask[q] = the field's IsWithinBounds(points[q]) && IsInside(points[q])

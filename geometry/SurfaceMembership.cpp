@@ -1,15 +1,17 @@
-#include "geometry/SurfacePointTest.h"
+#include "geometry/SurfaceMembership.h"
 
 #include "geometry/MarchingCubesTables.h"
 
 #include <algorithm>
+#include <iterator>
+#include <type_traits>
 #include <cmath>
 
-SurfacePointTest::SurfacePointTest(const ScalarField3D& f)
+SurfaceMembership::SurfaceMembership(const ScalarField3D& f)
     : xMin(f.xMin), yMin(f.yMin), zMin(f.zMin),
       xMax(f.xMax), yMax(f.yMax), zMax(f.zMax),
       xStep(f.xStep), yStep(f.yStep), zStep(f.zStep),
-      xInverseStep(1.0 / f.xStep), yInverseStep(1.0 / f.yStep), zInverseStep(1.0 / f.zStep),
+      xInverseStep(f.cells.xInverseStep), yInverseStep(f.cells.yInverseStep), zInverseStep(f.cells.zInverseStep),
       xCount(f.xCount), yCount(f.yCount), zCount(f.zCount),
       cellsX(static_cast<size_t>(f.xCount) + 1),
       cellsXY((static_cast<size_t>(f.xCount) + 1) * (static_cast<size_t>(f.yCount) + 1)),
@@ -48,7 +50,7 @@ inline int CellIndexOnAxis(double offset, double step, double inverseStep, int c
 
 }  // namespace
 
-inline bool SurfacePointTest::CellOf(const osg::Vec3f& p, int& i, int& j, int& k, size_t& cell) const
+inline bool SurfaceMembership::CellOf(const osg::Vec3f& p, int& i, int& j, int& k, size_t& cell) const
 {
     i = CellIndexOnAxis(static_cast<double>(p.x()) - xMin, xStep, xInverseStep, xCount);
     j = CellIndexOnAxis(static_cast<double>(p.y()) - yMin, yStep, yInverseStep, yCount);
@@ -59,7 +61,7 @@ inline bool SurfacePointTest::CellOf(const osg::Vec3f& p, int& i, int& j, int& k
     return true;
 }
 
-bool SurfacePointTest::InsideCutCell(const osg::Vec3f& p, int i, int j, int k, uint32_t word) const
+bool SurfaceMembership::InsideCutCell(const osg::Vec3f& p, int i, int j, int k, uint32_t word) const
 {
     // The point is inside when the segment from it to some corner below the
     // level crosses one of the cell's triangles. Which pair crosses first does
@@ -112,7 +114,7 @@ bool SurfacePointTest::InsideCutCell(const osg::Vec3f& p, int i, int j, int k, u
     return false;
 }
 
-bool SurfacePointTest::IsInside(const osg::Vec3f& p) const
+bool SurfaceMembership::IsInside(const osg::Vec3f& p) const
 {
     // Before the first extraction there is no surface to be inside of.
     if (!cells)
@@ -130,7 +132,30 @@ bool SurfacePointTest::IsInside(const osg::Vec3f& p) const
     return InsideCutCell(p, i, j, k, word);
 }
 
-void SurfacePointTest::ContainsRange(const osg::Vec3f* points, size_t begin, size_t end,
+namespace {
+
+// Stores flags[0 … end−begin) (64 to a word, first flag in the lowest bit)
+// into mask[begin, end). Writing bit by bit would branch on every answer, and
+// the answers come in no predictable pattern, so where the library's word
+// layout is known whole words are stored.
+void StoreFlags(const uint64_t* flags, size_t begin, size_t end, std::vector<bool>& mask)
+{
+    size_t q = begin;
+#if defined(__GLIBCXX__)
+    using Word = std::remove_reference_t<decltype(*mask.begin()._M_p)>;
+    if (sizeof(Word) == sizeof(uint64_t) && begin % 64 == 0) {
+        Word* words = mask.begin()._M_p + begin / 64;
+        for (; q + 64 <= end; q += 64)
+            *words++ = static_cast<Word>(flags[(q - begin) / 64]);
+    }
+#endif
+    for (; q < end; ++q)
+        mask[q] = (flags[(q - begin) / 64] >> ((q - begin) % 64)) & 1;
+}
+
+}  // namespace
+
+void SurfaceMembership::ContainsRange(const osg::Vec3f* points, size_t begin, size_t end,
                                      std::vector<bool>& mask) const
 {
     if (!cells) {
@@ -151,9 +176,11 @@ void SurfacePointTest::ContainsRange(const osg::Vec3f* points, size_t begin, siz
         int i, j, k;
     };
     Pending pending[kBlock];
+    uint64_t flags[kBlock / 64];
     for (size_t blockBegin = begin; blockBegin < end; blockBegin += kBlock) {
         const size_t blockEnd = std::min(end, blockBegin + kBlock);
         size_t pendingCount = 0;
+        std::fill(std::begin(flags), std::end(flags), 0);
         for (size_t q = blockBegin; q < blockEnd; ++q) {
             const osg::Vec3f& p = points[q];
             // ScalarField3D::IsWithinBounds: faces included, in double.
@@ -167,13 +194,15 @@ void SurfacePointTest::ContainsRange(const osg::Vec3f* points, size_t begin, siz
             const unsigned shift = static_cast<unsigned>(cell & 63);
             const bool cut = found & static_cast<bool>((cutBits[word] >> shift) & 1);
             const bool noCornerBelow = static_cast<bool>((noCornerBelowBits[word] >> shift) & 1);
-            mask[q] = found & !cut & noCornerBelow;
+            const uint64_t inside = found & !cut & noCornerBelow;
+            flags[(q - blockBegin) / 64] |= inside << ((q - blockBegin) % 64);
             if (cut) {
                 slot.q = q;
                 slot.cell = cell;
                 ++pendingCount;
             }
         }
+        StoreFlags(flags, blockBegin, blockEnd, mask);
         for (size_t n = 0; n < pendingCount; ++n) {
             Pending& slot = pending[n];
             uint32_t cutWord = 0;

@@ -1,0 +1,82 @@
+// The range form of the point test against the point-by-point answers.
+#include "geometry/SurfaceMembership.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+namespace {
+
+ScalarField3D TwoBlobs()
+{
+    ScalarField3D field(-1.0, 1.0, 20, -1.0, 1.0, 20, -1.0, 1.0, 20);
+    for (int iz = 0; iz < 20; ++iz)
+        for (int iy = 0; iy < 20; ++iy)
+            for (int ix = 0; ix < 20; ++ix) {
+                const double x = field.xMin + ix * field.xStep, y = field.yMin + iy * field.yStep,
+                             z = field.zMin + iz * field.zStep;
+                field.values[field.NodeIndex(ix, iy, iz)] =
+                    std::max(0.5 - std::hypot(x - 0.3, y, z), 0.4 - std::hypot(x + 0.4, y - 0.2, z + 0.1));
+            }
+    return field;
+}
+
+std::vector<osg::Vec3f> Points(size_t count)
+{
+    std::mt19937 rng(8);
+    std::uniform_real_distribution<float> u(-1.1f, 1.1f);
+    std::vector<osg::Vec3f> points(count);
+    for (osg::Vec3f& p : points)
+        p.set(u(rng), u(rng), u(rng));
+    points[5].set(1.0f, 0.0f, 0.0f);   // maximum face
+    points[6].set(-1.0f, 0.0f, 0.0f);  // minimum face
+    points[7].set(0.3f, 0.0f, 0.0f);   // inside
+    return points;
+}
+
+}  // namespace
+
+TEST(SurfaceMembership, RangesMatchPointByPointAndLeaveOtherFlagsAlone)
+{
+    ScalarField3D field = TwoBlobs();
+    field.ExtractIsoSurface(0.0);
+    const std::vector<osg::Vec3f> points = Points(5000);
+    const SurfaceMembership membership(field);
+    std::vector<bool> expected(points.size());
+    size_t inside = 0;
+    for (size_t q = 0; q < points.size(); ++q) {
+        expected[q] = field.IsWithinBounds(points[q]) && field.IsInsideSurface(points[q]);
+        ASSERT_EQ(membership.IsInside(points[q]), field.IsInsideSurface(points[q]));
+        inside += expected[q];
+    }
+    EXPECT_GT(inside, 200u);
+    EXPECT_TRUE(expected[7]);
+    EXPECT_FALSE(expected[5]);
+
+    // Aligned and unaligned ranges, over masks prefilled both ways.
+    const size_t ranges[][2] = {{0, 5000}, {0, 64}, {64, 4096}, {3, 61}, {3, 4999}, {130, 131}, {200, 200}};
+    for (const auto& range : ranges)
+        for (bool fill : {false, true}) {
+            std::vector<bool> mask(points.size(), fill);
+            membership.ContainsRange(points.data(), range[0], range[1], mask);
+            for (size_t q = 0; q < points.size(); ++q) {
+                const bool inRange = q >= range[0] && q < range[1];
+                ASSERT_EQ(mask[q], inRange ? expected[q] : fill) << range[0] << "-" << range[1] << " at " << q;
+            }
+        }
+}
+
+TEST(SurfaceMembership, NothingIsInsideBeforeTheFirstExtraction)
+{
+    ScalarField3D field = TwoBlobs();
+    const std::vector<osg::Vec3f> points = Points(300);
+    const SurfaceMembership membership(field);
+    std::vector<bool> mask(points.size(), true);
+    membership.ContainsRange(points.data(), 0, points.size(), mask);
+    for (size_t q = 0; q < points.size(); ++q) {
+        EXPECT_FALSE(mask[q]);
+        EXPECT_FALSE(membership.IsInside(points[q]));
+    }
+}
