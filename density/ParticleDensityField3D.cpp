@@ -322,21 +322,36 @@ bool ParticleDensityField3D::SortAscending(double* a, int count)
 {
     if (!a || count < 2) return true;
     // Pushing the larger part and continuing with the smaller keeps the number
-    // of pending ranges below log2(count), so this stack never overflows.
-    int stack[2 * 64];
+    // of pending ranges below log2(count), so this stack never overflows. A
+    // range that keeps splitting badly (organ pipes and other inputs that
+    // defeat the middle-element pivot) is finished by heapsort once it has
+    // been split 2·log2(count) times, so the sort never turns quadratic.
+    struct Range {
+        int l, r, depth;
+    };
+    Range stack[64];
     int top = 0;
-    int l = 0, r = count - 1;
+    int depthLimit = 0;
+    for (int c = count; c > 1; c >>= 1) depthLimit += 2;
+    int l = 0, r = count - 1, depth = 0;
     for (;;) {
-        if (r - l < kInsertionSortLimit) {
-            for (int j = l + 1; j <= r; ++j) {
-                const double v = a[j];
-                int i = j - 1;
-                for (; i >= l && a[i] > v; --i) a[i + 1] = a[i];
-                a[i + 1] = v;
+        if (r - l < kInsertionSortLimit || depth >= depthLimit) {
+            if (r - l < kInsertionSortLimit) {
+                for (int j = l + 1; j <= r; ++j) {
+                    const double v = a[j];
+                    int i = j - 1;
+                    for (; i >= l && a[i] > v; --i) a[i + 1] = a[i];
+                    a[i + 1] = v;
+                }
+            } else {
+                std::make_heap(a + l, a + r + 1);
+                std::sort_heap(a + l, a + r + 1);
             }
             if (top == 0) break;
-            r = stack[--top];
-            l = stack[--top];
+            --top;
+            l = stack[top].l;
+            r = stack[top].r;
+            depth = stack[top].depth;
             continue;
         }
         const int mid = l + (r - l) / 2;
@@ -354,13 +369,12 @@ bool ParticleDensityField3D::SortAscending(double* a, int count)
         }
         a[l] = a[j];
         a[j] = pivot;
+        ++depth;
         if (r - i + 1 >= j - l) {
-            stack[top++] = i;
-            stack[top++] = r;
+            stack[top++] = {i, r, depth};
             r = j - 1;
         } else {
-            stack[top++] = l;
-            stack[top++] = j - 1;
+            stack[top++] = {l, j - 1, depth};
             l = i;
         }
     }
@@ -441,22 +455,10 @@ void ParticleDensityField3D::AdaptiveDensity(const osg::Vec3f& bandwidth,
     Scale(kEpanechnikov / static_cast<double>(n));
 }
 
-void ParticleDensityField3D::ComputeDensity(const std::vector<osg::Vec3f>& positions)
+bool ParticleDensityField3D::GlobalBandwidth(const std::vector<osg::Vec3f>& positions, osg::Vec3f& bandwidth) const
 {
     const size_t n = positions.size();
-    if (n < kMinParticles) {
-        std::printf("Density: %zu particle(s) are too few for an estimate (at least %zu needed); "
-                    "the density stays zero\n", n, kMinParticles);
-        return;
-    }
-    for (size_t i = 0; i < n; ++i) {
-        const osg::Vec3f& p = positions[i];
-        if (!std::isfinite(p.x()) || !std::isfinite(p.y()) || !std::isfinite(p.z())) {
-            std::printf("Density: particle %zu has a non-finite coordinate; the density stays zero\n", i);
-            return;
-        }
-    }
-
+    if (n < kMinParticles) return false;
     const size_t highIndex = std::min(static_cast<size_t>(std::ceil(0.8 * static_cast<double>(n))), n - 1);
     const size_t lowIndex = std::min(static_cast<size_t>(std::ceil(0.2 * static_cast<double>(n))), n - 1);
     const double logN = std::log(static_cast<double>(n));
@@ -483,12 +485,31 @@ void ParticleDensityField3D::ComputeDensity(const std::vector<osg::Vec3f>& posit
         if (!UsableBandwidth(h[a])) {
             std::printf("Density: the grid is flat on %c, so no bandwidth fits; the density stays zero\n",
                         names[a]);
+            return false;
+        }
+    }
+    bandwidth.set(h[0], h[1], h[2]);
+    return true;
+}
+
+void ParticleDensityField3D::ComputeDensity(const std::vector<osg::Vec3f>& positions)
+{
+    const size_t n = positions.size();
+    if (n < kMinParticles) {
+        std::printf("Density: %zu particle(s) are too few for an estimate (at least %zu needed); "
+                    "the density stays zero\n", n, kMinParticles);
+        return;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        const osg::Vec3f& p = positions[i];
+        if (!std::isfinite(p.x()) || !std::isfinite(p.y()) || !std::isfinite(p.z())) {
+            std::printf("Density: particle %zu has a non-finite coordinate; the density stays zero\n", i);
             return;
         }
     }
-    std::vector<double>().swap(axis);
 
-    const osg::Vec3f bandwidth(h[0], h[1], h[2]);
+    osg::Vec3f bandwidth;
+    if (!GlobalBandwidth(positions, bandwidth)) return;
     std::vector<double> densities(n, 0.0);
     const double mean = PilotDensity(bandwidth, positions, densities);
     AdaptiveDensity(bandwidth, densities, mean, positions);

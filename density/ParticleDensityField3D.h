@@ -20,6 +20,13 @@ public:
     // Fills the (all-zero) grid with the adaptive estimate of the positions.
     void ComputeDensity(const std::vector<osg::Vec3f>& positions);
 
+    // The fixed bandwidth of the pilot estimate: per axis, the spread between
+    // the sorted coordinates at ⌈0.2·n⌉ and ⌈0.8·n⌉ (0-based), doubled and
+    // divided by ln n, as a float. An axis without spread gets its node step
+    // (with a console line). False when no positive bandwidth exists: fewer
+    // than 5 particles, or a grid flat on an axis (a console line names it).
+    bool GlobalBandwidth(const std::vector<osg::Vec3f>& positions, osg::Vec3f& bandwidth) const;
+
     // In-place ascending quicksort with an explicit stack; always completes.
     static bool SortAscending(double* values, int count);
     // Adds one particle's kernel (1 − Q)/N to every node with Q ≤ 1.
