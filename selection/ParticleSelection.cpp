@@ -37,9 +37,10 @@ const float kLassoPointSpacing = 2.0f;
 // Triangle: planar straight-line graph, zero-based numbering, edges and
 // neighbours, drop unused points, no triangle above 20 square window units.
 const char* const kTriangleSwitches = "epzjna20";
-// A lasso spanning more window units than any display has would make the
-// area-bounded triangulation unbounded in size.
-const float kLargestLassoExtent = 100000.0f;
+// The triangulation grows with the lasso's area (no triangle above 20 square
+// units), so a lasso wider or taller than any viewport OpenGL can draw is
+// refused rather than triangulated into gigabytes.
+const float kLargestLassoExtent = 16384.0f;
 
 enum SelectionMode { PlusMode = 1, MinusMode = 2, IntersectionMode = 3 };
 

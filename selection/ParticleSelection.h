@@ -71,6 +71,7 @@ public:
     osg::Geometry* GetVolumeGeometry() const { return volumeGeometry.get(); }
     osg::Geode* GetVolumeGeode() const { return volumeGeode.get(); }
     osg::Camera* GetLassoCamera() const { return lassoCamera; }
+    osg::Camera* GetCamera() const { return camera; }
 
 private:
     bool refreshSceneBindings();

@@ -1,0 +1,89 @@
+// Soak: a long random session of lassos, threshold changes, undos, redos,
+// clears and resets on a 100,000-particle dataset. After every step the mask
+// equals the current state's volume mask and the history holds at most four
+// volumes of its own. TRELLAN_SOAK_STEPS sets the length (CI runs a short one
+// under the sanitizers; run thousands by hand).
+#include "framework/study/FerrowManager.h"
+#include "selection/ParticleSelection.h"
+#include "tests/support/DatasetFixture.h"
+#include "tests/support/SceneFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <random>
+#include <set>
+
+TEST(SelectionSoak, RandomSessionKeepsMaskAndHistoryConsistent)
+{
+    const char* env = std::getenv("TRELLAN_SOAK_STEPS");
+    const int steps = env ? std::atoi(env) : 120;
+    DatasetFixture data(DatasetFixture::BlobInNoise(50000, 50000, 3).get());
+    SceneFixture scene(data.particles.get(), 320, 240);
+    scene.LookAt(osg::Vec3d(0, 0, 18), osg::Vec3d(0, 0, 0), osg::Vec3d(0, 1, 0), 40.0, 1.0, 60.0);
+    std::vector<bool> mask(data.particles->size(), false);
+    bool changed = false;
+    ParticleSelection s(scene.viewer.get(), scene.viewer->getCamera(), &mask, &changed);
+    s.ResetSelection();
+
+    std::mt19937 rng(12345);
+    auto uniform = [&](double a, double b) { return a + (b - a) * ((rng() >> 8) * (1.0 / 16777216.0)); };
+    int lassos = 0;
+    for (int step = 0; step < steps; ++step) {
+        const double op = uniform(0, 1);
+        if (op < 0.55) {
+            // A star-shaped lasso, sometimes self-intersecting, sometimes tiny.
+            const double cx = uniform(-20, 340), cy = uniform(-20, 260), r = uniform(1, 160);
+            const int n = 3 + static_cast<int>(uniform(0, 120));
+            const bool wild = uniform(0, 1) < 0.1;
+            std::vector<osg::Vec2f> p;
+            for (int i = 0; i < n; ++i) {
+                const double a = wild ? uniform(0, 6.283) : 6.283 * i / n;
+                const double rr = r * uniform(0.5, 1.0);
+                p.push_back(osg::Vec2f(cx + rr * std::cos(a), cy + rr * std::sin(a)));
+            }
+            const int mode = static_cast<int>(uniform(1, 4));
+            FerrowManager::Instance()->SetTechnique(uniform(0, 1) < 0.5 ? FerrowManager::PravikTechnique
+                                                                        : FerrowManager::CylinderTechnique);
+            if (mode == 1) s.startPlusPath(p[0].x(), p[0].y());
+            else if (mode == 2) s.startMinusPath(p[0].x(), p[0].y());
+            else s.startIntersectionPath(p[0].x(), p[0].y());
+            for (size_t i = 1; i < p.size(); ++i) s.addIntoPath(p[i].x(), p[i].y());
+            s.endPath();
+            if (s.GetendPathTag()) {
+                scene.PaintLassoImage(s.GetLassoPoints());
+                s.BuildGeometry();
+                s.SetendPathTag(false);
+                ++lassos;
+            }
+        } else if (op < 0.67) {
+            s.updateSelection(static_cast<float>(uniform(0, 3)));
+        } else if (op < 0.72) {
+            s.ChangeThreshold(static_cast<float>(uniform(0, 3)));
+        } else if (op < 0.84) {
+            s.undoLastSelection();
+        } else if (op < 0.93) {
+            s.redoLastSelection();
+        } else if (op < 0.98) {
+            s.ClearSelection();
+        } else {
+            s.ResetSelection();
+        }
+
+        const auto& history = s.GetHistory();
+        ASSERT_FALSE(s.GetUndoStack().empty());
+        const int current = s.GetUndoStack().back();
+        ASSERT_LT(static_cast<size_t>(current), history.size());
+        const SelectionGeometry* state = history[static_cast<size_t>(current)].get();
+        ASSERT_NE(state, nullptr) << "step " << step;
+        for (size_t i = 0; i < mask.size(); ++i)
+            ASSERT_EQ(mask[i], state->mask[i]) << "step " << step << ", particle " << i;
+        std::set<const SelectionGeometry*> own;
+        for (const auto& v : history)
+            if (v.get() != history[0].get()) own.insert(v.get());
+        ASSERT_LE(own.size(), 4u) << "step " << step;
+        for (int k : s.GetRedoStack()) ASSERT_LT(static_cast<size_t>(k), history.size());
+    }
+    EXPECT_GT(lassos, steps / 4);
+}
