@@ -1,0 +1,205 @@
+// The program's window on a virtual X display, driven by real input from
+// outside the process: X pointer and key events through xdotool, and TUIO
+// cursor packets over loopback UDP through oscsend. Needs DISPLAY (the test
+// script runs the suite under Xvfb) and both tools; skipped without them.
+#include "app/MyApp.h"
+#include "app/QTConfiguration.h"
+#include "app/QTKelvoWidgetGL.h"
+#include "app/QTPravik.h"
+#include "framework/study/FerrowManager.h"
+#include "framework/vis/KelvoVis.h"
+#include "framework/vis/StudyManager.h"
+#include "framework/vis/TuioInit.h"
+#include "framework/vis/VisComponent.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+int argcStore = 1;
+char nameStore[] = "Pravik";
+char* argvStore[] = {nameStore, nullptr};
+
+class InputEndToEndTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display";
+        if (QStandardPaths::findExecutable("xdotool").isEmpty() ||
+            QStandardPaths::findExecutable("oscsend").isEmpty())
+            GTEST_SKIP() << "needs xdotool and oscsend";
+        app = std::make_unique<MyApp>(argcStore, argvStore);
+        ASSERT_TRUE(dir.isValid());
+        // A window that fits the virtual screen, the 3D area in its middle.
+        const QString config = dir.filePath("config.xml");
+        QFile f(config);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("<config>\n"
+                "  <startup condition=\"0\" participantID=\"1\"/>\n"
+                "  <mainwindow width=\"1000\" height=\"800\" fullscreen=\"0\"/>\n"
+                "  <kelvowindow positionx=\"0.5\" positiony=\"0.5\" width=\"0.8\" height=\"0.8\"/>\n"
+                "</config>\n");
+        f.close();
+        configuration = new QTConfiguration(config);
+        window = new QTPravik(configuration);
+        StudyManager::Instance()->setConditionId(configuration->condition);
+        FerrowManager::Instance()->PravikSelectionStart();
+        window->resize(configuration->mainWidth, configuration->mainHeight);
+        window->move(0, 0);
+        window->show();
+        view = window->getView();
+        WaitUntil([this] {
+            KelvoVis* vis = view->getVis();
+            return vis && vis->DensitiesReady() && view->getFramesPainted() > 10;
+        }, 120000);
+        ASSERT_NE(view->getVis(), nullptr);
+        ASSERT_TRUE(view->getVis()->DensitiesReady());
+        window->activateWindow();
+        view->setFocus();
+        Settle();
+    }
+    void TearDown() override
+    {
+        delete window; // the view, and with it the visualization
+        app.reset();
+    }
+
+    template <class Done>
+    bool WaitUntil(Done done, int ms)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!done() && clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return done();
+    }
+    // Lets a few frames go by.
+    void Settle(unsigned frames = 5)
+    {
+        const unsigned long target = view->getFramesPainted() + frames;
+        WaitUntil([&] { return view->getFramesPainted() >= target; }, 10000);
+    }
+    // Runs a tool to its end while the program keeps handling its events.
+    bool Run(const QString& program, const QStringList& args)
+    {
+        QProcess p;
+        p.start(program, args);
+        if (!p.waitForStarted(5000)) return false;
+        WaitUntil([&] { return p.state() == QProcess::NotRunning; }, 60000);
+        return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    }
+    // The 3D area in view pixels, origin upper left.
+    QRect Area() const
+    {
+        const VisComponent* frame = view->getVis()->GetFrameComponent();
+        const int h = view->getViewHeight();
+        return QRect(int(frame->getLeft()), h - int(frame->getBottom() + frame->getHeight()), int(frame->getWidth()),
+                     int(frame->getHeight()));
+    }
+    static double ChangedFraction(const QImage& a, const QImage& b, const QRect& r)
+    {
+        long changed = 0, total = 0;
+        for (int y = r.top(); y <= r.bottom(); y += 2) {
+            for (int x = r.left(); x <= r.right(); x += 2) {
+                ++total;
+                if (a.pixel(x, y) != b.pixel(x, y)) ++changed;
+            }
+        }
+        return total ? double(changed) / total : 0.0;
+    }
+
+    std::unique_ptr<MyApp> app;
+    QTemporaryDir dir;
+    QTConfiguration* configuration = nullptr;
+    QTPravik* window = nullptr;
+    QTKelvoWidgetGL* view = nullptr;
+};
+
+TEST_F(InputEndToEndTest, HoldingQAndDrawingALassoWithTheMouseSelectsACluster)
+{
+    const std::vector<bool>& mask = view->getVis()->GetSelectionMask();
+    ASSERT_FALSE(mask.empty());
+    EXPECT_EQ(std::count(mask.begin(), mask.end(), true), 0);
+
+    // A closed loop around the middle of the 3D area, where the clusters are.
+    const QRect area = Area();
+    const QPoint centre = view->mapToGlobal(area.center());
+    const double radius = 0.3 * std::min(area.width(), area.height());
+    QStringList args;
+    auto at = [&](double angle) {
+        return QStringList{"mousemove", QString::number(int(centre.x() + radius * std::cos(angle))),
+                           QString::number(int(centre.y() + radius * std::sin(angle))), "sleep", "0.03"};
+    };
+    args << at(0.0) << "keydown" << "q" << "sleep" << "0.1" << "mousedown" << "1";
+    for (int i = 1; i <= 36; ++i) args << at(i * 2.0 * M_PI / 36.0);
+    args << "mouseup" << "1" << "sleep" << "0.1" << "keyup" << "q";
+    ASSERT_TRUE(Run("xdotool", args));
+
+    // The lasso is completed in the frames that follow.
+    EXPECT_TRUE(WaitUntil([&] { return std::count(mask.begin(), mask.end(), true) > 0; }, 30000));
+    const long selected = std::count(mask.begin(), mask.end(), true);
+    EXPECT_GT(selected, 0);
+    EXPECT_LT(selected, long(mask.size()));
+    EXPECT_EQ(view->getKeyMode(), 0);
+    EXPECT_EQ(view->getMouseButtonsDown(), 0);
+}
+
+TEST_F(InputEndToEndTest, AOneFingerTuioDragRotatesTheView)
+{
+    // Our own port, so that parallel runs do not meet.
+    int port = 0;
+    std::unique_ptr<TuioInit> tuio;
+    for (int attempt = 0; attempt < 20 && !(tuio && tuio->IsListening()); ++attempt) {
+        port = 41000 + (getpid() * 13 + attempt * 97) % 20000;
+        tuio = std::make_unique<TuioInit>(port);
+    }
+    ASSERT_TRUE(tuio->IsListening());
+
+    const QRect area = Area();
+    const QImage before = view->grabFramebuffer();
+    Settle();
+    const QImage still = view->grabFramebuffer();
+    // Without input the picture holds still.
+    EXPECT_LT(ChangedFraction(before, still, area), 0.01);
+
+    const double w = view->getViewWidth(), h = view->getViewHeight();
+    // The datagrams wait in the socket until the program reads them, so the
+    // sender need not run beside the event loop.
+    auto send = [&](const QStringList& message) {
+        return QProcess::execute("oscsend", QStringList{"127.0.0.1", QString::number(port), "/tuio/2Dcur"} +
+                                                message) == 0;
+    };
+    const int steps = 8;
+    for (int i = 0; i <= steps; ++i) {
+        // Across the middle of the 3D area, normalised, origin upper left.
+        const double x = (area.left() + area.width() * (0.3 + 0.4 * i / steps)) / w;
+        const double y = (area.top() + area.height() * 0.5) / h;
+        ASSERT_TRUE(send({"si", "alive", "17"}));
+        ASSERT_TRUE(send({"sifffff", "set", "17", QString::number(x), QString::number(y), "0", "0", "0"}));
+        ASSERT_TRUE(send({"si", "fseq", QString::number(i + 1)}));
+        Settle(2);
+    }
+    ASSERT_TRUE(send({"s", "alive"}));
+    ASSERT_TRUE(send({"si", "fseq", QString::number(steps + 2)}));
+    EXPECT_TRUE(WaitUntil([&] { return view->getSharedPressCount() == 0; }, 10000));
+    Settle();
+
+    const QImage after = view->grabFramebuffer();
+    EXPECT_GT(ChangedFraction(before, after, area), 0.05);
+    EXPECT_EQ(std::count(view->getVis()->GetSelectionMask().begin(), view->getVis()->GetSelectionMask().end(), true),
+              0);
+}
+
+} // namespace
