@@ -78,7 +78,8 @@ TEST(ResultsSummary, MeansAndIntervalsPerTechniqueAndDataset)
     perParticipant.includePractice = false;
     perParticipant.AddFile(folder.Path("P1_trials.csv"));
     perParticipant.AddFile(folder.Path("P2_trials.csv"));
-    const SummaryGroup& pc = Find(perParticipant.Groups(), "density", "c");
+    const std::vector<SummaryGroup> participantGroups = perParticipant.Groups();
+    const SummaryGroup& pc = Find(participantGroups, "density", "c");
     EXPECT_EQ(pc.time.n, 2);
     EXPECT_DOUBLE_EQ(pc.time.mean, 12.5);
 
