@@ -146,7 +146,7 @@ TEST_F(TuioReceiverTest, BundledFramesBecomePressMoveReleaseInViewPixels)
     EXPECT_EQ(TakeAll(), corners);
 }
 
-TEST_F(TuioReceiverTest, SeparateMessagesTakeEffectAtTheirFseq)
+TEST_F(TuioReceiverTest, MessagesTakeEffectAtTheirFseqHoweverTheyArePacked)
 {
     lo_send(target, "/tuio/2Dcur", "si", "alive", 3);
     lo_send(target, "/tuio/2Dcur", "sifffff", "set", 3, 0.1f, 0.9f, 0.0f, 0.0f, 0.0f);
@@ -158,6 +158,29 @@ TEST_F(TuioReceiverTest, SeparateMessagesTakeEffectAtTheirFseq)
     WaitForFrames(1);
     const std::vector<std::string> expected = {"press 0@80,60"};
     EXPECT_EQ(TakeAll(), expected);
+
+    // A bundle inside a bundle, positions as doubles, other paths ignored.
+    lo_bundle outer = lo_bundle_new(LO_TT_IMMEDIATE);
+    lo_bundle inner = lo_bundle_new(LO_TT_IMMEDIATE);
+    lo_message set = lo_message_new();
+    lo_message_add_string(set, "set");
+    lo_message_add_int32(set, 3);
+    lo_message_add_double(set, 0.5);
+    lo_message_add_double(set, 0.5);
+    lo_bundle_add_message(inner, "/tuio/2Dcur", set);
+    lo_message other = lo_message_new();
+    lo_message_add_string(other, "alive");
+    lo_bundle_add_message(inner, "/tuio/2Dobj", other);
+    lo_bundle_add_bundle(outer, inner);
+    lo_message fseq = lo_message_new();
+    lo_message_add_string(fseq, "fseq");
+    lo_message_add_int32(fseq, 2);
+    lo_bundle_add_message(outer, "/tuio/2Dcur", fseq);
+    ASSERT_GT(lo_send_bundle(target, outer), 0);
+    lo_bundle_free_recursive(outer);
+    WaitForFrames(2);
+    EXPECT_EQ(TakeAll(), std::vector<std::string>{"move 0@400,300"});
+    EXPECT_EQ(receiver.DroppedPackets(), 0u);
 }
 
 TEST_F(TuioReceiverTest, TwoCursorsGetTheirOwnIdsAndFreedIdsAreReused)
