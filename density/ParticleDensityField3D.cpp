@@ -136,33 +136,33 @@ void SplatRowScalar(double* row, int ix, int xCount, double q, double p, double 
     }
 }
 
-// Lock-step state of eight rows (two vectors of four lanes): Q per lane, and
-// which lanes are writing and which are done.
+// Lock-step state of eight rows (two vectors of four lanes): Q per lane,
+// which lanes are still alive and which have written.
 struct LaneState {
     __m256d q[2];
-    __m256d writing[2];
-    __m256d done[2];
+    __m256d alive[2];
+    __m256d wrote[2];
 };
 
-// One node step of the walk for all eight lanes; returns the contributions
-// (1 − Q), zero where a lane does not write. Lane l goes through exactly the
-// Q values the scalar walk gives its row (the same additions in the same
-// order, no fused operations): it starts writing at its first Q ≤ 1 (or gives
-// up once P ≥ 0 without having reached one) and stops at its next Q > 1.
+// One node step of the walk for all eight lanes. Lane l goes through exactly
+// the Q values the scalar walk gives its row (the same additions in the same
+// order, no fused operations). An alive lane writes where Q ≤ 1; it dies at
+// the first Q > 1 after it has written, or at the first Q > 1 once P ≥ 0
+// (a row that missed the support). w receives the contributions (1 − Q),
+// +0.0 where a lane does not write, and writes the lanes that write.
 __attribute__((target("avx"), always_inline)) inline void LaneStep(LaneState& s, double& p, double sx2,
-                                                                    __m256d w[2])
+                                                                    __m256d w[2], __m256d writes[2])
 {
     const __m256d one = _mm256_set1_pd(1.0);
     const __m256d pastCentre = _mm256_cmp_pd(_mm256_set1_pd(p), _mm256_setzero_pd(), _CMP_GE_OQ);
 #pragma GCC unroll 8
     for (int h = 0; h < 2; ++h) {
         const __m256d le = _mm256_cmp_pd(s.q[h], one, _CMP_LE_OQ);
-        s.writing[h] = _mm256_or_pd(s.writing[h], _mm256_andnot_pd(s.done[h], le));
-        s.done[h] = _mm256_or_pd(s.done[h], _mm256_andnot_pd(s.writing[h], pastCentre));
-        const __m256d stop = _mm256_andnot_pd(le, s.writing[h]);
-        s.done[h] = _mm256_or_pd(s.done[h], stop);
-        s.writing[h] = _mm256_andnot_pd(stop, s.writing[h]);
-        w[h] = _mm256_sub_pd(one, s.q[h]);
+        writes[h] = _mm256_and_pd(le, s.alive[h]);
+        s.wrote[h] = _mm256_or_pd(s.wrote[h], writes[h]);
+        const __m256d ends = _mm256_andnot_pd(le, _mm256_or_pd(s.wrote[h], pastCentre));
+        s.alive[h] = _mm256_andnot_pd(ends, s.alive[h]);
+        w[h] = _mm256_and_pd(_mm256_sub_pd(one, s.q[h]), writes[h]);
     }
     const __m256d twoP = _mm256_set1_pd(2.0 * p);
     const __m256d step = _mm256_set1_pd(sx2);
@@ -194,11 +194,11 @@ __attribute__((target("avx"))) void SplatRowsAvx(const KernelRow* rows, size_t c
             row[l] = l < lanes ? rows[b + l].row : rows[b].row;
         }
         LaneState s;
-    #pragma GCC unroll 8
+#pragma GCC unroll 8
         for (int h = 0; h < 2; ++h) {
             s.q[h] = _mm256_load_pd(q0 + 4 * h);
-            s.done[h] = _mm256_cmp_pd(_mm256_load_pd(padding + 4 * h), one, _CMP_EQ_OQ);
-            s.writing[h] = _mm256_setzero_pd();
+            s.alive[h] = _mm256_cmp_pd(_mm256_load_pd(padding + 4 * h), one, _CMP_NEQ_OQ);
+            s.wrote[h] = _mm256_setzero_pd();
         }
         double p = p0;
         int ix = ix0;
@@ -206,21 +206,19 @@ __attribute__((target("avx"))) void SplatRowsAvx(const KernelRow* rows, size_t c
         while (!finished && ix + 4 <= xCount) {
             __m256d w[4][2];
             __m256d anyWriting[2] = {_mm256_setzero_pd(), _mm256_setzero_pd()};
-        #pragma GCC unroll 8
+#pragma GCC unroll 8
             for (int k = 0; k < 4; ++k) {
-                LaneStep(s, p, sx2, w[k]);
-            #pragma GCC unroll 8
-                for (int h = 0; h < 2; ++h) {
-                    anyWriting[h] = _mm256_or_pd(anyWriting[h], s.writing[h]);
-                    w[k][h] = _mm256_and_pd(w[k][h], s.writing[h]);
-                }
+                __m256d writes[2];
+                LaneStep(s, p, sx2, w[k], writes);
+#pragma GCC unroll 8
+                for (int h = 0; h < 2; ++h) anyWriting[h] = _mm256_or_pd(anyWriting[h], writes[h]);
             }
-        #pragma GCC unroll 8
+#pragma GCC unroll 8
             for (int h = 0; h < 2; ++h) {
                 // Rows still walking in from the left write nothing here.
                 if (!_mm256_movemask_pd(anyWriting[h])) continue;
                 __m256d v[4];
-            #pragma GCC unroll 8
+#pragma GCC unroll 8
                 for (int k = 0; k < 4; ++k) {
                     // A masked lane is +0.0, and +0.0 divided by N stays +0.0.
                     v[k] = divide ? _mm256_div_pd(w[k][h], n) : w[k][h];
@@ -231,28 +229,28 @@ __attribute__((target("avx"))) void SplatRowsAvx(const KernelRow* rows, size_t c
                 const __m256d t3 = _mm256_unpackhi_pd(v[2], v[3]);
                 const __m256d r[4] = {_mm256_permute2f128_pd(t0, t2, 0x20), _mm256_permute2f128_pd(t1, t3, 0x20),
                                       _mm256_permute2f128_pd(t0, t2, 0x31), _mm256_permute2f128_pd(t1, t3, 0x31)};
-            #pragma GCC unroll 8
+#pragma GCC unroll 8
                 for (int l = 0; l < 4; ++l) {
                     double* at = row[4 * h + l] + ix;
                     _mm256_storeu_pd(at, _mm256_add_pd(_mm256_loadu_pd(at), r[l]));
                 }
             }
             ix += 4;
-            finished = _mm256_movemask_pd(_mm256_and_pd(s.done[0], s.done[1])) == 0xF;
+            finished = _mm256_movemask_pd(_mm256_or_pd(s.alive[0], s.alive[1])) == 0;
         }
         // The last nodes of the rows, one step at a time.
         for (; !finished && ix < xCount; ++ix) {
-            __m256d w[2];
-            LaneStep(s, p, sx2, w);
+            __m256d w[2], writes[2];
+            LaneStep(s, p, sx2, w, writes);
             alignas(32) double c[8];
-        #pragma GCC unroll 8
+#pragma GCC unroll 8
             for (int h = 0; h < 2; ++h) {
                 const __m256d v = divide ? _mm256_div_pd(w[h], n) : w[h];
-                _mm256_store_pd(c + 4 * h, _mm256_and_pd(v, s.writing[h]));
+                _mm256_store_pd(c + 4 * h, v);
             }
-        #pragma GCC unroll 8
+#pragma GCC unroll 8
             for (int l = 0; l < 8; ++l) row[l][ix] += c[l];
-            finished = _mm256_movemask_pd(_mm256_and_pd(s.done[0], s.done[1])) == 0xF;
+            finished = _mm256_movemask_pd(_mm256_or_pd(s.alive[0], s.alive[1])) == 0;
         }
     }
 }
@@ -261,6 +259,18 @@ bool HasAvx()
 {
     static const bool avx = __builtin_cpu_supports("avx");
     return avx;
+}
+
+// ux² + uy² for the rows of a kernel's support, in row order; rowCount
+// receives how many rows there are. The buffer belongs to the calling thread.
+double* RowSums(const AxisStart& ys, double sy, int yCount, double ux2, int& rowCount)
+{
+    thread_local std::vector<double> sums;
+    sums.clear();
+    double uy = ys.offset;
+    for (int iy = ys.index; iy < yCount && uy <= 1.0; ++iy, uy += sy) sums.push_back(ux2 + uy * uy);
+    rowCount = static_cast<int>(sums.size());
+    return sums.data();
 }
 
 // Adds one particle's kernel to the planes firstPlane ≤ iz < endPlane, so
@@ -281,30 +291,80 @@ void SplatPlanes(ScalarField3D& f, const osg::Vec3f& bandwidth, const osg::Vec3f
     const double sx2 = sx * sx;
     const double divisor = normalise ? hx * hy * hz : 1.0;
 
+    // The z range first: most particles miss most slabs.
     AxisStart xs, ys, zs;
+    if (!StartOnAxis(f.zMin, point.z(), hz, sz, f.zCount, zs) || zs.index >= endPlane) return;
     if (!StartOnAxis(f.xMin, point.x(), hx, sx, f.xCount, xs)) return;
     if (!StartOnAxis(f.yMin, point.y(), hy, sy, f.yCount, ys)) return;
-    if (!StartOnAxis(f.zMin, point.z(), hz, sz, f.zCount, zs)) return;
 
     const double ux = xs.offset;
     const double p0 = ux * sx;
+    const double ux2 = ux * ux;
     rows.clear();
+    // ux² + uy² per row, the same in every plane; adding uz² afterwards is the
+    // same left-to-right sum ux² + uy² + uz².
+    double* rowSums = nullptr;
+    int rowCount = 0;
     double* v = f.values.data();
     double uz = zs.offset;
     for (int iz = zs.index; iz < f.zCount && iz < endPlane && uz <= 1.0; ++iz, uz += sz) {
         // Every plane's offset is still reached by the same chain of
         // additions; only the work inside the slab is done here.
         if (iz < firstPlane) continue;
-        double* plane = v + static_cast<size_t>(f.sliceSize) * iz;
-        double uy = ys.offset;
-        for (int iy = ys.index; iy < f.yCount && uy <= 1.0; ++iy, uy += sy)
-            rows.push_back({plane + static_cast<size_t>(f.xCount) * iy, ux * ux + uy * uy + uz * uz});
+        if (!rowSums) {
+            rowSums = RowSums(ys, sy, f.yCount, ux2, rowCount);
+            if (rowCount == 0) return;
+        }
+        double* first = v + static_cast<size_t>(f.sliceSize) * iz + static_cast<size_t>(f.xCount) * ys.index;
+        const double uz2 = uz * uz;
+        for (int j = 0; j < rowCount; ++j) rows.push_back({first + static_cast<size_t>(f.xCount) * j, rowSums[j] + uz2});
     }
     if (HasAvx()) {
         SplatRowsAvx(rows.data(), rows.size(), xs.index, f.xCount, p0, sx2, divisor, normalise);
     } else {
         for (const KernelRow& r : rows) SplatRowScalar(r.row, xs.index, f.xCount, r.q0, p0, sx2, divisor);
     }
+}
+
+// The planes [first, end) a kernel reaches, by the same chain of additions
+// the splat walks; end == first when it reaches none.
+struct PlaneRange {
+    int first, end;
+};
+
+PlaneRange KernelPlanes(const ScalarField3D& f, float bandwidthZ, float pointZ)
+{
+    const double hz = bandwidthZ;
+    if (!UsableBandwidth(hz)) return {0, 0};
+    const double sz = (f.zMax - f.zMin) / (hz * (f.zCount - 1));
+    if (!UsableBandwidth(sz)) return {0, 0};
+    AxisStart zs;
+    if (!StartOnAxis(f.zMin, pointZ, hz, sz, f.zCount, zs)) return {0, 0};
+    int iz = zs.index;
+    for (double uz = zs.offset; iz < f.zCount && uz <= 1.0; ++iz, uz += sz) {
+    }
+    return {zs.index, iz};
+}
+
+// Splats every particle into every slab it reaches, each slab on one thread,
+// particles in their order. bandwidthOf(i) gives particle i's bandwidth.
+template <class BandwidthOf>
+void SplatAll(ScalarField3D& f, const std::vector<osg::Vec3f>& positions, size_t n, BandwidthOf bandwidthOf,
+              bool normalise, int threads)
+{
+    // Which planes each particle reaches, found once, so that a slab skips
+    // the particles it does not hold with one comparison.
+    std::vector<PlaneRange> ranges(n);
+    ForEachRange(n, threads, [&](size_t first, size_t last) {
+        for (size_t i = first; i < last; ++i) ranges[i] = KernelPlanes(f, bandwidthOf(i).z(), positions[i].z());
+    });
+    ForEachSlab(f.zCount, PlanesPerSlab(f.sliceSize), threads, [&](int firstPlane, int endPlane) {
+        std::vector<KernelRow> rows;
+        for (size_t i = 0; i < n; ++i) {
+            if (ranges[i].end <= firstPlane || ranges[i].first >= endPlane) continue;
+            SplatPlanes(f, bandwidthOf(i), positions[i], normalise, firstPlane, endPlane, rows);
+        }
+    });
 }
 
 }  // namespace
@@ -397,10 +457,7 @@ double ParticleDensityField3D::PilotDensity(const osg::Vec3f& bandwidth,
     densities.resize(n);
     const int threads = ThreadCount(n, zCount);
 
-    ForEachSlab(zCount, PlanesPerSlab(sliceSize), threads, [&](int firstPlane, int endPlane) {
-        std::vector<KernelRow> rows;
-        for (const osg::Vec3f& p : positions) SplatPlanes(*this, bandwidth, p, false, firstPlane, endPlane, rows);
-    });
+    SplatAll(*this, positions, n, [&](size_t) -> const osg::Vec3f& { return bandwidth; }, false, threads);
     const double hx = bandwidth.x(), hy = bandwidth.y(), hz = bandwidth.z();
     Scale(kEpanechnikov / (static_cast<double>(n) * hx * hy * hz));
 
@@ -448,10 +505,7 @@ void ParticleDensityField3D::AdaptiveDensity(const osg::Vec3f& bandwidth,
         }
     });
 
-    ForEachSlab(zCount, PlanesPerSlab(sliceSize), threads, [&](int firstPlane, int endPlane) {
-        std::vector<KernelRow> rows;
-        for (size_t i = 0; i < n; ++i) SplatPlanes(*this, local[i], positions[i], true, firstPlane, endPlane, rows);
-    });
+    SplatAll(*this, positions, n, [&](size_t i) -> const osg::Vec3f& { return local[i]; }, true, threads);
     Scale(kEpanechnikov / static_cast<double>(n));
 }
 
