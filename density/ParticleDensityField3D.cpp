@@ -261,23 +261,22 @@ bool HasAvx()
     return avx;
 }
 
-// ux² + uy² for the rows of a kernel's support, in row order; rowCount
-// receives how many rows there are. The buffer belongs to the calling thread.
-double* RowSums(const AxisStart& ys, double sy, int yCount, double ux2, int& rowCount)
-{
-    thread_local std::vector<double> sums;
-    sums.clear();
-    double uy = ys.offset;
-    for (int iy = ys.index; iy < yCount && uy <= 1.0; ++iy, uy += sy) sums.push_back(ux2 + uy * uy);
-    rowCount = static_cast<int>(sums.size());
-    return sums.data();
-}
+// Work space of one splatting thread, sized for the most rows a kernel can
+// have in the planes it is given.
+struct SplatScratch {
+    std::vector<KernelRow> rows;
+    std::vector<double> rowSums;
+    SplatScratch(int yCount, int planes)
+        : rows(static_cast<size_t>(yCount) * static_cast<size_t>(planes)), rowSums(static_cast<size_t>(yCount))
+    {
+    }
+};
 
 // Adds one particle's kernel to the planes firstPlane ≤ iz < endPlane, so
 // that threads owning disjoint slabs can splat the same particles in the same
 // order. rows is scratch space.
 void SplatPlanes(ScalarField3D& f, const osg::Vec3f& bandwidth, const osg::Vec3f& point, bool normalise,
-                 int firstPlane, int endPlane, std::vector<KernelRow>& rows)
+                 int firstPlane, int endPlane, SplatScratch& scratch)
 {
     const double hx = bandwidth.x(), hy = bandwidth.y(), hz = bandwidth.z();
     if (!UsableBandwidth(hx) || !UsableBandwidth(hy) || !UsableBandwidth(hz)) return;
@@ -300,29 +299,32 @@ void SplatPlanes(ScalarField3D& f, const osg::Vec3f& bandwidth, const osg::Vec3f
     const double ux = xs.offset;
     const double p0 = ux * sx;
     const double ux2 = ux * ux;
-    rows.clear();
     // ux² + uy² per row, the same in every plane; adding uz² afterwards is the
     // same left-to-right sum ux² + uy² + uz².
-    double* rowSums = nullptr;
+    double* rowSums = scratch.rowSums.data();
     int rowCount = 0;
+    {
+        double uy = ys.offset;
+        for (int iy = ys.index; iy < f.yCount && uy <= 1.0; ++iy, uy += sy) rowSums[rowCount++] = ux2 + uy * uy;
+    }
+    if (rowCount == 0) return;
+    KernelRow* rows = scratch.rows.data();
+    size_t count = 0;
     double* v = f.values.data();
     double uz = zs.offset;
     for (int iz = zs.index; iz < f.zCount && iz < endPlane && uz <= 1.0; ++iz, uz += sz) {
         // Every plane's offset is still reached by the same chain of
         // additions; only the work inside the slab is done here.
         if (iz < firstPlane) continue;
-        if (!rowSums) {
-            rowSums = RowSums(ys, sy, f.yCount, ux2, rowCount);
-            if (rowCount == 0) return;
-        }
         double* first = v + static_cast<size_t>(f.sliceSize) * iz + static_cast<size_t>(f.xCount) * ys.index;
         const double uz2 = uz * uz;
-        for (int j = 0; j < rowCount; ++j) rows.push_back({first + static_cast<size_t>(f.xCount) * j, rowSums[j] + uz2});
+        for (int j = 0; j < rowCount; ++j) rows[count++] = {first + static_cast<size_t>(f.xCount) * j, rowSums[j] + uz2};
     }
     if (HasAvx()) {
-        SplatRowsAvx(rows.data(), rows.size(), xs.index, f.xCount, p0, sx2, divisor, normalise);
+        SplatRowsAvx(rows, count, xs.index, f.xCount, p0, sx2, divisor, normalise);
     } else {
-        for (const KernelRow& r : rows) SplatRowScalar(r.row, xs.index, f.xCount, r.q0, p0, sx2, divisor);
+        for (size_t r = 0; r < count; ++r)
+            SplatRowScalar(rows[r].row, xs.index, f.xCount, rows[r].q0, p0, sx2, divisor);
     }
 }
 
@@ -359,10 +361,10 @@ void SplatAll(ScalarField3D& f, const std::vector<osg::Vec3f>& positions, size_t
         for (size_t i = first; i < last; ++i) ranges[i] = KernelPlanes(f, bandwidthOf(i).z(), positions[i].z());
     });
     ForEachSlab(f.zCount, PlanesPerSlab(f.sliceSize), threads, [&](int firstPlane, int endPlane) {
-        std::vector<KernelRow> rows;
+        SplatScratch scratch(f.yCount, endPlane - firstPlane);
         for (size_t i = 0; i < n; ++i) {
             if (ranges[i].end <= firstPlane || ranges[i].first >= endPlane) continue;
-            SplatPlanes(f, bandwidthOf(i), positions[i], normalise, firstPlane, endPlane, rows);
+            SplatPlanes(f, bandwidthOf(i), positions[i], normalise, firstPlane, endPlane, scratch);
         }
     });
 }
@@ -444,8 +446,8 @@ bool ParticleDensityField3D::SortAscending(double* a, int count)
 void ParticleDensityField3D::SplatKernel(const osg::Vec3f& bandwidth, const osg::Vec3f& point,
                                          bool normalise)
 {
-    std::vector<KernelRow> rows;
-    SplatPlanes(*this, bandwidth, point, normalise, 0, zCount, rows);
+    SplatScratch scratch(yCount, zCount);
+    SplatPlanes(*this, bandwidth, point, normalise, 0, zCount, scratch);
 }
 
 double ParticleDensityField3D::PilotDensity(const osg::Vec3f& bandwidth,
