@@ -18,9 +18,10 @@ MarchingCubesGeometry::MarchingCubesGeometry(osg::Vec3Array* positions, osgViewe
       projection(viewer, lassoPoints, modelMatrix, LassoImageBounds::ExcludeEdges),
       meanDensity(0.0), densityField(nullptr), xCount(0), yCount(0), zCount(0)
 {
-    // The plain pointer alone would dangle once PreComputedDensity::Destroy
-    // ran, so PreComputedDensity::Destroy must not run while volumes live;
-    // holding the field's shared pointer as well makes that order harmless.
+    // densityField points into PreComputedDensity's list, which owns the
+    // field: PreComputedDensity::Destroy must not run while volumes live.
+    // Holding the field's shared pointer as well keeps it alive should
+    // Destroy come early, so the volume never reads freed memory.
     const int datasetNr = FerrowManager::Instance()->GetCurrentDatasetNr();
     densityFieldHold = PreComputedDensity::Instance()->Field(datasetNr);
     if (!densityFieldHold)
