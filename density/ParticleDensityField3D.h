@@ -41,4 +41,8 @@ public:
     // thread, the default). Results are the same for every setting; tests and
     // benchmarks use it to compare against a single thread.
     static void SetMaxThreads(int threads);
+    // Upper bound on the vector instructions used for splatting: 0 plain
+    // scalar code, 1 AVX, 2 AVX-512 (the default; the processor's own limit
+    // always applies). Results are the same for every setting.
+    static void SetSimdLevel(int level);
 };
