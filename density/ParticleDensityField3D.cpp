@@ -255,50 +255,59 @@ __attribute__((target("avx"))) void SplatRowsAvx(const KernelRow* rows, size_t c
     }
 }
 
-// The same walk with AVX-512: the eight lanes fit one register and the lane
-// state lives in mask registers; the arithmetic per lane is unchanged.
+// The same walk with AVX-512 for sixteen rows at once: two registers of eight
+// lanes, whose chains of additions run side by side, with the lane state in
+// mask bits; the arithmetic per lane is unchanged.
 __attribute__((target("avx512f"))) void SplatRowsAvx512(const KernelRow* rows, size_t count, int ix0, int xCount,
                                                        double p0, double sx2, double divisor, bool divide)
 {
     const __m512d one = _mm512_set1_pd(1.0);
     const __m512d n = _mm512_set1_pd(divisor);
     const __m512d step = _mm512_set1_pd(sx2);
-    for (size_t b = 0; b < count; b += 8) {
-        const unsigned lanes = static_cast<unsigned>(std::min<size_t>(8, count - b));
-        alignas(64) double q0[8];
-        double* row[8];
-        for (unsigned l = 0; l < 8; ++l) {
+    for (size_t b = 0; b < count; b += 16) {
+        const unsigned lanes = static_cast<unsigned>(std::min<size_t>(16, count - b));
+        alignas(64) double q0[16];
+        double* row[16];
+        for (unsigned l = 0; l < 16; ++l) {
             q0[l] = l < lanes ? rows[b + l].q0 : 2.0;
             // Padding lanes add their zeros to lane 0's row, after lane 0.
             row[l] = l < lanes ? rows[b + l].row : rows[b].row;
         }
-        __m512d q = _mm512_load_pd(q0);
-        unsigned alive = (1u << lanes) - 1u;
+        __m512d q[2] = {_mm512_load_pd(q0), _mm512_load_pd(q0 + 8)};
+        // Bit l of the masks is lane l; the second register holds bits 8..15.
+        unsigned alive = (lanes == 16 ? 0x10000u : (1u << lanes)) - 1u;
         unsigned wrote = 0;
         double p = p0;
         int ix = ix0;
         while (alive && ix + 4 <= xCount) {
-            __m512d w[4];
+            __m512d w[4][2];
             unsigned any = 0;
 #pragma GCC unroll 8
             for (int k = 0; k < 4; ++k) {
-                const unsigned le = _mm512_cmp_pd_mask(q, one, _CMP_LE_OQ);
+                const unsigned le = static_cast<unsigned>(_mm512_cmp_pd_mask(q[0], one, _CMP_LE_OQ)) |
+                                    (static_cast<unsigned>(_mm512_cmp_pd_mask(q[1], one, _CMP_LE_OQ)) << 8);
                 const unsigned writes = le & alive;
                 wrote |= writes;
-                const unsigned pastCentre = p >= 0.0 ? 0xFFu : 0u;
+                const unsigned pastCentre = p >= 0.0 ? 0xFFFFu : 0u;
                 alive &= ~(~le & (wrote | pastCentre));
-                w[k] = _mm512_maskz_sub_pd(static_cast<__mmask8>(writes), one, q);
+                w[k][0] = _mm512_maskz_sub_pd(static_cast<__mmask8>(writes), one, q[0]);
+                w[k][1] = _mm512_maskz_sub_pd(static_cast<__mmask8>(writes >> 8), one, q[1]);
                 any |= writes;
-                q = _mm512_add_pd(_mm512_add_pd(q, _mm512_set1_pd(2.0 * p)), step);
+                const __m512d twoP = _mm512_set1_pd(2.0 * p);
+                q[0] = _mm512_add_pd(_mm512_add_pd(q[0], twoP), step);
+                q[1] = _mm512_add_pd(_mm512_add_pd(q[1], twoP), step);
                 p = p + sx2;
             }
             if (any) {
-                // Through memory into halves: four rows per 4 × 4 transpose.
-                alignas(64) double c[4][8];
+                // Through memory into quarters: four rows per 4 × 4 transpose.
+                alignas(64) double c[4][16];
 #pragma GCC unroll 8
-                for (int k = 0; k < 4; ++k) _mm512_store_pd(c[k], divide ? _mm512_div_pd(w[k], n) : w[k]);
+                for (int k = 0; k < 4; ++k)
 #pragma GCC unroll 8
-                for (int h = 0; h < 2; ++h) {
+                    for (int r = 0; r < 2; ++r)
+                        _mm512_store_pd(c[k] + 8 * r, divide ? _mm512_div_pd(w[k][r], n) : w[k][r]);
+#pragma GCC unroll 8
+                for (int h = 0; h < 4; ++h) {
                     if (!((any >> (4 * h)) & 0xFu)) continue;
                     __m256d v[4];
 #pragma GCC unroll 8
@@ -320,18 +329,23 @@ __attribute__((target("avx512f"))) void SplatRowsAvx512(const KernelRow* rows, s
         }
         // The last nodes of the rows, one step at a time.
         for (; alive && ix < xCount; ++ix) {
-            const unsigned le = _mm512_cmp_pd_mask(q, one, _CMP_LE_OQ);
+            const unsigned le = static_cast<unsigned>(_mm512_cmp_pd_mask(q[0], one, _CMP_LE_OQ)) |
+                                (static_cast<unsigned>(_mm512_cmp_pd_mask(q[1], one, _CMP_LE_OQ)) << 8);
             const unsigned writes = le & alive;
             wrote |= writes;
-            const unsigned pastCentre = p >= 0.0 ? 0xFFu : 0u;
+            const unsigned pastCentre = p >= 0.0 ? 0xFFFFu : 0u;
             alive &= ~(~le & (wrote | pastCentre));
-            __m512d w = _mm512_maskz_sub_pd(static_cast<__mmask8>(writes), one, q);
-            if (divide) w = _mm512_div_pd(w, n);
-            alignas(64) double c[8];
-            _mm512_store_pd(c, w);
+            alignas(64) double c[16];
 #pragma GCC unroll 8
-            for (int l = 0; l < 8; ++l) row[l][ix] += c[l];
-            q = _mm512_add_pd(_mm512_add_pd(q, _mm512_set1_pd(2.0 * p)), step);
+            for (int r = 0; r < 2; ++r) {
+                __m512d w = _mm512_maskz_sub_pd(static_cast<__mmask8>(writes >> (8 * r)), one, q[r]);
+                _mm512_store_pd(c + 8 * r, divide ? _mm512_div_pd(w, n) : w);
+            }
+#pragma GCC unroll 16
+            for (int l = 0; l < 16; ++l) row[l][ix] += c[l];
+            const __m512d twoP = _mm512_set1_pd(2.0 * p);
+            q[0] = _mm512_add_pd(_mm512_add_pd(q[0], twoP), step);
+            q[1] = _mm512_add_pd(_mm512_add_pd(q[1], twoP), step);
             p = p + sx2;
         }
     }
