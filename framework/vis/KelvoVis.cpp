@@ -104,8 +104,19 @@ void KelvoVis::resizeVis(int width, int height)
 void KelvoVis::placeComponents()
 {
     // Areas are given for the display; a view of another size scales them.
-    const double sx = static_cast<double>(viewWidth) / displayWidth;
-    const double sy = static_cast<double>(viewHeight) / displayHeight;
+    // A layout reaching beyond the display (the default layout is made for a
+    // large one) shrinks until it fits, so no control lies out of reach.
+    double right = 0.0, top = 0.0;
+    for (const AreaRect* r : {&kelvo.mainArea, &kelvo.sideArea, &kelvo.extraArea}) {
+        if (r->width <= 0 || r->height <= 0) continue;
+        right = std::max(right, r->left() + r->width);
+        top = std::max(top, r->bottom() + r->height);
+    }
+    double fit = 1.0;
+    if (right > displayWidth) fit = std::min(fit, displayWidth / right);
+    if (top > displayHeight) fit = std::min(fit, displayHeight / top);
+    const double sx = fit * viewWidth / displayWidth;
+    const double sy = fit * viewHeight / displayHeight;
     auto scaled = [&](const AreaRect& r, double& l, double& b, double& w, double& h) {
         l = Round(r.left() * sx);
         b = Round(r.bottom() * sy);

@@ -1,5 +1,6 @@
 #include "framework/vis/ParticleScene.h"
 
+#include <osg/Depth>
 #include <osg/Point>
 #include <osg/Viewport>
 
@@ -14,6 +15,8 @@ const osg::Vec4 BackgroundColour(0.05f, 0.06f, 0.08f, 1.0f);
 const osg::Vec4 FrameColour(0.45f, 0.47f, 0.52f, 1.0f);
 constexpr double FieldOfViewDegrees = 30.0;
 constexpr float PointSize = 2.0f;
+// After the selection surface's bin (11).
+constexpr int SelectedPointsBin = 12;
 // Keeps the rotating data inside the depth range with room to spare.
 constexpr double DepthMargin = 1.1;
 } // namespace
@@ -70,6 +73,29 @@ ParticleScene::ParticleScene(int x, int y, int width, int height)
     particleGeode->addDrawable(particleGeometry.get());
     plotCamera->addChild(particleGeode.get());
 
+    // The selection surface blends over everything behind it; the selected
+    // points are drawn once more after it, where the first pass put them.
+    selectedGeode = new osg::Geode;
+    selectedGeometry = new osg::Geometry;
+    selectedGeometry->setUseDisplayList(false);
+    selectedGeometry->setUseVertexBufferObjects(true);
+    selectedGeometry->setDataVariance(osg::Object::DYNAMIC);
+    selectedGeometry->setVertexArray(positions.get());
+    osg::ref_ptr<osg::Vec4ubArray> selectedColour = new osg::Vec4ubArray;
+    selectedColour->setNormalize(true);
+    selectedColour->push_back(SelectedColour);
+    selectedGeometry->setColorArray(selectedColour.get(), osg::Array::BIND_OVERALL);
+    selectedPoints = new osg::DrawElementsUInt(GL_POINTS);
+    selectedGeometry->addPrimitiveSet(selectedPoints.get());
+    osg::StateSet* selectedState = selectedGeometry->getOrCreateStateSet();
+    selectedState->setMode(GL_LIGHTING, osg::StateAttribute::OFF);
+    selectedState->setMode(GL_BLEND, osg::StateAttribute::OFF);
+    selectedState->setAttribute(new osg::Point(PointSize));
+    selectedState->setAttributeAndModes(new osg::Depth(osg::Depth::LEQUAL, 0.0, 1.0, false));
+    selectedState->setRenderBinDetails(SelectedPointsBin, "RenderBin");
+    selectedGeode->addDrawable(selectedGeometry.get());
+    plotCamera->addChild(selectedGeode.get());
+
     viewer = new osgViewer::Viewer;
     viewer->setThreadingModel(osgViewer::ViewerBase::SingleThreaded);
     viewer->setUpViewerAsEmbeddedInWindow(x, y, std::max(width, 1), std::max(height, 1));
@@ -102,6 +128,9 @@ void ParticleScene::SetParticles(osg::Vec3Array* p)
 {
     positions = p ? p : new osg::Vec3Array;
     particleGeometry->setVertexArray(positions.get());
+    selectedGeometry->setVertexArray(positions.get());
+    selectedPoints->clear();
+    selectedPoints->dirty();
     colours->assign(positions->size(), UnselectedColour);
     colours->dirty();
     particlePoints->setCount(static_cast<GLsizei>(positions->size()));
@@ -147,8 +176,15 @@ void ParticleScene::rebuildFrame(const osg::BoundingBox& box)
 void ParticleScene::UpdateColours(const std::vector<bool>& mask)
 {
     const size_t n = colours->size();
-    for (size_t i = 0; i < n; ++i) (*colours)[i] = (i < mask.size() && mask[i]) ? SelectedColour : UnselectedColour;
+    selectedPoints->clear();
+    for (size_t i = 0; i < n; ++i) {
+        const bool selected = i < mask.size() && mask[i];
+        (*colours)[i] = selected ? SelectedColour : UnselectedColour;
+        if (selected) selectedPoints->push_back(static_cast<GLuint>(i));
+    }
     colours->dirty();
+    selectedPoints->dirty();
+    selectedGeometry->dirtyBound();
 }
 
 void ParticleScene::SetViewport(int x, int y, int width, int height)

@@ -7,7 +7,9 @@
 //    │    ├─ 0 dataGroup (Group)
 //    │    │    └─ 0 plotCamera (nested Camera, inherits the view)
 //    │    │         ├─ 0 frameGeode    (the data's bounding box, lines)
-//    │    │         └─ 1 particleGeode (drawable 0: particle points, per-vertex colour)
+//    │    │         ├─ 1 particleGeode (drawable 0: particle points, per-vertex colour)
+//    │    │         └─ 2 selectedGeode (the selected points again, drawn after the
+//    │    │                             selection surface so it cannot wash them out)
 //    │    └─ 1 selection node of the ParticleSelection (attached by the host)
 //    └─ 1 lassoCamera (draws the flat lasso triangles offscreen; its final
 //                      draw callback keeps the image for the volumes)
@@ -57,6 +59,7 @@ public:
     osg::Camera* GetPlotCamera() const { return plotCamera.get(); }
     osg::Geometry* GetParticleGeometry() const { return particleGeometry.get(); }
     osg::Vec4ubArray* GetColours() const { return colours.get(); }
+    osg::DrawElementsUInt* GetSelectedPoints() const { return selectedPoints.get(); }
     LassoCamera* GetLassoCamera() const { return lassoCamera.get(); }
     // Capture of the lasso camera's drawing, read by the selection volumes.
     LassoCaptureCallback* GetLassoCapture() const;
@@ -86,6 +89,9 @@ private:
     osg::ref_ptr<osg::Vec3Array> positions;
     osg::ref_ptr<osg::Vec4ubArray> colours;
     osg::ref_ptr<osg::DrawArrays> particlePoints;
+    osg::ref_ptr<osg::Geode> selectedGeode;
+    osg::ref_ptr<osg::Geometry> selectedGeometry;
+    osg::ref_ptr<osg::DrawElementsUInt> selectedPoints;
     osg::ref_ptr<LassoCamera> lassoCamera;
 
     osg::Vec3d centre;

@@ -13,7 +13,7 @@ void TextLabel::setText(const std::string& t, int size)
     pixelSize = size;
     image = QImage();
     // Fonts need the GUI application's font database.
-    if (t.empty() || size <= 0 || !QGuiApplication::instance()) return;
+    if (t.empty() || size <= 0 || !qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return;
     QFont font;
     font.setPixelSize(size);
     const QString s = QString::fromStdString(t);

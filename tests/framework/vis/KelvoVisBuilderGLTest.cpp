@@ -57,3 +57,28 @@ TEST(KelvoVisBuilderGL, NoVisualizationForAnEmptyDisplay)
                        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
     EXPECT_EQ(builder.getVis(), nullptr);
 }
+
+TEST(KelvoVisBuilderGL, ALayoutLargerThanTheDisplayShrinksToFitIt)
+{
+    DatasetFixture data(DatasetFixture::BlobInNoise(500, 500).get());
+    vistest::OffscreenContext context;
+    KelvoVisBuilderGL builder;
+    // A 1200 x 900 display with the layout made for 2400 x 1600, whose top
+    // edge lies at 1160.
+    builder.buildVis(nullptr, 0, Point3d(0, 0, 0), 1200, 900);
+    std::unique_ptr<KelvoVis> vis(builder.getVis());
+    ASSERT_TRUE(vis);
+    builder.buildKelvo(Point3d(600, 450, 0), 1200, 900, Point3d(600, 800, 0), 960, 720,
+                       648, 800, 864, 720, 168, 800, 96, 720, 1104, 1016, 38, 144, 96,
+                       Point3d(600, 800, 0), 960, 720, 624, 800, 708, 248, 144, 800, 48, 720,
+                       1104, 1016, 38, 144, 96);
+    const double fit = 900.0 / 1160.0;
+    const osg::Viewport* vp = vis->GetOsgViewer()[0]->getCamera()->getViewport();
+    EXPECT_NEAR(vp->y() + vp->height(), 900, 1.0);
+    EXPECT_NEAR(vp->width(), 864 * fit, 1.0);
+    EXPECT_EQ(vis->getComponentAt(648 * fit, 800 * fit, true), vis->GetFrameComponent());
+    EXPECT_EQ(vis->getComponentAt(1104 * fit, 1080 * fit, true), static_cast<VisComponent*>(vis->GetUndoButton()));
+    EXPECT_EQ(vis->getComponentAt(168 * fit, 800 * fit, true), static_cast<VisComponent*>(vis->GetThresholdSlider()));
+    vis.reset();
+    FerrowManager::Destroy();
+}

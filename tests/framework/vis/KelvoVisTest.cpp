@@ -138,6 +138,10 @@ TEST_F(VisFixture, LassoEventsSelectTheClusterOnceAFrameHasDrawnTheLasso)
     const std::vector<bool>& mask = vis->GetSelectionMask();
     for (size_t i = 0; i < mask.size(); ++i)
         ASSERT_EQ((*colours)[i], mask[i] ? ParticleScene::SelectedColour : ParticleScene::UnselectedColour) << i;
+    // and drawn once more above the selection surface.
+    const osg::DrawElementsUInt* again = vis->GetScene()->GetSelectedPoints();
+    ASSERT_EQ(again->size(), SelectedCount());
+    for (GLuint i : *again) ASSERT_TRUE(mask[i]) << i;
 }
 
 TEST_F(VisFixture, MinusAndIntersectionStrokesCombineWithTheSelection)
