@@ -138,7 +138,7 @@ LassoProjection::LassoProjection(osgViewer::Viewer* v, const std::vector<osg::Ve
     const size_t pixels = static_cast<size_t>(imageWidth) * static_cast<size_t>(imageHeight);
     lassoBits.assign((pixels + 63) / 64, 0);
     for (size_t i = 0; i < pixels; ++i)
-        if (lassoImage[i * 3] != 0) lassoBits[i >> 6] |= uint64_t(1) << (i & 63);
+        lassoBits[i >> 6] |= static_cast<uint64_t>(lassoImage[i * 3] != 0) << (i & 63);
 
     osg::Camera* master = viewer->getCamera();
     if (!master) throw std::runtime_error(Where("the viewer has no master camera"));
