@@ -1,11 +1,14 @@
 // The program's window on a virtual X display, driven by real input from
-// outside the process: X pointer and key events through xdotool, and TUIO
-// cursor packets over loopback UDP through oscsend. Needs DISPLAY (the test
-// script runs the suite under Xvfb) and both tools; skipped without them.
+// outside the process: X pointer and key events through xdotool, TUIO cursor
+// packets over loopback UDP through oscsend, and recorded input-event streams
+// for the whiteboard and the extra mice, fed through FIFOs in place of
+// devices. Needs DISPLAY (the test script runs the suite under Xvfb) and both
+// tools; skipped without them.
 #include "app/MyApp.h"
 #include "app/QTConfiguration.h"
 #include "app/QTKelvoWidgetGL.h"
 #include "app/QTPravik.h"
+#include "app/TwoMice.h"
 #include "framework/study/FerrowManager.h"
 #include "framework/vis/KelvoVis.h"
 #include "framework/vis/StudyManager.h"
@@ -24,8 +27,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <fcntl.h>
+#include <linux/input.h>
 #include <memory>
+#include <string>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -41,8 +49,23 @@ protected:
         if (QStandardPaths::findExecutable("xdotool").isEmpty() ||
             QStandardPaths::findExecutable("oscsend").isEmpty())
             GTEST_SKIP() << "needs xdotool and oscsend";
-        app = std::make_unique<MyApp>(argcStore, argvStore);
+        // One application for the whole run, as in the program: the X
+        // connection of a second one is not to be relied on.
+        if (!app) app = new MyApp(argcStore, argvStore);
         ASSERT_TRUE(dir.isValid());
+        // The board and two mice, as FIFOs whose write ends the test holds.
+        boardPath = dir.filePath("board").toStdString();
+        ASSERT_EQ(mkfifo(boardPath.c_str(), 0600), 0);
+        board = open(boardPath.c_str(), O_RDWR | O_NONBLOCK);
+        setenv("TRELLAN_BOARD_DEVICE", boardPath.c_str(), 1);
+        std::string mice;
+        for (int i = 0; i < 2; ++i) {
+            const std::string path = dir.filePath(QString("mouse%1").arg(i)).toStdString();
+            ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+            mouse[i] = open(path.c_str(), O_RDWR | O_NONBLOCK);
+            mice += (i ? ":" : "") + path;
+        }
+        setenv("TRELLAN_MICE", mice.c_str(), 1);
         // A window that fits the virtual screen, the 3D area in its middle.
         const QString config = dir.filePath("config.xml");
         QFile f(config);
@@ -74,7 +97,24 @@ protected:
     void TearDown() override
     {
         delete window; // the view, and with it the visualization
-        app.reset();
+        unsetenv("TRELLAN_BOARD_DEVICE");
+        unsetenv("TRELLAN_MICE");
+        for (int fd : {board, mouse[0], mouse[1]})
+            if (fd >= 0) close(fd);
+    }
+
+    // Writes input events {type, code, value} to a FIFO standing for a device.
+    static void Feed(int fd, const std::vector<std::vector<int>>& events)
+    {
+        std::string bytes;
+        for (const auto& e : events) {
+            input_event ev{};
+            ev.type = static_cast<uint16_t>(e[0]);
+            ev.code = static_cast<uint16_t>(e[1]);
+            ev.value = e[2];
+            bytes.append(reinterpret_cast<const char*>(&ev), sizeof ev);
+        }
+        ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
 
     template <class Done>
@@ -120,12 +160,17 @@ protected:
         return total ? double(changed) / total : 0.0;
     }
 
-    std::unique_ptr<MyApp> app;
+    static MyApp* app;
     QTemporaryDir dir;
+    std::string boardPath;
+    int board = -1;
+    int mouse[2] = {-1, -1};
     QTConfiguration* configuration = nullptr;
     QTPravik* window = nullptr;
     QTKelvoWidgetGL* view = nullptr;
 };
+
+MyApp* InputEndToEndTest::app = nullptr;
 
 TEST_F(InputEndToEndTest, HoldingQAndDrawingALassoWithTheMouseSelectsACluster)
 {
@@ -200,6 +245,61 @@ TEST_F(InputEndToEndTest, AOneFingerTuioDragRotatesTheView)
     EXPECT_GT(ChangedFraction(before, after, area), 0.05);
     EXPECT_EQ(std::count(view->getVis()->GetSelectionMask().begin(), view->getVis()->GetSelectionMask().end(), true),
               0);
+}
+
+TEST_F(InputEndToEndTest, AWhiteboardPenDragRotatesTheView)
+{
+    const QRect area = Area();
+    const QImage before = view->grabFramebuffer();
+    // Board units 0..32767 span the view; the pen goes across the middle.
+    const double w = view->getViewWidth(), h = view->getViewHeight();
+    auto bx = [&](double f) { return int((area.left() + area.width() * f) / (w - 1) * 32767); };
+    const int by = int((area.top() + area.height() * 0.5) / (h - 1) * 32767);
+    Feed(board, {{EV_ABS, ABS_MT_SLOT, 0}, {EV_ABS, ABS_MT_TRACKING_ID, 1}, {EV_ABS, ABS_MT_TOOL_TYPE, MT_TOOL_PEN},
+                 {EV_ABS, ABS_MT_POSITION_X, bx(0.3)}, {EV_ABS, ABS_MT_POSITION_Y, by}, {EV_SYN, SYN_REPORT, 0}});
+    Settle(2);
+    for (int i = 1; i <= 8; ++i) {
+        Feed(board, {{EV_ABS, ABS_MT_POSITION_X, bx(0.3 + 0.05 * i)}, {EV_SYN, SYN_REPORT, 0}});
+        Settle(2);
+    }
+    Feed(board, {{EV_ABS, ABS_MT_TRACKING_ID, -1}, {EV_SYN, SYN_REPORT, 0}});
+    Settle();
+    EXPECT_GT(ChangedFraction(before, view->grabFramebuffer(), area), 0.05);
+}
+
+TEST_F(InputEndToEndTest, ExtraMiceMoveTheirDotsAndOneDragRotatesTheView)
+{
+    const QRect area = Area();
+    const int h = view->getViewHeight();
+    view->toggleTwomice();
+    ASSERT_TRUE(view->isTwoMiceEnabled());
+    Settle();
+    const QImage before = view->grabFramebuffer();
+
+    // Mouse 1 wanders without a button: its dot moves, the view stays.
+    Feed(mouse[1], {{EV_REL, REL_X, 40}, {EV_REL, REL_Y, -30}, {EV_SYN, SYN_REPORT, 0}});
+    Settle();
+    EXPECT_EQ(mice_real[1].x, 40);
+    EXPECT_EQ(mice_real[1].y, 30);
+    EXPECT_LT(ChangedFraction(before, view->grabFramebuffer(), area), 0.01);
+
+    // Mouse 0 goes to the middle of the 3D area (rows count up from the
+    // bottom in the view, down on the device) and drags to the right.
+    const int startX = area.left() + area.width() * 3 / 10;
+    const int startY = h - (area.top() + area.height() / 2);
+    Feed(mouse[0], {{EV_REL, REL_X, startX}, {EV_REL, REL_Y, -startY}, {EV_SYN, SYN_REPORT, 0},
+                    {EV_KEY, BTN_LEFT, 1}, {EV_SYN, SYN_REPORT, 0}});
+    Settle(2);
+    EXPECT_EQ(view->getSharedPressCount(), 1);
+    for (int i = 0; i < 8; ++i) {
+        Feed(mouse[0], {{EV_REL, REL_X, area.width() / 20}, {EV_SYN, SYN_REPORT, 0}});
+        Settle(2);
+    }
+    Feed(mouse[0], {{EV_KEY, BTN_LEFT, 0}, {EV_SYN, SYN_REPORT, 0}});
+    Settle();
+    EXPECT_EQ(view->getSharedPressCount(), 0);
+    EXPECT_EQ(mice_real[0].x, startX + 8 * (area.width() / 20));
+    EXPECT_GT(ChangedFraction(before, view->grabFramebuffer(), area), 0.05);
 }
 
 } // namespace
