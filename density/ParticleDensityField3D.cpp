@@ -300,18 +300,22 @@ __attribute__((target("avx512f"))) void SplatRowsAvx512(const KernelRow* rows, s
             }
             if (any) {
                 // Through memory into quarters: four rows per 4 × 4 transpose.
+                // Only quarters with a writing row pay for the divisions.
                 alignas(64) double c[4][16];
 #pragma GCC unroll 8
                 for (int k = 0; k < 4; ++k)
 #pragma GCC unroll 8
-                    for (int r = 0; r < 2; ++r)
-                        _mm512_store_pd(c[k] + 8 * r, divide ? _mm512_div_pd(w[k][r], n) : w[k][r]);
+                    for (int r = 0; r < 2; ++r) _mm512_store_pd(c[k] + 8 * r, w[k][r]);
+                const __m256d n4 = _mm256_set1_pd(divisor);
 #pragma GCC unroll 8
                 for (int h = 0; h < 4; ++h) {
                     if (!((any >> (4 * h)) & 0xFu)) continue;
                     __m256d v[4];
 #pragma GCC unroll 8
-                    for (int k = 0; k < 4; ++k) v[k] = _mm256_load_pd(c[k] + 4 * h);
+                    for (int k = 0; k < 4; ++k) {
+                        v[k] = _mm256_load_pd(c[k] + 4 * h);
+                        if (divide) v[k] = _mm256_div_pd(v[k], n4);
+                    }
                     const __m256d t0 = _mm256_unpacklo_pd(v[0], v[1]);
                     const __m256d t1 = _mm256_unpackhi_pd(v[0], v[1]);
                     const __m256d t2 = _mm256_unpacklo_pd(v[2], v[3]);
