@@ -23,6 +23,8 @@ void OSGFrameAndPlotStrategy::SetSelection(ParticleSelection* s)
     selection = s;
     lassoActive = false;
     buildPending = false;
+    rotating = false;
+    strokePointer = NoPointer;
 }
 
 bool OSGFrameAndPlotStrategy::selectionAllowed() const
@@ -32,19 +34,35 @@ bool OSGFrameAndPlotStrategy::selectionAllowed() const
 
 bool OSGFrameAndPlotStrategy::apply(VisComponent*, const OmbraEvent& event, const EventKind& kind)
 {
+    // One stroke at a time owns the 3D area: other fingers on it are ignored
+    // until that stroke ends.
+    const bool owner = strokePointer == event.id;
+    if (kind.phase != EventKind::Start && !owner) return false;
+    if (kind.phase == EventKind::Start && strokePointer != NoPointer) return false;
+
     if (kind.gesture == EventKind::Pointer) {
         switch (kind.phase) {
-        case EventKind::Start: beginRotate(event.x, event.y); return false;
+        case EventKind::Start:
+            beginRotate(event.x, event.y);
+            if (rotating) strokePointer = event.id;
+            return false;
         case EventKind::Move: rotateTo(event.x, event.y); return true;
-        case EventKind::End: endRotate(); return false;
+        case EventKind::End:
+            endRotate();
+            strokePointer = NoPointer;
+            return false;
         default: return false;
         }
     }
     if (kind.gesture != EventKind::Lasso) return false;
     switch (kind.phase) {
-    case EventKind::Start: startLasso(kind.mode, kind.cylinder, event.x, event.y); return lassoActive;
+    case EventKind::Start:
+        startLasso(kind.mode, kind.cylinder, event.x, event.y);
+        if (lassoActive) strokePointer = event.id;
+        return lassoActive;
     case EventKind::Move: applySelect(event.x, event.y); return lassoActive;
     case EventKind::End:
+        strokePointer = NoPointer;
         if (!lassoActive) return false;
         applySelect(event.x, event.y);
         applyEndSelect();

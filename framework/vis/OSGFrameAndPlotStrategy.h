@@ -72,6 +72,9 @@ private:
     unsigned capturesAtEnd = 0;
     int framesSinceEnd = 0;
     bool rotating = false;
+    // Pointer id of the stroke that owns the area, NoPointer between strokes.
+    static constexpr int NoPointer = -2147483647 - 1;
+    int strokePointer = NoPointer;
     double lastX = 0.0, lastY = 0.0;
     std::function<bool()> selectionEnabled;
 };

@@ -391,3 +391,28 @@ TEST_F(TwoDatasets, ChangingTheTrialsDatasetShowsItWithAFreshSelection)
     // Only one selection node hangs below the data transform.
     EXPECT_EQ(vis.GetScene()->GetDataTransform()->getNumChildren(), 2u);
 }
+
+TEST_F(VisFixture, ASecondFingerOnTheAreaDoesNotDisturbTheFirstStroke)
+{
+    Send(*vis, "PRESS", 440, 300, 1);
+    Send(*vis, "PRESS", 600, 450, 2); // a second finger lands while the first turns
+    Send(*vis, "DRAG", 540, 300, 1);
+    const osg::Matrixd turned = vis->GetScene()->GetDataTransform()->getMatrix();
+    Send(*vis, "DRAG", 300, 100, 2);
+    EXPECT_EQ(vis->GetScene()->GetDataTransform()->getMatrix(), turned);
+    Send(*vis, "RELEASE", 300, 100, 2);
+    Send(*vis, "DRAG", 560, 300, 1); // the first still turns after the second left
+    EXPECT_NE(vis->GetScene()->GetDataTransform()->getMatrix(), turned);
+    Send(*vis, "RELEASE", 560, 300, 1);
+
+    // A lasso keeps its own points only.
+    Send(*vis, "SPLUSS", 400, 300, 3);
+    Send(*vis, "SPLUSS", 500, 300, 4);
+    Send(*vis, "SPLUS", 420, 340, 3);
+    Send(*vis, "SPLUS", 700, 500, 4);
+    EXPECT_EQ(vis->GetSelection()->GetLassoPoints().size(), 2u);
+    Send(*vis, "SPLUSE", 400, 301, 4);
+    EXPECT_TRUE(vis->GetFrameStrategy()->IsLassoActive()) << "only its own finger ends it";
+    Send(*vis, "SPLUSE", 400, 301, 3);
+    EXPECT_FALSE(vis->GetFrameStrategy()->IsLassoActive());
+}
