@@ -52,6 +52,10 @@ struct CellTriangle {
 // i + (xCount+1)·(j + (yCount+1)·k), which is also the extraction's order.
 struct CubeCellGrid {
     double iso = 0.0;  // every extraction gives all cells the same level
+    // False while an extraction is rewriting the records (and after one that
+    // failed part way, e.g. out of memory): the point test then finds nothing
+    // inside rather than reading half-written tables.
+    bool complete = false;
     // One bit per cell, 64 cells to a word: cut by the surface, and (for the
     // cells that are not) whether no corner was below the level.
     std::vector<uint64_t> cutBits;

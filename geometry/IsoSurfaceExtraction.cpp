@@ -76,6 +76,7 @@ void ScalarField3D::ExtractIsoSurface(double iso)
         cells.zInverseStep = 1.0 / zStep;
         cellsBuilt = true;
     }
+    cells.complete = false;
     cells.iso = iso;
     surface.vertices.clear();
     surface.triangles.clear();
@@ -224,6 +225,7 @@ void ScalarField3D::ExtractIsoSurface(double iso)
         cells.cutCellsBefore[w] = cutBefore;
         cutBefore += static_cast<uint32_t>(__builtin_popcountll(cutBits[w]));
     }
+    cells.complete = true;
 }
 
 bool ScalarField3D::IsInsideSurface(const osg::Vec3f& p) const
@@ -233,7 +235,7 @@ bool ScalarField3D::IsInsideSurface(const osg::Vec3f& p) const
 
 CubeCell ScalarField3D::Cell(int i, int j, int k) const
 {
-    if (!cellsBuilt || i < 0 || i > xCount || j < 0 || j > yCount || k < 0 || k > zCount)
+    if (!cellsBuilt || !cells.complete || i < 0 || i > xCount || j < 0 || j > yCount || k < 0 || k > zCount)
         throw std::out_of_range("ScalarField3D::Cell: no such cell");
     uint32_t word = 0;
     CubeCell view;

@@ -7,6 +7,7 @@
 #include <boost/make_shared.hpp>
 
 #include <algorithm>
+#include <system_error>
 #include <thread>
 
 SelectionGeometry::SelectionGeometry(osg::Vec3Array* positions)
@@ -82,14 +83,21 @@ void SelectionGeometry::ComputeMaskFromField()
     // the bit-packed mask.
     constexpr size_t kAlign = 4096;
     const size_t chunk = ((count + threadCount - 1) / threadCount + kAlign - 1) / kAlign * kAlign;
+    // A chunk whose thread cannot be started is tested here instead, so a
+    // refused thread never leaves started ones unjoined or flags unset.
     std::vector<std::thread> workers;
-    for (size_t t = 1; t < threadCount; ++t) {
-        const size_t begin = t * chunk;
-        if (begin >= count)
+    workers.reserve(threadCount);
+    size_t handedOut = chunk;
+    for (; handedOut < count; handedOut += chunk) {
+        try {
+            workers.emplace_back(testRange, handedOut, std::min(count, handedOut + chunk));
+        } catch (const std::system_error&) {
             break;
-        workers.emplace_back(testRange, begin, std::min(count, begin + chunk));
+        }
     }
     testRange(0, std::min(count, chunk));
+    if (handedOut < count)
+        testRange(handedOut, count);
     for (std::thread& w : workers)
         w.join();
 }

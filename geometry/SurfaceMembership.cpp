@@ -15,7 +15,7 @@ SurfaceMembership::SurfaceMembership(const ScalarField3D& f)
       xCount(f.xCount), yCount(f.yCount), zCount(f.zCount),
       cellsX(static_cast<size_t>(f.xCount) + 1),
       cellsXY((static_cast<size_t>(f.xCount) + 1) * (static_cast<size_t>(f.yCount) + 1)),
-      cells(f.cellsBuilt ? &f.cells : nullptr),
+      cells(f.cellsBuilt && f.cells.complete ? &f.cells : nullptr),
       triangles(f.cells.triangles.data()),
       cornerX(f.cells.cornerX.data()),
       cornerY(f.cells.cornerY.data()),
