@@ -38,7 +38,14 @@ bool OSGFrameAndPlotStrategy::apply(VisComponent*, const OmbraEvent& event, cons
     // until that stroke ends.
     const bool owner = strokePointer == event.id;
     if (kind.phase != EventKind::Start && !owner) return false;
-    if (kind.phase == EventKind::Start && strokePointer != NoPointer) return false;
+    if (kind.phase == EventKind::Start && strokePointer != NoPointer) {
+        if (!owner) return false;
+        // The same pointer presses again: its release was lost. Close the
+        // old stroke rather than leave the area blocked.
+        endRotate();
+        applyEndSelect();
+        strokePointer = NoPointer;
+    }
 
     if (kind.gesture == EventKind::Pointer) {
         switch (kind.phase) {

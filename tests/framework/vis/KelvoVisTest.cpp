@@ -416,3 +416,16 @@ TEST_F(VisFixture, ASecondFingerOnTheAreaDoesNotDisturbTheFirstStroke)
     Send(*vis, "SPLUSE", 400, 301, 3);
     EXPECT_FALSE(vis->GetFrameStrategy()->IsLassoActive());
 }
+
+TEST_F(VisFixture, APressAfterALostReleaseStartsAfresh)
+{
+    Send(*vis, "SPLUSS", 400, 300, 5);
+    Send(*vis, "SPLUS", 450, 300, 5);
+    // The release of pointer 5 never arrives; its next press still works.
+    Send(*vis, "PRESS", 440, 300, 5);
+    EXPECT_FALSE(vis->GetFrameStrategy()->IsLassoActive());
+    const osg::Matrixd before = vis->GetScene()->GetDataTransform()->getMatrix();
+    Send(*vis, "DRAG", 540, 300, 5);
+    EXPECT_NE(vis->GetScene()->GetDataTransform()->getMatrix(), before);
+    Send(*vis, "RELEASE", 540, 300, 5);
+}
