@@ -57,7 +57,7 @@ bool OSGFrameAndPlotStrategy::apply(VisComponent*, const OmbraEvent& event, cons
         case EventKind::End:
             endRotate();
             strokePointer = NoPointer;
-            return false;
+            return true; // the whole cloud again
         default: return false;
         }
     }
@@ -216,6 +216,7 @@ void OSGFrameAndPlotStrategy::beginRotate(double x, double y)
     rotating = true;
     lastX = x;
     lastY = y;
+    scene->SetPreview(true);
 }
 
 void OSGFrameAndPlotStrategy::rotateTo(double x, double y)
@@ -229,4 +230,5 @@ void OSGFrameAndPlotStrategy::rotateTo(double x, double y)
 void OSGFrameAndPlotStrategy::endRotate()
 {
     rotating = false;
+    scene->SetPreview(false);
 }

@@ -65,6 +65,7 @@ ParticleScene::ParticleScene(int x, int y, int width, int height)
     particleGeometry->setVertexArray(positions.get());
     particleGeometry->setColorArray(colours.get(), osg::Array::BIND_PER_VERTEX);
     particlePoints = new osg::DrawArrays(GL_POINTS, 0, 0);
+    previewPoints = new osg::DrawElementsUInt(GL_POINTS);
     particleGeometry->addPrimitiveSet(particlePoints.get());
     osg::StateSet* pointState = particleGeometry->getOrCreateStateSet();
     pointState->setMode(GL_LIGHTING, osg::StateAttribute::OFF);
@@ -135,6 +136,13 @@ void ParticleScene::SetParticles(osg::Vec3Array* p)
     colours->dirty();
     particlePoints->setCount(static_cast<GLsizei>(positions->size()));
     particlePoints->dirty();
+    previewPoints->clear();
+    const size_t stride = (positions->size() + PreviewPointBudget - 1) / PreviewPointBudget;
+    for (size_t i = 0; stride > 1 && i < positions->size(); i += stride) previewPoints->push_back(static_cast<GLuint>(i));
+    previewPoints->dirty();
+    preview = false;
+    particleGeometry->setPrimitiveSet(0, particlePoints.get());
+    selectedGeode->setNodeMask(~0u);
     particleGeometry->dirtyBound();
 
     osg::BoundingBox box;
@@ -253,6 +261,18 @@ void ParticleScene::Rotate(double ax, double ay, double bx, double by)
     // The view looks down -z without turning, so eye axes are world axes.
     rotation = rotation * q;
     updateDataMatrix();
+}
+
+void ParticleScene::SetPreview(bool on)
+{
+    // Small clouds are drawn whole anyway.
+    if (previewPoints->empty()) on = false;
+    if (on == preview) return;
+    preview = on;
+    particleGeometry->setPrimitiveSet(0, on ? static_cast<osg::PrimitiveSet*>(previewPoints.get())
+                                            : static_cast<osg::PrimitiveSet*>(particlePoints.get()));
+    // The sample shows the selection through its colours.
+    selectedGeode->setNodeMask(on ? 0u : ~0u);
 }
 
 void ParticleScene::SetDefaultFboId(GLuint fbo)

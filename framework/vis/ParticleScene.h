@@ -51,6 +51,12 @@ public:
     // (view pixels).
     void Rotate(double ax, double ay, double bx, double by);
     void SetDefaultFboId(GLuint fbo);
+    // While the data turns, draw an even sample of at most PreviewPointBudget
+    // particles: software rasterisers spend their time per point, and a
+    // turning cloud only needs its shape.
+    void SetPreview(bool on);
+    bool IsPreview() const { return preview; }
+    static constexpr unsigned PreviewPointBudget = 100000;
 
     osgViewer::Viewer* GetViewer() const { return viewer.get(); }
     osg::Group* GetRoot() const { return root.get(); }
@@ -89,6 +95,7 @@ private:
     osg::ref_ptr<osg::Vec3Array> positions;
     osg::ref_ptr<osg::Vec4ubArray> colours;
     osg::ref_ptr<osg::DrawArrays> particlePoints;
+    osg::ref_ptr<osg::DrawElementsUInt> previewPoints;
     osg::ref_ptr<osg::Geode> selectedGeode;
     osg::ref_ptr<osg::Geometry> selectedGeometry;
     osg::ref_ptr<osg::DrawElementsUInt> selectedPoints;
@@ -97,5 +104,6 @@ private:
     osg::Vec3d centre;
     double radius = 1.0;
     osg::Quat rotation;
+    bool preview = false;
     int vpX = 0, vpY = 0, vpWidth = 1, vpHeight = 1;
 };
