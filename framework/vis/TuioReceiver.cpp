@@ -38,19 +38,38 @@ struct MessageDeleter {
 };
 using Message = std::unique_ptr<std::remove_pointer<lo_message>::type, MessageDeleter>;
 
-bool ReadInt(char type, lo_arg* arg, int64_t& out)
+// Arguments lie in the decoded message 4-byte aligned, which is less than the
+// argument union asks for: their bytes are copied out instead of read through
+// it.
+bool ReadInt(char type, const lo_arg* arg, int64_t& out)
 {
-    if (type == LO_INT32) out = arg->i;
-    else if (type == LO_INT64) out = arg->h;
-    else return false;
+    const char* bytes = reinterpret_cast<const char*>(arg);
+    if (type == LO_INT32) {
+        int32_t v;
+        std::memcpy(&v, bytes, sizeof v);
+        out = v;
+    } else if (type == LO_INT64) {
+        int64_t v;
+        std::memcpy(&v, bytes, sizeof v);
+        out = v;
+    } else {
+        return false;
+    }
     return true;
 }
 
-bool ReadFloat(char type, lo_arg* arg, float& out)
+bool ReadFloat(char type, const lo_arg* arg, float& out)
 {
-    if (type == LO_FLOAT) out = arg->f;
-    else if (type == LO_DOUBLE) out = static_cast<float>(arg->d);
-    else return false;
+    const char* bytes = reinterpret_cast<const char*>(arg);
+    if (type == LO_FLOAT) {
+        std::memcpy(&out, bytes, sizeof out);
+    } else if (type == LO_DOUBLE) {
+        double v;
+        std::memcpy(&v, bytes, sizeof v);
+        out = static_cast<float>(v);
+    } else {
+        return false;
+    }
     return std::isfinite(out);
 }
 
@@ -160,7 +179,7 @@ bool TuioReceiver::ProcessDatagram(const char* data, size_t size)
         const char* types = lo_message_get_types(m);
         lo_arg** argv = lo_message_get_argv(m);
         if (argc < 1 || types[0] != LO_STRING) continue;
-        const std::string command = &argv[0]->s;
+        const std::string command = reinterpret_cast<const char*>(argv[0]);
         if (command == "alive") {
             std::vector<int32_t> alive;
             bool ok = true;
