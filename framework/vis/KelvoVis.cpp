@@ -377,6 +377,8 @@ void KelvoVis::processEvent(OmbraEvent* event, VisComponent* component)
     }
     if (changed) {
         updateButtonStates();
-        changeNotifier->notify();
+        // Moves are drawn by the view's continuous repaint; an immediate
+        // repaint per move would stall input behind every frame.
+        if (kind.phase != EventKind::Move) changeNotifier->notify();
     }
 }

@@ -5,6 +5,7 @@
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
 #include "framework/vis/ButtonComponent.h"
+#include "framework/vis/ChangeNotifier.h"
 #include "framework/vis/OSGFrameAndPlotStrategy.h"
 #include "framework/vis/SliderComponent.h"
 #include "selection/ParticleSelection.h"
@@ -428,4 +429,19 @@ TEST_F(VisFixture, APressAfterALostReleaseStartsAfresh)
     Send(*vis, "DRAG", 540, 300, 5);
     EXPECT_NE(vis->GetScene()->GetDataTransform()->getMatrix(), before);
     Send(*vis, "RELEASE", 540, 300, 5);
+}
+
+TEST_F(VisFixture, ImmediateRepaintsAreAskedForStrokeStartsAndEndsNotForMoves)
+{
+    int repaints = 0;
+    QObject::connect(vis->changeNotifier, &ChangeNotifier::valueChanged, [&] { ++repaints; });
+    Send(*vis, "PRESS", 40, 300); // slider
+    EXPECT_EQ(repaints, 1);
+    Send(*vis, "DRAG", 40, 400);
+    Send(*vis, "DRAG", 40, 450);
+    EXPECT_EQ(repaints, 1);
+    Send(*vis, "RELEASE", 40, 450);
+    EXPECT_EQ(repaints, 2);
+    Send(*vis, "SCROLL", 40, 450); // registered, never meaningful
+    EXPECT_EQ(repaints, 2);
 }
