@@ -245,6 +245,36 @@ TEST_F(TuioReceiverTest, MalformedPacketsAreDroppedWithoutHarm)
     EXPECT_EQ(receiver.DroppedPackets(), bad.size() + 1);
     EXPECT_EQ(receiver.AppliedFrames(), 0u);
 
+    // Every cut and every flipped byte of a real frame is survived (a cut at
+    // an element boundary is simply a shorter bundle).
+    {
+        TuioReceiver scratch;
+        lo_bundle b = lo_bundle_new(LO_TT_IMMEDIATE);
+        lo_message a = lo_message_new();
+        lo_message_add_string(a, "alive");
+        lo_message_add_int32(a, 1);
+        lo_bundle_add_message(b, "/tuio/2Dcur", a);
+        lo_message set = lo_message_new();
+        lo_message_add_string(set, "set");
+        lo_message_add_int32(set, 1);
+        for (int i = 0; i < 5; ++i) lo_message_add_float(set, 0.5f);
+        lo_bundle_add_message(b, "/tuio/2Dcur", set);
+        size_t n = 0;
+        void* data = lo_bundle_serialise(b, nullptr, &n);
+        const std::string frame(static_cast<char*>(data), n);
+        std::free(data);
+        lo_bundle_free_recursive(b);
+        for (size_t cut = 0; cut < frame.size(); ++cut) scratch.ProcessDatagram(frame.data(), cut);
+        for (size_t i = 0; i < frame.size(); ++i) {
+            for (unsigned char flip : {0x01, 0x80, 0xff}) {
+                std::string broken = frame;
+                broken[i] = static_cast<char>(broken[i] ^ flip);
+                scratch.ProcessDatagram(broken.data(), broken.size());
+            }
+        }
+        TouchManager::Instance()->ClearPending();
+    }
+
     // The same garbage over the socket, then a good frame still gets through.
     const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
     ASSERT_GE(s, 0);
