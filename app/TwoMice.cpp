@@ -8,6 +8,8 @@
 #include <GL/gl.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -78,6 +80,13 @@ void reset_mice()
     }
 }
 
+// Positions are clamped only when drawn; a runaway device must not overflow
+// them before that.
+static int32_t Saturate(long long v)
+{
+    return static_cast<int32_t>(std::clamp<long long>(v, INT32_MIN, INT32_MAX));
+}
+
 // The bound for device indices. ManyMouse_Init answers -1 when input cannot
 // be read at all; as an unsigned bound that would let every index through.
 static unsigned DeviceBound()
@@ -91,8 +100,8 @@ bool update_mice(const ManyMouseEvent& event)
     Mouse& m = mice_real[event.device];
     if (event.type == MANYMOUSE_EVENT_RELMOTION) {
         // Devices count y downward, the view upward.
-        if (event.item == 0) m.x += event.value;
-        else if (event.item == 1) m.y -= event.value;
+        if (event.item == 0) m.x = Saturate(static_cast<long long>(m.x) + event.value);
+        else if (event.item == 1) m.y = Saturate(static_cast<long long>(m.y) - event.value);
         return m.buttonDown != 0;
     }
     if (event.type == MANYMOUSE_EVENT_BUTTON) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -96,6 +97,14 @@ int Scan(const std::string& dir)
     return static_cast<int>(devices.size());
 }
 
+// A broken stream may carry any values; the sum saturates instead of
+// overflowing.
+int Accumulate(int sum, int delta)
+{
+    const long long v = static_cast<long long>(sum) + delta;
+    return static_cast<int>(std::clamp<long long>(v, INT_MIN, INT_MAX));
+}
+
 void Push(ManyMouseEventType type, unsigned device, unsigned item, int value, int minval = 0, int maxval = 0)
 {
     events.push_back(ManyMouseEvent{type, device, item, value, minval, maxval});
@@ -122,8 +131,8 @@ void Record(Device& d, unsigned index, const input_event& ev)
     }
     if (d.dropping) return;
     if (ev.type == EV_REL) {
-        if (ev.code == REL_X) d.dx += ev.value;
-        else if (ev.code == REL_Y) d.dy += ev.value;
+        if (ev.code == REL_X) d.dx = Accumulate(d.dx, ev.value);
+        else if (ev.code == REL_Y) d.dy = Accumulate(d.dy, ev.value);
         else if (ev.code == REL_WHEEL) Push(MANYMOUSE_EVENT_SCROLL, index, 0, ev.value);
         else if (ev.code == REL_HWHEEL) Push(MANYMOUSE_EVENT_SCROLL, index, 1, ev.value);
     } else if (ev.type == EV_KEY && ev.code >= BTN_MOUSE && ev.code < BTN_MOUSE + 16) {
