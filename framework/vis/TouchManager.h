@@ -47,7 +47,8 @@ public:
     KelvoVis* getManager() const { return manager; }
 
     // True when a press of contact `id` is a duplicate of one already down,
-    // so the caller treats it as a move. Does not change any state.
+    // so the caller treats it as a move. Changes no contact; asked about the
+    // pending TUIO press, it notes that the view has examined that press.
     bool filteringEvents(int x, int y, int id);
     // False when a move of contact `id` is jitter: closer than
     // kJitterPixels to the last position let through for that contact.
