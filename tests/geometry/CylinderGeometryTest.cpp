@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
@@ -126,7 +127,7 @@ TEST(CylinderGeometryTest, SelectsParticlesUnderTheLassoInsideTheGrid)
         EXPECT_EQ(cylinder.surface.triangles.size(), cylinder.field->surface.triangles.size());
         // Later camera motion does not move the volume.
         scene.LookAt(osg::Vec3d(10, 0, 0), osg::Vec3d(0, 0, 0), osg::Vec3d(0, 1, 0));
-        EXPECT_EQ(cylinder.ScreenSignedDistance(cylinder.projection.EyePosition(osg::Vec3f(0, 0, 0))) > 0.0, true);
+        EXPECT_GT(cylinder.ScreenSignedDistance(cylinder.projection.EyePosition(osg::Vec3f(0, 0, 0))), 0.0);
     }
 }
 
