@@ -1,8 +1,9 @@
 #pragma once
-// One QApplication for the widget tests of this folder, created on first use.
+// One application object (the program's own MyApp) for the widget tests of
+// this folder, created on first use.
 // Widgets are built but never shown, so the offscreen platform is enough and
 // the tests do not depend on a display.
-#include <QApplication>
+#include "app/MyApp.h"
 
 #include <cstdlib>
 
@@ -13,5 +14,5 @@ inline void ensureQtApp()
     static int argc = 1;
     static char name[] = "test_app";
     static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);
+    new MyApp(argc, argv);
 }

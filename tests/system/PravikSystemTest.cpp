@@ -1,0 +1,177 @@
+// Pravik as a participant meets it: it opens its window, draws the particles
+// of the built-in datasets, answers its keyboard commands and quits on
+// Escape with exit code 0. Also the command-line errors.
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRect>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <set>
+
+namespace {
+
+const char* const kTitle = "Selection Demo Application";
+
+void ensureCoreApp()
+{
+    if (QCoreApplication::instance()) return;
+    static int argc = 1;
+    static char name[] = "test_system";
+    static char* argv[] = {name, nullptr};
+    new QCoreApplication(argc, argv);
+}
+
+// Runs xdotool and returns its standard output, trimmed.
+QString xdotool(const QStringList& args, int timeoutMs = 20000)
+{
+    QProcess p;
+    p.start("xdotool", args);
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        return QString();
+    }
+    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+}
+
+QString findWindow()
+{
+    // The last match is the newest window of that name.
+    const QStringList ids = xdotool({"search", "--sync", "--onlyvisible", "--name", kTitle}).split('\n');
+    return ids.isEmpty() ? QString() : ids.last().trimmed();
+}
+
+QRect windowGeometry(const QString& id)
+{
+    QRect r;
+    for (const QString& line : xdotool({"getwindowgeometry", "--shell", id}).split('\n')) {
+        const QString key = line.section('=', 0, 0), value = line.section('=', 1);
+        if (key == "X") r.moveLeft(value.toInt());
+        if (key == "Y") r.moveTop(value.toInt());
+        if (key == "WIDTH") r.setWidth(value.toInt());
+        if (key == "HEIGHT") r.setHeight(value.toInt());
+    }
+    return r;
+}
+
+void pressKeys(const QString& keys)
+{
+    const QString id = findWindow();
+    xdotool({"windowfocus", "--sync", id});
+    xdotool({"key", "--window", id, keys});
+    QThread::msleep(500);
+}
+
+class PravikSystem : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
+        ensureCoreApp();
+        ASSERT_TRUE(dir.isValid());
+        // A window that fits the test display, with the 3D view in its middle.
+        QFile config(dir.filePath("config.xml"));
+        ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+        config.write("<config>\n"
+                     "  <startup condition=\"0\" participantID=\"1\"/>\n"
+                     "  <mainwindow width=\"800\" height=\"600\" fullscreen=\"0\"/>\n"
+                     "  <kelvowindow positionx=\"0.5\" positiony=\"0.5\" width=\"0.9\" height=\"0.9\"/>\n"
+                     "</config>\n");
+    }
+
+    void TearDown() override
+    {
+        if (pravik.state() != QProcess::NotRunning) {
+            pravik.kill();
+            pravik.waitForFinished();
+        }
+    }
+
+    void start(const QStringList& args)
+    {
+        pravik.setWorkingDirectory(dir.path());
+        pravik.setProcessChannelMode(QProcess::MergedChannels);
+        pravik.start(PRAVIK_BINARY, args);
+        ASSERT_TRUE(pravik.waitForStarted(10000));
+    }
+
+    // Waits until the program printed `text`; false after timeoutMs.
+    bool waitForOutput(const QString& text, int timeoutMs)
+    {
+        for (int waited = 0; waited < timeoutMs; waited += 200) {
+            output += QString::fromLocal8Bit(pravik.readAll());
+            if (output.contains(text)) return true;
+            if (pravik.state() == QProcess::NotRunning) return false;
+            pravik.waitForReadyRead(200);
+        }
+        return false;
+    }
+
+    QTemporaryDir dir;
+    QProcess pravik;
+    QString output;
+};
+
+}
+
+TEST_F(PravikSystem, OpensDrawsTheParticlesAndQuitsOnEscape)
+{
+    const QString shot = dir.filePath("view.png");
+    start({"--snapshot", shot});
+    ASSERT_TRUE(waitForOutput("snapshot written", 120000)) << output.toStdString();
+
+    // The picture holds particles: thousands of points of the data's blue on
+    // the dark background (the controls are grey and orange), not a blank or
+    // single-colour window.
+    QImage image(shot);
+    ASSERT_FALSE(image.isNull());
+    EXPECT_EQ(image.width(), 800);
+    int particlePixels = 0;
+    std::set<QRgb> colours;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb c = image.pixel(x, y);
+            colours.insert(c);
+            if (qBlue(c) > 120 && qBlue(c) > qRed(c) + 40) ++particlePixels;
+        }
+    }
+    EXPECT_GT(particlePixels, 2000);
+    EXPECT_GT(colours.size(), 10u);
+
+    // Ctrl+M stretches the window over the whole display, and back.
+    const QRect normal = windowGeometry(findWindow());
+    pressKeys("ctrl+m");
+    EXPECT_EQ(windowGeometry(findWindow()).size(), QSize(1280, 1024));
+    pressKeys("ctrl+m");
+    EXPECT_EQ(windowGeometry(findWindow()), normal);
+
+    pressKeys("Escape");
+    ASSERT_TRUE(pravik.waitForFinished(30000)) << "still running after Escape";
+    EXPECT_EQ(pravik.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(pravik.exitCode(), 0);
+}
+
+TEST_F(PravikSystem, CommandLineMistakesStopWithAMessage)
+{
+    start({"--frobnicate"});
+    ASSERT_TRUE(pravik.waitForFinished(20000));
+    EXPECT_NE(pravik.exitCode(), 0);
+    EXPECT_TRUE(QString::fromLocal8Bit(pravik.readAll()).contains("usage: Pravik"));
+
+    start({dir.filePath("missing-particles.txt")});
+    ASSERT_TRUE(pravik.waitForFinished(20000));
+    EXPECT_NE(pravik.exitCode(), 0);
+    EXPECT_TRUE(QString::fromLocal8Bit(pravik.readAll()).contains("missing-particles.txt"));
+
+    start({"--config", dir.filePath("no-config.xml")});
+    ASSERT_TRUE(pravik.waitForFinished(20000));
+    EXPECT_NE(pravik.exitCode(), 0);
+    EXPECT_TRUE(QString::fromLocal8Bit(pravik.readAll()).contains("no-config.xml"));
+}
