@@ -33,6 +33,9 @@ class VisComponent;
 class QTKelvoWidgetGL : public QOpenGLWidget, public KelvoVisBuildDirector, public CSBSDK2EventHandler {
     Q_OBJECT
 public:
+    // Selection modifier of the Qt mouse (keyMode).
+    enum KeyMode { NoKey = 0, KeyA = 3, KeyS = 4, KeyD = 5, KeyQ = 9, KeyW = 10, KeyE = 11 };
+
     QTKelvoWidgetGL(const QSurfaceFormat& format, Configuration* configuration, QWidget* parent);
     ~QTKelvoWidgetGL() override;
 
@@ -90,11 +93,6 @@ private:
     uint32_t moveType() const;
     uint32_t releaseType() const;
 
-public:
-    // Selection modifier of the Qt mouse.
-    enum KeyMode { NoKey = 0, KeyA = 3, KeyS = 4, KeyD = 5, KeyQ = 9, KeyW = 10, KeyE = 11 };
-
-private:
     int viewWidth;
     int viewHeight;
     CSBSDK2* board = nullptr;        // never freed: attached for the whole run
