@@ -24,6 +24,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,13 @@ void scheduleSnapshot(QTPravik* window, const QString& path)
 
 int main(int argc, char** argv)
 {
+    // Help needs no display: answer it before Qt connects to one.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::printf("%s", kUsage);
+            return 0;
+        }
+    }
     MyApp app(argc, argv);
 
     Options options;
