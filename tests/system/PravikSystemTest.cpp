@@ -63,10 +63,10 @@ QRect windowGeometry(const QString& id)
 
 // The window's geometry once it equals `wanted`, or the last one seen after
 // a few seconds: the X server may report a change a little later.
-QRect settledGeometry(const QRect& wanted)
+QRect settledGeometry(const QRect& wanted, int tries = 25)
 {
     QRect r;
-    for (int i = 0; i < 25; ++i) {
+    for (int i = 0; i < tries; ++i) {
         r = windowGeometry(findWindow());
         if (r == wanted) break;
         QThread::msleep(200);
@@ -77,7 +77,8 @@ QRect settledGeometry(const QRect& wanted)
 void pressKeys(const QString& keys)
 {
     const QString id = findWindow();
-    xdotool({"windowfocus", "--sync", id});
+    xdotool({"windowfocus", id}, 5000);
+    QThread::msleep(200);
     xdotool({"key", "--window", id, keys});
     QThread::msleep(500);
 }
@@ -160,13 +161,24 @@ TEST_F(PravikSystem, OpensDrawsTheParticlesAndQuitsOnEscape)
 
     // Ctrl+M stretches the window over the whole display, and back.
     const QRect normal = windowGeometry(findWindow());
-    pressKeys("ctrl+m");
-    EXPECT_EQ(settledGeometry(QRect(0, 0, 1280, 1024)), QRect(0, 0, 1280, 1024));
-    pressKeys("ctrl+m");
-    EXPECT_EQ(settledGeometry(normal), normal);
+    // A key sent to a window that X has just mapped again is now and then
+    // lost; one more try is allowed. A second toggle that did arrive but
+    // restored the wrong rectangle still fails: the retry would stretch it.
+    auto toggleTo = [&](const QRect& wanted) {
+        pressKeys("ctrl+m");
+        if (settledGeometry(wanted, 15) == wanted) return wanted;
+        pressKeys("ctrl+m");
+        return settledGeometry(wanted);
+    };
+    EXPECT_EQ(toggleTo(QRect(0, 0, 1280, 1024)), QRect(0, 0, 1280, 1024));
+    EXPECT_EQ(toggleTo(normal), normal);
 
     pressKeys("Escape");
-    ASSERT_TRUE(pravik.waitForFinished(30000)) << "still running after Escape";
+    if (!pravik.waitForFinished(10000)) {
+        pressKeys("Escape"); // lost key, as above
+        pravik.waitForFinished(30000);
+    }
+    ASSERT_EQ(pravik.state(), QProcess::NotRunning) << "still running after Escape";
     EXPECT_EQ(pravik.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(pravik.exitCode(), 0);
 }
