@@ -2,8 +2,11 @@
 // view, tells the study framework which condition runs, starts touch input
 // and runs the event loop; then tears down the window before the datasets.
 //
-//   Pravik [--config FILE] [--snapshot PNG] [DATASET_FILE...]
+//   Pravik [--config FILE] [--study FILE] [--participant N] [--snapshot PNG] [DATASET_FILE...]
 //
+// A study file (--study, or "study.xml" in the working directory) is read and
+// checked whole before the window opens; any problem stops the program with
+// the file, line and problem. Without one Pravik runs in free exploration.
 // Dataset files given on the command line are shown instead of the built-in
 // datasets. --snapshot writes a picture of the view once the visualization
 // has drawn its data (used by the start-up test), and the program goes on.
@@ -11,6 +14,7 @@
 #include "app/QTConfiguration.h"
 #include "app/QTKelvoWidgetGL.h"
 #include "app/QTPravik.h"
+#include "framework/runner/StudyRunner.h"
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
 #include "framework/vis/KelvoVis.h"
@@ -31,8 +35,10 @@
 namespace {
 
 const char* const kUsage =
-    "usage: Pravik [--config FILE] [--snapshot PNG] [DATASET_FILE...]\n"
+    "usage: Pravik [--config FILE] [--study FILE] [--participant N] [--snapshot PNG] [DATASET_FILE...]\n"
     "  --config FILE    read the configuration from FILE (default config.xml)\n"
+    "  --study FILE     run this study (default study.xml when it exists)\n"
+    "  --participant N  participant id (default: participantID of config.xml)\n"
     "  --snapshot PNG   save a picture of the view once the data is drawn\n"
     "  DATASET_FILE     particle files shown instead of the built-in datasets\n";
 
@@ -40,6 +46,9 @@ struct Options {
     QString configFile = QStringLiteral("config.xml");
     bool configGiven = false;
     QString snapshot;
+    QString studyFile;
+    bool participantGiven = false;
+    int participant = 0;
     std::vector<std::string> datasets;
 };
 
@@ -53,11 +62,13 @@ int parseOptions(const QStringList& args, Options& options)
             return -1;
         }
         QString name = a, value;
-        const bool takesValue = a.startsWith(QLatin1String("--config")) || a.startsWith(QLatin1String("--snapshot"));
+        const bool takesValue = a.startsWith(QLatin1String("--config")) || a.startsWith(QLatin1String("--snapshot")) ||
+                                a.startsWith(QLatin1String("--study")) || a.startsWith(QLatin1String("--participant"));
         if (takesValue && a.contains(QLatin1Char('='))) {
             name = a.section(QLatin1Char('='), 0, 0);
             value = a.section(QLatin1Char('='), 1);
-        } else if (a == QLatin1String("--config") || a == QLatin1String("--snapshot")) {
+        } else if (a == QLatin1String("--config") || a == QLatin1String("--snapshot") ||
+                   a == QLatin1String("--study") || a == QLatin1String("--participant")) {
             if (i + 1 >= args.size()) {
                 std::fprintf(stderr, "Pravik: %s needs a file name\n%s", qPrintable(a), kUsage);
                 return 2;
@@ -69,13 +80,24 @@ int parseOptions(const QStringList& args, Options& options)
             options.configGiven = true;
         } else if (name == QLatin1String("--snapshot")) {
             options.snapshot = value;
+        } else if (name == QLatin1String("--study")) {
+            options.studyFile = value;
+        } else if (name == QLatin1String("--participant")) {
+            bool ok = false;
+            options.participant = value.toInt(&ok);
+            options.participantGiven = true;
+            if (!ok && !value.isEmpty()) {
+                std::fprintf(stderr, "Pravik: --participant needs a whole number, not %s\n%s", qPrintable(value), kUsage);
+                return 2;
+            }
         } else if (a.startsWith(QLatin1Char('-'))) {
             std::fprintf(stderr, "Pravik: unknown option %s\n%s", qPrintable(a), kUsage);
             return 2;
         } else {
             options.datasets.push_back(a.toStdString());
         }
-        if ((name == QLatin1String("--config") || name == QLatin1String("--snapshot")) && value.isEmpty()) {
+        if ((name == QLatin1String("--config") || name == QLatin1String("--snapshot") ||
+             name == QLatin1String("--study") || name == QLatin1String("--participant")) && value.isEmpty()) {
             std::fprintf(stderr, "Pravik: %s needs a file name\n%s", qPrintable(name), kUsage);
             return 2;
         }
@@ -140,6 +162,15 @@ int main(int argc, char** argv)
     }
 
     QTConfiguration* configuration = new QTConfiguration(options.configFile);
+    // The study loads its datasets now, before the visualization needs them,
+    // and the participant never sees a study that is only partly valid.
+    std::vector<std::string> studyLines;
+    const int participant = options.participantGiven ? options.participant : configuration->participantId;
+    const StudyRunner::SessionStart study = StudyRunner::Instance()->OpenSession(
+        options.studyFile.toStdString(), participant, configuration->condition, studyLines);
+    for (const std::string& line : studyLines)
+        std::fprintf(study == StudyRunner::SessionFailed ? stderr : stdout, "%s\n", line.c_str());
+    if (study == StudyRunner::SessionFailed) return 1;
     QTPravik* window = new QTPravik(configuration);
     StudyManager::Instance()->setConditionId(configuration->condition);
     FerrowManager::Instance()->PravikSelectionStart();
@@ -154,6 +185,7 @@ int main(int argc, char** argv)
 
     delete window;
     FerrowDatasetManager::Instance();
+    StudyRunner::Destroy();
     FerrowDatasetManager::Destroy();
     return result;
 }

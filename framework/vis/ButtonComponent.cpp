@@ -36,7 +36,21 @@ void ButtonComponent::render()
     const double cx = (x0 + x1) * 0.5, cy = (y0 + y1) * 0.5;
     glLineWidth(static_cast<float>(std::max(1.5, s * 0.1)));
     glColor4f(enabled ? 0.95f : 0.45f, enabled ? 0.95f : 0.45f, enabled ? 0.95f : 0.45f, 1.0f);
-    if (icon == ClearIcon) {
+    if (icon == StartIcon) {
+        // A play triangle: the trial begins.
+        glBegin(GL_TRIANGLES);
+        glVertex2d(cx - s * 0.35, cy - s * 0.45);
+        glVertex2d(cx + s * 0.45, cy);
+        glVertex2d(cx - s * 0.35, cy + s * 0.45);
+        glEnd();
+    } else if (icon == DoneIcon) {
+        // A check mark: the selection is final.
+        glBegin(GL_LINE_STRIP);
+        glVertex2d(cx - s * 0.45, cy);
+        glVertex2d(cx - s * 0.1, cy - s * 0.35);
+        glVertex2d(cx + s * 0.45, cy + s * 0.4);
+        glEnd();
+    } else if (icon == ClearIcon) {
         glBegin(GL_LINES);
         glVertex2d(cx - s * 0.5, cy - s * 0.5);
         glVertex2d(cx + s * 0.5, cy + s * 0.5);

@@ -5,11 +5,12 @@
 
 class ButtonComponent : public VisComponent {
 public:
-    enum Icon { UndoIcon, RedoIcon, ClearIcon };
+    enum Icon { UndoIcon, RedoIcon, ClearIcon, StartIcon, DoneIcon };
 
     ButtonComponent(int id, Icon icon, VisComponentStrategy* strategy);
     void render() override;
     Icon getIcon() const { return icon; }
+    void setIcon(Icon i) { icon = i; }
     // Greyed out and inert, e.g. undo with nothing to undo.
     void setEnabled(bool e) { enabled = e; }
     bool isEnabled() const { return enabled; }

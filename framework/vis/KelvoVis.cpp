@@ -12,6 +12,8 @@
 #include "framework/vis/ParticleScene.h"
 #include "framework/vis/SliderComponent.h"
 #include "framework/vis/SliderStrategy.h"
+#include "framework/vis/StudyTrialControl.h"
+#include "framework/runner/StudyRunner.h"
 #include "framework/vis/TextLabel.h"
 #include "selection/ParticleSelection.h"
 
@@ -47,18 +49,35 @@ KelvoVis::KelvoVis(WindowsFrameTimer* timer, WId window, int displayWidth, int d
     kelvo.mainArea = AreaRect(this->displayWidth / 2, this->displayHeight / 2, this->displayWidth, this->displayHeight);
     scene.reset(new ParticleScene(0, 0, this->displayWidth, this->displayHeight));
 
+    study.reset(new StudyTrialControl(StudyRunner::Instance()));
     frameStrategy = new OSGFrameAndPlotStrategy(scene.get(), nullptr);
-    frameStrategy->SetSelectionEnabled([this] { return densitiesReady; });
+    // In a study, lassos count only while a trial runs.
+    frameStrategy->SetSelectionEnabled([this] { return densitiesReady && study->SelectionAllowed(); });
     frameComponent = addComponent(new VisComponent(FrameId, frameStrategy));
     slider = static_cast<SliderComponent*>(addComponent(new SliderComponent(
         SliderId, ThresholdMinimum, ThresholdMaximum, ThresholdDefault,
-        new SliderStrategy([this](double t) { frameStrategy->applyUpdateSelection(static_cast<float>(t)); }))));
+        new SliderStrategy([this](double t) {
+            frameStrategy->applyUpdateSelection(static_cast<float>(t));
+            study->ThresholdChanged(static_cast<float>(t));
+        }))));
     undoButton = static_cast<ButtonComponent*>(addComponent(new ButtonComponent(
-        UndoId, ButtonComponent::UndoIcon, new ButtonStrategy([this] { frameStrategy->applyUndo(); }))));
+        UndoId, ButtonComponent::UndoIcon, new ButtonStrategy([this] {
+            frameStrategy->applyUndo();
+            study->Undone();
+        }))));
     redoButton = static_cast<ButtonComponent*>(addComponent(new ButtonComponent(
-        RedoId, ButtonComponent::RedoIcon, new ButtonStrategy([this] { frameStrategy->applyRedo(); }))));
+        RedoId, ButtonComponent::RedoIcon, new ButtonStrategy([this] {
+            frameStrategy->applyRedo();
+            study->Redone();
+        }))));
     clearButton = static_cast<ButtonComponent*>(addComponent(new ButtonComponent(
-        ClearId, ButtonComponent::ClearIcon, new ButtonStrategy([this] { frameStrategy->applyClearSelection(); }))));
+        ClearId, ButtonComponent::ClearIcon, new ButtonStrategy([this] {
+            frameStrategy->applyClearSelection();
+            study->Cleared();
+        }))));
+    // Added last: it lies over the 3D area and takes its presses first.
+    studyButton = static_cast<ButtonComponent*>(addComponent(new ButtonComponent(
+        StudyId, ButtonComponent::StartIcon, new ButtonStrategy([this] { study->PressButton(*this); }))));
 
     // Densities of an earlier visualization in this process are reused.
     densitiesReady = !datasets->datasets.empty() &&
@@ -150,6 +169,13 @@ void KelvoVis::placeComponents()
         eh = band;
         slider->setBounds(sl, sb + band, sw, sh - labelHeight - band);
     }
+    // The study button sits in the lower right corner of the 3D area.
+    const double studySize = std::max(40.0, std::min(w, h) * 0.12);
+    if (study->ButtonVisible() && w > studySize * 2 && h > studySize * 2)
+        studyButton->setBounds(l + w - studySize * 1.2, b + studySize * 0.2, studySize, studySize);
+    else
+        studyButton->setBounds(0, 0, 0, 0);
+
     ButtonComponent* buttons[] = {undoButton, redoButton, clearButton};
     for (int i = 0; i < 3; ++i) {
         if (ew <= 0 || eh <= 0) {
@@ -227,7 +253,11 @@ void KelvoVis::refreshColoursIfChanged()
 {
     if (!selectionChanged) return;
     selectionChanged = false;
-    scene->UpdateColours(mask);
+    // While a study trial is presented its target keeps the highlight.
+    if (const std::vector<bool>* target = study->Highlight())
+        scene->UpdateColours(*target, ParticleScene::TargetColour);
+    else
+        scene->UpdateColours(mask);
 }
 
 void KelvoVis::updateButtonStates()
@@ -254,7 +284,14 @@ void KelvoVis::renderAll(bool)
     }
     const int current = FerrowManager::Instance()->GetCurrentDatasetNr();
     if (current != shownDataset) ShowDataset(current);
-    if (frameStrategy->beforeFrame()) changeNotifier->notify();
+    if (frameStrategy->beforeFrame()) {
+        study->LassoBuilt(*this);
+        changeNotifier->notify();
+    }
+    if (study->Update(*this)) changeNotifier->notify();
+    const bool studyButtonShown = studyButton->isVisible();
+    studyButton->setIcon(study->ButtonStarts() ? ButtonComponent::StartIcon : ButtonComponent::DoneIcon);
+    if (studyButtonShown != study->ButtonVisible()) placeComponents();
     refreshColoursIfChanged();
 
     updateButtonStates();

@@ -30,13 +30,14 @@ class OSGFrameAndPlotStrategy;
 class ParticleScene;
 class ParticleSelection;
 class SliderComponent;
+class StudyTrialControl;
 class TextLabel;
 class WindowsFrameTimer;
 
 class KelvoVis : public OmbraManager {
 public:
     // Component ids; the view hands them back through addToUpdateList.
-    enum ComponentId { FrameId = 1, SliderId = 2, UndoId = 3, RedoId = 4, ClearId = 5 };
+    enum ComponentId { FrameId = 1, SliderId = 2, UndoId = 3, RedoId = 4, ClearId = 5, StudyId = 6 };
 
     // Loads the study datasets when none are loaded, builds the scene for the
     // current dataset and hosts the selection. The 3D view covers the whole
@@ -79,6 +80,9 @@ public:
     ButtonComponent* GetUndoButton() const { return undoButton; }
     ButtonComponent* GetRedoButton() const { return redoButton; }
     ButtonComponent* GetClearButton() const { return clearButton; }
+    // Start/done of a study trial; hidden outside a study.
+    ButtonComponent* GetStudyButton() const { return studyButton; }
+    StudyTrialControl* GetStudyControl() const { return study.get(); }
     VisComponent* GetFrameComponent() const { return frameComponent; }
     const KelvoLayout& GetKelvoLayout() const { return kelvo; }
     int GetShownDataset() const { return shownDataset; }
@@ -126,6 +130,8 @@ private:
     ButtonComponent* undoButton = nullptr;
     ButtonComponent* redoButton = nullptr;
     ButtonComponent* clearButton = nullptr;
+    ButtonComponent* studyButton = nullptr;
+    std::unique_ptr<StudyTrialControl> study;
 
     // Component that took the press, per pointer id; moves and releases go there.
     std::map<int, VisComponent*> strokeTarget;

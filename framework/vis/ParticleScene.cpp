@@ -9,6 +9,7 @@
 
 const osg::Vec4ub ParticleScene::UnselectedColour(120, 150, 200, 255);
 const osg::Vec4ub ParticleScene::SelectedColour(255, 150, 30, 255);
+const osg::Vec4ub ParticleScene::TargetColour(60, 220, 90, 255);
 
 namespace {
 const osg::Vec4 BackgroundColour(0.05f, 0.06f, 0.08f, 1.0f);
@@ -157,6 +158,7 @@ void ParticleScene::SetParticles(osg::Vec3Array* p)
     }
     rebuildFrame(box);
     rotation = osg::Quat();
+    zoom = 1.0;
     updateDataMatrix();
     updateProjection();
 }
@@ -181,13 +183,26 @@ void ParticleScene::rebuildFrame(const osg::BoundingBox& box)
     frameGeometry->addPrimitiveSet(new osg::DrawArrays(GL_LINES, 0, static_cast<GLsizei>(v->size())));
 }
 
+void ParticleScene::SetView(const osg::Quat& r, double z)
+{
+    rotation = r;
+    zoom = z > 0.0 ? z : 1.0;
+    updateDataMatrix();
+    updateProjection();
+}
+
 void ParticleScene::UpdateColours(const std::vector<bool>& mask)
+{
+    UpdateColours(mask, SelectedColour);
+}
+
+void ParticleScene::UpdateColours(const std::vector<bool>& mask, const osg::Vec4ub& flagged)
 {
     const size_t n = colours->size();
     selectedPoints->clear();
     for (size_t i = 0; i < n; ++i) {
         const bool selected = i < mask.size() && mask[i];
-        (*colours)[i] = selected ? SelectedColour : UnselectedColour;
+        (*colours)[i] = selected ? flagged : UnselectedColour;
         if (selected) selectedPoints->push_back(static_cast<GLuint>(i));
     }
     colours->dirty();
@@ -219,7 +234,10 @@ void ParticleScene::updateProjection()
     const double zNear = std::max(distance - radius * DepthMargin, distance * 0.01);
     const double zFar = distance + radius * DepthMargin;
     osg::Camera* master = viewer->getCamera();
-    master->setProjectionMatrixAsPerspective(FieldOfViewDegrees, aspect, zNear, zFar);
+    // A zoom narrows the opening angle; the camera stays where the whole
+    // cloud lies in front of it, so near and far still hold every particle.
+    const double fovy = osg::RadiansToDegrees(2.0 * std::atan(std::tan(halfY) / zoom));
+    master->setProjectionMatrixAsPerspective(fovy, aspect, zNear, zFar);
     master->setViewMatrixAsLookAt(osg::Vec3d(0, 0, distance), osg::Vec3d(0, 0, 0), osg::Vec3d(0, 1, 0));
     lassoCamera->Sync();
 }

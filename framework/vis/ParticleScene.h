@@ -41,6 +41,12 @@ public:
     void SetParticles(osg::Vec3Array* positions);
     // Colours every particle by its mask flag (missing flags: unselected).
     void UpdateColours(const std::vector<bool>& mask);
+    // The same with another colour for the flagged particles (a study
+    // trial's target before it starts).
+    void UpdateColours(const std::vector<bool>& mask, const osg::Vec4ub& flagged);
+    // A study trial's start view: the data turned by `rotation` about its
+    // centre (eye axes) and magnified by `zoom` (1: the whole cloud fits).
+    void SetView(const osg::Quat& rotation, double zoom);
     // Places the 3D area: view pixels, lower-left corner and size.
     void SetViewport(int x, int y, int width, int height);
     // View pixels -> window coordinates of the master camera's viewport. The
@@ -77,6 +83,7 @@ public:
 
     static const osg::Vec4ub UnselectedColour;
     static const osg::Vec4ub SelectedColour;
+    static const osg::Vec4ub TargetColour;
 
 private:
     void updateProjection();
@@ -104,6 +111,7 @@ private:
     osg::Vec3d centre;
     double radius = 1.0;
     osg::Quat rotation;
+    double zoom = 1.0;
     bool preview = false;
     int vpX = 0, vpY = 0, vpWidth = 1, vpHeight = 1;
 };

@@ -1,0 +1,53 @@
+#pragma once
+// StudyTrialControl: runs the study runner's trials in the 3D area.
+//
+//   presented  the trial's dataset in its start view, the target particles
+//              highlighted, the instruction shown; lassos are off; the study
+//              button shows "start"
+//   running    the button shows "done"; every lasso, undo, redo, clear and
+//              threshold change goes to the runner
+//   finished   the end message stays, lassos are off, no button
+//
+// Without a study that has begun it does nothing: free exploration.
+#include <vector>
+
+class KelvoVis;
+class StudyRunner;
+
+class StudyTrialControl {
+public:
+    explicit StudyTrialControl(StudyRunner* runner);
+
+    // A study has begun (a trial is presented or running, or all are done).
+    bool IsActive() const;
+    // Lassos may be drawn: free exploration or a running trial.
+    bool SelectionAllowed() const;
+    bool ButtonVisible() const;
+    // The button starts the presented trial (else it finishes the running one).
+    bool ButtonStarts() const;
+    // The target mask while a trial is presented, else null.
+    const std::vector<bool>* Highlight() const;
+
+    // Follows the runner; KelvoVis calls it every frame after the dataset of
+    // the current trial is shown. Returns true when the picture changed.
+    bool Update(KelvoVis& vis);
+    // The study button was pressed.
+    void PressButton(KelvoVis& vis);
+    // A lasso has just been built into the selection.
+    void LassoBuilt(KelvoVis& vis);
+    void Undone();
+    void Redone();
+    void Cleared();
+    void ThresholdChanged(float threshold);
+
+    static const char* const EndMessage;
+
+private:
+    void finishIfReady(KelvoVis& vis);
+
+    StudyRunner* runner;
+    int presentedTrial = -1;   // number of the trial whose presentation is set up
+    int runningTrial = -1;     // number of the running trial whose colours are set up
+    bool finishPending = false;
+    bool endShown = false;
+};
