@@ -77,7 +77,13 @@ QRect settledGeometry(const QRect& wanted, int tries = 25)
 void pressKeys(const QString& keys)
 {
     const QString id = findWindow();
-    xdotool({"windowfocus", id}, 5000);
+    // Shortcuts fire only in the active window, and there is no window
+    // manager to make it active: give it the input focus until X says so.
+    for (int i = 0; i < 25; ++i) {
+        xdotool({"windowfocus", id}, 5000);
+        QThread::msleep(200);
+        if (xdotool({"getwindowfocus"}) == id) break;
+    }
     QThread::msleep(200);
     xdotool({"key", "--window", id, keys});
     QThread::msleep(500);
