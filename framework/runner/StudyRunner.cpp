@@ -62,6 +62,11 @@ void StudyRunner::Destroy()
 
 StudyRunner::StudyRunner() : datasetLoader(&StudyRunner::DefaultLoad) {}
 
+StudyRunner::~StudyRunner()
+{
+    if (state == Presenting || state == Running || state == Finished) FerrowManager::Instance()->UnlockTrial();
+}
+
 double StudyRunner::Now()
 {
     using namespace std::chrono;

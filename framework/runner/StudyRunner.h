@@ -58,6 +58,10 @@ public:
     static StudyRunner* Instance();
     static void Destroy();
     StudyRunner();
+    // Gives the framework's dataset and technique back.
+    ~StudyRunner();
+    StudyRunner(const StudyRunner&) = delete;
+    StudyRunner& operator=(const StudyRunner&) = delete;
 
     // Seconds on the program's monotonic clock.
     static double Now();

@@ -134,6 +134,14 @@ TEST(StudyRunner, FrameworkAnswersFollowTheTrialState)
     EXPECT_FALSE(fm->IsPravikSelection());
     EXPECT_FALSE(fm->IsCylinderSelection());
     EXPECT_FALSE(s.runner.StartTrial(0.0));
+    {
+        // A runner that goes away gives the framework back.
+        StudyRunner other;
+        ASSERT_TRUE(other.Load(s.path).empty());
+        ASSERT_EQ(other.Begin(9, 0), "");
+        EXPECT_TRUE(fm->IsTrialLocked());
+    }
+    EXPECT_FALSE(fm->IsTrialLocked());
 }
 
 TEST(StudyRunner, CountsScoresAndLogsEveryTrialAndLasso)

@@ -129,5 +129,7 @@ TEST(StudyTrialControl, TakesTheParticipantThroughTheTrials)
     EXPECT_EQ(rows[1][14], "1");   // threshold changes
     EXPECT_EQ(rows[1][15], "2");   // final threshold
     EXPECT_EQ(rows[2][5], "density");
+    // The study is over: the framework's technique is free again.
     StudyRunner::Destroy();
+    EXPECT_FALSE(FerrowManager::Instance()->IsTrialLocked());
 }
