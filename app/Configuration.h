@@ -26,7 +26,7 @@ public:
     int mainHeight;
     int fullscreen;
     int condition;
-    int participantId; // kept for the record; nothing reads it
+    int participantId; // the study's participant unless the command line names one
 
     Point3d kelvoPosition;
     float kelvoX;
