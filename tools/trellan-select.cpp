@@ -22,6 +22,7 @@
 #include <osg/MatrixTransform>
 #include <osgViewer/Viewer>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -42,7 +43,7 @@ namespace {
 const char* const kUsage =
     "usage: trellan-select --dataset NAME|FILE [camera] [--viewport WxH] [--threshold F]\n"
     "                      --lasso MODE:TECHNIQUE:X,Y;X,Y;... [--lasso ...] [--out FILE]\n"
-    "       trellan-select --replay LASSO_LOG.csv [--dataset NAME|FILE] [--out FILE]\n"
+    "       trellan-select --replay LASSO_LOG.csv [--only-dataset ID] [--dataset NAME|FILE] [--out FILE]\n"
     "  NAME       a built-in dataset (clusters, disk, filaments) or a particle file\n"
     "  camera     --eye X,Y,Z --center X,Y,Z --up X,Y,Z --fovy DEGREES (perspective), or\n"
     "             --view M --projection M with M sixteen numbers, row by row;\n"
@@ -50,7 +51,9 @@ const char* const kUsage =
     "  --model M  the data transform (default identity)\n"
     "  MODE       plus | minus | intersection;  TECHNIQUE  density | cylinder\n"
     "  points     window coordinates, origin at the lower left of the viewport\n"
-    "  --replay   replays every lasso of a study's lasso log, trial by trial\n"
+    "  --replay   replays every lasso of a study's lasso log, trial by trial; the log's\n"
+    "             dataset column holds the study's dataset id: name the dataset itself\n"
+    "             with --dataset, and pick one dataset's lassos with --only-dataset\n"
     "  --out      writes the indices of the selected particles, one per line\n"
     "  --verbose  keeps the triangulator's report\n";
 
@@ -101,7 +104,7 @@ struct Lasso {
     // Camera of this lasso when it comes from a log.
     bool hasCamera = false;
     osg::Matrixd model, view, projection;
-    int viewportWidth = 0, viewportHeight = 0;
+    int viewportX = 0, viewportY = 0, viewportWidth = 0, viewportHeight = 0;
     std::string group;     // lassos of one logged trial share a group
     std::string dataset;   // as logged
     long long logged = -1;  // selected count the log recorded
@@ -198,6 +201,9 @@ std::vector<Lasso> readLassoLog(const std::string& path)
         l.viewportWidth = static_cast<int>(numbers(f("viewport_width"), ' ', 1, where + " viewport")[0]);
         l.viewportHeight = static_cast<int>(numbers(f("viewport_height"), ' ', 1, where + " viewport")[0]);
         if (l.viewportWidth <= 0 || l.viewportHeight <= 0) throw UsageError(where + ": empty viewport");
+        // The window points include the viewport's offset in the window.
+        if (col.count("viewport_x")) l.viewportX = static_cast<int>(numbers(f("viewport_x"), ' ', 1, where + " viewport")[0]);
+        if (col.count("viewport_y")) l.viewportY = static_cast<int>(numbers(f("viewport_y"), ' ', 1, where + " viewport")[0]);
         l.model = matrix(f("model_matrix"), where + " model_matrix");
         l.view = matrix(f("view_matrix"), where + " view_matrix");
         l.projection = matrix(f("projection_matrix"), where + " projection_matrix");
@@ -281,7 +287,7 @@ struct OffscreenScene {
 
 int run(int argc, char** argv)
 {
-    std::string dataset, replay, out;
+    std::string dataset, replay, out, onlyDataset;
     std::vector<Lasso> lassos;
     int width = 800, height = 600;
     float threshold = 1.0f;
@@ -306,6 +312,7 @@ int run(int argc, char** argv)
         const std::string v = argv[++i];
         if (arg == "--dataset") dataset = v;
         else if (arg == "--replay") replay = v;
+        else if (arg == "--only-dataset") onlyDataset = v;
         else if (arg == "--out") out = v;
         else if (arg == "--lasso") lassos.push_back(lassoSpec(v));
         else if (arg == "--threshold") threshold = static_cast<float>(numbers(v, ' ', 1, arg)[0]);
@@ -327,15 +334,25 @@ int run(int argc, char** argv)
     if (!replay.empty()) {
         if (!lassos.empty()) throw UsageError("--replay and --lasso exclude each other");
         lassos = readLassoLog(replay);
+        if (!onlyDataset.empty()) {
+            std::vector<Lasso> kept;
+            for (const Lasso& l : lassos)
+                if (l.dataset == onlyDataset) kept.push_back(l);
+            if (kept.empty()) throw UsageError(replay + ": no lasso on dataset '" + onlyDataset + "'");
+            lassos.swap(kept);
+        }
         if (dataset.empty()) {
             dataset = lassos.front().dataset;
             for (const Lasso& l : lassos)
                 if (l.dataset != dataset)
                     throw UsageError(replay + ": lassos on several datasets ('" + dataset + "', '" + l.dataset +
-                                     "'); replay one at a time with --dataset and a log of that dataset's trials");
+                                     "'); replay one at a time with --only-dataset ID --dataset NAME|FILE");
         }
-        width = lassos.front().viewportWidth;
-        height = lassos.front().viewportHeight;
+        width = height = 0;  // the window must hold every logged viewport
+        for (const Lasso& l : lassos) {
+            width = std::max(width, l.viewportX + l.viewportWidth);
+            height = std::max(height, l.viewportY + l.viewportHeight);
+        }
     }
     if (dataset.empty()) throw UsageError("no --dataset given");
     if (lassos.empty()) throw UsageError("no --lasso given");
@@ -386,7 +403,7 @@ int run(int argc, char** argv)
         if (l.hasCamera) {
             if (l.group != group) selection.ClearSelection();  // each logged trial starts empty
             group = l.group;
-            camera->setViewport(0, 0, l.viewportWidth, l.viewportHeight);
+            camera->setViewport(l.viewportX, l.viewportY, l.viewportWidth, l.viewportHeight);
             camera->setViewMatrix(l.view);
             camera->setProjectionMatrix(l.projection);
             scene.dataTransform->setMatrix(l.model);
