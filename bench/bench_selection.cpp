@@ -92,6 +92,21 @@ void BM_BuildGeometryDensityAware(benchmark::State& state)
 }
 BENCHMARK(BM_BuildGeometryDensityAware)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
+void BM_ThresholdChangeOnFirstLasso(benchmark::State& state)
+{
+    Session& s = session();
+    s.selection->ResetSelection();
+    s.lasso(1, s.circle(250));
+    s.build();
+    float t = 0.5f;
+    for (auto _ : state) {
+        s.selection->updateSelection(t);
+        t = t > 2.0f ? 0.5f : t + 0.1f;
+    }
+    state.SetLabel("the lasso's volume is the state itself");
+}
+BENCHMARK(BM_ThresholdChangeOnFirstLasso)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
 void BM_ThresholdChangeOnNewestLasso(benchmark::State& state)
 {
     Session& s = session();
@@ -105,6 +120,7 @@ void BM_ThresholdChangeOnNewestLasso(benchmark::State& state)
         s.selection->updateSelection(t);
         t = t > 2.0f ? 0.5f : t + 0.1f;
     }
+    state.SetLabel("a minus lasso: re-threshold plus a new combined state");
 }
 BENCHMARK(BM_ThresholdChangeOnNewestLasso)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
