@@ -1,5 +1,7 @@
 #include "app/Configuration.h"
 
+#include "app/TruncateToInt.h"
+
 namespace {
 // Display assumed until a "mainwindow" element says otherwise.
 const int kDefaultWidth = 2400;
@@ -17,21 +19,21 @@ Configuration::Configuration()
       participantId(1)
 {
     kelvoX = static_cast<float>(mainWidth * 0.25);
-    kelvoY = static_cast<int>(mainHeight * 0.5);
+    kelvoY = TruncateToInt(mainHeight * 0.5);
     kelvoPosition = Point3d(kelvoX, kelvoY, 0);
-    kelvoWidth = static_cast<int>(mainWidth * 0.4);
-    kelvoHeight = static_cast<int>(mainHeight * 0.45);
+    kelvoWidth = TruncateToInt(mainWidth * 0.4);
+    kelvoHeight = TruncateToInt(mainHeight * 0.45);
     kelvoFrameSize = static_cast<float>(mainWidth * 0.0425);
     defaultKelvoAreas();
 
-    unitSize = static_cast<int>(mainWidth * kUnitShare);
+    unitSize = TruncateToInt(mainWidth * kUnitShare);
     kelvoAspect = static_cast<float>(kelvoMainArea.width) / static_cast<float>(kelvoMainArea.height);
 
     operateX = static_cast<float>(mainWidth * 0.25);
     operateY = static_cast<float>(mainHeight * 0.5);
     operatePosition = Point3d(operateX, operateY, 0);
-    operateWidth = static_cast<int>(mainWidth * 0.4);
-    operateHeight = static_cast<int>(mainHeight * 0.45);
+    operateWidth = TruncateToInt(mainWidth * 0.4);
+    operateHeight = TruncateToInt(mainHeight * 0.45);
     operateFrameSize = static_cast<float>(mainWidth * 0.0425);
     // The default layout lifts the extra area by its whole height.
     operateAreas(1.0);
@@ -40,46 +42,46 @@ Configuration::Configuration()
 void Configuration::defaultKelvoAreas()
 {
     const double W = kelvoWidth, X = kelvoX, Y = kelvoY;
-    kelvoMainArea.x = static_cast<int>(W * 0.05 + X);
-    kelvoMainArea.y = static_cast<int>(Y);
-    kelvoMainArea.width = static_cast<int>(W * 0.9);
+    kelvoMainArea.x = TruncateToInt(W * 0.05 + X);
+    kelvoMainArea.y = TruncateToInt(Y);
+    kelvoMainArea.width = TruncateToInt(W * 0.9);
     kelvoMainArea.height = kelvoHeight;
 
-    kelvoSideArea.x = static_cast<int>(X - W * 0.5 + W * 0.05);
-    kelvoSideArea.y = static_cast<int>(Y);
-    kelvoSideArea.width = static_cast<int>(W * 0.1);
+    kelvoSideArea.x = TruncateToInt(X - W * 0.5 + W * 0.05);
+    kelvoSideArea.y = TruncateToInt(Y);
+    kelvoSideArea.width = TruncateToInt(W * 0.1);
     kelvoSideArea.height = kelvoHeight;
 
-    kelvoExtraArea.x = static_cast<int>(W * 0.5 + X + W * 0.025);
-    kelvoExtraArea.width = static_cast<int>(kelvoSideArea.width * 0.4);
-    kelvoExtraArea.height = static_cast<int>(kelvoSideArea.height * 0.2);
-    kelvoExtraArea.y = static_cast<int>(kelvoSideArea.y + kelvoSideArea.height * 0.5 - kelvoExtraArea.height);
+    kelvoExtraArea.x = TruncateToInt(W * 0.5 + X + W * 0.025);
+    kelvoExtraArea.width = TruncateToInt(kelvoSideArea.width * 0.4);
+    kelvoExtraArea.height = TruncateToInt(kelvoSideArea.height * 0.2);
+    kelvoExtraArea.y = TruncateToInt(kelvoSideArea.y + kelvoSideArea.height * 0.5 - kelvoExtraArea.height);
 }
 
 void Configuration::operateAreas(double extraLift)
 {
     const double W = operateWidth, H = operateHeight, X = operateX, Y = operateY;
     const double F = operateFrameSize;
-    operateMainArea.x = static_cast<int>(W * 0.025 + X);
-    operateMainArea.y = static_cast<int>(Y);
-    operateMainArea.width = static_cast<int>(W * 0.95 - F * 2);
-    operateMainArea.height = static_cast<int>(H - F * 4 - mainHeight * 0.04);
+    operateMainArea.x = TruncateToInt(W * 0.025 + X);
+    operateMainArea.y = TruncateToInt(Y);
+    operateMainArea.width = TruncateToInt(W * 0.95 - F * 2);
+    operateMainArea.height = TruncateToInt(H - F * 4 - mainHeight * 0.04);
 
-    operateSideArea.x = static_cast<int>(X - W * 0.5 + W * 0.025);
-    operateSideArea.y = static_cast<int>(Y);
-    operateSideArea.width = static_cast<int>(W * 0.05);
+    operateSideArea.x = TruncateToInt(X - W * 0.5 + W * 0.025);
+    operateSideArea.y = TruncateToInt(Y);
+    operateSideArea.width = TruncateToInt(W * 0.05);
     operateSideArea.height = operateHeight;
 
-    operateExtraArea.x = static_cast<int>(W * 0.5 + X + W * 0.025);
-    operateExtraArea.width = static_cast<int>(operateSideArea.width * 0.8);
-    operateExtraArea.height = static_cast<int>(operateSideArea.height * 0.2);
-    operateExtraArea.y = static_cast<int>(operateSideArea.y + operateSideArea.height * 0.5
+    operateExtraArea.x = TruncateToInt(W * 0.5 + X + W * 0.025);
+    operateExtraArea.width = TruncateToInt(operateSideArea.width * 0.8);
+    operateExtraArea.height = TruncateToInt(operateSideArea.height * 0.2);
+    operateExtraArea.y = TruncateToInt(operateSideArea.y + operateSideArea.height * 0.5
                                           - operateExtraArea.height * extraLift);
 }
 
 void Configuration::layoutMainWindow()
 {
-    unitSize = static_cast<int>(mainWidth * kUnitShare);
+    unitSize = TruncateToInt(mainWidth * kUnitShare);
 }
 
 void Configuration::layoutKelvoWindow()
@@ -87,20 +89,20 @@ void Configuration::layoutKelvoWindow()
     kelvoPosition = Point3d(kelvoX, kelvoY, 0);
     const double W = kelvoWidth, H = kelvoHeight, X = kelvoX, Y = kelvoY;
 
-    kelvoMainArea.x = static_cast<int>(X);
-    kelvoMainArea.y = static_cast<int>(H * 0.05 + Y);
-    kelvoMainArea.width = static_cast<int>(W * 0.8);
-    kelvoMainArea.height = static_cast<int>(H * 0.9);
+    kelvoMainArea.x = TruncateToInt(X);
+    kelvoMainArea.y = TruncateToInt(H * 0.05 + Y);
+    kelvoMainArea.width = TruncateToInt(W * 0.8);
+    kelvoMainArea.height = TruncateToInt(H * 0.9);
 
-    kelvoSideArea.x = static_cast<int>(X - W * 0.5 + W * 0.05);
-    kelvoSideArea.y = static_cast<int>(Y);
-    kelvoSideArea.width = static_cast<int>(W * 0.1);
+    kelvoSideArea.x = TruncateToInt(X - W * 0.5 + W * 0.05);
+    kelvoSideArea.y = TruncateToInt(Y);
+    kelvoSideArea.width = TruncateToInt(W * 0.1);
     kelvoSideArea.height = kelvoHeight;
 
     kelvoExtraArea.x = kelvoMainArea.x;
-    kelvoExtraArea.y = static_cast<int>(Y - H * 0.45);
+    kelvoExtraArea.y = TruncateToInt(Y - H * 0.45);
     kelvoExtraArea.width = kelvoMainArea.width;
-    kelvoExtraArea.height = static_cast<int>(H * 0.1);
+    kelvoExtraArea.height = TruncateToInt(H * 0.1);
 
     // A zero height gives an infinite or undefined ratio; the framework gets
     // it as it is.
@@ -120,8 +122,8 @@ void Configuration::layoutSubspace2dWindow()
     subspace2dPosition = Point3d(subspace2dX, subspace2dY, 0);
     // The margin is a single-precision value; the differences use double.
     const double margin = static_cast<float>(subspace2dWidth * 0.07);
-    const int innerWidth = static_cast<int>(subspace2dWidth - margin);
-    const int innerHeight = static_cast<int>(subspace2dHeight - margin);
+    const int innerWidth = TruncateToInt(subspace2dWidth - margin);
+    const int innerHeight = TruncateToInt(subspace2dHeight - margin);
     subspace2dAspect = static_cast<float>(innerWidth) / static_cast<float>(innerHeight);
 }
 
@@ -130,8 +132,8 @@ void Configuration::layoutSubspace3dWindow()
     subspace3dPosition = Point3d(subspace3dX, subspace3dY, 0);
     const double margin = static_cast<float>(subspace3dWidth * 0.06);
     const double frame = subspace3dFrameSize;
-    const int innerWidth = static_cast<int>(subspace3dWidth - frame * 2 - margin);
-    const int innerHeight = static_cast<int>(subspace3dHeight - frame * 2);
+    const int innerWidth = TruncateToInt(subspace3dWidth - frame * 2 - margin);
+    const int innerHeight = TruncateToInt(subspace3dHeight - frame * 2);
     subspace3dAspect = static_cast<float>(innerWidth) / static_cast<float>(innerHeight);
 }
 

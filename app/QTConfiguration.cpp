@@ -1,5 +1,6 @@
 #include "app/QTConfiguration.h"
 
+#include "app/TruncateToInt.h"
 #include "framework/vis/StudyManager.h"
 #include "framework/vis/TaskCommunicator.h"
 
@@ -79,7 +80,7 @@ bool QTConfiguration::readFloat(const QXmlStreamAttributes& attributes, const ch
 namespace {
 // Fractions of the display become pixels: truncated for integer fields, kept
 // as single-precision values for float fields.
-int scaledInt(float fraction, int extent) { return static_cast<int>(fraction * static_cast<double>(extent)); }
+int scaledInt(float fraction, int extent) { return TruncateToInt(fraction * static_cast<double>(extent)); }
 float scaledFloat(float fraction, int extent) { return static_cast<float>(fraction * static_cast<double>(extent)); }
 
 }
@@ -110,8 +111,8 @@ bool QTConfiguration::startElement(const QString& /*namespaceURI*/, const QStrin
         if (fraction("kelvowindow", "height", f)) kelvoHeight = scaledInt(f, mainHeight);
         if (fraction("kelvowindow", "framesize", f)) kelvoFrameSize = scaledFloat(f, mainWidth);
         layoutKelvoWindow();
-        StudyManager::Instance()->SetView(mainWidth, mainHeight, static_cast<int>(mainWidth * 0.5),
-                                          static_cast<int>(mainHeight * 0.5), mainWidth, mainHeight);
+        StudyManager::Instance()->SetView(mainWidth, mainHeight, TruncateToInt(mainWidth * 0.5),
+                                          TruncateToInt(mainHeight * 0.5), mainWidth, mainHeight);
         TaskCommunicator::Instance()->SetAspectRatio(kelvoAspect);
         StudyManager::Instance()->SetAspectRatio(kelvoAspect);
     } else if (qName == QLatin1String("operatewindow")) {

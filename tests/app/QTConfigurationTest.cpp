@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -125,6 +127,16 @@ TEST_F(QTConfigurationTest, FractionsAreSinglePrecisionAndTruncated)
     EXPECT_EQ(c.operateY, static_cast<float>(0.3333f * 1600.0));
     EXPECT_NEAR(c.operateY, 533.28f, 0.01f);
     EXPECT_EQ(c.operatePosition.y, static_cast<double>(c.operateY));
+}
+
+TEST_F(QTConfigurationTest, FractionsBeyondTheIntRangeSaturate)
+{
+    // Found by fuzzing: the conversion of such products used to be undefined.
+    const QTConfiguration c(write("<config><kelvowindow positionx=\"1e30\" positiony=\"-1e30\" width=\"nan\"/>"
+                                  "</config>"));
+    EXPECT_EQ(c.kelvoMainArea.x, INT_MAX);
+    EXPECT_EQ(c.kelvoY, INT_MIN);
+    EXPECT_EQ(c.kelvoWidth, 0);
 }
 
 TEST_F(QTConfigurationTest, EmptyAttributeLeavesFieldAndBadNumberStoresZero)
