@@ -150,6 +150,23 @@ struct LaneState {
 // the first Q > 1 after it has written, or at the first Q > 1 once P ≥ 0
 // (a row that missed the support). w receives the contributions (1 − Q),
 // +0.0 where a lane does not write, and writes the lanes that write.
+// v[k] holds one step of four rows (row k in lane l is node ix + k of row l);
+// a 4 × 4 transpose turns them into four consecutive nodes per row, added there.
+__attribute__((target("avx"), always_inline)) inline void AddTransposed(double* const* rows, int ix, const __m256d v[4])
+{
+    const __m256d t0 = _mm256_unpacklo_pd(v[0], v[1]);
+    const __m256d t1 = _mm256_unpackhi_pd(v[0], v[1]);
+    const __m256d t2 = _mm256_unpacklo_pd(v[2], v[3]);
+    const __m256d t3 = _mm256_unpackhi_pd(v[2], v[3]);
+    const __m256d r[4] = {_mm256_permute2f128_pd(t0, t2, 0x20), _mm256_permute2f128_pd(t1, t3, 0x20),
+                          _mm256_permute2f128_pd(t0, t2, 0x31), _mm256_permute2f128_pd(t1, t3, 0x31)};
+#pragma GCC unroll 8
+    for (int l = 0; l < 4; ++l) {
+        double* at = rows[l] + ix;
+        _mm256_storeu_pd(at, _mm256_add_pd(_mm256_loadu_pd(at), r[l]));
+    }
+}
+
 __attribute__((target("avx"), always_inline)) inline void LaneStep(LaneState& s, double& p, double sx2,
                                                                     __m256d w[2], __m256d writes[2])
 {
@@ -223,17 +240,7 @@ __attribute__((target("avx"))) void SplatRowsAvx(const KernelRow* rows, size_t c
                     // A masked lane is +0.0, and +0.0 divided by N stays +0.0.
                     v[k] = divide ? _mm256_div_pd(w[k][h], n) : w[k][h];
                 }
-                const __m256d t0 = _mm256_unpacklo_pd(v[0], v[1]);
-                const __m256d t1 = _mm256_unpackhi_pd(v[0], v[1]);
-                const __m256d t2 = _mm256_unpacklo_pd(v[2], v[3]);
-                const __m256d t3 = _mm256_unpackhi_pd(v[2], v[3]);
-                const __m256d r[4] = {_mm256_permute2f128_pd(t0, t2, 0x20), _mm256_permute2f128_pd(t1, t3, 0x20),
-                                      _mm256_permute2f128_pd(t0, t2, 0x31), _mm256_permute2f128_pd(t1, t3, 0x31)};
-#pragma GCC unroll 8
-                for (int l = 0; l < 4; ++l) {
-                    double* at = row[4 * h + l] + ix;
-                    _mm256_storeu_pd(at, _mm256_add_pd(_mm256_loadu_pd(at), r[l]));
-                }
+                AddTransposed(row + 4 * h, ix, v);
             }
             ix += 4;
             finished = _mm256_movemask_pd(_mm256_or_pd(s.alive[0], s.alive[1])) == 0;
@@ -316,17 +323,7 @@ __attribute__((target("avx512f"))) void SplatRowsAvx512(const KernelRow* rows, s
                         v[k] = _mm256_load_pd(c[k] + 4 * h);
                         if (divide) v[k] = _mm256_div_pd(v[k], n4);
                     }
-                    const __m256d t0 = _mm256_unpacklo_pd(v[0], v[1]);
-                    const __m256d t1 = _mm256_unpackhi_pd(v[0], v[1]);
-                    const __m256d t2 = _mm256_unpacklo_pd(v[2], v[3]);
-                    const __m256d t3 = _mm256_unpackhi_pd(v[2], v[3]);
-                    const __m256d r[4] = {_mm256_permute2f128_pd(t0, t2, 0x20), _mm256_permute2f128_pd(t1, t3, 0x20),
-                                          _mm256_permute2f128_pd(t0, t2, 0x31), _mm256_permute2f128_pd(t1, t3, 0x31)};
-#pragma GCC unroll 8
-                    for (int l = 0; l < 4; ++l) {
-                        double* at = row[4 * h + l] + ix;
-                        _mm256_storeu_pd(at, _mm256_add_pd(_mm256_loadu_pd(at), r[l]));
-                    }
+                    AddTransposed(row + 4 * h, ix, v);
                 }
             }
             ix += 4;
