@@ -2,6 +2,7 @@
 
 #include "framework/study/FerrowManager.h"
 #include "tests/support/HandDensityGrid.h"
+#include "tests/support/LassoShapes.h"
 #include "tests/support/SceneFixture.h"
 
 #include <gtest/gtest.h>
@@ -11,18 +12,6 @@
 #include <stdexcept>
 
 namespace {
-
-const double kPi = 3.14159265358979323846;
-
-std::vector<osg::Vec2f> Circle(float cx, float cy, float r, int n)
-{
-    std::vector<osg::Vec2f> points;
-    for (int i = 0; i < n; ++i) {
-        const double a = 2.0 * kPi * i / n;
-        points.push_back(osg::Vec2f(static_cast<float>(cx + r * std::cos(a)), static_cast<float>(cy + r * std::sin(a))));
-    }
-    return points;
-}
 
 const std::vector<osg::Vec2f> kWholeViewport = {osg::Vec2f(-10, -10), osg::Vec2f(900, -10), osg::Vec2f(900, 700),
                                                 osg::Vec2f(-10, 700)};
