@@ -149,6 +149,8 @@ bool OSGFrameAndPlotStrategy::beforeFrame()
     const bool drawn = capture ? capture->frames != capturesAtEnd : framesSinceEnd > 1;
     if (!drawn && framesSinceEnd <= MaxFramesWithoutCapture) return false;
     buildPending = false;
+    // BuildGeometry empties the lasso points; the study log needs them.
+    builtLasso = selection->GetLassoPoints();
     try {
         selection->BuildGeometry();
     } catch (const std::exception& e) {

@@ -12,7 +12,10 @@
 #include "framework/vis/VisComponentStrategy.h"
 #include "framework/study/FerrowManager.h"
 
+#include <osg/Vec2f>
+
 #include <functional>
+#include <vector>
 
 class ParticleScene;
 class ParticleSelection;
@@ -45,6 +48,8 @@ public:
     // Called before every frame: completes a lasso whose flat triangles the
     // lasso camera has drawn. Returns true when the selection changed.
     bool beforeFrame();
+    // The cleaned window points of the lasso the last beforeFrame() built.
+    const std::vector<osg::Vec2f>& GetBuiltLasso() const { return builtLasso; }
     bool IsLassoActive() const { return lassoActive; }
     bool IsBuildPending() const { return buildPending; }
 
@@ -61,6 +66,7 @@ public:
     void SetSelection(ParticleSelection* s);
 
 private:
+    std::vector<osg::Vec2f> builtLasso;
     void startLasso(EventKind::Mode mode, bool cylinder, double x, double y);
     bool selectionAllowed() const;
 

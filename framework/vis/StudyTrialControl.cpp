@@ -126,7 +126,7 @@ void StudyTrialControl::LassoBuilt(KelvoVis& vis)
     lasso.model = scene->GetDataTransform()->getMatrix();
     lasso.view = camera->getViewMatrix();
     lasso.projection = camera->getProjectionMatrix();
-    lasso.points = selection->GetLassoPoints();
+    lasso.points = vis.GetFrameStrategy()->GetBuiltLasso();
     const std::vector<bool>& mask = vis.GetSelectionMask();
     lasso.selectedAfter = std::count(mask.begin(), mask.end(), true);
     runner->OnLasso(lasso);
