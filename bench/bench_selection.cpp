@@ -6,6 +6,7 @@
 #include "framework/study/FerrowManager.h"
 #include "selection/ParticleSelection.h"
 #include "tests/support/DatasetFixture.h"
+#include "tests/support/DrawLasso.h"
 #include "tests/support/SceneFixture.h"
 
 #include <benchmark/benchmark.h>
@@ -54,10 +55,7 @@ struct Session {
     }
     void lasso(int mode, const std::vector<osg::Vec2f>& p)
     {
-        if (mode == 1) selection->startPlusPath(p[0].x(), p[0].y());
-        else selection->startMinusPath(p[0].x(), p[0].y());
-        for (size_t i = 1; i < p.size(); ++i) selection->addIntoPath(p[i].x(), p[i].y());
-        selection->endPath();
+        DrawLasso(*selection, mode, p);
         scene->PaintLassoImage(p);
     }
     void build()

@@ -4,6 +4,7 @@
 #include "geometry/SelectionGeometry.h"
 #include "selection/ParticleSelection.h"
 #include "tests/support/DatasetFixture.h"
+#include "tests/support/DrawLasso.h"
 #include "tests/support/SceneFixture.h"
 
 #include <gtest/gtest.h>
@@ -31,11 +32,7 @@ struct History : testing::Test {
         const osg::Vec3d a = scene.Project(osg::Vec3d(x0, y0, 0)), b = scene.Project(osg::Vec3d(x1, y1, 0));
         std::vector<osg::Vec2f> poly = {osg::Vec2f(a.x(), a.y()), osg::Vec2f(b.x(), a.y()),
                                         osg::Vec2f(b.x(), b.y()), osg::Vec2f(a.x(), b.y())};
-        if (mode == 1) selection.startPlusPath(poly[0].x(), poly[0].y());
-        if (mode == 2) selection.startMinusPath(poly[0].x(), poly[0].y());
-        if (mode == 3) selection.startIntersectionPath(poly[0].x(), poly[0].y());
-        for (size_t i = 1; i < poly.size(); ++i) selection.addIntoPath(poly[i].x(), poly[i].y());
-        selection.endPath();
+        DrawLasso(selection, mode, poly);
         ASSERT_TRUE(selection.GetendPathTag());
         scene.PaintLassoImage(poly);
         selection.BuildGeometry();

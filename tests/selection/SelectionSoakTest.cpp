@@ -6,6 +6,7 @@
 #include "framework/study/FerrowManager.h"
 #include "selection/ParticleSelection.h"
 #include "tests/support/DatasetFixture.h"
+#include "tests/support/DrawLasso.h"
 #include "tests/support/SceneFixture.h"
 
 #include <gtest/gtest.h>
@@ -46,11 +47,7 @@ TEST(SelectionSoak, RandomSessionKeepsMaskAndHistoryConsistent)
             const int mode = static_cast<int>(uniform(1, 4));
             FerrowManager::Instance()->SetTechnique(uniform(0, 1) < 0.5 ? FerrowManager::PravikTechnique
                                                                         : FerrowManager::CylinderTechnique);
-            if (mode == 1) s.startPlusPath(p[0].x(), p[0].y());
-            else if (mode == 2) s.startMinusPath(p[0].x(), p[0].y());
-            else s.startIntersectionPath(p[0].x(), p[0].y());
-            for (size_t i = 1; i < p.size(); ++i) s.addIntoPath(p[i].x(), p[i].y());
-            s.endPath();
+            DrawLasso(s, mode, p);
             if (s.GetendPathTag()) {
                 scene.PaintLassoImage(s.GetLassoPoints());
                 s.BuildGeometry();
