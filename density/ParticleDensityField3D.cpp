@@ -108,12 +108,18 @@ int PlanesPerSlab(int sliceSize)
 }
 
 
-// One row of a kernel's support: where the row's nodes start and Q at the
-// row's first visited node.
-struct KernelRow {
-    double* row;
-    double q0;
+// The rows of a kernel's support, as parallel arrays: where each row's nodes
+// start and Q at its first visited node. Both arrays run on past the last
+// row to a whole number of lanes: the extra entries repeat the last row with
+// a Q above 1, so lock-step walks can load full vectors; they never write.
+struct KernelRows {
+    double* const* row;
+    const double* q0;
+    size_t count;
 };
+
+// The most rows walked in lock-step.
+const size_t kMaxLanes = 16;
 
 // The walk along one row, node by node: every row of one kernel starts at the
 // same node index with the same P, and Q and P advance by additions only.
@@ -194,27 +200,19 @@ __attribute__((target("avx"), always_inline)) inline void LaneStep(LaneState& s,
 // that do not write at a step contribute +0.0, which leaves a node's value
 // unchanged bit for bit (values are sums of non-negative terms and never
 // -0.0); this keeps the loop free of per-lane branches.
-__attribute__((target("avx"))) void SplatRowsAvx(const KernelRow* rows, size_t count, int ix0, int xCount,
-                                                 double p0, double sx2, double divisor, bool divide)
+__attribute__((target("avx"))) void SplatRowsAvx(const KernelRows& rows, int ix0, int xCount, double p0,
+                                                 double sx2, double divisor, bool divide)
 {
-    const __m256d one = _mm256_set1_pd(1.0);
     const __m256d n = _mm256_set1_pd(divisor);
-    for (size_t b = 0; b < count; b += 8) {
-        const unsigned lanes = static_cast<unsigned>(std::min<size_t>(8, count - b));
-        alignas(32) double q0[8];
-        alignas(32) double padding[8];
-        double* row[8];
-        for (unsigned l = 0; l < 8; ++l) {
-            q0[l] = l < lanes ? rows[b + l].q0 : 2.0;
-            padding[l] = l < lanes ? 0.0 : 1.0;
-            // Padding lanes add their zeros to lane 0's row, after lane 0.
-            row[l] = l < lanes ? rows[b + l].row : rows[b].row;
-        }
+    const __m256d laneIndex[2] = {_mm256_setr_pd(0, 1, 2, 3), _mm256_setr_pd(4, 5, 6, 7)};
+    for (size_t b = 0; b < rows.count; b += 8) {
+        const __m256d lanes = _mm256_set1_pd(static_cast<double>(std::min<size_t>(8, rows.count - b)));
+        double* const* row = rows.row + b;
         LaneState s;
 #pragma GCC unroll 8
         for (int h = 0; h < 2; ++h) {
-            s.q[h] = _mm256_load_pd(q0 + 4 * h);
-            s.alive[h] = _mm256_cmp_pd(_mm256_load_pd(padding + 4 * h), one, _CMP_NEQ_OQ);
+            s.q[h] = _mm256_loadu_pd(rows.q0 + b + 4 * h);
+            s.alive[h] = _mm256_cmp_pd(laneIndex[h], lanes, _CMP_LT_OQ);
             s.wrote[h] = _mm256_setzero_pd();
         }
         double p = p0;
@@ -265,27 +263,45 @@ __attribute__((target("avx"))) void SplatRowsAvx(const KernelRow* rows, size_t c
 // The same walk with AVX-512 for sixteen rows at once: two registers of eight
 // lanes, whose chains of additions run side by side, with the lane state in
 // mask bits; the arithmetic per lane is unchanged.
-__attribute__((target("avx512f"))) void SplatRowsAvx512(const KernelRow* rows, size_t count, int ix0, int xCount,
-                                                       double p0, double sx2, double divisor, bool divide)
+// a / N correctly rounded without a division: q = a·(1/N) is within one ulp
+// of a / N, the residual a − q·N is exact with a fused multiply-add, and one
+// correction step q + r·(1/N) then rounds to the same double as the quotient
+// (Markstein's theorem; needs 1/N correctly rounded, which it is).
+__attribute__((target("avx512f"), always_inline)) inline __m512d DivideExact(__m512d a, __m512d n, __m512d y)
+{
+    const __m512d q = _mm512_mul_pd(a, y);
+    const __m512d r = _mm512_fnmadd_pd(q, n, a);
+    return _mm512_fmadd_pd(r, y, q);
+}
+
+__attribute__((target("avx512f"))) void SplatRowsAvx512(const KernelRows& rows, int ix0, int xCount, double p0,
+                                                       double sx2, double divisor, bool divide)
 {
     const __m512d one = _mm512_set1_pd(1.0);
     const __m512d n = _mm512_set1_pd(divisor);
+    const __m512d y = _mm512_set1_pd(1.0 / divisor);
     const __m512d step = _mm512_set1_pd(sx2);
-    for (size_t b = 0; b < count; b += 16) {
-        const unsigned lanes = static_cast<unsigned>(std::min<size_t>(16, count - b));
-        alignas(64) double q0[16];
-        double* row[16];
-        for (unsigned l = 0; l < 16; ++l) {
-            q0[l] = l < lanes ? rows[b + l].q0 : 2.0;
-            // Padding lanes add their zeros to lane 0's row, after lane 0.
-            row[l] = l < lanes ? rows[b + l].row : rows[b].row;
-        }
-        __m512d q[2] = {_mm512_load_pd(q0), _mm512_load_pd(q0 + 8)};
+    for (size_t b = 0; b < rows.count; b += 16) {
+        const unsigned lanes = static_cast<unsigned>(std::min<size_t>(16, rows.count - b));
+        double* const* row = rows.row + b;
+        __m512d q[2] = {_mm512_loadu_pd(rows.q0 + b), _mm512_loadu_pd(rows.q0 + b + 8)};
         // Bit l of the masks is lane l; the second register holds bits 8..15.
         unsigned alive = (lanes == 16 ? 0x10000u : (1u << lanes)) - 1u;
         unsigned wrote = 0;
         double p = p0;
         int ix = ix0;
+        // Walk in from the left edge of the support while no lane has reached
+        // it: nothing is written, no lane changes state, only Q advances.
+        while (p < 0.0 && ix < xCount) {
+            const unsigned in = static_cast<unsigned>(_mm512_cmp_pd_mask(q[0], one, _CMP_LE_OQ)) |
+                                (static_cast<unsigned>(_mm512_cmp_pd_mask(q[1], one, _CMP_LE_OQ)) << 8);
+            if (in & alive) break;
+            const __m512d twoP = _mm512_set1_pd(2.0 * p);
+            q[0] = _mm512_add_pd(_mm512_add_pd(q[0], twoP), step);
+            q[1] = _mm512_add_pd(_mm512_add_pd(q[1], twoP), step);
+            p = p + sx2;
+            ++ix;
+        }
         while (alive && ix + 4 <= xCount) {
             __m512d w[4][2];
             unsigned any = 0;
@@ -312,8 +328,8 @@ __attribute__((target("avx512f"))) void SplatRowsAvx512(const KernelRow* rows, s
 #pragma GCC unroll 8
                 for (int k = 0; k < 4; ++k)
 #pragma GCC unroll 8
-                    for (int r = 0; r < 2; ++r) _mm512_store_pd(c[k] + 8 * r, w[k][r]);
-                const __m256d n4 = _mm256_set1_pd(divisor);
+                    for (int r = 0; r < 2; ++r)
+                        _mm512_store_pd(c[k] + 8 * r, divide ? DivideExact(w[k][r], n, y) : w[k][r]);
 #pragma GCC unroll 8
                 for (int h = 0; h < 4; ++h) {
                     if (!((any >> (4 * h)) & 0xFu)) continue;
@@ -321,7 +337,6 @@ __attribute__((target("avx512f"))) void SplatRowsAvx512(const KernelRow* rows, s
 #pragma GCC unroll 8
                     for (int k = 0; k < 4; ++k) {
                         v[k] = _mm256_load_pd(c[k] + 4 * h);
-                        if (divide) v[k] = _mm256_div_pd(v[k], n4);
                     }
                     AddTransposed(row + 4 * h, ix, v);
                 }
@@ -340,7 +355,7 @@ __attribute__((target("avx512f"))) void SplatRowsAvx512(const KernelRow* rows, s
 #pragma GCC unroll 8
             for (int r = 0; r < 2; ++r) {
                 __m512d w = _mm512_maskz_sub_pd(static_cast<__mmask8>(writes >> (8 * r)), one, q[r]);
-                _mm512_store_pd(c + 8 * r, divide ? _mm512_div_pd(w, n) : w);
+                _mm512_store_pd(c + 8 * r, divide ? DivideExact(w, n, y) : w);
             }
 #pragma GCC unroll 16
             for (int l = 0; l < 16; ++l) row[l][ix] += c[l];
@@ -363,13 +378,23 @@ std::atomic<int> simdLimit{2};
 
 int SimdLevel() { return std::min(ProcessorSimdLevel(), simdLimit.load(std::memory_order_relaxed)); }
 
+// A row whose uy² + uz² exceeds this cannot reach Q ≤ 1 at any node: Q along
+// the row is uy² + uz² + ux² up to rounding errors many orders of magnitude
+// below this margin, so the row would write nothing and is left out.
+const double kRowMissLimit = 1.0 + 1e-6;
+
 // Work space of one splatting thread, sized for the most rows a kernel can
 // have in the planes it is given.
 struct SplatScratch {
-    std::vector<KernelRow> rows;
+    std::vector<double*> rowStart;
+    std::vector<double> rowQ0;
     std::vector<double> rowSums;
+    std::vector<double> ySquares;
     SplatScratch(int yCount, int planes)
-        : rows(static_cast<size_t>(yCount) * static_cast<size_t>(planes)), rowSums(static_cast<size_t>(yCount))
+        : rowStart(static_cast<size_t>(yCount) * static_cast<size_t>(planes) + kMaxLanes),
+          rowQ0(rowStart.size()),
+          rowSums(static_cast<size_t>(yCount)),
+          ySquares(static_cast<size_t>(yCount))
     {
     }
 };
@@ -404,13 +429,21 @@ void SplatPlanes(ScalarField3D& f, const osg::Vec3f& bandwidth, const osg::Vec3f
     // ux² + uy² per row, the same in every plane; adding uz² afterwards is the
     // same left-to-right sum ux² + uy² + uz².
     double* rowSums = scratch.rowSums.data();
+    double* ySquares = scratch.ySquares.data();
     int rowCount = 0;
     {
         double uy = ys.offset;
-        for (int iy = ys.index; iy < f.yCount && uy <= 1.0; ++iy, uy += sy) rowSums[rowCount++] = ux2 + uy * uy;
+        for (int iy = ys.index; iy < f.yCount && uy <= 1.0; ++iy, uy += sy) {
+            ySquares[rowCount] = uy * uy;
+            rowSums[rowCount] = ux2 + ySquares[rowCount];
+            ++rowCount;
+        }
     }
     if (rowCount == 0) return;
-    KernelRow* rows = scratch.rows.data();
+    // Only the rows that can write: the corners of the box around the
+    // kernel's ellipsoid cannot.
+    double** rowStart = scratch.rowStart.data();
+    double* rowQ0 = scratch.rowQ0.data();
     size_t count = 0;
     double* v = f.values.data();
     double uz = zs.offset;
@@ -420,16 +453,29 @@ void SplatPlanes(ScalarField3D& f, const osg::Vec3f& bandwidth, const osg::Vec3f
         if (iz < firstPlane) continue;
         double* first = v + static_cast<size_t>(f.sliceSize) * iz + static_cast<size_t>(f.xCount) * ys.index;
         const double uz2 = uz * uz;
-        for (int j = 0; j < rowCount; ++j) rows[count++] = {first + static_cast<size_t>(f.xCount) * j, rowSums[j] + uz2};
+        // uy grows along the rows, so the rows that can write lie between the
+        // first and the last one that can; those in between are all walked.
+        int firstRow = 0, endRow = rowCount;
+        while (firstRow < endRow && ySquares[firstRow] + uz2 > kRowMissLimit) ++firstRow;
+        while (endRow > firstRow && ySquares[endRow - 1] + uz2 > kRowMissLimit) --endRow;
+        for (int j = firstRow; j < endRow; ++j, ++count) {
+            rowStart[count] = first + static_cast<size_t>(f.xCount) * j;
+            rowQ0[count] = rowSums[j] + uz2;
+        }
     }
+    if (count == 0) return;
+    for (size_t r = count; r < count + kMaxLanes; ++r) {
+        rowStart[r] = rowStart[count - 1];
+        rowQ0[r] = 2.0;
+    }
+    const KernelRows rows = {rowStart, rowQ0, count};
     const int simd = SimdLevel();
     if (simd >= 2) {
-        SplatRowsAvx512(rows, count, xs.index, f.xCount, p0, sx2, divisor, normalise);
+        SplatRowsAvx512(rows, xs.index, f.xCount, p0, sx2, divisor, normalise);
     } else if (simd == 1) {
-        SplatRowsAvx(rows, count, xs.index, f.xCount, p0, sx2, divisor, normalise);
+        SplatRowsAvx(rows, xs.index, f.xCount, p0, sx2, divisor, normalise);
     } else {
-        for (size_t r = 0; r < count; ++r)
-            SplatRowScalar(rows[r].row, xs.index, f.xCount, rows[r].q0, p0, sx2, divisor);
+        for (size_t r = 0; r < count; ++r) SplatRowScalar(rowStart[r], xs.index, f.xCount, rowQ0[r], p0, sx2, divisor);
     }
 }
 
