@@ -60,53 +60,29 @@ int ThreadCount(size_t particles, int planes)
     return std::max(1, std::min(threads, planes));
 }
 
-// Runs body(first, last) over [0, count) split into `threads` contiguous parts.
+// Runs body(t, first, last) on `threads` threads, thread t taking the t-th
+// contiguous part of [0, count).
 template <class Body>
-void ForEachRange(size_t count, int threads, Body body)
+void ForEachPart(size_t count, int threads, Body body)
 {
     if (threads <= 1) {
-        body(size_t(0), count);
+        body(0, size_t(0), count);
         return;
     }
     std::vector<std::thread> pool;
     for (int t = 0; t < threads; ++t) {
         const size_t first = count * t / threads, last = count * (t + 1) / threads;
-        pool.emplace_back([=] { body(first, last); });
+        pool.emplace_back([=] { body(t, first, last); });
     }
     for (std::thread& th : pool) th.join();
 }
 
-// Runs body(firstPlane, endPlane) over slabs of consecutive planes, handed
-// out to `threads` threads as they become free. Every node belongs to one
-// slab, and each body adds the particles in their order, so the sums match a
-// single thread exactly. Slabs are kept small enough to stay in a core's
-// cache while every particle streams past.
+// Runs body(first, last) over [0, count) split into `threads` contiguous parts.
 template <class Body>
-void ForEachSlab(int planes, int planesPerSlab, int threads, Body body)
+void ForEachRange(size_t count, int threads, Body body)
 {
-    const int slabs = (planes + planesPerSlab - 1) / planesPerSlab;
-    std::atomic<int> next{0};
-    auto worker = [&] {
-        for (int s = next++; s < slabs; s = next++)
-            body(s * planesPerSlab, std::min(planes, (s + 1) * planesPerSlab));
-    };
-    if (threads <= 1) {
-        worker();
-        return;
-    }
-    std::vector<std::thread> pool;
-    for (int t = 0; t < threads; ++t) pool.emplace_back(worker);
-    for (std::thread& th : pool) th.join();
+    ForEachPart(count, threads, [&](int, size_t first, size_t last) { body(first, last); });
 }
-
-// Planes per slab: about 256 KiB of values.
-int PlanesPerSlab(int sliceSize)
-{
-    const size_t slabBytes = 256 * 1024;
-    const size_t perPlane = static_cast<size_t>(sliceSize) * sizeof(double);
-    return static_cast<int>(std::max<size_t>(1, slabBytes / std::max<size_t>(1, perPlane)));
-}
-
 
 // The rows of a kernel's support, as parallel arrays: where each row's nodes
 // start and Q at its first visited node. Both arrays run on past the last
@@ -499,8 +475,13 @@ PlaneRange KernelPlanes(const ScalarField3D& f, float bandwidthZ, float pointZ)
     return {zs.index, iz};
 }
 
-// Splats every particle into every slab it reaches, each slab on one thread,
-// particles in their order. bandwidthOf(i) gives particle i's bandwidth.
+// Splats every particle into every slab it reaches, particles in their order.
+// There is one slab of consecutive planes per thread: every node belongs to
+// one slab, so the sums match a single thread exactly, and each particle is
+// set up once per slab it reaches, so the fewer slabs the better. The slab
+// borders split the estimated work evenly: a particle's work in one of its
+// planes is about the nodes of its kernel's cross-section. bandwidthOf(i)
+// gives particle i's bandwidth.
 template <class BandwidthOf>
 void SplatAll(ScalarField3D& f, const std::vector<osg::Vec3f>& positions, size_t n, BandwidthOf bandwidthOf,
               bool normalise, int threads)
@@ -508,10 +489,46 @@ void SplatAll(ScalarField3D& f, const std::vector<osg::Vec3f>& positions, size_t
     // Which planes each particle reaches, found once, so that a slab skips
     // the particles it does not hold with one comparison.
     std::vector<PlaneRange> ranges(n);
-    ForEachRange(n, threads, [&](size_t first, size_t last) {
-        for (size_t i = first; i < last; ++i) ranges[i] = KernelPlanes(f, bandwidthOf(i).z(), positions[i].z());
+    const size_t planes = static_cast<size_t>(f.zCount);
+    // Per thread, the work added at each plane where a particle's planes
+    // start and taken away where they end.
+    std::vector<double> workSteps(static_cast<size_t>(threads) * (planes + 1), 0.0);
+    const double xNodes = 2.0 / f.xStep, yNodes = 2.0 / f.yStep;
+    ForEachPart(n, threads, [&](int t, size_t first, size_t last) {
+        double* steps = workSteps.data() + static_cast<size_t>(t) * (planes + 1);
+        for (size_t i = first; i < last; ++i) {
+            const osg::Vec3f& h = bandwidthOf(i);
+            ranges[i] = KernelPlanes(f, h.z(), positions[i].z());
+            if (ranges[i].end <= ranges[i].first) continue;
+            const double work = (h.x() * xNodes + 1.0) * (h.y() * yNodes + 1.0);
+            steps[ranges[i].first] += work;
+            steps[ranges[i].end] -= work;
+        }
     });
-    ForEachSlab(f.zCount, PlanesPerSlab(f.sliceSize), threads, [&](int firstPlane, int endPlane) {
+    std::vector<double> planeWork(planes, 0.0);
+    double total = 0.0;
+    {
+        double running = 0.0;
+        for (size_t z = 0; z < planes; ++z) {
+            for (int t = 0; t < threads; ++t) running += workSteps[static_cast<size_t>(t) * (planes + 1) + z];
+            planeWork[z] = std::max(0.0, running);
+            total += planeWork[z];
+        }
+    }
+    std::vector<int> border(static_cast<size_t>(threads) + 1, f.zCount);
+    border[0] = 0;
+    {
+        double sum = 0.0;
+        int z = 0;
+        for (int t = 1; t < threads; ++t) {
+            const double share = total * t / threads;
+            while (z < f.zCount && sum + planeWork[static_cast<size_t>(z)] <= share) sum += planeWork[static_cast<size_t>(z++)];
+            border[static_cast<size_t>(t)] = z;
+        }
+    }
+    ForEachPart(static_cast<size_t>(threads), threads, [&](int t, size_t, size_t) {
+        const int firstPlane = border[static_cast<size_t>(t)], endPlane = border[static_cast<size_t>(t) + 1];
+        if (firstPlane >= endPlane) return;
         SplatScratch scratch(f.yCount, endPlane - firstPlane);
         for (size_t i = 0; i < n; ++i) {
             if (ranges[i].end <= firstPlane || ranges[i].first >= endPlane) continue;
