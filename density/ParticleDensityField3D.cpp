@@ -86,8 +86,9 @@ void ForEachRange(size_t count, int threads, Body body)
 
 // The rows of a kernel's support, as parallel arrays: where each row's nodes
 // start and Q at its first visited node. Both arrays run on past the last
-// row to a whole number of lanes: the extra entries repeat the last row with
-// a Q above 1, so lock-step walks can load full vectors; they never write.
+// row to a whole number of lanes, so lock-step walks can load full vectors:
+// the extra lanes never write, they add zeros to a spare row of their own
+// (had they shared a real row, each addition would wait for the one before).
 struct KernelRows {
     double* const* row;
     const double* q0;
@@ -366,11 +367,13 @@ struct SplatScratch {
     std::vector<double> rowQ0;
     std::vector<double> rowSums;
     std::vector<double> ySquares;
-    SplatScratch(int yCount, int planes)
+    std::vector<double> spareRow;
+    SplatScratch(int xCount, int yCount, int planes)
         : rowStart(static_cast<size_t>(yCount) * static_cast<size_t>(planes) + kMaxLanes),
           rowQ0(rowStart.size()),
           rowSums(static_cast<size_t>(yCount)),
-          ySquares(static_cast<size_t>(yCount))
+          ySquares(static_cast<size_t>(yCount)),
+          spareRow(static_cast<size_t>(xCount) + 4)
     {
     }
 };
@@ -441,7 +444,7 @@ void SplatPlanes(ScalarField3D& f, const osg::Vec3f& bandwidth, const osg::Vec3f
     }
     if (count == 0) return;
     for (size_t r = count; r < count + kMaxLanes; ++r) {
-        rowStart[r] = rowStart[count - 1];
+        rowStart[r] = scratch.spareRow.data();
         rowQ0[r] = 2.0;
     }
     const KernelRows rows = {rowStart, rowQ0, count};
@@ -529,7 +532,7 @@ void SplatAll(ScalarField3D& f, const std::vector<osg::Vec3f>& positions, size_t
     ForEachPart(static_cast<size_t>(threads), threads, [&](int t, size_t, size_t) {
         const int firstPlane = border[static_cast<size_t>(t)], endPlane = border[static_cast<size_t>(t) + 1];
         if (firstPlane >= endPlane) return;
-        SplatScratch scratch(f.yCount, endPlane - firstPlane);
+        SplatScratch scratch(f.xCount, f.yCount, endPlane - firstPlane);
         for (size_t i = 0; i < n; ++i) {
             if (ranges[i].end <= firstPlane || ranges[i].first >= endPlane) continue;
             SplatPlanes(f, bandwidthOf(i), positions[i], normalise, firstPlane, endPlane, scratch);
@@ -616,7 +619,7 @@ bool ParticleDensityField3D::SortAscending(double* a, int count)
 void ParticleDensityField3D::SplatKernel(const osg::Vec3f& bandwidth, const osg::Vec3f& point,
                                          bool normalise)
 {
-    SplatScratch scratch(yCount, zCount);
+    SplatScratch scratch(xCount, yCount, zCount);
     SplatPlanes(*this, bandwidth, point, normalise, 0, zCount, scratch);
 }
 
