@@ -252,11 +252,11 @@ __attribute__((target("avx512f"), always_inline)) inline __m512d DivideExact(__m
 }
 
 __attribute__((target("avx512f"))) void SplatRowsAvx512(const KernelRows& rows, int ix0, int xCount, double p0,
-                                                       double sx2, double divisor, bool divide)
+                                                       double sx2, double divisor, double reciprocal, bool divide)
 {
     const __m512d one = _mm512_set1_pd(1.0);
     const __m512d n = _mm512_set1_pd(divisor);
-    const __m512d y = _mm512_set1_pd(1.0 / divisor);
+    const __m512d y = _mm512_set1_pd(reciprocal);
     const __m512d step = _mm512_set1_pd(sx2);
     for (size_t b = 0; b < rows.count; b += 16) {
         const unsigned lanes = static_cast<unsigned>(std::min<size_t>(16, rows.count - b));
@@ -360,19 +360,44 @@ int SimdLevel() { return std::min(ProcessorSimdLevel(), simdLimit.load(std::memo
 // below this margin, so the row would write nothing and is left out.
 const double kRowMissLimit = 1.0 + 1e-6;
 
+// What a kernel's bandwidth fixes: node spacing in bandwidth units, the
+// divisor N and its reciprocal. Kept per thread for the last bandwidth seen,
+// since the pilot estimate uses one bandwidth for all particles and many
+// particles share the capped one.
+struct KernelScale {
+    osg::Vec3f bandwidth{0.0f, 0.0f, 0.0f};
+    bool normalised = false;
+    bool usable = false;
+    double sx = 0.0, sy = 0.0, sz = 0.0, sx2 = 0.0, divisor = 1.0, reciprocal = 1.0;
+    KernelScale() = default;
+    KernelScale(const ScalarField3D& f, const osg::Vec3f& h, bool normalise) : bandwidth(h), normalised(normalise)
+    {
+        const double hx = h.x(), hy = h.y(), hz = h.z();
+        if (!UsableBandwidth(hx) || !UsableBandwidth(hy) || !UsableBandwidth(hz)) return;
+        // A flat or non-finite grid has no nodes a kernel could reach one by one.
+        sx = (f.xMax - f.xMin) / (hx * (f.xCount - 1));
+        sy = (f.yMax - f.yMin) / (hy * (f.yCount - 1));
+        sz = (f.zMax - f.zMin) / (hz * (f.zCount - 1));
+        if (!UsableBandwidth(sx) || !UsableBandwidth(sy) || !UsableBandwidth(sz)) return;
+        sx2 = sx * sx;
+        divisor = normalise ? hx * hy * hz : 1.0;
+        reciprocal = 1.0 / divisor;
+        usable = true;
+    }
+};
+
 // Work space of one splatting thread, sized for the most rows a kernel can
 // have in the planes it is given.
 struct SplatScratch {
     std::vector<double*> rowStart;
     std::vector<double> rowQ0;
     std::vector<double> rowSums;
-    std::vector<double> ySquares;
     std::vector<double> spareRow;
+    KernelScale scale;
     SplatScratch(int xCount, int yCount, int planes)
         : rowStart(static_cast<size_t>(yCount) * static_cast<size_t>(planes) + kMaxLanes),
           rowQ0(rowStart.size()),
           rowSums(static_cast<size_t>(yCount)),
-          ySquares(static_cast<size_t>(yCount)),
           spareRow(static_cast<size_t>(xCount) + 4)
     {
     }
@@ -384,17 +409,11 @@ struct SplatScratch {
 void SplatPlanes(ScalarField3D& f, const osg::Vec3f& bandwidth, const osg::Vec3f& point, bool normalise,
                  int firstPlane, int endPlane, SplatScratch& scratch)
 {
+    KernelScale& scale = scratch.scale;
+    if (!(bandwidth == scale.bandwidth) || normalise != scale.normalised) scale = KernelScale(f, bandwidth, normalise);
+    if (!scale.usable) return;
     const double hx = bandwidth.x(), hy = bandwidth.y(), hz = bandwidth.z();
-    if (!UsableBandwidth(hx) || !UsableBandwidth(hy) || !UsableBandwidth(hz)) return;
-
-    // Node spacing in bandwidth units; a flat or non-finite grid has no nodes
-    // that a kernel could reach one by one.
-    const double sx = (f.xMax - f.xMin) / (hx * (f.xCount - 1));
-    const double sy = (f.yMax - f.yMin) / (hy * (f.yCount - 1));
-    const double sz = (f.zMax - f.zMin) / (hz * (f.zCount - 1));
-    if (!UsableBandwidth(sx) || !UsableBandwidth(sy) || !UsableBandwidth(sz)) return;
-    const double sx2 = sx * sx;
-    const double divisor = normalise ? hx * hy * hz : 1.0;
+    const double sx = scale.sx, sy = scale.sy, sz = scale.sz, sx2 = scale.sx2;
 
     // The z range first: most particles miss most slabs.
     AxisStart xs, ys, zs;
@@ -408,13 +427,11 @@ void SplatPlanes(ScalarField3D& f, const osg::Vec3f& bandwidth, const osg::Vec3f
     // ux² + uy² per row, the same in every plane; adding uz² afterwards is the
     // same left-to-right sum ux² + uy² + uz².
     double* rowSums = scratch.rowSums.data();
-    double* ySquares = scratch.ySquares.data();
     int rowCount = 0;
     {
         double uy = ys.offset;
         for (int iy = ys.index; iy < f.yCount && uy <= 1.0; ++iy, uy += sy) {
-            ySquares[rowCount] = uy * uy;
-            rowSums[rowCount] = ux2 + ySquares[rowCount];
+            rowSums[rowCount] = ux2 + uy * uy;
             ++rowCount;
         }
     }
@@ -425,6 +442,7 @@ void SplatPlanes(ScalarField3D& f, const osg::Vec3f& bandwidth, const osg::Vec3f
     double* rowQ0 = scratch.rowQ0.data();
     size_t count = 0;
     double* v = f.values.data();
+    const double rowsPerUnit = 1.0 / sy;
     double uz = zs.offset;
     for (int iz = zs.index; iz < f.zCount && iz < endPlane && uz <= 1.0; ++iz, uz += sz) {
         // Every plane's offset is still reached by the same chain of
@@ -432,11 +450,20 @@ void SplatPlanes(ScalarField3D& f, const osg::Vec3f& bandwidth, const osg::Vec3f
         if (iz < firstPlane) continue;
         double* first = v + static_cast<size_t>(f.sliceSize) * iz + static_cast<size_t>(f.xCount) * ys.index;
         const double uz2 = uz * uz;
-        // uy grows along the rows, so the rows that can write lie between the
-        // first and the last one that can; those in between are all walked.
-        int firstRow = 0, endRow = rowCount;
-        while (firstRow < endRow && ySquares[firstRow] + uz2 > kRowMissLimit) ++firstRow;
-        while (endRow > firstRow && ySquares[endRow - 1] + uz2 > kRowMissLimit) --endRow;
+        // The rows that can write have |uy| ≤ √(1 − uz²); the bounds below
+        // keep every row with |uy| up to √(kRowMissLimit − uz²), a margin of
+        // at least 5·10⁻⁷ beyond that, against index errors below 10⁻¹².
+        const double yReach = kRowMissLimit - uz2;
+        if (!(yReach >= 0.0)) continue;
+        const double reach = std::sqrt(yReach);
+        // Clamped to [0, rowCount] before the conversions, which then only
+        // see non-negative values and truncate as floor does.
+        const double below = std::min(static_cast<double>(rowCount), std::max(0.0, (-reach - ys.offset) * rowsPerUnit - 1e-3));
+        const double above = std::min(static_cast<double>(rowCount), (reach - ys.offset) * rowsPerUnit + 1e-3);
+        if (!(above >= 0.0)) continue;
+        int firstRow = static_cast<int>(below);
+        firstRow += firstRow < below;
+        const int endRow = std::min(rowCount, static_cast<int>(above) + 1);
         for (int j = firstRow; j < endRow; ++j, ++count) {
             rowStart[count] = first + static_cast<size_t>(f.xCount) * j;
             rowQ0[count] = rowSums[j] + uz2;
@@ -450,11 +477,12 @@ void SplatPlanes(ScalarField3D& f, const osg::Vec3f& bandwidth, const osg::Vec3f
     const KernelRows rows = {rowStart, rowQ0, count};
     const int simd = SimdLevel();
     if (simd >= 2) {
-        SplatRowsAvx512(rows, xs.index, f.xCount, p0, sx2, divisor, normalise);
+        SplatRowsAvx512(rows, xs.index, f.xCount, p0, sx2, scale.divisor, scale.reciprocal, normalise);
     } else if (simd == 1) {
-        SplatRowsAvx(rows, xs.index, f.xCount, p0, sx2, divisor, normalise);
+        SplatRowsAvx(rows, xs.index, f.xCount, p0, sx2, scale.divisor, normalise);
     } else {
-        for (size_t r = 0; r < count; ++r) SplatRowScalar(rowStart[r], xs.index, f.xCount, rowQ0[r], p0, sx2, divisor);
+        for (size_t r = 0; r < count; ++r)
+            SplatRowScalar(rowStart[r], xs.index, f.xCount, rowQ0[r], p0, sx2, scale.divisor);
     }
 }
 
