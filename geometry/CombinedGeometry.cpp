@@ -48,5 +48,9 @@ CombinedGeometry::CombinedGeometry(osg::Vec3Array* positions, const SelectionGeo
         break;
     }
     field->ExtractIsoSurface(0.0);
+    // The operands lie on this grid; where they tested these very positions,
+    // their cells are this volume's too (the mask checks the grid again).
+    for (const SelectionGeometry* operand : {a, b})
+        if (!particleCells && operand->positions == positions) particleCells = operand->particleCells;
     ComputeMaskFromField();
 }

@@ -62,6 +62,44 @@ boost::shared_ptr<ScalarField3D> SelectionGeometry::CreateFieldOnCurrentGrid()
                                              density.zMin, density.zMax, density.zCount);
 }
 
+namespace {
+
+// Runs body(begin, end) over [0, count) in chunks on up to eight threads.
+// Chunk borders at multiples of 4096 keep every thread on its own words of a
+// bit-packed mask. A chunk whose thread cannot be started runs here instead,
+// so a refused thread never leaves started ones unjoined or work undone.
+template <class Body>
+void ForEachChunk(size_t count, Body body)
+{
+    // Below this many particles a thread costs more than it saves.
+    constexpr size_t kParticlesPerThread = 1 << 16;
+    const size_t hardware = std::max(1u, std::thread::hardware_concurrency());
+    const size_t threadCount = std::min<size_t>({hardware, 8, (count + kParticlesPerThread - 1) / kParticlesPerThread});
+    if (threadCount <= 1) {
+        body(size_t(0), count);
+        return;
+    }
+    constexpr size_t kAlign = 4096;
+    const size_t chunk = ((count + threadCount - 1) / threadCount + kAlign - 1) / kAlign * kAlign;
+    std::vector<std::thread> workers;
+    workers.reserve(threadCount);
+    size_t handedOut = chunk;
+    for (; handedOut < count; handedOut += chunk) {
+        try {
+            workers.emplace_back(body, handedOut, std::min(count, handedOut + chunk));
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    body(size_t(0), std::min(count, chunk));
+    if (handedOut < count)
+        body(handedOut, count);
+    for (std::thread& w : workers)
+        w.join();
+}
+
+}  // namespace
+
 void SelectionGeometry::ComputeMaskFromField()
 {
     const size_t count = mask.size();
@@ -69,35 +107,11 @@ void SelectionGeometry::ComputeMaskFromField()
         return;
     const SurfaceMembership test(*field);
     const osg::Vec3f* points = &(*positions)[0];
-    auto testRange = [&](size_t begin, size_t end) { test.ContainsRange(points, begin, end, mask); };
-
-    // Below this many particles a thread costs more than it saves.
-    constexpr size_t kParticlesPerThread = 1 << 16;
-    const size_t hardware = std::max(1u, std::thread::hardware_concurrency());
-    const size_t threadCount = std::min<size_t>({hardware, 8, (count + kParticlesPerThread - 1) / kParticlesPerThread});
-    if (threadCount <= 1) {
-        testRange(0, count);
-        return;
+    if (!particleCells || particleCells->cell.size() != count || !test.OnGridOf(*particleCells)) {
+        auto cells = boost::make_shared<ParticleCells>(test.NewParticleCells(count));
+        ForEachChunk(count, [&](size_t begin, size_t end) { test.FindCells(points, begin, end, *cells); });
+        particleCells = cells;
     }
-    // Chunk borders at multiples of 4096 keep every thread on its own words of
-    // the bit-packed mask.
-    constexpr size_t kAlign = 4096;
-    const size_t chunk = ((count + threadCount - 1) / threadCount + kAlign - 1) / kAlign * kAlign;
-    // A chunk whose thread cannot be started is tested here instead, so a
-    // refused thread never leaves started ones unjoined or flags unset.
-    std::vector<std::thread> workers;
-    workers.reserve(threadCount);
-    size_t handedOut = chunk;
-    for (; handedOut < count; handedOut += chunk) {
-        try {
-            workers.emplace_back(testRange, handedOut, std::min(count, handedOut + chunk));
-        } catch (const std::system_error&) {
-            break;
-        }
-    }
-    testRange(0, std::min(count, chunk));
-    if (handedOut < count)
-        testRange(handedOut, count);
-    for (std::thread& w : workers)
-        w.join();
+    const ParticleCells& cells = *particleCells;
+    ForEachChunk(count, [&](size_t begin, size_t end) { test.ContainsRange(points, cells, begin, end, mask); });
 }

@@ -9,6 +9,7 @@
 // constructor, throws std::out_of_range when that dataset has no density
 // field.
 #include "density/ScalarField3D.h"
+#include "geometry/SurfaceMembership.h"
 
 #include <boost/shared_ptr.hpp>
 #include <osg/Array>
@@ -32,6 +33,10 @@ public:
     osg::Vec3Array* positions;  // referenced for the volume's lifetime, never modified
     std::vector<bool> mask;     // one entry per position, true inside
     boost::shared_ptr<ScalarField3D> field;
+    // The cell of each position on the field's grid, found by the first mask
+    // and kept for later ones; a volume built from others on the same
+    // positions takes theirs.
+    boost::shared_ptr<const ParticleCells> particleCells;
 
 protected:
     // Stores and references positions (may be null: no particles) and sizes

@@ -155,8 +155,11 @@ void StoreFlags(const uint64_t* flags, size_t begin, size_t end, std::vector<boo
 
 }  // namespace
 
-void SurfaceMembership::ContainsRange(const osg::Vec3f* points, size_t begin, size_t end,
-                                     std::vector<bool>& mask) const
+// The test of ContainsRange; cellOf(q, cell) says whether points[q] lies in
+// the grid's bounds and in a cell, and which.
+template <class Finder>
+void SurfaceMembership::TestRange(const osg::Vec3f* points, size_t begin, size_t end, std::vector<bool>& mask,
+                                  Finder cellOf) const
 {
     if (!cells) {
         for (size_t q = begin; q < end; ++q)
@@ -173,7 +176,7 @@ void SurfaceMembership::ContainsRange(const osg::Vec3f* points, size_t begin, si
     struct Pending {
         size_t q;
         size_t cell;
-        int i, j, k;
+        uint32_t word;
     };
     Pending pending[kBlock];
     uint64_t flags[kBlock / 64];
@@ -182,40 +185,90 @@ void SurfaceMembership::ContainsRange(const osg::Vec3f* points, size_t begin, si
         size_t pendingCount = 0;
         std::fill(std::begin(flags), std::end(flags), 0);
         for (size_t q = blockBegin; q < blockEnd; ++q) {
-            const osg::Vec3f& p = points[q];
-            // ScalarField3D::IsWithinBounds: faces included, in double.
-            const double x = p.x(), y = p.y(), z = p.z();
-            const bool withinBounds = (xMin <= x) & (x <= xMax) & (yMin <= y) & (y <= yMax) & (zMin <= z) &
-                                      (z <= zMax);
-            Pending& slot = pending[pendingCount];
             size_t cell = 0;
-            const bool found = withinBounds && CellOf(p, slot.i, slot.j, slot.k, cell);
+            const bool found = cellOf(q, cell);
             const size_t word = cell >> 6;
             const unsigned shift = static_cast<unsigned>(cell & 63);
             const bool cut = found & static_cast<bool>((cutBits[word] >> shift) & 1);
             const bool noCornerBelow = static_cast<bool>((noCornerBelowBits[word] >> shift) & 1);
             const uint64_t inside = found & !cut & noCornerBelow;
             flags[(q - blockBegin) / 64] |= inside << ((q - blockBegin) % 64);
-            if (cut) {
-                slot.q = q;
-                slot.cell = cell;
-                ++pendingCount;
-            }
+            pending[pendingCount].q = q;
+            pending[pendingCount].cell = cell;
+            pendingCount += cut;
         }
         StoreFlags(flags, blockBegin, blockEnd, mask);
         for (size_t n = 0; n < pendingCount; ++n) {
             Pending& slot = pending[n];
-            uint32_t cutWord = 0;
-            cells->CubeIndex(slot.cell, &cutWord);
-            slot.cell = cutWord;  // reused to carry the word
-            const CellTriangle* first = triangles + CubeCellGrid::FirstTriangleOf(cutWord);
+            cells->CubeIndex(slot.cell, &slot.word);
+            const CellTriangle* first = triangles + CubeCellGrid::FirstTriangleOf(slot.word);
             __builtin_prefetch(first);
             __builtin_prefetch(reinterpret_cast<const char*>(first) + 64);
             __builtin_prefetch(reinterpret_cast<const char*>(first) + 128);
         }
         for (size_t n = 0; n < pendingCount; ++n) {
             const Pending& slot = pending[n];
-            mask[slot.q] = InsideCutCell(points[slot.q], slot.i, slot.j, slot.k, static_cast<uint32_t>(slot.cell));
+            const int k = static_cast<int>(slot.cell / cellsXY);
+            const size_t inPlane = slot.cell % cellsXY;
+            const int j = static_cast<int>(inPlane / cellsX);
+            const int i = static_cast<int>(inPlane % cellsX);
+            mask[slot.q] = InsideCutCell(points[slot.q], i, j, k, slot.word);
         }
     }
+}
+
+bool SurfaceMembership::CellInBounds(const osg::Vec3f& p, size_t& cell) const
+{
+    // ScalarField3D::IsWithinBounds: faces included, in double.
+    const double x = p.x(), y = p.y(), z = p.z();
+    const bool withinBounds = (xMin <= x) & (x <= xMax) & (yMin <= y) & (y <= yMax) & (zMin <= z) & (z <= zMax);
+    int i, j, k;
+    return withinBounds && CellOf(p, i, j, k, cell);
+}
+
+void SurfaceMembership::ContainsRange(const osg::Vec3f* points, size_t begin, size_t end,
+                                     std::vector<bool>& mask) const
+{
+    TestRange(points, begin, end, mask, [&](size_t q, size_t& cell) { return CellInBounds(points[q], cell); });
+}
+
+ParticleCells SurfaceMembership::NewParticleCells(size_t count) const
+{
+    ParticleCells c;
+    c.xMin = xMin;
+    c.yMin = yMin;
+    c.zMin = zMin;
+    c.xMax = xMax;
+    c.yMax = yMax;
+    c.zMax = zMax;
+    c.xCount = xCount;
+    c.yCount = yCount;
+    c.zCount = zCount;
+    c.cell.assign(count, ParticleCells::kNoCell);
+    return c;
+}
+
+bool SurfaceMembership::OnGridOf(const ParticleCells& c) const
+{
+    return c.xMin == xMin && c.yMin == yMin && c.zMin == zMin && c.xMax == xMax && c.yMax == yMax &&
+           c.zMax == zMax && c.xCount == xCount && c.yCount == yCount && c.zCount == zCount;
+}
+
+void SurfaceMembership::FindCells(const osg::Vec3f* points, size_t begin, size_t end, ParticleCells& c) const
+{
+    for (size_t q = begin; q < end; ++q) {
+        size_t cell = 0;
+        c.cell[q] = CellInBounds(points[q], cell) ? static_cast<uint32_t>(cell) : ParticleCells::kNoCell;
+    }
+}
+
+void SurfaceMembership::ContainsRange(const osg::Vec3f* points, const ParticleCells& c, size_t begin, size_t end,
+                                     std::vector<bool>& mask) const
+{
+    const uint32_t* cellOfPoint = c.cell.data();
+    TestRange(points, begin, end, mask, [cellOfPoint](size_t q, size_t& cell) {
+        const uint32_t found = cellOfPoint[q];
+        cell = found == ParticleCells::kNoCell ? 0 : found;
+        return found != ParticleCells::kNoCell;
+    });
 }

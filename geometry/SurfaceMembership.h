@@ -15,6 +15,16 @@
 #include <cstdint>
 #include <vector>
 
+// The cell of every particle of a set on one grid. Finding a point's cell is
+// most of a point test, and every volume of a dataset lies on the same grid,
+// so volumes that test the same particles share this.
+struct ParticleCells {
+    static constexpr uint32_t kNoCell = 0xFFFFFFFFu;  // outside the grid or in no cell
+    double xMin, yMin, zMin, xMax, yMax, zMax;
+    int xCount, yCount, zCount;
+    std::vector<uint32_t> cell;
+};
+
 class SurfaceMembership {
 public:
     // Keeps pointers into the field's cell records: use it while the field
@@ -26,11 +36,27 @@ public:
     // for q in [begin, end).
     void ContainsRange(const osg::Vec3f* points, size_t begin, size_t end, std::vector<bool>& mask) const;
 
+    // An empty ParticleCells for `count` points on this field's grid, for
+    // FindCells to fill.
+    ParticleCells NewParticleCells(size_t count) const;
+    // True when `cells` were found on this field's grid (same bounds and counts).
+    bool OnGridOf(const ParticleCells& cells) const;
+    // cells.cell[q] for q in [begin, end): the cell ContainsRange would test
+    // points[q] in, or kNoCell.
+    void FindCells(const osg::Vec3f* points, size_t begin, size_t end, ParticleCells& cells) const;
+    // ContainsRange with the cells FindCells found on this grid: the same answers.
+    void ContainsRange(const osg::Vec3f* points, const ParticleCells& cells, size_t begin, size_t end,
+                       std::vector<bool>& mask) const;
+
 private:
     // The cell (i, j, k) holding p, as the linear cell index; false when p
     // maps to no cell that can hold a point of the grid.
     bool CellOf(const osg::Vec3f& p, int& i, int& j, int& k, size_t& cell) const;
     bool InsideCutCell(const osg::Vec3f& p, int i, int j, int k, uint32_t word) const;
+    // CellOf for a point within the grid's bounds (faces included); false otherwise.
+    bool CellInBounds(const osg::Vec3f& p, size_t& cell) const;
+    template <class Finder>
+    void TestRange(const osg::Vec3f* points, size_t begin, size_t end, std::vector<bool>& mask, Finder cellOf) const;
 
     double xMin, yMin, zMin, xMax, yMax, zMax, xStep, yStep, zStep;
     double xInverseStep, yInverseStep, zInverseStep;

@@ -55,15 +55,27 @@ TEST(SurfaceMembership, RangesMatchPointByPointAndLeaveOtherFlagsAlone)
     EXPECT_TRUE(expected[7]);
     EXPECT_FALSE(expected[5]);
 
+    // The cells found once, in two ranges, serve the test as well.
+    ParticleCells cells = membership.NewParticleCells(points.size());
+    membership.FindCells(points.data(), 0, 1234, cells);
+    membership.FindCells(points.data(), 1234, points.size(), cells);
+    EXPECT_TRUE(membership.OnGridOf(cells));
+    EXPECT_FALSE(SurfaceMembership(ScalarField3D(-1.0, 1.0, 20, -1.0, 1.0, 20, -1.0, 1.5, 20)).OnGridOf(cells));
+    EXPECT_FALSE(SurfaceMembership(ScalarField3D(-1.0, 1.0, 20, -1.0, 1.0, 21, -1.0, 1.0, 20)).OnGridOf(cells));
+    EXPECT_EQ(cells.cell[5], ParticleCells::kNoCell);  // on the maximum face: in no cell that can hold a point
+
     // Aligned and unaligned ranges, over masks prefilled both ways.
     const size_t ranges[][2] = {{0, 5000}, {0, 64}, {64, 4096}, {3, 61}, {3, 4999}, {130, 131}, {200, 200}};
     for (const auto& range : ranges)
         for (bool fill : {false, true}) {
             std::vector<bool> mask(points.size(), fill);
             membership.ContainsRange(points.data(), range[0], range[1], mask);
+            std::vector<bool> fromCells(points.size(), fill);
+            membership.ContainsRange(points.data(), cells, range[0], range[1], fromCells);
             for (size_t q = 0; q < points.size(); ++q) {
                 const bool inRange = q >= range[0] && q < range[1];
                 ASSERT_EQ(mask[q], inRange ? expected[q] : fill) << range[0] << "-" << range[1] << " at " << q;
+                ASSERT_EQ(fromCells[q], mask[q]) << range[0] << "-" << range[1] << " at " << q;
             }
         }
 }
