@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <iterator>
 #include <type_traits>
+#include <atomic>
 #include <cmath>
+#include <immintrin.h>
 
 SurfaceMembership::SurfaceMembership(const ScalarField3D& f)
     : xMin(f.xMin), yMin(f.yMin), zMin(f.zMin),
@@ -61,8 +63,95 @@ inline bool SurfaceMembership::CellOf(const osg::Vec3f& p, int& i, int& j, int& 
     return true;
 }
 
+namespace {
+
+// The smallest float not below 1e-14: for a float b, the double comparison
+// |b| < 1e-14 is |b| < kParallelLimit in float (1e-14 is no float).
+const float kParallelLimit = [] {
+    const float f = static_cast<float>(1e-14);
+    return static_cast<double>(f) < 1e-14 ? std::nextafter(f, 1.0f) : f;
+}();
+
+std::atomic<bool> vectorTest{true};
+
+// The test of InsideCutCell with one lane per corner. Every lane computes
+// what the scalar loop computes for its corner, operation for operation (no
+// fused operations), and a lane counts where the scalar loop would return;
+// the answer is whether any pair counts, so the order does not matter.
+__attribute__((target("avx"))) bool CrossesAnyAvx(const osg::Vec3f& p, const float* cornerXs, const float* cornerYs,
+                                                  const float* cornerZs, int cubeIndex, const CellTriangle* tri,
+                                                  int triangleCount)
+{
+    alignas(32) int32_t belowBits[8];
+    for (int c = 0; c < 8; ++c) belowBits[c] = (cubeIndex >> c) & 1 ? -1 : 0;
+    const __m256 below = _mm256_castsi256_ps(_mm256_load_si256(reinterpret_cast<const __m256i*>(belowBits)));
+    const __m256 px = _mm256_set1_ps(p.x()), py = _mm256_set1_ps(p.y()), pz = _mm256_set1_ps(p.z());
+    const __m256 dx = _mm256_sub_ps(_mm256_loadu_ps(cornerXs), px);
+    const __m256 dy = _mm256_sub_ps(_mm256_loadu_ps(cornerYs), py);
+    const __m256 dz = _mm256_sub_ps(_mm256_loadu_ps(cornerZs), pz);
+    const __m256 zero = _mm256_setzero_ps(), one = _mm256_set1_ps(1.0f);
+    const __m256 limit = _mm256_set1_ps(kParallelLimit);
+    const __m256 signBit = _mm256_set1_ps(-0.0f);
+    for (int t = 0; t < triangleCount; ++t, ++tri) {
+        const osg::Vec3f& n = tri->n;
+        if (n.x() == 0.0f && n.y() == 0.0f && n.z() == 0.0f)
+            continue;
+        const float a = -(n * (p - tri->v0));
+        const osg::Vec3f& u = tri->u;
+        const osg::Vec3f& v = tri->v;
+        const float uu = u * u, uv = u * v, vv = v * v;
+        const float D = uv * uv - uu * vv;
+        const __m256 b = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(n.x()), dx),
+                                                     _mm256_mul_ps(_mm256_set1_ps(n.y()), dy)),
+                                       _mm256_mul_ps(_mm256_set1_ps(n.z()), dz));
+        __m256 ok = _mm256_and_ps(below, _mm256_cmp_ps(_mm256_andnot_ps(signBit, b), limit, _CMP_NLT_UQ));
+        const __m256 r = _mm256_div_ps(_mm256_set1_ps(a), b);
+        ok = _mm256_and_ps(ok, _mm256_and_ps(_mm256_cmp_ps(r, zero, _CMP_NLT_UQ), _mm256_cmp_ps(r, one, _CMP_NGT_UQ)));
+        if (!_mm256_movemask_ps(ok)) continue;
+        const __m256 wx = _mm256_sub_ps(_mm256_add_ps(px, _mm256_mul_ps(dx, r)), _mm256_set1_ps(tri->v0.x()));
+        const __m256 wy = _mm256_sub_ps(_mm256_add_ps(py, _mm256_mul_ps(dy, r)), _mm256_set1_ps(tri->v0.y()));
+        const __m256 wz = _mm256_sub_ps(_mm256_add_ps(pz, _mm256_mul_ps(dz, r)), _mm256_set1_ps(tri->v0.z()));
+        const __m256 wu = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(wx, _mm256_set1_ps(u.x())),
+                                                      _mm256_mul_ps(wy, _mm256_set1_ps(u.y()))),
+                                        _mm256_mul_ps(wz, _mm256_set1_ps(u.z())));
+        const __m256 wv = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(wx, _mm256_set1_ps(v.x())),
+                                                      _mm256_mul_ps(wy, _mm256_set1_ps(v.y()))),
+                                        _mm256_mul_ps(wz, _mm256_set1_ps(v.z())));
+        const __m256 uuV = _mm256_set1_ps(uu), uvV = _mm256_set1_ps(uv), vvV = _mm256_set1_ps(vv);
+        const __m256 dV = _mm256_set1_ps(D);
+        const __m256 sV = _mm256_div_ps(_mm256_sub_ps(_mm256_mul_ps(uvV, wv), _mm256_mul_ps(vvV, wu)), dV);
+        ok = _mm256_and_ps(ok, _mm256_and_ps(_mm256_cmp_ps(sV, zero, _CMP_NLT_UQ), _mm256_cmp_ps(sV, one, _CMP_NGT_UQ)));
+        const __m256 tV = _mm256_div_ps(_mm256_sub_ps(_mm256_mul_ps(uvV, wu), _mm256_mul_ps(uuV, wv)), dV);
+        ok = _mm256_and_ps(ok, _mm256_and_ps(_mm256_cmp_ps(tV, zero, _CMP_NLT_UQ),
+                                             _mm256_cmp_ps(_mm256_add_ps(sV, tV), one, _CMP_NGT_UQ)));
+        if (_mm256_movemask_ps(ok)) return true;
+    }
+    return false;
+}
+
+bool ProcessorHasAvx()
+{
+    static const bool avx = __builtin_cpu_supports("avx");
+    return avx;
+}
+
+}  // namespace
+
+void SurfaceMembership::SetVectorTest(bool on) { vectorTest.store(on); }
+
 bool SurfaceMembership::InsideCutCell(const osg::Vec3f& p, int i, int j, int k, uint32_t word) const
 {
+    if (ProcessorHasAvx() && vectorTest.load(std::memory_order_relaxed)) {
+        alignas(32) float xs[8], ys[8], zs[8];
+        for (int c = 0; c < 8; ++c) {
+            xs[c] = cornerX[i + CornerOffsetX(c)];
+            ys[c] = cornerY[j + CornerOffsetY(c)];
+            zs[c] = cornerZ[k + CornerOffsetZ(c)];
+        }
+        const int cubeIndex = CubeCellGrid::CubeIndexOf(word);
+        return CrossesAnyAvx(p, xs, ys, zs, cubeIndex, triangles + CubeCellGrid::FirstTriangleOf(word),
+                             kTriangleCount[cubeIndex]);
+    }
     // The point is inside when the segment from it to some corner below the
     // level crosses one of the cell's triangles. Which pair crosses first does
     // not matter, so each triangle's corner-independent terms are taken once

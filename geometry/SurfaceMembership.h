@@ -32,6 +32,9 @@ public:
     explicit SurfaceMembership(const ScalarField3D& field);
 
     bool IsInside(const osg::Vec3f& p) const;
+    // Whether cut cells are tested eight corners at a time where the
+    // processor can (the default) or one segment at a time; same answers.
+    static void SetVectorTest(bool on);
     // mask[q] = the field's IsWithinBounds(points[q]) && IsInside(points[q])
     // for q in [begin, end).
     void ContainsRange(const osg::Vec3f* points, size_t begin, size_t end, std::vector<bool>& mask) const;

@@ -7,6 +7,8 @@
 #include "density/ScalarField3D.h"
 #include "geometry/MarchingCubesTables.h"
 
+#include "geometry/SurfaceMembership.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -262,9 +264,12 @@ TEST(IsoSurfaceExtraction, MatchesFullCellRecordsOnRandomFields)
             ExpectSameMesh(ref.surface, field.surface);
             for (int q = 0; q < 20000; ++q) {
                 const osg::Vec3f p = RandomPoint(rng, field);
-                ASSERT_EQ(ref.Inside(p), field.IsInsideSurface(p))
-                    << "trial " << trial << " extraction " << extraction << " at " << p.x() << " " << p.y()
-                    << " " << p.z();
+                for (bool vectorTest : {true, false}) {
+                    SurfaceMembership::SetVectorTest(vectorTest);
+                    ASSERT_EQ(ref.Inside(p), field.IsInsideSurface(p))
+                        << "trial " << trial << " extraction " << extraction << " at " << p.x() << " " << p.y()
+                        << " " << p.z() << (vectorTest ? " eight corners at a time" : " one segment at a time");
+                }
             }
             for (int i = 0; i <= nx; ++i)
                 for (int j = 0; j <= ny; ++j)
