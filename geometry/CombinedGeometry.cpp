@@ -28,7 +28,7 @@ void CombineNodes(ScalarField3D& out, const ScalarField3D& a, const ScalarField3
 }  // namespace
 
 CombinedGeometry::CombinedGeometry(osg::Vec3Array* positions, const SelectionGeometry* a,
-                                   const SelectionGeometry* b, NodeOperation operation)
+                                   const SelectionGeometry* b, NodeOperation operation, MaskTiming timing)
     : SelectionGeometry(positions)
 {
     field = CreateFieldOnCurrentGrid();
@@ -52,5 +52,5 @@ CombinedGeometry::CombinedGeometry(osg::Vec3Array* positions, const SelectionGeo
     // their cells are this volume's too (the mask checks the grid again).
     for (const SelectionGeometry* operand : {a, b})
         if (!particleCells && operand->positions == positions) particleCells = operand->particleCells;
-    ComputeMaskFromField();
+    if (timing == MaskTiming::Now) ComputeMaskFromField();
 }

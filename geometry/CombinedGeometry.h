@@ -13,11 +13,14 @@ public:
         Intersection,  // min(a, b)
         Minus,         // min(a, −b)
     };
+    // Whether construction tests the particles or leaves the mask for a
+    // later ComputeMask.
+    enum class MaskTiming { Now, Later };
 
 protected:
     // Throws std::invalid_argument when an operand has no field or its node
     // counts differ from the current grid's (it would be read out of range),
     // and std::out_of_range when the current dataset has no density field.
     CombinedGeometry(osg::Vec3Array* positions, const SelectionGeometry* a,
-                     const SelectionGeometry* b, NodeOperation operation);
+                     const SelectionGeometry* b, NodeOperation operation, MaskTiming timing);
 };

@@ -75,6 +75,12 @@ SurfaceMesh& MarchingCubesGeometry::GetSurface()
 
 void MarchingCubesGeometry::UpdateThreshold(double factor)
 {
+    UpdateThresholdLeavingMask(factor);
+    ComputeMask();
+}
+
+bool MarchingCubesGeometry::UpdateThresholdLeavingMask(double factor)
+{
     const double level = factor * meanDensity;
     const std::vector<double>& s = lassoField->values;
     const std::vector<double>& rho = densityField->values;
@@ -83,7 +89,11 @@ void MarchingCubesGeometry::UpdateThreshold(double factor)
 
     field->ExtractIsoSurface(0.0);
     surface = field->surface;
+    return true;
+}
 
+void MarchingCubesGeometry::ComputeMask()
+{
     // Membership is Contains for every particle. This class keeps the field
     // test of the base as its Contains, so for it the base's batched mask
     // gives the same answers; a kind derived from it goes through its own

@@ -32,6 +32,9 @@ public:
     // field = min(lassoField, densityField − f·ρ̄), then extraction, surface
     // copy and mask; repeatable with any factor.
     void UpdateThreshold(double factor) override;
+    // Field, extraction and surface copy; the mask follows with ComputeMask.
+    bool UpdateThresholdLeavingMask(double factor) override;
+    void ComputeMask() override;
 
     // Signed screen distance of an eye-space point, by the full scan.
     double ScreenSignedDistance(const osg::Vec3d& eye) const;

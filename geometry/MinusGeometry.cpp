@@ -1,6 +1,7 @@
 #include "geometry/MinusGeometry.h"
 
-MinusGeometry::MinusGeometry(osg::Vec3Array* positions, SelectionGeometry* a, SelectionGeometry* b)
-    : CombinedGeometry(positions, a, b, NodeOperation::Minus)
+MinusGeometry::MinusGeometry(osg::Vec3Array* positions, SelectionGeometry* a, SelectionGeometry* b,
+                             MaskTiming timing)
+    : CombinedGeometry(positions, a, b, NodeOperation::Minus, timing)
 {
 }

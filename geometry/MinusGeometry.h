@@ -4,5 +4,6 @@
 // The region inside a but not inside b: node value min(a, −b).
 class MinusGeometry : public CombinedGeometry {
 public:
-    MinusGeometry(osg::Vec3Array* positions, SelectionGeometry* a, SelectionGeometry* b);
+    MinusGeometry(osg::Vec3Array* positions, SelectionGeometry* a, SelectionGeometry* b,
+                  MaskTiming timing = MaskTiming::Now);
 };

@@ -29,6 +29,14 @@ SurfaceMesh& SelectionGeometry::GetSurface() { return field->surface; }
 
 void SelectionGeometry::UpdateThreshold(double) {}
 
+bool SelectionGeometry::UpdateThresholdLeavingMask(double factor)
+{
+    UpdateThreshold(factor);
+    return false;
+}
+
+void SelectionGeometry::ComputeMask() { ComputeMaskFromField(); }
+
 bool SelectionGeometry::Contains(const osg::Vec3f& p) const
 {
     return field->IsWithinBounds(p) && field->IsInsideSurface(p);

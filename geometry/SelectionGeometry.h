@@ -23,6 +23,13 @@ public:
     virtual SurfaceMesh& GetSurface();
     // Re-applies the density threshold; only the density-aware kind uses it.
     virtual void UpdateThreshold(double factor);
+    // UpdateThreshold, leaving the mask for later where the kind can: true
+    // when it did, and ComputeMask must then follow before the mask is read.
+    virtual bool UpdateThresholdLeavingMask(double factor);
+    // Fills the mask from the field and surface as they are: for a volume
+    // whose mask was left for later. Only reads the field, so it may run on
+    // another thread while the caller goes on with other volumes.
+    virtual void ComputeMask();
     // IsWithinBounds and IsInsideSurface of the field.
     virtual bool Contains(const osg::Vec3f& p) const;
 

@@ -272,19 +272,25 @@ void SurfaceMembership::TestRange(const osg::Vec3f* points, size_t begin, size_t
     for (size_t blockBegin = begin; blockBegin < end; blockBegin += kBlock) {
         const size_t blockEnd = std::min(end, blockBegin + kBlock);
         size_t pendingCount = 0;
-        std::fill(std::begin(flags), std::end(flags), 0);
-        for (size_t q = blockBegin; q < blockEnd; ++q) {
-            size_t cell = 0;
-            const bool found = cellOf(q, cell);
-            const size_t word = cell >> 6;
-            const unsigned shift = static_cast<unsigned>(cell & 63);
-            const bool cut = found & static_cast<bool>((cutBits[word] >> shift) & 1);
-            const bool noCornerBelow = static_cast<bool>((noCornerBelowBits[word] >> shift) & 1);
-            const uint64_t inside = found & !cut & noCornerBelow;
-            flags[(q - blockBegin) / 64] |= inside << ((q - blockBegin) % 64);
-            pending[pendingCount].q = q;
-            pending[pendingCount].cell = cell;
-            pendingCount += cut;
+        // Each flag word is gathered in a register: or-ing into memory point
+        // by point would chain every point to the store of the one before.
+        for (size_t wordBegin = blockBegin; wordBegin < blockEnd; wordBegin += 64) {
+            const size_t wordEnd = std::min(blockEnd, wordBegin + 64);
+            uint64_t insideBits = 0;
+            for (size_t q = wordBegin; q < wordEnd; ++q) {
+                size_t cell = 0;
+                const bool found = cellOf(q, cell);
+                const size_t word = cell >> 6;
+                const unsigned shift = static_cast<unsigned>(cell & 63);
+                const bool cut = found & static_cast<bool>((cutBits[word] >> shift) & 1);
+                const bool noCornerBelow = static_cast<bool>((noCornerBelowBits[word] >> shift) & 1);
+                const uint64_t inside = found & !cut & noCornerBelow;
+                insideBits |= inside << (q - wordBegin);
+                pending[pendingCount].q = q;
+                pending[pendingCount].cell = cell;
+                pendingCount += cut;
+            }
+            flags[(wordBegin - blockBegin) / 64] = insideBits;
         }
         StoreFlags(flags, blockBegin, blockEnd, mask);
         for (size_t n = 0; n < pendingCount; ++n) {

@@ -27,9 +27,49 @@ extern "C" {
 #include <cstdio>
 #include <exception>
 #include <set>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 namespace {
+
+// Runs work on a thread of its own until Finish (or destruction) joins it; an
+// exception it throws is thrown again by Finish. Where no thread can be
+// started, the work runs at once in the caller.
+class BackgroundWork {
+public:
+    template <class Work>
+    explicit BackgroundWork(Work work)
+    {
+        auto guarded = [this, work] {
+            try {
+                work();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        };
+        try {
+            worker = std::thread(guarded);
+        } catch (const std::system_error&) {
+            guarded();
+        }
+    }
+    ~BackgroundWork()
+    {
+        if (worker.joinable()) worker.join();
+    }
+    void Finish()
+    {
+        if (worker.joinable()) worker.join();
+        if (failure) std::rethrow_exception(std::exchange(failure, nullptr));
+    }
+    BackgroundWork(const BackgroundWork&) = delete;
+    BackgroundWork& operator=(const BackgroundWork&) = delete;
+
+private:
+    std::thread worker;
+    std::exception_ptr failure;
+};
 
 // Lasso points closer than this (window units) to the last kept point add
 // nothing but noise to the polygon.
@@ -357,27 +397,38 @@ void ParticleSelection::updateSelection(float t)
     if (!currentVolume) return;
     // A minus or intersection lasso on the initial state added no state to combine into.
     if (selectionHistory.size() < 2) return;
-    currentVolume->UpdateThreshold(static_cast<double>(t));
+    // The lasso volume's mask is not needed for the new state's field,
+    // surface and display, so it is tested on another thread meanwhile.
+    std::unique_ptr<BackgroundWork> lassoMask;
+    if (currentVolume->UpdateThresholdLeavingMask(static_cast<double>(t))) {
+        SelectionGeometry* volume = currentVolume.get();
+        lassoMask = std::make_unique<BackgroundWork>([volume] { volume->ComputeMask(); });
+    }
     const size_t n = selectionHistory.size();
     const size_t h = n - 1;
     if (n == 2) {
         selectionHistory[1] = currentVolume;
+        rebuildVolumeDisplay();
     } else {
         SelectionGeometry* previous = selectionHistory[h - 1].get();
+        SelectionGeometry* volume = currentVolume.get();
+        const CombinedGeometry::MaskTiming later = CombinedGeometry::MaskTiming::Later;
         switch (selectionMode) {
         case MinusMode:
-            selectionHistory[h] = boost::make_shared<MinusGeometry>(particlePositions, previous, currentVolume.get());
+            selectionHistory[h] = boost::make_shared<MinusGeometry>(particlePositions, previous, volume, later);
             break;
         case IntersectionMode:
-            selectionHistory[h] = boost::make_shared<IntersectionGeometry>(particlePositions, previous, currentVolume.get());
+            selectionHistory[h] = boost::make_shared<IntersectionGeometry>(particlePositions, previous, volume, later);
             break;
         default:
-            selectionHistory[h] = boost::make_shared<UnionGeometry>(particlePositions, previous, currentVolume.get());
+            selectionHistory[h] = boost::make_shared<UnionGeometry>(particlePositions, previous, volume, later);
             break;
         }
+        rebuildVolumeDisplay();
+        selectionHistory[h]->ComputeMask();
     }
+    if (lassoMask) lassoMask->Finish();
     writeMaskFromState(static_cast<int>(h));
-    rebuildVolumeDisplay();
 }
 
 void ParticleSelection::ChangeThreshold(float t) { threshold = t; }
