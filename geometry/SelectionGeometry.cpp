@@ -117,8 +117,9 @@ void SelectionGeometry::ComputeMaskFromField()
     const osg::Vec3f* points = &(*positions)[0];
     if (!particleCells || particleCells->cell.size() != count || !test.OnGridOf(*particleCells)) {
         auto cells = boost::make_shared<ParticleCells>(test.NewParticleCells(count));
-        ForEachChunk(count, [&](size_t begin, size_t end) { test.FindCells(points, begin, end, *cells); });
+        ForEachChunk(count, [&](size_t begin, size_t end) { test.ContainsRange(points, begin, end, mask, *cells); });
         particleCells = cells;
+        return;
     }
     const ParticleCells& cells = *particleCells;
     ForEachChunk(count, [&](size_t begin, size_t end) { test.ContainsRange(points, cells, begin, end, mask); });

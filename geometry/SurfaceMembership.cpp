@@ -349,12 +349,15 @@ bool SurfaceMembership::OnGridOf(const ParticleCells& c) const
            c.zMax == zMax && c.xCount == xCount && c.yCount == yCount && c.zCount == zCount;
 }
 
-void SurfaceMembership::FindCells(const osg::Vec3f* points, size_t begin, size_t end, ParticleCells& c) const
+void SurfaceMembership::ContainsRange(const osg::Vec3f* points, size_t begin, size_t end, std::vector<bool>& mask,
+                                     ParticleCells& found) const
 {
-    for (size_t q = begin; q < end; ++q) {
-        size_t cell = 0;
-        c.cell[q] = CellInBounds(points[q], cell) ? static_cast<uint32_t>(cell) : ParticleCells::kNoCell;
-    }
+    uint32_t* cellOfPoint = found.cell.data();
+    TestRange(points, begin, end, mask, [&](size_t q, size_t& cell) {
+        const bool inCell = CellInBounds(points[q], cell);
+        cellOfPoint[q] = inCell ? static_cast<uint32_t>(cell) : ParticleCells::kNoCell;
+        return inCell;
+    });
 }
 
 void SurfaceMembership::ContainsRange(const osg::Vec3f* points, const ParticleCells& c, size_t begin, size_t end,

@@ -40,14 +40,15 @@ public:
     void ContainsRange(const osg::Vec3f* points, size_t begin, size_t end, std::vector<bool>& mask) const;
 
     // An empty ParticleCells for `count` points on this field's grid, for
-    // FindCells to fill.
+    // ContainsRange to fill.
     ParticleCells NewParticleCells(size_t count) const;
     // True when `cells` were found on this field's grid (same bounds and counts).
     bool OnGridOf(const ParticleCells& cells) const;
-    // cells.cell[q] for q in [begin, end): the cell ContainsRange would test
+    // ContainsRange that also records in found.cell[q] the cell it tested
     // points[q] in, or kNoCell.
-    void FindCells(const osg::Vec3f* points, size_t begin, size_t end, ParticleCells& cells) const;
-    // ContainsRange with the cells FindCells found on this grid: the same answers.
+    void ContainsRange(const osg::Vec3f* points, size_t begin, size_t end, std::vector<bool>& mask,
+                       ParticleCells& found) const;
+    // ContainsRange with the cells found earlier on this grid: the same answers.
     void ContainsRange(const osg::Vec3f* points, const ParticleCells& cells, size_t begin, size_t end,
                        std::vector<bool>& mask) const;
 

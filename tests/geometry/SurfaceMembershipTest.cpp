@@ -55,10 +55,12 @@ TEST(SurfaceMembership, RangesMatchPointByPointAndLeaveOtherFlagsAlone)
     EXPECT_TRUE(expected[7]);
     EXPECT_FALSE(expected[5]);
 
-    // The cells found once, in two ranges, serve the test as well.
+    // The cells found by a test, in two ranges, serve later tests as well.
     ParticleCells cells = membership.NewParticleCells(points.size());
-    membership.FindCells(points.data(), 0, 1234, cells);
-    membership.FindCells(points.data(), 1234, points.size(), cells);
+    std::vector<bool> finding(points.size());
+    membership.ContainsRange(points.data(), 0, 1234, finding, cells);
+    membership.ContainsRange(points.data(), 1234, points.size(), finding, cells);
+    EXPECT_EQ(finding, expected);
     EXPECT_TRUE(membership.OnGridOf(cells));
     EXPECT_FALSE(SurfaceMembership(ScalarField3D(-1.0, 1.0, 20, -1.0, 1.0, 20, -1.0, 1.5, 20)).OnGridOf(cells));
     EXPECT_FALSE(SurfaceMembership(ScalarField3D(-1.0, 1.0, 20, -1.0, 1.0, 21, -1.0, 1.0, 20)).OnGridOf(cells));
