@@ -1,5 +1,6 @@
 // Density precomputation of one built-in-like mixture ("clusters" recipe) at
 // 100k, 1M and 4M particles, with all hardware threads and with one thread.
+#include "bench/ProcessUsage.h"
 #include "density/ParticleDensityField3D.h"
 #include "density/PreComputedDensity.h"
 #include "framework/study/BuiltInDatasets.h"
@@ -7,7 +8,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <sys/resource.h>
 
 namespace {
 
@@ -19,26 +19,11 @@ void LoadMixture(size_t count)
     FerrowDatasetManager::Instance()->Add("bench", d.positions, d.labels);
 }
 
-double PeakResidentMiB()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024.0;
-}
-
-// Processor time of all threads of the process, in seconds.
-double ProcessCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + 1e-6 * (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
-}
-
 void ComputeDensities(benchmark::State& state, int threads)
 {
     LoadMixture(static_cast<size_t>(state.range(0)));
     ParticleDensityField3D::SetMaxThreads(threads);
-    const double cpuBefore = ProcessCpuSeconds();
+    const double cpuBefore = bench::ProcessCpuSeconds();
     for (auto _ : state) {
         PreComputedDensity::Destroy();
         PreComputedDensity::Instance()->computeDensities();
@@ -46,8 +31,8 @@ void ComputeDensities(benchmark::State& state, int threads)
     }
     // With other work on the machine, wall time stretches; the processor time
     // of all threads shows what the estimate itself costs.
-    state.counters["allThreadsCpu_s"] = (ProcessCpuSeconds() - cpuBefore) / static_cast<double>(state.iterations());
-    state.counters["peakRSS_MiB"] = PeakResidentMiB();
+    state.counters["allThreadsCpu_s"] = (bench::ProcessCpuSeconds() - cpuBefore) / static_cast<double>(state.iterations());
+    state.counters["peakRSS_MiB"] = bench::PeakResidentMiB();
     ParticleDensityField3D::SetMaxThreads(0);
     PreComputedDensity::Destroy();
     FerrowDatasetManager::Destroy();

@@ -399,6 +399,7 @@ void ParticleSelection::updateSelection(float t)
     if (selectionHistory.size() < 2) return;
     // The lasso volume's mask is not needed for the new state's field,
     // surface and display, so it is tested on another thread meanwhile.
+    // (Each mask splits its particles over threads of its own as well.)
     std::unique_ptr<BackgroundWork> lassoMask;
     if (currentVolume->UpdateThresholdLeavingMask(static_cast<double>(t))) {
         SelectionGeometry* volume = currentVolume.get();
@@ -424,8 +425,11 @@ void ParticleSelection::updateSelection(float t)
             selectionHistory[h] = boost::make_shared<UnionGeometry>(particlePositions, previous, volume, later);
             break;
         }
+        // Its mask and its display only read its field and surface: both at once.
+        SelectionGeometry* state = selectionHistory[h].get();
+        BackgroundWork stateMask([state] { state->ComputeMask(); });
         rebuildVolumeDisplay();
-        selectionHistory[h]->ComputeMask();
+        stateMask.Finish();
     }
     if (lassoMask) lassoMask->Finish();
     writeMaskFromState(static_cast<int>(h));
