@@ -9,6 +9,9 @@
 #include <thread>
 #include <vector>
 
+#include <stdlib.h>
+#include <sys/mman.h>
+
 namespace {
 
 // 15/(8π): the normalisation of the three-dimensional Epanechnikov kernel.
@@ -406,8 +409,8 @@ struct SplatScratch {
 // Adds one particle's kernel to the planes firstPlane ≤ iz < endPlane, so
 // that threads owning disjoint slabs can splat the same particles in the same
 // order. rows is scratch space.
-void SplatPlanes(ScalarField3D& f, const osg::Vec3f& bandwidth, const osg::Vec3f& point, bool normalise,
-                 int firstPlane, int endPlane, SplatScratch& scratch)
+void SplatPlanes(const ScalarField3D& f, double* v, const osg::Vec3f& bandwidth, const osg::Vec3f& point,
+                 bool normalise, int firstPlane, int endPlane, SplatScratch& scratch)
 {
     KernelScale& scale = scratch.scale;
     if (!(bandwidth == scale.bandwidth) || normalise != scale.normalised) scale = KernelScale(f, bandwidth, normalise);
@@ -441,7 +444,6 @@ void SplatPlanes(ScalarField3D& f, const osg::Vec3f& bandwidth, const osg::Vec3f
     double** rowStart = scratch.rowStart.data();
     double* rowQ0 = scratch.rowQ0.data();
     size_t count = 0;
-    double* v = f.values.data();
     const double rowsPerUnit = 1.0 / sy;
     double uz = zs.offset;
     for (int iz = zs.index; iz < f.zCount && iz < endPlane && uz <= 1.0; ++iz, uz += sz) {
@@ -506,6 +508,29 @@ PlaneRange KernelPlanes(const ScalarField3D& f, float bandwidthZ, float pointZ)
     return {zs.index, iz};
 }
 
+// An uninitialised array of doubles on 2 MiB pages where the system grants
+// them (on ordinary pages otherwise); data() is null when it cannot be had.
+class HugePageBuffer {
+public:
+    explicit HugePageBuffer(size_t count)
+    {
+        const size_t huge = size_t(2) << 20;
+        bytes = (count * sizeof(double) + huge - 1) / huge * huge;
+        void* p = nullptr;
+        if (bytes == 0 || posix_memalign(&p, huge, bytes) != 0) return;
+        madvise(p, bytes, MADV_HUGEPAGE);
+        memory = static_cast<double*>(p);
+    }
+    ~HugePageBuffer() { std::free(memory); }
+    double* data() const { return memory; }
+    HugePageBuffer(const HugePageBuffer&) = delete;
+    HugePageBuffer& operator=(const HugePageBuffer&) = delete;
+
+private:
+    double* memory = nullptr;
+    size_t bytes = 0;
+};
+
 // Splats every particle into every slab it reaches, particles in their order.
 // There is one slab of consecutive planes per thread: every node belongs to
 // one slab, so the sums match a single thread exactly, and each particle is
@@ -557,15 +582,22 @@ void SplatAll(ScalarField3D& f, const std::vector<osg::Vec3f>& positions, size_t
             border[static_cast<size_t>(t)] = z;
         }
     }
+    // The sums are made in a copy of the grid on huge pages where the system
+    // offers them: every row of a kernel lies on another page, and with 4 KiB
+    // pages most of them missed the address cache.
+    HugePageBuffer buffer(f.values.size());
+    double* grid = buffer.data() ? buffer.data() : f.values.data();
+    if (buffer.data()) std::copy(f.values.begin(), f.values.end(), grid);
     ForEachPart(static_cast<size_t>(threads), threads, [&](int t, size_t, size_t) {
         const int firstPlane = border[static_cast<size_t>(t)], endPlane = border[static_cast<size_t>(t) + 1];
         if (firstPlane >= endPlane) return;
         SplatScratch scratch(f.xCount, f.yCount, endPlane - firstPlane);
         for (size_t i = 0; i < n; ++i) {
             if (ranges[i].end <= firstPlane || ranges[i].first >= endPlane) continue;
-            SplatPlanes(f, bandwidthOf(i), positions[i], normalise, firstPlane, endPlane, scratch);
+            SplatPlanes(f, grid, bandwidthOf(i), positions[i], normalise, firstPlane, endPlane, scratch);
         }
     });
+    if (buffer.data()) std::copy(grid, grid + f.values.size(), f.values.begin());
 }
 
 }  // namespace
@@ -648,7 +680,7 @@ void ParticleDensityField3D::SplatKernel(const osg::Vec3f& bandwidth, const osg:
                                          bool normalise)
 {
     SplatScratch scratch(xCount, yCount, zCount);
-    SplatPlanes(*this, bandwidth, point, normalise, 0, zCount, scratch);
+    SplatPlanes(*this, values.data(), bandwidth, point, normalise, 0, zCount, scratch);
 }
 
 double ParticleDensityField3D::PilotDensity(const osg::Vec3f& bandwidth,
