@@ -753,18 +753,24 @@ bool ParticleDensityField3D::GlobalBandwidth(const std::vector<osg::Vec3f>& posi
     const double logN = std::log(static_cast<double>(n));
 
     // Only the two quantiles of each axis are needed; selecting them gives the
-    // very elements a full ascending sort would leave at those indices.
-    std::vector<double> axis(n);
+    // very elements a full ascending sort would leave at those indices. The
+    // axes are independent, so they are split over threads.
+    double spread[3];
+    ForEachPart(3, std::min(3, ThreadCount(n, 3)), [&](int, size_t firstAxis, size_t lastAxis) {
+        std::vector<double> axis(n);
+        for (size_t a = firstAxis; a < lastAxis; ++a) {
+            for (size_t i = 0; i < n; ++i) axis[i] = positions[i][static_cast<int>(a)];
+            std::nth_element(axis.begin(), axis.begin() + highIndex, axis.end());
+            const double high = axis[highIndex];
+            std::nth_element(axis.begin(), axis.begin() + lowIndex, axis.begin() + highIndex);
+            spread[a] = std::fabs(high - axis[lowIndex]);
+        }
+    });
     float h[3];
     const double steps[3] = {xStep, yStep, zStep};
     const char names[3] = {'x', 'y', 'z'};
     for (int a = 0; a < 3; ++a) {
-        for (size_t i = 0; i < n; ++i) axis[i] = positions[i][a];
-        std::nth_element(axis.begin(), axis.begin() + highIndex, axis.end());
-        const double high = axis[highIndex];
-        std::nth_element(axis.begin(), axis.begin() + lowIndex, axis.begin() + highIndex);
-        const double low = axis[lowIndex];
-        h[a] = static_cast<float>(std::fabs(high - low) * 2.0 / logN);
+        h[a] = static_cast<float>(spread[a] * 2.0 / logN);
         if (!UsableBandwidth(h[a])) {
             h[a] = static_cast<float>(steps[a]);
             std::printf("Density: the %c coordinates have no spread between their 20%% and 80%% "
