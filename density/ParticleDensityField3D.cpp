@@ -756,8 +756,12 @@ bool ParticleDensityField3D::GlobalBandwidth(const std::vector<osg::Vec3f>& posi
     // very elements a full ascending sort would leave at those indices. The
     // axes are independent, so they are split over threads.
     double spread[3];
-    ForEachPart(3, std::min(3, ThreadCount(n, 3)), [&](int, size_t firstAxis, size_t lastAxis) {
-        std::vector<double> axis(n);
+    const int threads = std::min(3, ThreadCount(n, 3));
+    // Allocated here, not on the threads, so that the memory goes back to the
+    // system afterwards instead of staying with a thread's heap.
+    std::vector<std::vector<double>> axes(static_cast<size_t>(threads), std::vector<double>(n));
+    ForEachPart(3, threads, [&](int t, size_t firstAxis, size_t lastAxis) {
+        std::vector<double>& axis = axes[static_cast<size_t>(t)];
         for (size_t a = firstAxis; a < lastAxis; ++a) {
             for (size_t i = 0; i < n; ++i) axis[i] = positions[i][static_cast<int>(a)];
             std::nth_element(axis.begin(), axis.begin() + highIndex, axis.end());
