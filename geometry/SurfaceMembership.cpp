@@ -78,17 +78,44 @@ std::atomic<bool> vectorTest{true};
 // what the scalar loop computes for its corner, operation for operation (no
 // fused operations), and a lane counts where the scalar loop would return;
 // the answer is whether any pair counts, so the order does not matter.
-__attribute__((target("avx"))) bool CrossesAnyAvx(const osg::Vec3f& p, const float* cornerXs, const float* cornerYs,
-                                                  const float* cornerZs, int cubeIndex, const CellTriangle* tri,
+// Lane c of entry k is all ones where bit c of k is set: the corners below
+// the level for cube index k. Read from a table, since lanes written one by
+// one and read back as a vector wait for the stores to drain.
+struct BelowMasks {
+    alignas(32) int32_t lanes[256][8];
+    BelowMasks()
+    {
+        for (int k = 0; k < 256; ++k)
+            for (int c = 0; c < 8; ++c) lanes[k][c] = (k >> c) & 1 ? -1 : 0;
+    }
+};
+const BelowMasks kBelowMasks;
+
+// Corners c = 0 … 7 of a cell take the lower or upper node coordinate on
+// each axis as CornerOffsetX/Y/Z(c) say; as blend masks (bit c: upper).
+constexpr int kUpperX = 0x66, kUpperY = 0xCC, kUpperZ = 0xF0;
+static_assert(CornerOffsetX(1) && CornerOffsetX(2) && CornerOffsetX(5) && CornerOffsetX(6) && !CornerOffsetX(0) &&
+                  !CornerOffsetX(3) && !CornerOffsetX(4) && !CornerOffsetX(7),
+              "kUpperX follows the corner numbering");
+static_assert(CornerOffsetY(2) && CornerOffsetY(3) && CornerOffsetY(6) && CornerOffsetY(7) && !CornerOffsetY(0) &&
+                  !CornerOffsetY(1) && !CornerOffsetY(4) && !CornerOffsetY(5),
+              "kUpperY follows the corner numbering");
+static_assert(CornerOffsetZ(4) && CornerOffsetZ(5) && CornerOffsetZ(6) && CornerOffsetZ(7) && !CornerOffsetZ(0) &&
+                  !CornerOffsetZ(1) && !CornerOffsetZ(2) && !CornerOffsetZ(3),
+              "kUpperZ follows the corner numbering");
+
+__attribute__((target("avx"))) bool CrossesAnyAvx(const osg::Vec3f& p, const float* lowerUpperX, const float* lowerUpperY,
+                                                  const float* lowerUpperZ, int cubeIndex, const CellTriangle* tri,
                                                   int triangleCount)
 {
-    alignas(32) int32_t belowBits[8];
-    for (int c = 0; c < 8; ++c) belowBits[c] = (cubeIndex >> c) & 1 ? -1 : 0;
-    const __m256 below = _mm256_castsi256_ps(_mm256_load_si256(reinterpret_cast<const __m256i*>(belowBits)));
+    const __m256 below = _mm256_load_ps(reinterpret_cast<const float*>(kBelowMasks.lanes[cubeIndex]));
     const __m256 px = _mm256_set1_ps(p.x()), py = _mm256_set1_ps(p.y()), pz = _mm256_set1_ps(p.z());
-    const __m256 dx = _mm256_sub_ps(_mm256_loadu_ps(cornerXs), px);
-    const __m256 dy = _mm256_sub_ps(_mm256_loadu_ps(cornerYs), py);
-    const __m256 dz = _mm256_sub_ps(_mm256_loadu_ps(cornerZs), pz);
+    const __m256 cornerX = _mm256_blend_ps(_mm256_set1_ps(lowerUpperX[0]), _mm256_set1_ps(lowerUpperX[1]), kUpperX);
+    const __m256 cornerY = _mm256_blend_ps(_mm256_set1_ps(lowerUpperY[0]), _mm256_set1_ps(lowerUpperY[1]), kUpperY);
+    const __m256 cornerZ = _mm256_blend_ps(_mm256_set1_ps(lowerUpperZ[0]), _mm256_set1_ps(lowerUpperZ[1]), kUpperZ);
+    const __m256 dx = _mm256_sub_ps(cornerX, px);
+    const __m256 dy = _mm256_sub_ps(cornerY, py);
+    const __m256 dz = _mm256_sub_ps(cornerZ, pz);
     const __m256 zero = _mm256_setzero_ps(), one = _mm256_set1_ps(1.0f);
     const __m256 limit = _mm256_set1_ps(kParallelLimit);
     const __m256 signBit = _mm256_set1_ps(-0.0f);
@@ -142,15 +169,9 @@ void SurfaceMembership::SetVectorTest(bool on) { vectorTest.store(on); }
 bool SurfaceMembership::InsideCutCell(const osg::Vec3f& p, int i, int j, int k, uint32_t word) const
 {
     if (ProcessorHasAvx() && vectorTest.load(std::memory_order_relaxed)) {
-        alignas(32) float xs[8], ys[8], zs[8];
-        for (int c = 0; c < 8; ++c) {
-            xs[c] = cornerX[i + CornerOffsetX(c)];
-            ys[c] = cornerY[j + CornerOffsetY(c)];
-            zs[c] = cornerZ[k + CornerOffsetZ(c)];
-        }
         const int cubeIndex = CubeCellGrid::CubeIndexOf(word);
-        return CrossesAnyAvx(p, xs, ys, zs, cubeIndex, triangles + CubeCellGrid::FirstTriangleOf(word),
-                             kTriangleCount[cubeIndex]);
+        return CrossesAnyAvx(p, cornerX + i, cornerY + j, cornerZ + k, cubeIndex,
+                             triangles + CubeCellGrid::FirstTriangleOf(word), kTriangleCount[cubeIndex]);
     }
     // The point is inside when the segment from it to some corner below the
     // level crosses one of the cell's triangles. Which pair crosses first does
