@@ -280,8 +280,8 @@ void SurfaceMembership::TestRange(const osg::Vec3f* points, size_t begin, size_t
     const uint64_t* noCornerBelowBits = cells->noCornerBelowBits.data();
     // Blocks of points: every point outside a cut cell is decided at once,
     // from the bit tables and without branching on its answer; the few in cut
-    // cells are collected and tested afterwards, their triangles requested
-    // from memory in the meantime.
+    // cells are collected and tested afterwards, their triangles and
+    // positions requested from memory in the meantime.
     constexpr size_t kBlock = 256;
     struct Pending {
         size_t q;
@@ -321,6 +321,7 @@ void SurfaceMembership::TestRange(const osg::Vec3f* points, size_t begin, size_t
             __builtin_prefetch(first);
             __builtin_prefetch(reinterpret_cast<const char*>(first) + 64);
             __builtin_prefetch(reinterpret_cast<const char*>(first) + 128);
+            __builtin_prefetch(points + slot.q);
         }
         for (size_t n = 0; n < pendingCount; ++n) {
             const Pending& slot = pending[n];
