@@ -240,9 +240,6 @@ __attribute__((target("avx"))) void SplatRowsAvx(const KernelRows& rows, int ix0
     }
 }
 
-// The same walk with AVX-512 for sixteen rows at once: two registers of eight
-// lanes, whose chains of additions run side by side, with the lane state in
-// mask bits; the arithmetic per lane is unchanged.
 // a / N correctly rounded without a division: q = a·(1/N) is within one ulp
 // of a / N, the residual a − q·N is exact with a fused multiply-add, and one
 // correction step q + r·(1/N) then rounds to the same double as the quotient
@@ -253,6 +250,10 @@ __attribute__((target("avx512f"), always_inline)) inline __m512d DivideExact(__m
     const __m512d r = _mm512_fnmadd_pd(q, n, a);
     return _mm512_fmadd_pd(r, y, q);
 }
+
+// The same walk with AVX-512 for sixteen rows at once: two registers of eight
+// lanes, whose chains of additions run side by side, with the lane state in
+// mask bits; the arithmetic per lane is unchanged.
 
 __attribute__((target("avx512f"))) void SplatRowsAvx512(const KernelRows& rows, int ix0, int xCount, double p0,
                                                        double sx2, double divisor, double reciprocal, bool divide)
@@ -302,8 +303,8 @@ __attribute__((target("avx512f"))) void SplatRowsAvx512(const KernelRows& rows, 
                 p = p + sx2;
             }
             if (any) {
-                // Through memory into quarters: four rows per 4 × 4 transpose.
-                // Only quarters with a writing row pay for the divisions.
+                // Divided, then through memory into quarters: four rows per
+                // 4 × 4 transpose, only for quarters with a writing row.
                 alignas(64) double c[4][16];
 #pragma GCC unroll 8
                 for (int k = 0; k < 4; ++k)
@@ -406,9 +407,9 @@ struct SplatScratch {
     }
 };
 
-// Adds one particle's kernel to the planes firstPlane ≤ iz < endPlane, so
-// that threads owning disjoint slabs can splat the same particles in the same
-// order. rows is scratch space.
+// Adds one particle's kernel to the planes firstPlane ≤ iz < endPlane of the
+// values v laid out as f's, so that threads owning disjoint slabs can splat
+// the same particles in the same order. scratch is the thread's work space.
 void SplatPlanes(const ScalarField3D& f, double* v, const osg::Vec3f& bandwidth, const osg::Vec3f& point,
                  bool normalise, int firstPlane, int endPlane, SplatScratch& scratch)
 {
@@ -515,7 +516,7 @@ public:
     explicit HugePageBuffer(size_t count)
     {
         const size_t huge = size_t(2) << 20;
-        bytes = (count * sizeof(double) + huge - 1) / huge * huge;
+        const size_t bytes = (count * sizeof(double) + huge - 1) / huge * huge;
         void* p = nullptr;
         if (bytes == 0 || posix_memalign(&p, huge, bytes) != 0) return;
         madvise(p, bytes, MADV_HUGEPAGE);
@@ -528,7 +529,6 @@ public:
 
 private:
     double* memory = nullptr;
-    size_t bytes = 0;
 };
 
 // Splats every particle into every slab it reaches, particles in their order.

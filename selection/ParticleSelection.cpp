@@ -26,6 +26,7 @@ extern "C" {
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <set>
 #include <system_error>
 #include <thread>
