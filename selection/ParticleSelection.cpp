@@ -398,41 +398,47 @@ void ParticleSelection::updateSelection(float t)
     if (!currentVolume) return;
     // A minus or intersection lasso on the initial state added no state to combine into.
     if (selectionHistory.size() < 2) return;
-    // The lasso volume's mask is not needed for the new state's field,
-    // surface and display, so it is tested on another thread meanwhile.
-    // (Each mask splits its particles over threads of its own as well.)
-    std::unique_ptr<BackgroundWork> lassoMask;
-    if (currentVolume->UpdateThresholdLeavingMask(static_cast<double>(t))) {
-        SelectionGeometry* volume = currentVolume.get();
-        lassoMask = std::make_unique<BackgroundWork>([volume] { volume->ComputeMask(); });
-    }
+    // Masks only read their volume's field and surface, and the display only
+    // the state's surface, so the masks are tested on threads of their own
+    // while the display is rebuilt (each also splits its particles over
+    // threads). The new state is built first: it reads the lasso volume's
+    // field and cells, which that volume's first mask would be writing.
+    const bool lassoMaskLeft = currentVolume->UpdateThresholdLeavingMask(static_cast<double>(t));
     const size_t n = selectionHistory.size();
     const size_t h = n - 1;
     if (n == 2) {
         selectionHistory[1] = currentVolume;
-        rebuildVolumeDisplay();
     } else {
         SelectionGeometry* previous = selectionHistory[h - 1].get();
         SelectionGeometry* volume = currentVolume.get();
         const CombinedGeometry::MaskTiming later = CombinedGeometry::MaskTiming::Later;
-        switch (selectionMode) {
-        case MinusMode:
-            selectionHistory[h] = boost::make_shared<MinusGeometry>(particlePositions, previous, volume, later);
-            break;
-        case IntersectionMode:
-            selectionHistory[h] = boost::make_shared<IntersectionGeometry>(particlePositions, previous, volume, later);
-            break;
-        default:
-            selectionHistory[h] = boost::make_shared<UnionGeometry>(particlePositions, previous, volume, later);
-            break;
+        try {
+            switch (selectionMode) {
+            case MinusMode:
+                selectionHistory[h] = boost::make_shared<MinusGeometry>(particlePositions, previous, volume, later);
+                break;
+            case IntersectionMode:
+                selectionHistory[h] =
+                    boost::make_shared<IntersectionGeometry>(particlePositions, previous, volume, later);
+                break;
+            default:
+                selectionHistory[h] = boost::make_shared<UnionGeometry>(particlePositions, previous, volume, later);
+                break;
+            }
+        } catch (...) {
+            // The lasso volume still ends up re-thresholded as a whole.
+            if (lassoMaskLeft) currentVolume->ComputeMask();
+            throw;
         }
-        // Its mask and its display only read its field and surface: both at once.
-        SelectionGeometry* state = selectionHistory[h].get();
-        BackgroundWork stateMask([state] { state->ComputeMask(); });
-        rebuildVolumeDisplay();
-        stateMask.Finish();
     }
-    if (lassoMask) lassoMask->Finish();
+    std::vector<SelectionGeometry*> masksLeft;
+    if (lassoMaskLeft) masksLeft.push_back(currentVolume.get());
+    if (n > 2) masksLeft.push_back(selectionHistory[h].get());
+    std::vector<std::unique_ptr<BackgroundWork>> masks;
+    for (SelectionGeometry* volume : masksLeft)
+        masks.push_back(std::make_unique<BackgroundWork>([volume] { volume->ComputeMask(); }));
+    rebuildVolumeDisplay();
+    for (std::unique_ptr<BackgroundWork>& mask : masks) mask->Finish();
     writeMaskFromState(static_cast<int>(h));
 }
 
