@@ -4,6 +4,7 @@
 #include "framework/vis/OmbraManager.h"
 #include "framework/vis/TouchManager.h"
 #include "framework/vis/VisComponent.h"
+#include "tests/support/InputEvents.h"
 
 #include <gtest/gtest.h>
 
@@ -86,14 +87,7 @@ protected:
     }
     void Write(int mouse, std::initializer_list<std::vector<int>> events)
     {
-        std::string bytes;
-        for (const auto& e : events) {
-            input_event ev{};
-            ev.type = static_cast<uint16_t>(e[0]);
-            ev.code = static_cast<uint16_t>(e[1]);
-            ev.value = e[2];
-            bytes.append(reinterpret_cast<const char*>(&ev), sizeof ev);
-        }
+        const std::string bytes = InputEventBytes(events);
         ASSERT_EQ(write(writers[mouse], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
 

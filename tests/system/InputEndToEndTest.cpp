@@ -14,6 +14,7 @@
 #include "framework/vis/StudyManager.h"
 #include "framework/vis/TuioInit.h"
 #include "framework/vis/VisComponent.h"
+#include "tests/support/InputEvents.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -106,14 +107,7 @@ protected:
     // Writes input events {type, code, value} to a FIFO standing for a device.
     static void Feed(int fd, const std::vector<std::vector<int>>& events)
     {
-        std::string bytes;
-        for (const auto& e : events) {
-            input_event ev{};
-            ev.type = static_cast<uint16_t>(e[0]);
-            ev.code = static_cast<uint16_t>(e[1]);
-            ev.value = e[2];
-            bytes.append(reinterpret_cast<const char*>(&ev), sizeof ev);
-        }
+        const std::string bytes = InputEventBytes(events);
         ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
 

@@ -1,5 +1,7 @@
 #include "framework/board/BoardDeviceReader.h"
 
+#include "tests/support/InputEvents.h"
+
 #include <gtest/gtest.h>
 
 #include <linux/input.h>
@@ -8,15 +10,6 @@
 #include <vector>
 
 namespace {
-
-void Add(std::string& out, int type, int code, int value)
-{
-    input_event ev{};
-    ev.type = static_cast<uint16_t>(type);
-    ev.code = static_cast<uint16_t>(code);
-    ev.value = value;
-    out.append(reinterpret_cast<const char*>(&ev), sizeof ev);
-}
 
 std::string Describe(const std::vector<BoardContact>& contacts)
 {
@@ -31,26 +24,26 @@ std::string Describe(const std::vector<BoardContact>& contacts)
 TEST(BoardDeviceReader, TwoContactsGetThePointerBitOfTheirSlot)
 {
     std::string s;
-    Add(s, EV_ABS, ABS_MT_SLOT, 0);
-    Add(s, EV_ABS, ABS_MT_TRACKING_ID, 40);
-    Add(s, EV_ABS, ABS_MT_POSITION_X, 100);
-    Add(s, EV_ABS, ABS_MT_POSITION_Y, 200);
-    Add(s, EV_SYN, SYN_REPORT, 0);
-    Add(s, EV_ABS, ABS_MT_SLOT, 1);
-    Add(s, EV_ABS, ABS_MT_TRACKING_ID, 41);
-    Add(s, EV_ABS, ABS_MT_TOOL_TYPE, MT_TOOL_PEN);
-    Add(s, EV_ABS, ABS_MT_POSITION_X, 5000);
-    Add(s, EV_ABS, ABS_MT_POSITION_Y, 6000);
-    Add(s, EV_ABS, ABS_MT_SLOT, 0);
-    Add(s, EV_ABS, ABS_MT_POSITION_X, 110);
-    Add(s, EV_SYN, SYN_REPORT, 0);
-    Add(s, EV_ABS, ABS_MT_TRACKING_ID, -1);
-    Add(s, EV_SYN, SYN_REPORT, 0);
-    Add(s, EV_ABS, ABS_MT_SLOT, 1);
-    Add(s, EV_ABS, ABS_MT_TRACKING_ID, 42); // a new contact in the same slot
-    Add(s, EV_SYN, SYN_REPORT, 0);
-    Add(s, EV_ABS, ABS_MT_TRACKING_ID, -1);
-    Add(s, EV_SYN, SYN_REPORT, 0);
+    AppendInputEvent(s, EV_ABS, ABS_MT_SLOT, 0);
+    AppendInputEvent(s, EV_ABS, ABS_MT_TRACKING_ID, 40);
+    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_X, 100);
+    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_Y, 200);
+    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
+    AppendInputEvent(s, EV_ABS, ABS_MT_SLOT, 1);
+    AppendInputEvent(s, EV_ABS, ABS_MT_TRACKING_ID, 41);
+    AppendInputEvent(s, EV_ABS, ABS_MT_TOOL_TYPE, MT_TOOL_PEN);
+    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_X, 5000);
+    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_Y, 6000);
+    AppendInputEvent(s, EV_ABS, ABS_MT_SLOT, 0);
+    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_X, 110);
+    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
+    AppendInputEvent(s, EV_ABS, ABS_MT_TRACKING_ID, -1);
+    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
+    AppendInputEvent(s, EV_ABS, ABS_MT_SLOT, 1);
+    AppendInputEvent(s, EV_ABS, ABS_MT_TRACKING_ID, 42); // a new contact in the same slot
+    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
+    AppendInputEvent(s, EV_ABS, ABS_MT_TRACKING_ID, -1);
+    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
 
     BoardDeviceReader reader;
     std::vector<BoardContact> out;
@@ -67,10 +60,10 @@ TEST(BoardDeviceReader, BrokenStreamsAreReadWithoutHarm)
     BoardDeviceReader reader;
     std::vector<BoardContact> out;
     std::string s;
-    Add(s, EV_ABS, ABS_MT_TRACKING_ID, 1);
-    Add(s, EV_ABS, ABS_MT_POSITION_X, 10);
-    Add(s, EV_ABS, ABS_MT_POSITION_Y, 20);
-    Add(s, EV_SYN, SYN_REPORT, 0);
+    AppendInputEvent(s, EV_ABS, ABS_MT_TRACKING_ID, 1);
+    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_X, 10);
+    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_Y, 20);
+    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
     // Split in the middle of a record: nothing until the rest comes.
     reader.Feed(s.data(), s.size() - 5, out);
     EXPECT_TRUE(out.empty());
@@ -80,16 +73,16 @@ TEST(BoardDeviceReader, BrokenStreamsAreReadWithoutHarm)
     // Lost events: the broken report is discarded, the next one counts.
     out.clear();
     s.clear();
-    Add(s, EV_ABS, ABS_MT_POSITION_X, 999);
-    Add(s, EV_SYN, SYN_DROPPED, 0);
-    Add(s, EV_ABS, ABS_MT_POSITION_Y, 888);
-    Add(s, EV_SYN, SYN_REPORT, 0);
-    Add(s, EV_ABS, ABS_MT_POSITION_X, 30);
-    Add(s, EV_SYN, SYN_REPORT, 0);
+    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_X, 999);
+    AppendInputEvent(s, EV_SYN, SYN_DROPPED, 0);
+    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_Y, 888);
+    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
+    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_X, 30);
+    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
     // Slots beyond what is tracked are ignored.
-    Add(s, EV_ABS, ABS_MT_SLOT, 1000);
-    Add(s, EV_ABS, ABS_MT_TRACKING_ID, 7);
-    Add(s, EV_SYN, SYN_REPORT, 0);
+    AppendInputEvent(s, EV_ABS, ABS_MT_SLOT, 1000);
+    AppendInputEvent(s, EV_ABS, ABS_MT_TRACKING_ID, 7);
+    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
     reader.Feed(s.data(), s.size(), out);
     EXPECT_EQ(Describe(out), "move 30,20 p0;");
 
@@ -113,14 +106,14 @@ TEST(BoardDeviceReader, BrokenStreamsAreReadWithoutHarm)
 TEST(BoardDeviceReader, SingleTouchBoardsAreOneContact)
 {
     std::string s;
-    Add(s, EV_ABS, ABS_X, 300);
-    Add(s, EV_ABS, ABS_Y, 400);
-    Add(s, EV_KEY, BTN_TOUCH, 1);
-    Add(s, EV_SYN, SYN_REPORT, 0);
-    Add(s, EV_ABS, ABS_X, 310);
-    Add(s, EV_SYN, SYN_REPORT, 0);
-    Add(s, EV_KEY, BTN_TOUCH, 0);
-    Add(s, EV_SYN, SYN_REPORT, 0);
+    AppendInputEvent(s, EV_ABS, ABS_X, 300);
+    AppendInputEvent(s, EV_ABS, ABS_Y, 400);
+    AppendInputEvent(s, EV_KEY, BTN_TOUCH, 1);
+    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
+    AppendInputEvent(s, EV_ABS, ABS_X, 310);
+    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
+    AppendInputEvent(s, EV_KEY, BTN_TOUCH, 0);
+    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
     BoardDeviceReader reader;
     std::vector<BoardContact> out;
     reader.Feed(s.data(), s.size(), out);

@@ -2,6 +2,7 @@
 
 #include "framework/board/CSBSDK2EventHandler.h"
 #include "framework/board/CSBSDKWnd.h"
+#include "tests/support/InputEvents.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -66,14 +67,6 @@ protected:
     {
         if (fds[1] >= 0) close(fds[1]);
     }
-    static void Add(std::string& out, int type, int code, int value)
-    {
-        input_event ev{};
-        ev.type = static_cast<uint16_t>(type);
-        ev.code = static_cast<uint16_t>(code);
-        ev.value = value;
-        out.append(reinterpret_cast<const char*>(&ev), sizeof ev);
-    }
     void WaitForCalls(size_t n)
     {
         QElapsedTimer clock;
@@ -97,19 +90,19 @@ TEST_F(CSBSDK2Test, ContactsReachTheHandlerInWindowPixelsOnTheGuiThread)
     EXPECT_EQ(board.SBSDKGetSendMouseEvents(), 2);
 
     std::string s;
-    Add(s, EV_ABS, ABS_MT_SLOT, 1);
-    Add(s, EV_ABS, ABS_MT_TRACKING_ID, 5);
-    Add(s, EV_ABS, ABS_MT_POSITION_X, 0);
-    Add(s, EV_ABS, ABS_MT_POSITION_Y, 0);
-    Add(s, EV_ABS, ABS_MT_PRESSURE, 12);
-    Add(s, EV_SYN, SYN_REPORT, 0);
-    Add(s, EV_ABS, ABS_MT_POSITION_X, 32767);
-    Add(s, EV_ABS, ABS_MT_POSITION_Y, 32767);
-    Add(s, EV_SYN, SYN_REPORT, 0);
-    Add(s, EV_ABS, ABS_MT_POSITION_X, 16384);
-    Add(s, EV_SYN, SYN_REPORT, 0);
-    Add(s, EV_ABS, ABS_MT_TRACKING_ID, -1);
-    Add(s, EV_SYN, SYN_REPORT, 0);
+    AppendInputEvent(s, EV_ABS, ABS_MT_SLOT, 1);
+    AppendInputEvent(s, EV_ABS, ABS_MT_TRACKING_ID, 5);
+    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_X, 0);
+    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_Y, 0);
+    AppendInputEvent(s, EV_ABS, ABS_MT_PRESSURE, 12);
+    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
+    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_X, 32767);
+    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_Y, 32767);
+    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
+    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_X, 16384);
+    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
+    AppendInputEvent(s, EV_ABS, ABS_MT_TRACKING_ID, -1);
+    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
     ASSERT_EQ(write(fds[1], s.data(), s.size()), static_cast<ssize_t>(s.size()));
 
     // Nothing is delivered outside the window's message.
@@ -123,11 +116,11 @@ TEST_F(CSBSDK2Test, ContactsReachTheHandlerInWindowPixelsOnTheGuiThread)
     // The window shrinks: contacts follow its size.
     window.setProperty("size", QSize(800, 600));
     s.clear();
-    Add(s, EV_ABS, ABS_MT_SLOT, 0);
-    Add(s, EV_ABS, ABS_MT_TRACKING_ID, 6);
-    Add(s, EV_ABS, ABS_MT_POSITION_X, 32767);
-    Add(s, EV_ABS, ABS_MT_POSITION_Y, 32767);
-    Add(s, EV_SYN, SYN_REPORT, 0);
+    AppendInputEvent(s, EV_ABS, ABS_MT_SLOT, 0);
+    AppendInputEvent(s, EV_ABS, ABS_MT_TRACKING_ID, 6);
+    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_X, 32767);
+    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_Y, 32767);
+    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
     ASSERT_EQ(write(fds[1], s.data(), s.size()), static_cast<ssize_t>(s.size()));
     WaitForCalls(5);
     ASSERT_EQ(handler.calls.size(), 5u);

@@ -1,5 +1,7 @@
 #include "framework/vis/ManyMouse.h"
 
+#include "tests/support/InputEvents.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -43,14 +45,6 @@ protected:
         rmdir(dir.c_str());
     }
 
-    static void Add(std::string& out, int type, int code, int value)
-    {
-        input_event ev{};
-        ev.type = static_cast<uint16_t>(type);
-        ev.code = static_cast<uint16_t>(code);
-        ev.value = value;
-        out.append(reinterpret_cast<const char*>(&ev), sizeof ev);
-    }
     void Write(int mouse, const std::string& bytes)
     {
         ASSERT_EQ(write(writers[mouse], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
@@ -86,22 +80,22 @@ TEST_F(ManyMouseTest, EachDeviceReportsItsOwnMotionButtonsAndScroll)
 {
     ASSERT_EQ(ManyMouse_Init(), 3);
     std::string a;
-    Add(a, EV_REL, REL_X, 3);
-    Add(a, EV_REL, REL_X, 4); // one report: one motion of 7
-    Add(a, EV_REL, REL_Y, -2);
-    Add(a, EV_SYN, SYN_REPORT, 0);
-    Add(a, EV_REL, REL_Y, 5);
-    Add(a, EV_KEY, BTN_LEFT, 1); // the motion before it is reported first
-    Add(a, EV_SYN, SYN_REPORT, 0);
-    Add(a, EV_KEY, BTN_LEFT, 2); // key repeat: nothing
-    Add(a, EV_SYN, SYN_REPORT, 0);
+    AppendInputEvent(a, EV_REL, REL_X, 3);
+    AppendInputEvent(a, EV_REL, REL_X, 4); // one report: one motion of 7
+    AppendInputEvent(a, EV_REL, REL_Y, -2);
+    AppendInputEvent(a, EV_SYN, SYN_REPORT, 0);
+    AppendInputEvent(a, EV_REL, REL_Y, 5);
+    AppendInputEvent(a, EV_KEY, BTN_LEFT, 1); // the motion before it is reported first
+    AppendInputEvent(a, EV_SYN, SYN_REPORT, 0);
+    AppendInputEvent(a, EV_KEY, BTN_LEFT, 2); // key repeat: nothing
+    AppendInputEvent(a, EV_SYN, SYN_REPORT, 0);
     Write(0, a);
     std::string c;
-    Add(c, EV_KEY, BTN_RIGHT, 1);
-    Add(c, EV_REL, REL_WHEEL, -1);
-    Add(c, EV_SYN, SYN_REPORT, 0);
-    Add(c, EV_KEY, BTN_RIGHT, 0);
-    Add(c, EV_SYN, SYN_REPORT, 0);
+    AppendInputEvent(c, EV_KEY, BTN_RIGHT, 1);
+    AppendInputEvent(c, EV_REL, REL_WHEEL, -1);
+    AppendInputEvent(c, EV_SYN, SYN_REPORT, 0);
+    AppendInputEvent(c, EV_KEY, BTN_RIGHT, 0);
+    AppendInputEvent(c, EV_SYN, SYN_REPORT, 0);
     Write(2, c);
 
     struct Want {
@@ -130,8 +124,8 @@ TEST_F(ManyMouseTest, BrokenStreamsAndUnpluggedDevicesDoNoHarm)
     ASSERT_EQ(ManyMouse_Init(), 3);
     // A record split across two writes waits for its second half.
     std::string m;
-    Add(m, EV_REL, REL_X, 9);
-    Add(m, EV_SYN, SYN_REPORT, 0);
+    AppendInputEvent(m, EV_REL, REL_X, 9);
+    AppendInputEvent(m, EV_SYN, SYN_REPORT, 0);
     Write(1, m.substr(0, 30));
     EXPECT_TRUE(PollAll().empty());
     Write(1, m.substr(30));
@@ -141,12 +135,12 @@ TEST_F(ManyMouseTest, BrokenStreamsAndUnpluggedDevicesDoNoHarm)
 
     // Events lost by the kernel: the broken report is discarded whole.
     std::string d;
-    Add(d, EV_REL, REL_X, 100);
-    Add(d, EV_SYN, SYN_DROPPED, 0);
-    Add(d, EV_REL, REL_X, 50);
-    Add(d, EV_SYN, SYN_REPORT, 0);
-    Add(d, EV_REL, REL_X, 1);
-    Add(d, EV_SYN, SYN_REPORT, 0);
+    AppendInputEvent(d, EV_REL, REL_X, 100);
+    AppendInputEvent(d, EV_SYN, SYN_DROPPED, 0);
+    AppendInputEvent(d, EV_REL, REL_X, 50);
+    AppendInputEvent(d, EV_SYN, SYN_REPORT, 0);
+    AppendInputEvent(d, EV_REL, REL_X, 1);
+    AppendInputEvent(d, EV_SYN, SYN_REPORT, 0);
     Write(1, d);
     got = PollAll();
     ASSERT_EQ(got.size(), 1u);
@@ -160,8 +154,8 @@ TEST_F(ManyMouseTest, BrokenStreamsAndUnpluggedDevicesDoNoHarm)
     EXPECT_EQ(got[0].type, MANYMOUSE_EVENT_DISCONNECT);
     EXPECT_EQ(got[0].device, 1u);
     std::string z;
-    Add(z, EV_REL, REL_Y, 2);
-    Add(z, EV_SYN, SYN_REPORT, 0);
+    AppendInputEvent(z, EV_REL, REL_Y, 2);
+    AppendInputEvent(z, EV_SYN, SYN_REPORT, 0);
     Write(2, z);
     got = PollAll();
     ASSERT_EQ(got.size(), 1u);
