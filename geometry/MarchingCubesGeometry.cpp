@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <typeinfo>
 
 MarchingCubesGeometry::MarchingCubesGeometry(osg::Vec3Array* positions, osgViewer::Viewer* viewer,
@@ -97,8 +96,7 @@ void MarchingCubesGeometry::ComputeMask()
     // Membership is Contains for every particle. This class keeps the field
     // test of the base as its Contains, so for it the base's batched mask
     // gives the same answers; a kind derived from it goes through its own
-    // Contains, particles split over threads in runs of whole 4096-flag
-    // blocks so that no two threads share a word of the bit-packed mask.
+    // Contains.
     if (typeid(*this) == typeid(MarchingCubesGeometry)) {
         ComputeMaskFromField();
         return;
@@ -106,19 +104,9 @@ void MarchingCubesGeometry::ComputeMask()
     const size_t count = mask.size();
     if (count == 0) return;
     const osg::Vec3f* points = &(*positions)[0];
-    auto testRange = [this, points](size_t begin, size_t end) {
+    ForEachChunk(count, [this, points](size_t begin, size_t end) {
         for (size_t i = begin; i < end; ++i) mask[i] = Contains(points[i]);
-    };
-    constexpr size_t kAlign = 4096;
-    constexpr size_t kParticlesPerThread = 1 << 16;
-    const size_t threads = std::min<size_t>({std::max(1u, std::thread::hardware_concurrency()), 8,
-                                             (count + kParticlesPerThread - 1) / kParticlesPerThread});
-    const size_t chunk = ((count + threads - 1) / threads + kAlign - 1) / kAlign * kAlign;
-    std::vector<std::thread> workers;
-    for (size_t begin = chunk; begin < count; begin += chunk)
-        workers.emplace_back(testRange, begin, std::min(count, begin + chunk));
-    testRange(0, std::min(count, chunk));
-    for (std::thread& w : workers) w.join();
+    });
 }
 
 double MarchingCubesGeometry::ScreenSignedDistance(const osg::Vec3d& eye) const

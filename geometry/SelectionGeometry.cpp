@@ -70,14 +70,10 @@ boost::shared_ptr<ScalarField3D> SelectionGeometry::CreateFieldOnCurrentGrid()
                                              density.zMin, density.zMax, density.zCount);
 }
 
-namespace {
-
-// Runs body(begin, end) over [0, count) in chunks on up to eight threads.
 // Chunk borders at multiples of 4096 keep every thread on its own words of a
 // bit-packed mask. A chunk whose thread cannot be started runs here instead,
 // so a refused thread never leaves started ones unjoined or work undone.
-template <class Body>
-void ForEachChunk(size_t count, Body body)
+void SelectionGeometry::ForEachChunk(size_t count, const std::function<void(size_t, size_t)>& body)
 {
     // Below this many particles a thread costs more than it saves.
     constexpr size_t kParticlesPerThread = 1 << 16;
@@ -105,8 +101,6 @@ void ForEachChunk(size_t count, Body body)
     for (std::thread& w : workers)
         w.join();
 }
-
-}  // namespace
 
 void SelectionGeometry::ComputeMaskFromField()
 {

@@ -12,6 +12,7 @@
 #include "geometry/SurfaceMembership.h"
 
 #include <boost/shared_ptr.hpp>
+#include <functional>
 #include <osg/Array>
 #include <vector>
 
@@ -56,6 +57,10 @@ protected:
     // Call after the field's extraction. Large particle sets are split
     // across threads; every entry gets the same answer as in a serial loop.
     void ComputeMaskFromField();
+    // Runs body(begin, end) over [0, count) particles in chunks on up to
+    // eight threads, chunk borders at multiples of 4096 so that no two
+    // threads share a word of the bit-packed mask.
+    static void ForEachChunk(size_t count, const std::function<void(size_t, size_t)>& body);
 
     SelectionGeometry(const SelectionGeometry&) = delete;
     SelectionGeometry& operator=(const SelectionGeometry&) = delete;
