@@ -371,7 +371,8 @@ int run(int argc, char** argv)
     FerrowDatasetManager* datasets = FerrowDatasetManager::Instance();
     datasets->LoadConfigured({dataset});
     osg::ref_ptr<osg::Vec3Array> particles = datasets->datasets.empty() ? nullptr : datasets->datasets[0];
-    if (!particles || particles->empty()) throw std::runtime_error("dataset '" + dataset + "' holds no particles");
+    // The reader has printed why; this line only ends the run.
+    if (!particles || particles->empty()) throw std::runtime_error("dataset '" + dataset + "' could not be loaded");
     const size_t n = particles->size();
     // Progress goes to a terminal only; scripts reading standard error see none.
     if (isatty(2)) {

@@ -57,6 +57,7 @@ int FerrowDatasetManager::LoadFile(const std::string& path)
     const int nr = TryLoadFile(path, error);
     if (nr >= 0) return nr;
     std::printf("Dataset %zu: %s; its slot stays empty\n", datasets.size(), error.c_str());
+    std::fflush(stdout);
     return Add(path, nullptr);
 }
 
