@@ -187,7 +187,8 @@ bool DatasetFile::ParseXyz(const char* text, size_t size, const std::string& nam
     std::vector<int> labels;
     std::map<std::string, int> numbers;
     std::vector<std::string> elements;
-    out.reserve(static_cast<size_t>(announced));
+    // The count is the file's word, not a fact: never reserve beyond its lines.
+    out.reserve(std::min(static_cast<size_t>(announced), static_cast<size_t>(std::count(text, text + size, '\n')) + 1));
     BadLines bad(name);
     size_t read = 0;
     while (read < static_cast<size_t>(announced) && lines.Next(begin, end)) {

@@ -450,3 +450,23 @@ TEST_F(VisFixture, ImmediateRepaintsAreAskedForStrokeStartsAndEndsNotForMoves)
     Send(*vis, "SCROLL", 40, 450); // registered, never meaningful
     EXPECT_EQ(repaints, 2);
 }
+
+TEST_F(TwoDatasets, ADatasetAtOnePointSaysOnScreenThatNothingCanBeSelected)
+{
+    if (!context.gc.valid()) GTEST_SKIP() << "no OpenGL context (the test script runs under Xvfb)";
+    osg::ref_ptr<osg::Vec3Array> point = new osg::Vec3Array;
+    point->resize(50, osg::Vec3(1, 2, 3));
+    FerrowDatasetManager::Instance()->Add("point", point);
+    KelvoVis vis(nullptr, 0, ViewWidth, ViewHeight);
+    vis.setLayout(TestLayout(), KelvoLayout());
+    testing::internal::CaptureStdout();
+    vis.ComputeDensitiesNow();
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(vis.GetMessage(), "");
+    FerrowManager::Instance()->SetCurrentDatasetNr(2);
+    Paint(vis);
+    EXPECT_EQ(vis.GetMessage(), "All particles lie at one point: nothing can be selected");
+    FerrowManager::Instance()->SetCurrentDatasetNr(1);
+    Paint(vis);
+    EXPECT_EQ(vis.GetMessage(), "") << "a dataset that can be selected clears it";
+}
