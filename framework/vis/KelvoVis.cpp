@@ -301,10 +301,11 @@ void KelvoVis::renderAll(bool)
             ++framesWithMessage;
         } else if (densitiesDone) {
             ComputeDensitiesNow();
-        } else if (!densityWorker.joinable()) {
-            if (PreComputedDensity::Instance()->densities.size() >= FerrowDatasetManager::Instance()->datasets.size()) {
-                ComputeDensitiesNow();
-            } else {
+        } else if (!densityWorker.joinable() &&
+                   PreComputedDensity::Instance()->densities.size() >= FerrowDatasetManager::Instance()->datasets.size()) {
+            ComputeDensitiesNow();
+        } else {
+            if (!densityWorker.joinable()) {
                 // Off the GUI thread, so the window stays responsive; nothing
                 // reads a field before densitiesDone says all are complete.
                 ownsDensities = true;
@@ -317,13 +318,13 @@ void KelvoVis::renderAll(bool)
                     densitiesDone = true;
                 });
             }
-        } else {
             const DensityProgress::Snapshot p = DensityProgress::Current();
             const std::vector<std::string>& names = FerrowDatasetManager::Instance()->names;
-            if (p.dataset >= 0 && p.dataset < static_cast<int>(names.size())) {
-                const std::string& name = names[static_cast<size_t>(p.dataset)];
-                SetMessage(std::string(ComputingMessagePrefix) + " of " + name.substr(name.find_last_of('/') + 1) + " (" +
-                           std::to_string(p.dataset + 1) + " of " + std::to_string(p.count) + ")\xE2\x80\xA6");
+            const int nr = p.dataset >= 0 && p.dataset < static_cast<int>(names.size()) ? p.dataset : 0;
+            if (!names.empty()) {
+                const std::string& name = names[static_cast<size_t>(nr)];
+                SetMessage(std::string(ComputingMessagePrefix) + " of " + name.substr(name.find_last_of('/') + 1) +
+                           " (" + std::to_string(nr + 1) + " of " + std::to_string(names.size()) + ")\xE2\x80\xA6");
             }
         }
     }
