@@ -121,9 +121,11 @@ bool ReadEntry(const std::string& path, const Header& expected, std::vector<doub
     return true;
 }
 
-// Removes least recently used entries until the folder is within the bound.
-void Prune(const fs::path& dir)
+}  // namespace
+
+void DensityCache::Prune(const std::string& folder, uint64_t maxBytes)
 {
+    const fs::path dir(folder);
     std::error_code ec;
     std::vector<std::pair<fs::file_time_type, fs::path>> entries;
     uintmax_t total = 0;
@@ -136,11 +138,13 @@ void Prune(const fs::path& dir)
     }
     std::sort(entries.begin(), entries.end());
     for (const auto& e : entries) {
-        if (total <= DensityCache::kMaxBytes) break;
+        if (total <= maxBytes) break;
         const uintmax_t size = fs::file_size(e.second, ec);
         if (fs::remove(e.second, ec)) total -= size;
     }
 }
+
+namespace {
 
 void WriteEntry(const std::string& path, const Header& header, const std::vector<double>& values)
 {
@@ -164,7 +168,7 @@ void WriteEntry(const std::string& path, const Header& header, const std::vector
         std::remove(temp.c_str());
         return;
     }
-    Prune(dir);
+    DensityCache::Prune(dir.string(), DensityCache::kMaxBytes);
 }
 
 }  // namespace

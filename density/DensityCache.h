@@ -35,6 +35,9 @@ public:
 
     // Fills field from a valid entry, or computes it and stores an entry.
     static Source Fill(ParticleDensityField3D& field, const std::vector<osg::Vec3f>& positions);
+    // Removes the least recently used entries of folder until they take at
+    // most maxBytes; Fill does this after each write with kMaxBytes.
+    static void Prune(const std::string& folder, uint64_t maxBytes);
     // The entry file Fill reads and writes for this field and these positions.
     static std::string EntryPath(const ParticleDensityField3D& field, const std::vector<osg::Vec3f>& positions);
 };

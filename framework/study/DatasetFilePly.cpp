@@ -171,7 +171,12 @@ bool DatasetFile::ParsePly(const void* bytes, size_t size, const std::string& na
         error = FilePrefix(name) + "holds no particles (0 vertices)";
         return false;
     }
-    if (vertex.count > size) return fail("announces " + std::to_string(vertex.count) + " vertices, more than the file's bytes could hold");
+    // Every record takes at least a byte: a larger count is a lie that would
+    // only cost memory or time before the file runs out.
+    for (size_t e = 0; e <= vertexIndex; ++e)
+        if (elements[e].count > size)
+            return fail("element " + elements[e].name + " announces " + std::to_string(elements[e].count) +
+                        " records, more than the file's bytes could hold");
 
     std::vector<double> xyz(3 * vertex.count);
     std::vector<int> labels(label >= 0 ? vertex.count : 0);

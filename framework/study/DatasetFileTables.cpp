@@ -238,8 +238,11 @@ bool DatasetFile::ParseXyz(const char* text, size_t size, const std::string& nam
     positions.swap(out);
     extras.labels.swap(labels);
     std::string numbering;
-    for (size_t i = 0; i < elements.size(); ++i)
+    // A note is one console line: name the first elements, count the rest.
+    const size_t kNamedElements = 20;
+    for (size_t i = 0; i < elements.size() && i < kNamedElements; ++i)
         numbering += (i ? ", " : "") + std::to_string(i + 1) + " = " + Excerpt(elements[i].data(), elements[i].data() + elements[i].size());
+    if (elements.size() > kNamedElements) numbering += ", ... (" + std::to_string(elements.size()) + " elements)";
     extras.notes.push_back(FilePrefix(name) + "labels by element: " + numbering);
     if (moreFrames) extras.notes.push_back(FilePrefix(name) + "only the first frame is read; the lines after it are ignored");
     return true;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -134,4 +135,22 @@ TEST(DensityCache, TheSwitchOffLeavesTheCacheUntouched)
     EXPECT_FALSE(std::filesystem::is_empty(home.path + "/trellan"));
     PreComputedDensity::Destroy();
     FerrowDatasetManager::Destroy();
+}
+
+TEST(DensityCache, PruningRemovesTheLeastRecentlyUsedEntriesFirst)
+{
+    TemporaryCacheHome home;
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::path(home.path) / "trellan";
+    fs::create_directories(dir);
+    const auto now = fs::file_time_type::clock::now();
+    for (int i = 0; i < 5; ++i) {
+        const fs::path entry = dir / (std::to_string(i) + ".density");
+        std::ofstream(entry) << std::string(100, 'x');
+        fs::last_write_time(entry, now - std::chrono::hours(5 - i));  // 0 is the oldest
+    }
+    std::ofstream(dir / "other.txt") << std::string(1000, 'y');  // not an entry: kept, not counted
+    DensityCache::Prune(dir.string(), 250);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(fs::exists(dir / (std::to_string(i) + ".density")), i >= 3) << i;
+    EXPECT_TRUE(fs::exists(dir / "other.txt"));
 }
