@@ -14,8 +14,8 @@
 // layout* operations recompute a window's derived values after its element
 // was read; the kelvo window formulas there deliberately differ from the
 // default layout, so a file without a kelvo window keeps the default one.
-#include "framework/vis/AreaRect.h"
-#include "framework/vis/Point3d.h"
+#include "framework/ombra/AreaRect.h"
+#include "framework/ombra/Point3d.h"
 
 class Configuration {
 public:

@@ -1,8 +1,8 @@
 #include "app/QTConfiguration.h"
 
 #include "app/TruncateToInt.h"
-#include "framework/vis/StudyManager.h"
-#include "framework/vis/TaskCommunicator.h"
+#include "framework/kelvo/StudyManager.h"
+#include "framework/marlo/TaskCommunicator.h"
 
 #include <QFile>
 #include <QXmlStreamReader>

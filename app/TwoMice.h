@@ -6,7 +6,7 @@
 // The view calls manymouse_initials_setup() and init_mice() in its
 // constructor, reset_mice() when the mode is switched on, drain_mice() from
 // event() while the mode is on, and draw_mice() at the end of paintGL.
-#include "framework/vis/ManyMouse.h"
+#include "framework/kelvo/ManyMouse.h"
 
 #include <cstdint>
 

@@ -15,12 +15,12 @@
 #include "app/QTConfiguration.h"
 #include "app/QTKelvoWidgetGL.h"
 #include "app/QTPravik.h"
+#include "framework/kelvo/KelvoVis.h"
+#include "framework/kelvo/StudyManager.h"
 #include "framework/runner/StudyRunner.h"
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
-#include "framework/vis/KelvoVis.h"
-#include "framework/vis/StudyManager.h"
-#include "framework/vis/TuioInit.h"
+#include "framework/tuio/TuioInit.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>

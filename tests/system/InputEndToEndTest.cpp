@@ -9,11 +9,11 @@
 #include "app/QTKelvoWidgetGL.h"
 #include "app/QTPravik.h"
 #include "app/TwoMice.h"
+#include "framework/kelvo/KelvoVis.h"
+#include "framework/kelvo/StudyManager.h"
+#include "framework/ombra/VisComponent.h"
 #include "framework/study/FerrowManager.h"
-#include "framework/vis/KelvoVis.h"
-#include "framework/vis/StudyManager.h"
-#include "framework/vis/TuioInit.h"
-#include "framework/vis/VisComponent.h"
+#include "framework/tuio/TuioInit.h"
 #include "tests/support/InputEvents.h"
 
 #include <QElapsedTimer>
