@@ -11,9 +11,9 @@
 // the offscreen context; a virtual one is fine (xvfb-run -a trellan-select ...).
 #include "density/DensityProgress.h"
 #include "density/PreComputedDensity.h"
+#include "framework/kelvo/LassoCamera.h"
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
-#include "framework/vis/LassoCamera.h"
 #include "selection/ParticleSelection.h"
 
 #include <osg/BoundingBox>
