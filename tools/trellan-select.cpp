@@ -377,6 +377,7 @@ int run(int argc, char** argv)
     // Progress goes to a terminal only; scripts reading standard error see none.
     if (isatty(2)) {
         DensityProgress::SetListener([&](const DensityProgress::Snapshot& p) {
+            if (p.stage == DensityProgress::Looking) return;
             std::fprintf(stderr, "\rdensity of %s: %s", dataset.c_str(),
                          p.stage == DensityProgress::Done ? (p.cached ? "read from the cache\n" : "estimated\n")
                                                           : "estimating...");

@@ -21,6 +21,10 @@ echo "$first"
 ls "$XDG_CACHE_HOME"/trellan/*.density > /dev/null
 [ "$(run)" = "$first" ] || { echo "the cached start selects differently"; exit 1; }
 [ "$(run --no-density-cache)" = "$first" ] || { echo "--no-density-cache selects differently"; exit 1; }
+# On a terminal standard error shows where the density comes from; elsewhere nothing.
+tty=$(script -qec "'$tool' --dataset '$dir/plane.csv?x=px&y=py&z=pz' --lasso 'plus:density:$lasso' >/dev/null" /dev/null)
+echo "$tty" | grep -q "density of $dir/plane.csv?x=px&y=py&z=pz: read from the cache" || { echo "no progress: $tty"; exit 1; }
+[ -z "$("$tool" --dataset "$dir/plane.csv?x=px&y=py&z=pz" --lasso "plus:density:$lasso" 2>&1 >/dev/null)" ]
 
 # Good lines, then bad ones: refused, the bad lines named, no claim of emptiness.
 { echo "x y z"; echo "1 2 3"; echo "4 5 6"; echo "1 2"; echo "a b c"; } > "$dir/bad.txt"
