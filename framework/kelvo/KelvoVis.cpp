@@ -308,6 +308,9 @@ void KelvoVis::renderAll(bool)
             if (!densityWorker.joinable()) {
                 // Off the GUI thread, so the window stays responsive; nothing
                 // reads a field before densitiesDone says all are complete.
+                // A thread of its own rather than a task: the estimate's
+                // parallel loops then have this thread and every worker,
+                // where a task would leave the GUI thread's share unused.
                 ownsDensities = true;
                 densityWorker = std::thread([this] {
                     try {
