@@ -129,6 +129,22 @@ TEST_F(QTConfigurationTest, FractionsAreSinglePrecisionAndTruncated)
     EXPECT_EQ(c.operatePosition.y, static_cast<double>(c.operateY));
 }
 
+TEST_F(QTConfigurationTest, TheDocumentedExampleReadsAsDocumented)
+{
+    std::string source = __FILE__;
+    source.erase(source.rfind("/tests/"));
+    const QTConfiguration c(QString::fromStdString(source + "/examples/config.xml"));
+    EXPECT_TRUE(c.isClean());
+    EXPECT_EQ(c.condition, 1);
+    EXPECT_EQ(c.participantId, 7);
+    EXPECT_EQ(c.mainWidth, 1920);
+    const AreaRect& m = c.kelvoMainArea;
+    EXPECT_EQ(std::vector<int>({m.x, m.y, m.width, m.height}), std::vector<int>({960, 585, 1228, 826}));
+    EXPECT_EQ(c.kelvoSideArea.width, 153);
+    const AreaRect& e = c.kelvoExtraArea;
+    EXPECT_EQ(std::vector<int>({e.x, e.y, e.width, e.height}), std::vector<int>({960, 126, 1228, 91}));
+}
+
 TEST_F(QTConfigurationTest, AbsurdNumbersAreNamedAndLeaveTheirFieldsSane)
 {
     // Found by fuzzing, then by a user with a black window: such values once
