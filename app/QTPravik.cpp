@@ -110,6 +110,11 @@ bool QTPravik::isQuitNoticeShown() const
     return quitNotice->isVisible();
 }
 
+QRect QTPravik::quitNoticeRect() const
+{
+    return quitNotice->geometry();
+}
+
 void QTPravik::requestQuit()
 {
     if (!StudyRunner::Instance()->IsRunning() || quitWindow->isActive()) {

@@ -36,8 +36,10 @@ public:
     // scaled down uniformly to fit it (the view scales the layout with it),
     // with one console line. Returns the scale, 1 when it fits.
     double resizeToFit(int width, int height);
-    // The notice asking for a second Escape is on screen.
+    // The notice asking for a second Escape is on screen, and where (window
+    // pixels).
     bool isQuitNoticeShown() const;
+    QRect quitNoticeRect() const;
 
 public slots:
     // Escape: closes the window, or during a running trial asks first.

@@ -23,6 +23,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
+#include <QImage>
+#include <QPixmap>
 #include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
@@ -285,6 +287,16 @@ TEST_F(StudySession, AKilledSessionResumesAtTheTrialInProgressAndEscapeAsksFirst
     ASSERT_TRUE(PressEscape());
     EXPECT_TRUE(WaitUntil([&] { return window->isQuitNoticeShown(); }, 5000));
     EXPECT_TRUE(window->isVisible());
+    // On the screen, over the view: the notice's red.
+    Settle();
+    const QRect notice = window->quitNoticeRect();
+    const QPoint at = window->mapToGlobal(notice.topLeft());
+    const QImage shot =
+        QGuiApplication::primaryScreen()->grabWindow(0, at.x(), at.y(), notice.width(), notice.height()).toImage();
+    int red = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x) red += shot.pixel(x, y) == qRgb(150, 30, 30);
+    EXPECT_GT(red, notice.width() * notice.height() / 3) << "the notice is not to be seen";
     EXPECT_TRUE(WaitUntil([&] { return !window->isQuitNoticeShown(); }, QTPravik::QuitConfirmMs + 2000));
     Settle();
     EXPECT_TRUE(window->isVisible());
