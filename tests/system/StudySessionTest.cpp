@@ -13,12 +13,12 @@
 #include "framework/runner/StudyRunner.h"
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
-#include "framework/vis/ButtonComponent.h"
-#include "framework/vis/KelvoVis.h"
-#include "framework/vis/OmbraEvent.h"
-#include "framework/vis/SliderComponent.h"
-#include "framework/vis/StudyManager.h"
-#include "framework/vis/VisComponent.h"
+#include "framework/ombra/ButtonComponent.h"
+#include "framework/kelvo/KelvoVis.h"
+#include "framework/ombra/OmbraEvent.h"
+#include "framework/ombra/SliderComponent.h"
+#include "framework/kelvo/StudyManager.h"
+#include "framework/ombra/VisComponent.h"
 
 #include <QElapsedTimer>
 #include <QFile>
