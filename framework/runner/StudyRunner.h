@@ -4,8 +4,10 @@
 //
 //   Load(path)           read, resolve and check the whole study; nothing
 //                        starts unless everything is valid
-//   Begin(id, cond)      order the trials for the participant, open the
-//                        results files, present the first trial
+//   Begin(id, cond)      order the trials for the participant, open new
+//                        results files, present the first trial (or, when
+//                        an earlier session of the participant stopped
+//                        early, the first trial it left without a row)
 //   Presenting           the target is shown (TargetMask); no lasso counts
 //                        and no selection volume is built
 //   StartTrial(now)      -> Running: lassos, threshold changes, undos, redos
