@@ -17,7 +17,7 @@ std::vector<float> AxisPositions(double min, double step, int count)
 CellIndexBuilder::CellIndexBuilder(ScalarField3D& field, double iso) : cells(field.cells)
 {
     const size_t cellCount = static_cast<size_t>(field.xCount + 1) * (field.yCount + 1) * (field.zCount + 1);
-    const size_t bitWords = (cellCount + 63) / 64;
+    bitWords = (cellCount + 63) / 64;
     if (!field.cellsBuilt) {
         cells.cornerX = AxisPositions(field.xMin, field.xStep, field.xCount);
         cells.cornerY = AxisPositions(field.yMin, field.yStep, field.yCount);

@@ -7,8 +7,10 @@
 // CellIndexBuilder) and a level. Out: the surface as an indexed mesh whose
 // vertex order, triangle order and winding follow from the pass order and the
 // case tables; one surface vertex per cut grid edge, reused by the later
-// cells that share the edge. Cost: one pass over the (n+1)³ cells plus work
-// proportional to the number of cut cells.
+// cells that share the edge. Cost: one comparison per node and a few word
+// operations per 64 cells (a row of cells is classified from the bits of its
+// nodes, so uncut cells are never visited one by one), plus work
+// proportional to the number of cut cells and triangles.
 #include "density/ScalarField3D.h"
 
 class CellIndexBuilder;
