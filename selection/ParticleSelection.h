@@ -27,6 +27,7 @@
 #include <osgViewer/Viewer>
 
 #include <deque>
+#include <string>
 #include <vector>
 
 class ParticleSelection {
@@ -48,6 +49,14 @@ public:
     bool GetendPathTag();
     void SetendPathTag(bool value);
     void BuildGeometry();
+    // Whether endPath triangulates only the lasso's part within the viewport
+    // (the default) or all of it; the lasso image differs only in pixels on
+    // the lasso's boundary. For comparing the two in tests.
+    static void SetLassoClippedToView(bool on);
+    // Why the last endPath raised no tag (a lasso too large, with a point
+    // that is not finite, or with fewer than 3 distinct points); empty after
+    // one that did, or that had no points at all.
+    const std::string& GetLassoRefusal() const { return lassoRefusal; }
 
     void updateSelection(float t);
     void ChangeThreshold(float t);
@@ -103,6 +112,7 @@ private:
     boost::shared_ptr<SelectionGeometry> emptyVolume;
     float threshold;
     bool endPathTag;
+    std::string lassoRefusal;
     osg::ref_ptr<osg::Geometry> flatTrianglesGeometry;
     osg::ref_ptr<osg::Vec3Array> flatTrianglesVertices;
     osg::ref_ptr<osg::Geode> flatTrianglesGeode;
