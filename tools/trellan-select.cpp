@@ -10,9 +10,9 @@
 // Prints "selected K of N particles" after each lasso. Needs an X display for
 // the offscreen context; a virtual one is fine (xvfb-run -a trellan-select ...).
 #include "density/PreComputedDensity.h"
+#include "framework/kelvo/LassoCamera.h"
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
-#include "framework/vis/LassoCamera.h"
 #include "selection/ParticleSelection.h"
 
 #include <osg/BoundingBox>

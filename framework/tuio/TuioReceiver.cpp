@@ -1,0 +1,283 @@
+#include "framework/tuio/TuioReceiver.h"
+
+#include "framework/kelvo/TouchManager.h"
+
+#include <QSocketNotifier>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <lo/lo.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+
+namespace {
+
+const char kCursorPath[] = "/tuio/2Dcur";
+const char kBundleTag[] = "#bundle"; // with its NUL, the first 8 bytes of a bundle
+// Deep nesting is legal but never sent by trackers; the bound keeps a hostile
+// packet from recursing without end.
+const int kMaxBundleDepth = 8;
+// More datagrams than this in one wake-up wait for the next one, so that a
+// flood cannot starve the view.
+const int kMaxDatagramsPerWake = 256;
+// A jump back by more than this many frames is a restarted tracker, not a late
+// packet.
+const int64_t kRestartGap = 100;
+
+struct MessageDeleter {
+    void operator()(lo_message m) const { lo_message_free(m); }
+};
+using Message = std::unique_ptr<std::remove_pointer<lo_message>::type, MessageDeleter>;
+
+// Arguments lie in the decoded message 4-byte aligned, which is less than the
+// argument union asks for: their bytes are copied out instead of read through
+// it.
+bool ReadInt(char type, const lo_arg* arg, int64_t& out)
+{
+    const char* bytes = reinterpret_cast<const char*>(arg);
+    if (type == LO_INT32) {
+        int32_t v;
+        std::memcpy(&v, bytes, sizeof v);
+        out = v;
+    } else if (type == LO_INT64) {
+        int64_t v;
+        std::memcpy(&v, bytes, sizeof v);
+        out = v;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool ReadFloat(char type, const lo_arg* arg, float& out)
+{
+    const char* bytes = reinterpret_cast<const char*>(arg);
+    if (type == LO_FLOAT) {
+        std::memcpy(&out, bytes, sizeof out);
+    } else if (type == LO_DOUBLE) {
+        double v;
+        std::memcpy(&v, bytes, sizeof v);
+        out = static_cast<float>(v);
+    } else {
+        return false;
+    }
+    return std::isfinite(out);
+}
+
+uint32_t BigEndian32(const char* p)
+{
+    const auto* u = reinterpret_cast<const unsigned char*>(p);
+    return (uint32_t(u[0]) << 24) | (uint32_t(u[1]) << 16) | (uint32_t(u[2]) << 8) | uint32_t(u[3]);
+}
+
+// Splits a datagram into its messages, bundles unpacked in order. False when
+// any part of it is malformed.
+bool Collect(const char* data, size_t size, int depth, std::vector<std::string>& out)
+{
+    if (size < 4 || size % 4 != 0) return false;
+    if (size >= 8 && std::memcmp(data, kBundleTag, 8) == 0) {
+        if (depth >= kMaxBundleDepth || size < 16) return false;
+        size_t pos = 16; // tag and time tag
+        while (pos < size) {
+            if (size - pos < 4) return false;
+            const uint32_t len = BigEndian32(data + pos);
+            pos += 4;
+            if (len == 0 || len % 4 != 0 || len > size - pos) return false;
+            if (!Collect(data + pos, len, depth + 1, out)) return false;
+            pos += len;
+        }
+        return true;
+    }
+    if (data[0] != '/') return false;
+    out.emplace_back(data, size);
+    return true;
+}
+
+} // namespace
+
+TuioReceiver::TuioReceiver(QObject* parent) : QObject(parent) {}
+
+TuioReceiver::~TuioReceiver()
+{
+    delete notifier;
+    if (fd >= 0) ::close(fd);
+    // Contacts still down end with the receiver.
+    for (auto& kv : cursors) TouchManager::Instance()->ReleaseTuioId(kv.second.contact);
+}
+
+bool TuioReceiver::Listen(int p, const char* address)
+{
+    if (!address) address = std::getenv("TRELLAN_TUIO_ADDRESS");
+    if (!address || !*address) address = "127.0.0.1";
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<uint16_t>(p));
+    if (p <= 0 || p > 65535 || inet_pton(AF_INET, address, &sa.sin_addr) != 1) {
+        std::printf("TUIO: cannot listen on %s port %d: bad address or port; touch input is off\n", address, p);
+        return false;
+    }
+    const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (s < 0 || ::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+        std::printf("TUIO: cannot listen on %s UDP port %d (%s); touch input is off\n", address, p,
+                    std::strerror(errno));
+        if (s >= 0) ::close(s);
+        return false;
+    }
+    fd = s;
+    port = p;
+    notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this]() { ReadPending(); });
+    return true;
+}
+
+void TuioReceiver::ReadPending()
+{
+    std::vector<char> buf(65536);
+    for (int n = 0; n < kMaxDatagramsPerWake; ++n) {
+        const ssize_t got = ::recv(fd, buf.data(), buf.size(), MSG_TRUNC);
+        if (got < 0) break; // EAGAIN: nothing more; other errors: try at the next wake-up
+        if (static_cast<size_t>(got) > buf.size()) {
+            ++dropped; // larger than any datagram we accept: cut off
+            continue;
+        }
+        ProcessDatagram(buf.data(), static_cast<size_t>(got));
+    }
+}
+
+bool TuioReceiver::ProcessDatagram(const char* data, size_t size)
+{
+    std::vector<std::string> raw;
+    if (!data || !Collect(data, size, 0, raw)) {
+        ++dropped;
+        return false;
+    }
+    std::vector<Message> messages;
+    for (std::string& r : raw) {
+        int result = 0;
+        lo_message m = lo_message_deserialise(&r[0], r.size(), &result);
+        if (!m) {
+            ++dropped;
+            return false;
+        }
+        messages.emplace_back(m);
+    }
+    // Decoded whole: now take effect, in order.
+    for (size_t i = 0; i < messages.size(); ++i) {
+        const char* path = lo_get_path(&raw[i][0], static_cast<ssize_t>(raw[i].size()));
+        if (!path || std::strcmp(path, kCursorPath) != 0) continue;
+        lo_message m = messages[i].get();
+        const int argc = lo_message_get_argc(m);
+        const char* types = lo_message_get_types(m);
+        lo_arg** argv = lo_message_get_argv(m);
+        if (argc < 1 || types[0] != LO_STRING) continue;
+        const std::string command = reinterpret_cast<const char*>(argv[0]);
+        if (command == "alive") {
+            std::vector<int32_t> alive;
+            bool ok = true;
+            for (int a = 1; a < argc && ok; ++a) {
+                int64_t sid = 0;
+                ok = ReadInt(types[a], argv[a], sid);
+                alive.push_back(static_cast<int32_t>(sid));
+            }
+            if (!ok) continue;
+            frameAlive = alive;
+            frameHasAlive = true;
+        } else if (command == "set") {
+            int64_t sid = 0;
+            float x = 0, y = 0;
+            if (argc < 4 || !ReadInt(types[1], argv[1], sid) || !ReadFloat(types[2], argv[2], x) ||
+                !ReadFloat(types[3], argv[3], y))
+                continue;
+            frameSet[static_cast<int32_t>(sid)] = {std::clamp(x, 0.0f, 1.0f), std::clamp(y, 0.0f, 1.0f)};
+        } else if (command == "fseq") {
+            int64_t fseq = 0;
+            if (argc < 2 || !ReadInt(types[1], argv[1], fseq)) continue;
+            const bool fresh = fseq == -1 || !anyFrame || fseq > currentFseq || currentFseq - fseq > kRestartGap;
+            if (fresh) {
+                if (fseq != -1) {
+                    currentFseq = fseq;
+                    anyFrame = true;
+                }
+                ApplyFrame();
+            }
+            frameAlive.clear();
+            frameHasAlive = false;
+            frameSet.clear();
+        }
+        // "source" names the tracker; one tracker is served, so it changes nothing.
+    }
+    return true;
+}
+
+void TuioReceiver::ToPixels(float nx, float ny, uint32_t& px, uint32_t& py) const
+{
+    const TouchManager* tm = TouchManager::Instance();
+    const int w = std::max(1, tm->ViewWidth());
+    const int h = std::max(1, tm->ViewHeight());
+    // TUIO counts y downward from the top, the view upward from the bottom.
+    px = static_cast<uint32_t>(std::clamp(static_cast<int>(std::floor(nx * w)), 0, w - 1));
+    py = static_cast<uint32_t>(std::clamp(static_cast<int>(std::floor((1.0f - ny) * h)), 0, h - 1));
+}
+
+void TuioReceiver::ApplyFrame()
+{
+    TouchManager* tm = TouchManager::Instance();
+    ++applied;
+
+    std::vector<int32_t> alive = frameAlive;
+    if (!frameHasAlive) {
+        // Without an alive list the frame only moves the cursors it sets.
+        alive.clear();
+        for (const auto& kv : cursors) alive.push_back(kv.first);
+        for (const auto& kv : frameSet)
+            if (!cursors.count(kv.first)) alive.push_back(kv.first);
+    }
+
+    // Releases first: their ids become free for the contacts of this frame.
+    for (auto it = cursors.begin(); it != cursors.end();) {
+        if (std::find(alive.begin(), alive.end(), it->first) == alive.end()) {
+            uint32_t px, py;
+            ToPixels(it->second.x, it->second.y, px, py);
+            tm->QueueRelease(px, py, it->second.contact);
+            tm->ReleaseTuioId(it->second.contact);
+            it = cursors.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    std::vector<int32_t> moved;
+    for (int32_t sid : alive) {
+        auto set = frameSet.find(sid);
+        if (set == frameSet.end()) continue; // no position yet: pressed when one comes
+        auto known = cursors.find(sid);
+        if (known == cursors.end()) {
+            Cursor c;
+            c.x = set->second.first;
+            c.y = set->second.second;
+            c.contact = tm->AcquireTuioId();
+            cursors[sid] = c;
+            uint32_t px, py;
+            ToPixels(c.x, c.y, px, py);
+            tm->QueuePress(px, py, c.contact);
+        } else if (known->second.x != set->second.first || known->second.y != set->second.second) {
+            known->second.x = set->second.first;
+            known->second.y = set->second.second;
+            moved.push_back(sid);
+        }
+    }
+    for (int32_t sid : moved) {
+        const Cursor& c = cursors[sid];
+        uint32_t px, py;
+        ToPixels(c.x, c.y, px, py);
+        tm->QueueMove(px, py, c.contact);
+    }
+}
