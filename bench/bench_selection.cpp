@@ -1,7 +1,8 @@
 // The interactive paths of the selection facade on a 1,000,000-particle
 // dataset: a density-aware lasso from window points to mask (after the frame
 // that captures it; the capture is painted by hand here), a threshold change on
-// the newest lasso, undo and redo, and the memory of a six-state history.
+// the newest lasso, undo and redo, and the memory of a six-state history; the
+// threshold change on a minus lasso and undo and redo also on 10,000,000.
 #include "bench/ProcessUsage.h"
 #include "framework/study/BuiltInDatasets.h"
 #include "framework/study/FerrowManager.h"
@@ -31,10 +32,10 @@ double heapMiB()
 }
 
 struct Session {
-    Session()
+    explicit Session(size_t count) : count(count)
     {
         BuiltInDataset clusters;
-        BuiltInDatasets::Generate("clusters", clusters, 1000000);
+        BuiltInDatasets::Generate("clusters", clusters, count);
         data.reset(new DatasetFixture(clusters.positions.get(), clusters.labels));
         scene.reset(new SceneFixture(data->particles.get(), 1024, 768));
         osg::BoundingBox box;
@@ -65,6 +66,7 @@ struct Session {
         selection->SetendPathTag(false);
     }
 
+    size_t count;
     std::unique_ptr<DatasetFixture> data;
     std::unique_ptr<SceneFixture> scene;
     std::vector<bool> mask;
@@ -72,10 +74,15 @@ struct Session {
     std::unique_ptr<ParticleSelection> selection;
 };
 
-Session& session()
+// One session at a time: the dataset and density singletons hold one dataset.
+Session& session(size_t count = 1000000)
 {
-    static Session s;
-    return s;
+    static std::unique_ptr<Session> s;
+    if (!s || s->count != count) {
+        s.reset();
+        s.reset(new Session(count));
+    }
+    return *s;
 }
 
 void BM_BuildGeometryDensityAware(benchmark::State& state)
@@ -115,9 +122,9 @@ void BM_ThresholdChangeOnFirstLasso(benchmark::State& state)
 }
 BENCHMARK(BM_ThresholdChangeOnFirstLasso)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
-void BM_ThresholdChangeOnNewestLasso(benchmark::State& state)
+void ThresholdChangeOnMinusLasso(benchmark::State& state, size_t count)
 {
-    Session& s = session();
+    Session& s = session(count);
     s.selection->ResetSelection();
     s.lasso(1, s.circle(250));
     s.build();
@@ -126,6 +133,7 @@ void BM_ThresholdChangeOnNewestLasso(benchmark::State& state)
     MoveThresholdSlider(state, s);
     state.SetLabel("a minus lasso: re-threshold plus a new combined state");
 }
+void BM_ThresholdChangeOnNewestLasso(benchmark::State& state) { ThresholdChangeOnMinusLasso(state, 1000000); }
 BENCHMARK(BM_ThresholdChangeOnNewestLasso)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 void BM_UndoRedo(benchmark::State& state)
@@ -163,6 +171,30 @@ void BM_SixStateHistoryMemory(benchmark::State& state)
     }
 }
 BENCHMARK(BM_SixStateHistoryMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Simulation scale, last: building its session (the density estimate of 10M
+// particles) takes seconds and replaces the 1M one.
+void BM_ThresholdChangeOnNewestLassoTenMillion(benchmark::State& state)
+{
+    ThresholdChangeOnMinusLasso(state, 10000000);
+}
+BENCHMARK(BM_ThresholdChangeOnNewestLassoTenMillion)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_UndoRedoTenMillion(benchmark::State& state)
+{
+    Session& s = session(10000000);
+    s.selection->ResetSelection();
+    s.lasso(1, s.circle(250));
+    s.build();
+    s.lasso(1, s.circle(100, 800, 200));
+    s.build();
+    for (auto _ : state) {
+        s.selection->undoLastSelection();
+        s.selection->redoLastSelection();
+    }
+    state.SetLabel("one undo plus one redo per iteration");
+}
+BENCHMARK(BM_UndoRedoTenMillion)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 }  // namespace
 

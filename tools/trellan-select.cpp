@@ -440,6 +440,8 @@ int run(int argc, char** argv)
             QuietStdout quiet(!verbose);
             selection.endPath();
         }
+        if (!selection.GetendPathTag() && !selection.GetLassoRefusal().empty())
+            std::printf("lasso %zu ignored: %s\n", li + 1, selection.GetLassoRefusal().c_str());
         if (selection.GetendPathTag()) {
             scene.viewer->frame();
             selection.BuildGeometry();

@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 #include <osg/GraphicsContext>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <cstdlib>
 #include <random>
 
@@ -163,4 +165,85 @@ TEST_F(EndToEnd, DensityAwareLassoKeepsTheClusterAndDropsTheNoiseAroundIt)
             ASSERT_TRUE(before[i]);
         }
     }
+}
+
+namespace {
+
+// Pixel distance from (x, y) to the closed polygon's sides.
+double DistanceToBoundary(const std::vector<osg::Vec2f>& polygon, double x, double y)
+{
+    double best = 1e300;
+    for (size_t i = 0; i < polygon.size(); ++i) {
+        const osg::Vec2d a(polygon[i]), b(polygon[(i + 1) % polygon.size()]);
+        const osg::Vec2d ab = b - a, ap = osg::Vec2d(x, y) - a;
+        const double t = std::min(1.0, std::max(0.0, (ap * ab) / (ab * ab)));
+        best = std::min(best, (ap - ab * t).length());
+    }
+    return best;
+}
+
+}  // namespace
+
+// A lasso reaching far beyond the view on three sides is triangulated only
+// within the viewport and a margin: far fewer flat triangles, and against the
+// whole triangulation the captured image differs only in pixels on the
+// lasso's boundary and the mask only for particles next to it.
+TEST_F(EndToEnd, LassoBeyondTheViewIsDrawnAsAWholeOneWouldBe)
+{
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display (the test script runs under Xvfb)";
+    ASSERT_TRUE(gc) << "no OpenGL context on this display";
+    FerrowManager::Instance()->SetTechnique(FerrowManager::CylinderTechnique);
+    // A wavy circle around a centre below the view, its top crossing the view.
+    std::vector<osg::Vec2f> lasso;
+    for (int i = 0; i < 1500; ++i) {
+        const double a = 2 * kPi * i / 1500, r = 700 + 40 * std::sin(9 * a);
+        lasso.push_back(osg::Vec2f(static_cast<float>(400 + r * std::cos(a)), static_cast<float>(-280 + r * std::sin(a))));
+    }
+    struct Run {
+        std::vector<unsigned char> image;
+        std::vector<bool> mask;
+        size_t triangles;
+    };
+    auto run = [&](bool clipped) {
+        ParticleSelection::SetLassoClippedToView(clipped);
+        selection->startPlusPath(lasso[0].x(), lasso[0].y());
+        for (size_t i = 1; i < lasso.size(); ++i) selection->addIntoPath(lasso[i].x(), lasso[i].y());
+        selection->endPath();
+        ParticleSelection::SetLassoClippedToView(true);
+        Run r;
+        r.triangles = selection->GetFlatTriangleVertices()->size() / 3;
+        EXPECT_EQ(selection->GetLassoPoints().size(), lasso.size()) << "the screen distances read every point";
+        scene.viewer->frame();
+        r.image = lassoCamera->GetCapture()->image;
+        selection->BuildGeometry();
+        selection->SetendPathTag(false);
+        r.mask = mask;
+        selection->undoLastSelection();
+        return r;
+    };
+    const Run whole = run(false), clipped = run(true);
+    EXPECT_LT(clipped.triangles * 3, whole.triangles);
+    ASSERT_EQ(whole.image.size(), clipped.image.size());
+    size_t differing = 0, covered = 0;
+    for (size_t p = 0; p < whole.image.size() / 3; ++p) {
+        covered += whole.image[3 * p] != 0;
+        if (std::memcmp(&whole.image[3 * p], &clipped.image[3 * p], 3) == 0) continue;
+        ++differing;
+        const double x = p % 800 + 0.5, y = p / 800 + 0.5;
+        ASSERT_LE(DistanceToBoundary(lasso, x, y), 1.0) << "pixel " << x << " " << y << " off the boundary";
+    }
+    EXPECT_GT(covered, 800u * 200u);  // the lasso covers a good part of the view
+    size_t selectedCount = 0, nearBoundary = 0;
+    for (size_t i = 0; i < mask.size(); ++i) {
+        selectedCount += whole.mask[i];
+        if (whole.mask[i] == clipped.mask[i]) continue;
+        const osg::Vec3d w = scene.Project(osg::Vec3d((*data.particles)[i]));
+        // A node on a boundary pixel may take the other sign at a distance
+        // of about a pixel, which moves the surface across its cells by as much.
+        ASSERT_LE(DistanceToBoundary(lasso, w.x(), w.y()), 3.0) << "particle " << i << " off the boundary";
+        ++nearBoundary;
+    }
+    EXPECT_GT(selectedCount, 1000u);
+    std::printf("flat triangles %zu whole, %zu clipped; %zu pixels and %zu particles differ, all on the boundary\n",
+                whole.triangles, clipped.triangles, differing, nearBoundary);
 }
