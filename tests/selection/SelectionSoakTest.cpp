@@ -4,10 +4,8 @@
 // volumes of its own. TRELLAN_SOAK_STEPS sets the length (CI runs a short one
 // under the sanitizers; run thousands by hand).
 #include "framework/study/FerrowManager.h"
-#include "selection/ParticleSelection.h"
-#include "tests/support/DatasetFixture.h"
 #include "tests/support/DrawLasso.h"
-#include "tests/support/SceneFixture.h"
+#include "tests/support/SelectionSession.h"
 
 #include <gtest/gtest.h>
 
@@ -20,13 +18,12 @@ TEST(SelectionSoak, RandomSessionKeepsMaskAndHistoryConsistent)
 {
     const char* env = std::getenv("TRELLAN_SOAK_STEPS");
     const int steps = env ? std::atoi(env) : 120;
-    DatasetFixture data(DatasetFixture::BlobInNoise(50000, 50000, 3).get());
-    SceneFixture scene(data.particles.get(), 320, 240);
-    scene.LookAt(osg::Vec3d(0, 0, 18), osg::Vec3d(0, 0, 0), osg::Vec3d(0, 1, 0), 40.0, 1.0, 60.0);
-    std::vector<bool> mask(data.particles->size(), false);
-    bool changed = false;
-    ParticleSelection s(scene.viewer.get(), scene.viewer->getCamera(), &mask, &changed);
-    s.ResetSelection();
+    SelectionSessionOptions options;
+    options.viewportWidth = 320;
+    options.viewportHeight = 240;
+    SelectionSession session(DatasetFixture::BlobInNoise(50000, 50000, 3).get(), options);
+    session.scene.LookAt(osg::Vec3d(0, 0, 18), osg::Vec3d(0, 0, 0), osg::Vec3d(0, 1, 0), 40.0, 1.0, 60.0);
+    ParticleSelection& s = *session.selection;
 
     std::mt19937 rng(12345);
     auto uniform = [&](double a, double b) { return a + (b - a) * ((rng() >> 8) * (1.0 / 16777216.0)); };
@@ -48,12 +45,7 @@ TEST(SelectionSoak, RandomSessionKeepsMaskAndHistoryConsistent)
             FerrowManager::Instance()->SetTechnique(uniform(0, 1) < 0.5 ? FerrowManager::PravikTechnique
                                                                         : FerrowManager::CylinderTechnique);
             DrawLasso(s, mode, p);
-            if (s.GetendPathTag()) {
-                scene.PaintLassoImage(s.GetLassoPoints());
-                s.BuildGeometry();
-                s.SetendPathTag(false);
-                ++lassos;
-            }
+            if (session.BuildKeptLasso()) ++lassos;
         } else if (op < 0.67) {
             s.updateSelection(static_cast<float>(uniform(0, 3)));
         } else if (op < 0.72) {
@@ -74,8 +66,7 @@ TEST(SelectionSoak, RandomSessionKeepsMaskAndHistoryConsistent)
         ASSERT_LT(static_cast<size_t>(current), history.size());
         const SelectionGeometry* state = history[static_cast<size_t>(current)].get();
         ASSERT_NE(state, nullptr) << "step " << step;
-        for (size_t i = 0; i < mask.size(); ++i)
-            ASSERT_EQ(mask[i], state->mask[i]) << "step " << step << ", particle " << i;
+        ASSERT_EQ(session.MaskMismatch(*state), -1) << "step " << step;
         std::set<const SelectionGeometry*> own;
         for (const auto& v : history)
             if (v.get() != history[0].get()) own.insert(v.get());

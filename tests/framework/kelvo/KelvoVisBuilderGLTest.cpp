@@ -3,8 +3,8 @@
 #include "framework/ombra/ButtonComponent.h"
 #include "framework/ombra/SliderComponent.h"
 #include "framework/study/FerrowManager.h"
-#include "tests/framework/kelvo/VisTestSupport.h"
 #include "tests/support/DatasetFixture.h"
+#include "tests/support/VisTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -5,8 +5,8 @@
 #include "framework/runner/CsvFormat.h"
 #include "framework/runner/StudyRunner.h"
 #include "framework/study/FerrowManager.h"
-#include "tests/framework/kelvo/VisTestSupport.h"
 #include "tests/support/DatasetFixture.h"
+#include "tests/support/VisTestSupport.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
