@@ -76,6 +76,11 @@ public:
     int unitSize;
     float kelvoAspect;
 
+    // <render mode="on-demand"/>: frames are drawn only while something
+    // changes, so an idle program rests; continuous (the default) redraws
+    // whenever the event loop is idle.
+    bool renderOnDemand = false;
+
     // Derived values after a window element was read, from the record as it
     // stands. None of them talks to the framework.
     void layoutMainWindow();      // unitSize

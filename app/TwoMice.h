@@ -47,4 +47,5 @@ void draw_mouse(int width, int height, int index);
 void dispatch_mice_event(const ManyMouseEvent& event, int32_t& sharedPressCount, OmbraManager* vis,
                          const MiceEventTypes& types);
 // Polls every pending event, applies it and dispatches those that go on.
-void drain_mice(int32_t& sharedPressCount, OmbraManager* vis, const MiceEventTypes& types);
+// Returns how many device events were read.
+int drain_mice(int32_t& sharedPressCount, OmbraManager* vis, const MiceEventTypes& types);

@@ -2,7 +2,8 @@
 // view, tells the study framework which condition runs, starts touch input
 // and runs the event loop; then tears down the window before the datasets.
 //
-//   Pravik [--config FILE] [--study FILE] [--participant N] [--snapshot PNG] [DATASET_FILE...]
+//   Pravik [--config FILE] [--study FILE] [--participant N] [--snapshot PNG]
+//          [--render continuous|on-demand] [DATASET_FILE...]
 //
 // A study file (--study, or "study.xml" in the working directory) is read and
 // checked whole before the window opens; any problem stops the program with
@@ -35,11 +36,14 @@
 namespace {
 
 const char* const kUsage =
-    "usage: Pravik [--config FILE] [--study FILE] [--participant N] [--snapshot PNG] [DATASET_FILE...]\n"
+    "usage: Pravik [--config FILE] [--study FILE] [--participant N] [--snapshot PNG]\n"
+    "              [--render continuous|on-demand] [DATASET_FILE...]\n"
     "  --config FILE    read the configuration from FILE (default config.xml)\n"
     "  --study FILE     run this study (default study.xml when it exists)\n"
     "  --participant N  participant id (default: participantID of config.xml)\n"
     "  --snapshot PNG   save a picture of the view once the data is drawn\n"
+    "  --render MODE    continuous (default) redraws all the time; on-demand only\n"
+    "                   after a change, so an idle program rests\n"
     "  DATASET_FILE     particle files shown instead of the built-in datasets\n";
 
 struct Options {
@@ -47,6 +51,7 @@ struct Options {
     bool configGiven = false;
     QString snapshot;
     QString studyFile;
+    QString render; // empty: as the configuration says
     bool participantGiven = false;
     int participant = 0;
     std::vector<std::string> datasets;
@@ -63,12 +68,14 @@ int parseOptions(const QStringList& args, Options& options)
         }
         QString name = a, value;
         const bool takesValue = a.startsWith(QLatin1String("--config")) || a.startsWith(QLatin1String("--snapshot")) ||
-                                a.startsWith(QLatin1String("--study")) || a.startsWith(QLatin1String("--participant"));
+                                a.startsWith(QLatin1String("--study")) || a.startsWith(QLatin1String("--participant")) ||
+                                a.startsWith(QLatin1String("--render"));
         if (takesValue && a.contains(QLatin1Char('='))) {
             name = a.section(QLatin1Char('='), 0, 0);
             value = a.section(QLatin1Char('='), 1);
         } else if (a == QLatin1String("--config") || a == QLatin1String("--snapshot") ||
-                   a == QLatin1String("--study") || a == QLatin1String("--participant")) {
+                   a == QLatin1String("--study") || a == QLatin1String("--participant") ||
+                   a == QLatin1String("--render")) {
             if (i + 1 >= args.size()) {
                 std::fprintf(stderr, "Pravik: %s needs a file name\n%s", qPrintable(a), kUsage);
                 return 2;
@@ -82,6 +89,13 @@ int parseOptions(const QStringList& args, Options& options)
             options.snapshot = value;
         } else if (name == QLatin1String("--study")) {
             options.studyFile = value;
+        } else if (name == QLatin1String("--render")) {
+            if (value != QLatin1String("continuous") && value != QLatin1String("on-demand")) {
+                std::fprintf(stderr, "Pravik: --render takes continuous or on-demand, not %s\n%s", qPrintable(value),
+                             kUsage);
+                return 2;
+            }
+            options.render = value;
         } else if (name == QLatin1String("--participant")) {
             bool ok = false;
             options.participant = value.toInt(&ok);
@@ -116,7 +130,10 @@ void scheduleSnapshot(QTPravik* window, const QString& path)
         QTKelvoWidgetGL* view = window->getView();
         KelvoVis* vis = view->getVis();
         const bool ready = vis && vis->DensitiesReady() && view->getFramesPainted() > 10;
-        if (!ready && clock->elapsed() < 60000) return;
+        if (!ready && clock->elapsed() < 60000) {
+            view->wake(); // a picture is waited for: an on-demand view must go on drawing
+            return;
+        }
         poll->stop();
         const bool saved = view->grabFramebuffer().save(path);
         std::printf(saved ? "snapshot written to %s\n" : "snapshot could not be written to %s\n",
@@ -171,6 +188,7 @@ int main(int argc, char** argv)
     for (const std::string& line : studyLines)
         std::fprintf(study == StudyRunner::SessionFailed ? stderr : stdout, "%s\n", line.c_str());
     if (study == StudyRunner::SessionFailed) return 1;
+    if (!options.render.isEmpty()) configuration->renderOnDemand = options.render == QLatin1String("on-demand");
     QTPravik* window = new QTPravik(configuration);
     StudyManager::Instance()->setConditionId(configuration->condition);
     FerrowManager::Instance()->PravikSelectionStart();
