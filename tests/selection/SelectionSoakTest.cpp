@@ -82,7 +82,9 @@ TEST(SelectionSoak, RandomSessionKeepsMaskAndHistoryConsistent)
         const SelectionGeometry* state = history[static_cast<size_t>(current)].get();
         ASSERT_NE(state, nullptr) << "step " << step;
         ASSERT_EQ(session.MaskMismatch(*state), -1) << "step " << step;
-        if (setOperationOnEmpty) ASSERT_EQ(session.Selected(), 0u) << "step " << step;
+        if (setOperationOnEmpty) {
+            ASSERT_EQ(session.Selected(), 0u) << "step " << step;
+        }
         const boost::shared_ptr<SelectionGeometry>& lasso = s.GetCurrentVolume();
         if (lasso && current >= 2) {
             ASSERT_EQ(static_cast<size_t>(current), history.size() - 1) << "step " << step;
