@@ -11,6 +11,7 @@
 #include "framework/runner/StudyRunner.h"
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
+#include "tests/support/CsvRecords.h"
 
 #include <QTemporaryDir>
 
@@ -51,6 +52,22 @@ std::string ReadFile(const std::string& path)
     return s.str();
 }
 
+// A study over the "blobs" dataset with these <trial> elements, loaded and
+// begun for participant 1, its logs in the folder.
+void BeginBlobStudy(const QTemporaryDir& dir, const std::string& trials)
+{
+    FerrowDatasetManager::Destroy();
+    FerrowManager::Destroy();
+    StudyRunner::Destroy();
+    AddDataset("blobs");
+    const std::string study = dir.filePath("study.xml").toStdString();
+    std::ofstream(study) << "<study>\n<dataset id=\"b\" builtin=\"blobs\"/>\n" << trials << "</study>\n";
+    StudyRunner* runner = StudyRunner::Instance();
+    runner->SetResultsFolder(dir.path().toStdString());
+    ASSERT_TRUE(runner->Load(study).empty());
+    ASSERT_EQ(runner->Begin(1, 0), "");
+}
+
 // What the trial control asks of the visualization, recorded; no window.
 struct StandInView : StudyTrialView {
     bool DensitiesReady() const override { return true; }
@@ -87,19 +104,10 @@ struct StandInView : StudyTrialView {
 
 TEST(StudyTrialControl, WorksThroughItsViewAloneAndWaitsForALassoInProgress)
 {
-    FerrowDatasetManager::Destroy();
-    FerrowManager::Destroy();
-    StudyRunner::Destroy();
-    AddDataset("blobs");
     QTemporaryDir dir;
-    const std::string study = dir.filePath("study.xml").toStdString();
-    std::ofstream(study) << "<study>\n<dataset id=\"b\" builtin=\"blobs\"/>\n"
-                            "<trial name=\"one\" dataset=\"b\" targetLabel=\"2\" technique=\"density\" threshold=\"0.5\">\n"
-                            "<view zoom=\"2\"/>\n</trial>\n</study>\n";
+    ASSERT_NO_FATAL_FAILURE(BeginBlobStudy(dir, "<trial name=\"one\" dataset=\"b\" targetLabel=\"2\" "
+                                                "technique=\"density\" threshold=\"0.5\">\n<view zoom=\"2\"/>\n</trial>\n"));
     StudyRunner* runner = StudyRunner::Instance();
-    runner->SetResultsFolder(dir.path().toStdString());
-    ASSERT_TRUE(runner->Load(study).empty());
-    ASSERT_EQ(runner->Begin(4, 0), "");
 
     StudyTrialControl control(runner);
     StandInView view;
@@ -125,13 +133,9 @@ TEST(StudyTrialControl, WorksThroughItsViewAloneAndWaitsForALassoInProgress)
     control.Update(view);
     EXPECT_TRUE(runner->IsFinished());
 
-    std::ifstream in(runner->LassosPath());
-    std::stringstream text;
-    text << in.rdbuf();
-    const auto rows = CsvFormat::Parse(text.str());
-    ASSERT_EQ(rows.size(), 2u) << text.str();
-    std::map<std::string, std::string> row;
-    for (size_t i = 0; i < rows[0].size() && i < rows[1].size(); ++i) row[rows[0][i]] = rows[1][i];
+    const auto lassos = ReadCsvRecords(runner->LassosPath());
+    ASSERT_EQ(lassos.size(), 1u);
+    std::map<std::string, std::string> row = lassos[0];
     EXPECT_EQ(row["mode"], "minus");
     EXPECT_EQ(row["selected"], "2");
     EXPECT_EQ(row["viewport_width"], "640");
@@ -141,20 +145,12 @@ TEST(StudyTrialControl, WorksThroughItsViewAloneAndWaitsForALassoInProgress)
 
 TEST(StudyTrialControl, TakesTheParticipantThroughTheTrials)
 {
-    FerrowDatasetManager::Destroy();
-    FerrowManager::Destroy();
-    StudyRunner::Destroy();
-    AddDataset("blobs");
     QTemporaryDir dir;
-    const std::string study = dir.filePath("study.xml").toStdString();
-    std::ofstream(study) << "<study>\n<dataset id=\"b\" builtin=\"blobs\"/>\n"
-                            "<trial name=\"one\" dataset=\"b\" targetLabel=\"1\" technique=\"cylinder\" threshold=\"1.5\">\n"
-                            "<view azimuth=\"90\"/>\n</trial>\n"
-                            "<trial name=\"two\" dataset=\"b\" targetLabel=\"2\" technique=\"density\" instruction=\"Select it\"/>\n"
-                            "</study>\n";
+    ASSERT_NO_FATAL_FAILURE(BeginBlobStudy(
+        dir, "<trial name=\"one\" dataset=\"b\" targetLabel=\"1\" technique=\"cylinder\" threshold=\"1.5\">\n"
+             "<view azimuth=\"90\"/>\n</trial>\n"
+             "<trial name=\"two\" dataset=\"b\" targetLabel=\"2\" technique=\"density\" instruction=\"Select it\"/>\n"));
     StudyRunner* runner = StudyRunner::Instance();
-    ASSERT_TRUE(runner->Load(study).empty());
-    ASSERT_EQ(runner->Begin(1, 0), "");
 
     KelvoVis vis(nullptr, 0, 800, 600);
     StudyTrialControl* control = vis.GetStudyControl();
