@@ -6,10 +6,7 @@
 #include "bench/ProcessUsage.h"
 #include "framework/study/BuiltInDatasets.h"
 #include "framework/study/FerrowManager.h"
-#include "selection/ParticleSelection.h"
-#include "tests/support/DatasetFixture.h"
-#include "tests/support/DrawLasso.h"
-#include "tests/support/SceneFixture.h"
+#include "tests/support/SelectionSession.h"
 
 #include <benchmark/benchmark.h>
 #include <osg/BoundingBox>
@@ -31,21 +28,23 @@ double heapMiB()
     return static_cast<double>(m.uordblks + m.hblkhd) / (1024.0 * 1024.0);
 }
 
+// The session on the built-in clusters dataset, looked at from the front.
 struct Session {
     explicit Session(size_t count) : count(count)
     {
         BuiltInDataset clusters;
         BuiltInDatasets::Generate("clusters", clusters, count);
-        data.reset(new DatasetFixture(clusters.positions.get(), clusters.labels));
-        scene.reset(new SceneFixture(data->particles.get(), 1024, 768));
+        SelectionSessionOptions options;
+        options.viewportWidth = 1024;
+        options.viewportHeight = 768;
+        options.labels = clusters.labels;
+        hosted.reset(new SelectionSession(clusters.positions.get(), options));
         osg::BoundingBox box;
-        for (const osg::Vec3& p : *data->particles) box.expandBy(p);
+        for (const osg::Vec3& p : *hosted->data.particles) box.expandBy(p);
         const double r = box.radius();
-        scene->LookAt(box.center() + osg::Vec3d(0, 0, 3 * r), box.center(), osg::Vec3d(0, 1, 0), 40.0, r, 5 * r);
-        mask.assign(data->particles->size(), false);
-        selection.reset(new ParticleSelection(scene->viewer.get(), scene->viewer->getCamera(), &mask, &changed));
+        hosted->scene.LookAt(box.center() + osg::Vec3d(0, 0, 3 * r), box.center(), osg::Vec3d(0, 1, 0), 40.0, r, 5 * r);
+        selection = hosted->selection.get();
         FerrowManager::Instance()->SetTechnique(FerrowManager::PravikTechnique);
-        selection->ResetSelection();
     }
     // A 500-point circular lasso of radius r pixels around the viewport centre.
     std::vector<osg::Vec2f> circle(double r, double cx = 512, double cy = 384)
@@ -55,23 +54,12 @@ struct Session {
             p.push_back(osg::Vec2f(cx + r * std::cos(2 * kPi * i / 500), cy + r * std::sin(2 * kPi * i / 500)));
         return p;
     }
-    void lasso(int mode, const std::vector<osg::Vec2f>& p)
-    {
-        DrawLasso(*selection, mode, p);
-        scene->PaintLassoImage(p);
-    }
-    void build()
-    {
-        selection->BuildGeometry();
-        selection->SetendPathTag(false);
-    }
+    void lasso(int mode, const std::vector<osg::Vec2f>& p) { hosted->DrawLasso(mode, p); }
+    void build() { hosted->Build(); }
 
     size_t count;
-    std::unique_ptr<DatasetFixture> data;
-    std::unique_ptr<SceneFixture> scene;
-    std::vector<bool> mask;
-    bool changed = false;
-    std::unique_ptr<ParticleSelection> selection;
+    std::unique_ptr<SelectionSession> hosted;
+    ParticleSelection* selection = nullptr;
 };
 
 // One session at a time: the dataset and density singletons hold one dataset.

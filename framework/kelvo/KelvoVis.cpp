@@ -12,6 +12,7 @@
 #include "framework/ombra/SliderComponent.h"
 #include "framework/ombra/SliderStrategy.h"
 #include "framework/ombra/TextLabel.h"
+#include "framework/runner/LassoRecord.h"
 #include "framework/runner/StudyRunner.h"
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
@@ -288,6 +289,50 @@ void KelvoVis::finishDensities()
 void KelvoVis::SetMessage(const std::string& text)
 {
     message = text;
+}
+
+bool KelvoVis::IsLassoInProgress() const
+{
+    return frameStrategy->IsLassoActive() || frameStrategy->IsBuildPending();
+}
+
+bool KelvoVis::DescribeBuiltLasso(LassoRecord& lasso) const
+{
+    if (!selection) return false;
+    const osg::Camera* camera = scene->GetViewer()->getCamera();
+    const int mode = selection->GetSelectionMode();
+    lasso.mode = mode == 2 ? LassoRecord::Minus : mode == 3 ? LassoRecord::Intersection : LassoRecord::Plus;
+    lasso.threshold = selection->GetThreshold();
+    lasso.viewportX = scene->GetViewportX();
+    lasso.viewportY = scene->GetViewportY();
+    lasso.viewportWidth = scene->GetViewportWidth();
+    lasso.viewportHeight = scene->GetViewportHeight();
+    lasso.model = scene->GetDataTransform()->getMatrix();
+    lasso.view = camera->getViewMatrix();
+    lasso.projection = camera->getProjectionMatrix();
+    lasso.points = frameStrategy->GetBuiltLasso();
+    return true;
+}
+
+void KelvoVis::ResetSelection()
+{
+    frameStrategy->applyReset();
+}
+
+void KelvoVis::PresetThreshold(float threshold)
+{
+    slider->setValue(threshold);
+    frameStrategy->applyChangeThreshold(threshold);
+}
+
+void KelvoVis::SetView(const osg::Quat& rotation, double zoom)
+{
+    scene->SetView(rotation, zoom);
+}
+
+void KelvoVis::ColourParticles(const std::vector<bool>& flagged, bool target)
+{
+    scene->UpdateColours(flagged, target ? ParticleScene::TargetColour : ParticleScene::SelectedColour);
 }
 
 void KelvoVis::refreshColoursIfChanged()

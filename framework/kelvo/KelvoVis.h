@@ -10,8 +10,9 @@
 // lasso that has been drawn once), frame() on every viewer of GetOsgViewer(),
 // then renderTouchIndication(). Input arrives as OmbraEvents through
 // getComponentAt / processEvent; changeNotifier's valueChanged() asks for an
-// immediate repaint.
+// immediate repaint. The study trial control sees it only as a StudyTrialView.
 #include "framework/kelvo/KelvoLayout.h"
+#include "framework/kelvo/StudyTrialView.h"
 #include "framework/ombra/EventKind.h"
 #include "framework/ombra/OmbraManager.h"
 
@@ -36,7 +37,7 @@ class StudyTrialControl;
 class TextLabel;
 class WindowsFrameTimer;
 
-class KelvoVis : public OmbraManager {
+class KelvoVis : public OmbraManager, public StudyTrialView {
 public:
     // Component ids; the view hands them back through addToUpdateList.
     enum ComponentId { FrameId = 1, SliderId = 2, UndoId = 3, RedoId = 4, ClearId = 5, StudyId = 6 };
@@ -75,7 +76,7 @@ public:
 
     // For the program, a study runner and tests.
     ParticleSelection* GetSelection() const { return selection.get(); }
-    const std::vector<bool>& GetSelectionMask() const { return mask; }
+    const std::vector<bool>& GetSelectionMask() const override { return mask; }
     OSGFrameAndPlotStrategy* GetFrameStrategy() const { return frameStrategy; }
     ParticleScene* GetScene() const { return scene.get(); }
     SliderComponent* GetThresholdSlider() const { return slider; }
@@ -88,7 +89,7 @@ public:
     VisComponent* GetFrameComponent() const { return frameComponent; }
     const KelvoLayout& GetKelvoLayout() const { return kelvo; }
     int GetShownDataset() const { return shownDataset; }
-    bool DensitiesReady() const { return densitiesReady; }
+    bool DensitiesReady() const override { return densitiesReady; }
     // Runs the density precomputation now if it has not run (it prints one
     // progress line per dataset), or waits for the one running. renderAll
     // starts it on a worker thread after one frame has shown the "Computing
@@ -99,10 +100,18 @@ public:
     void ShowDataset(int nr);
     std::vector<int> GetUpdateList() const { return updateList; }
     // Status line over the 3D area ("Computing densities…"); empty hides it.
-    void SetMessage(const std::string& text);
+    void SetMessage(const std::string& text) override;
     const std::string& GetMessage() const { return message; }
 
 private:
+    // What the study trial control may do (StudyTrialView).
+    bool IsLassoInProgress() const override;
+    bool DescribeBuiltLasso(LassoRecord& lasso) const override;
+    void ResetSelection() override;
+    void PresetThreshold(float threshold) override;
+    void SetView(const osg::Quat& rotation, double zoom) override;
+    void ColourParticles(const std::vector<bool>& flagged, bool target) override;
+
     void placeComponents();
     // Creates the ParticleSelection over the shown dataset once densities exist.
     void hostSelection();

@@ -3,12 +3,30 @@
 #include "framework/ombra/ButtonComponent.h"
 #include "framework/ombra/SliderComponent.h"
 #include "framework/study/FerrowManager.h"
-#include "tests/framework/kelvo/VisTestSupport.h"
 #include "tests/support/DatasetFixture.h"
+#include "tests/support/VisTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
+
+namespace {
+
+// Both stages for a display of the given size, the second with the default
+// configuration's windows (made for 2400 x 1600).
+std::unique_ptr<KelvoVis> BuildWithTheDefaultLayout(KelvoVisBuilderGL& builder, int displayWidth, int displayHeight)
+{
+    builder.buildVis(nullptr, 0, Point3d(0, 0, 0), displayWidth, displayHeight);
+    std::unique_ptr<KelvoVis> vis(builder.getVis());
+    if (!vis) return vis;
+    builder.buildKelvo(Point3d(displayWidth / 2, displayHeight / 2, 0), displayWidth, displayHeight,
+                       Point3d(600, 800, 0), 960, 720, 648, 800, 864, 720, 168, 800, 96, 720, 1104, 1016, 38, 144, 96,
+                       Point3d(600, 800, 0), 960, 720, 624, 800, 708, 248, 144, 800, 48, 720,
+                       1104, 1016, 38, 144, 96);
+    return vis;
+}
+
+}  // namespace
 
 TEST(KelvoVisBuilderGL, TwoStagesBuildTheVisualizationAndLayItOut)
 {
@@ -16,15 +34,9 @@ TEST(KelvoVisBuilderGL, TwoStagesBuildTheVisualizationAndLayItOut)
     vistest::OffscreenContext context; // the viewer releases its GL objects on destruction
     KelvoVisBuilderGL builder;
     EXPECT_EQ(builder.getVis(), nullptr);
-    builder.buildVis(nullptr, 0, Point3d(0, 0, 0), 2400, 1600);
-    std::unique_ptr<KelvoVis> vis(builder.getVis());
-    ASSERT_TRUE(vis);
-
     // The default configuration's values.
-    builder.buildKelvo(Point3d(1200, 800, 0), 2400, 1600, Point3d(600, 800, 0), 960, 720,
-                       648, 800, 864, 720, 168, 800, 96, 720, 1104, 1016, 38, 144, 96,
-                       Point3d(600, 800, 0), 960, 720, 624, 800, 708, 248, 144, 800, 48, 720,
-                       1104, 1016, 38, 144, 96);
+    std::unique_ptr<KelvoVis> vis = BuildWithTheDefaultLayout(builder, 2400, 1600);
+    ASSERT_TRUE(vis);
     const KelvoLayout& k = vis->GetKelvoLayout();
     EXPECT_EQ(k.centre, Point3d(600, 800, 0));
     EXPECT_EQ(k.width, 960);
@@ -65,13 +77,8 @@ TEST(KelvoVisBuilderGL, ALayoutLargerThanTheDisplayShrinksToFitIt)
     KelvoVisBuilderGL builder;
     // A 1200 x 900 display with the layout made for 2400 x 1600, whose top
     // edge lies at 1160.
-    builder.buildVis(nullptr, 0, Point3d(0, 0, 0), 1200, 900);
-    std::unique_ptr<KelvoVis> vis(builder.getVis());
+    std::unique_ptr<KelvoVis> vis = BuildWithTheDefaultLayout(builder, 1200, 900);
     ASSERT_TRUE(vis);
-    builder.buildKelvo(Point3d(600, 450, 0), 1200, 900, Point3d(600, 800, 0), 960, 720,
-                       648, 800, 864, 720, 168, 800, 96, 720, 1104, 1016, 38, 144, 96,
-                       Point3d(600, 800, 0), 960, 720, 624, 800, 708, 248, 144, 800, 48, 720,
-                       1104, 1016, 38, 144, 96);
     const double fit = 900.0 / 1160.0;
     const osg::Viewport* vp = vis->GetOsgViewer()[0]->getCamera()->getViewport();
     EXPECT_NEAR(vp->y() + vp->height(), 900, 1.0);

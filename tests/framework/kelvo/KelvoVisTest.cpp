@@ -9,8 +9,8 @@
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
 #include "selection/ParticleSelection.h"
-#include "tests/framework/kelvo/VisTestSupport.h"
 #include "tests/support/DatasetFixture.h"
+#include "tests/support/VisTestSupport.h"
 
 #include <gtest/gtest.h>
 
