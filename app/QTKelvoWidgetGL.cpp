@@ -18,6 +18,7 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QThread>
 #include <QTimer>
 
 #include <osg/GL>
@@ -41,6 +42,10 @@ QTKelvoWidgetGL::QTKelvoWidgetGL(const QSurfaceFormat& format, Configuration* co
     : QOpenGLWidget(parent), KelvoVisBuildDirector(configuration)
 {
     setFormat(format);
+    // Every pointer position counts for a lasso: Qt must not fold several
+    // mouse or tablet moves into one per frame.
+    QCoreApplication::setAttribute(Qt::AA_CompressHighFrequencyEvents, false);
+    QCoreApplication::setAttribute(Qt::AA_CompressTabletEvents, false);
     viewWidth = configuration->mainWidth;
     viewHeight = configuration->mainHeight;
 
@@ -188,6 +193,9 @@ void QTKelvoWidgetGL::paintGL()
     // Qt renders the view into its own framebuffer object, which may change
     // on every resize; OSG must return to it after its off-screen cameras.
     vis->setDefaultFboId(defaultFramebufferObject());
+    QElapsedTimer frameClock;
+    frameClock.start();
+    if (events && !twoMiceEnabled) drainTouch();
     vis->renderAll(false);
 
     glPushAttrib(GL_ALL_ATTRIB_BITS);
@@ -213,6 +221,8 @@ void QTKelvoWidgetGL::paintGL()
 
     vis->renderTouchIndication();
     if (twoMiceEnabled) draw_mice(viewWidth, viewHeight);
+    if (minimumFrameMs > 0 && frameClock.elapsed() < minimumFrameMs)
+        QThread::msleep(static_cast<unsigned long>(minimumFrameMs - frameClock.elapsed()));
     ++framesPainted;
     painting = false;
     if (onDemand) restIfIdle();
@@ -351,6 +361,20 @@ void QTKelvoWidgetGL::pollTouch()
     }
 }
 
+void QTKelvoWidgetGL::drainTouch()
+{
+    TouchManager* touch = TouchManager::Instance();
+    // Each turn hands over the shown item and shows the next; it stops when
+    // a turn changes nothing (an item the view holds back).
+    for (size_t turn = 0; turn < TouchManager::kMaxQueued && touch->PendingCount() > 0; ++turn) {
+        const size_t before = touch->PendingCount();
+        const unsigned long sent = eventsSent;
+        pollTouch();
+        touch->Pump();
+        if (touch->PendingCount() == before && eventsSent == sent) break;
+    }
+}
+
 void QTKelvoWidgetGL::tuioPress()
 {
     TouchManager* touch = TouchManager::Instance();
@@ -451,7 +475,7 @@ void QTKelvoWidgetGL::mousePressEvent(QMouseEvent* e)
     if (!component) return;
     component->onHit();
     TouchManager::Instance()->MousePressEvent(x, y, 0);
-    send(pressType(), 0, x, y, component);
+    send(pressType(), 0, x, y, component, true);
 }
 
 void QTKelvoWidgetGL::mouseMoveEvent(QMouseEvent* e)
@@ -462,7 +486,7 @@ void QTKelvoWidgetGL::mouseMoveEvent(QMouseEvent* e)
     const int x = std::max(p.x(), 0);
     const int y = std::max(viewHeight - p.y(), 0);
     TouchManager::Instance()->MouseMoveEvent(x, y, 0);
-    send(moveType(), 0, x, y, nullptr);
+    send(moveType(), 0, x, y, nullptr, true);
 }
 
 void QTKelvoWidgetGL::mouseReleaseEvent(QMouseEvent* e)
@@ -473,7 +497,7 @@ void QTKelvoWidgetGL::mouseReleaseEvent(QMouseEvent* e)
     if (!mouseEnabled || !events) return;
     if (VisComponent* component = events->getComponentAt(x, y, true)) events->addToUpdateList(component->getId());
     TouchManager::Instance()->MouseReleaseEvent(x, y, 0);
-    send(releaseType(), 0, x, y, nullptr);
+    send(releaseType(), 0, x, y, nullptr, true);
     keyMode = NoKey;
 }
 
@@ -550,12 +574,15 @@ void QTKelvoWidgetGL::OnXYUp(int x, int y, int, int pointer)
 
 // ---------------------------------------------------------------- events and slots
 
-void QTKelvoWidgetGL::send(uint32_t type, int id, double x, double y, VisComponent* component)
+void QTKelvoWidgetGL::send(uint32_t type, int id, double x, double y, VisComponent* component, bool keyboard)
 {
     // Owned here for exactly the length of the call, also if it throws.
     std::unique_ptr<OmbraEvent> event(new OmbraEvent(type, id, x, y, 0.0, nullptr, 1));
     ++eventsSent;
+    // Senders other than this view (the extra mice) find the flag off.
+    events->setPointerHasKeyboard(keyboard);
     events->processEvent(event.get(), component);
+    if (keyboard) events->setPointerHasKeyboard(false);
 }
 
 void QTKelvoWidgetGL::toggleCursor()
