@@ -344,6 +344,14 @@ bool QTKelvoWidgetGL::event(QEvent* e)
 
 void QTKelvoWidgetGL::pollTouch()
 {
+    // An event sent from here may repaint at once, and the repaint polls
+    // again: that inner poll must not hand out the item being handled.
+    if (pollingTouch) return;
+    pollingTouch = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{pollingTouch};
     TouchManager* touch = TouchManager::Instance();
     // A counted press that is no longer the one shown was withdrawn by the
     // touch manager without being sent: take its count back.
@@ -363,6 +371,7 @@ void QTKelvoWidgetGL::pollTouch()
 
 void QTKelvoWidgetGL::drainTouch()
 {
+    if (pollingTouch) return;
     TouchManager* touch = TouchManager::Instance();
     // Each turn hands over the shown item and shows the next; it stops when
     // a turn changes nothing (an item the view holds back).
@@ -392,9 +401,11 @@ void QTKelvoWidgetGL::tuioPress()
     if (!component) return; // stays pending; looked at again at the next event
     component->onHit();
     touch->MousePressEvent(x, y, id);
-    send(PRESS, id, x, y, component);
+    // Cleared before sending: the framework may repaint at once, and the
+    // repaint drains touch input again.
     touch->pressPending = false;
     tuioPressCounted = false;
+    send(PRESS, id, x, y, component);
 }
 
 void QTKelvoWidgetGL::tuioRelease()
@@ -405,12 +416,12 @@ void QTKelvoWidgetGL::tuioRelease()
     --sharedPressCount;
     const int x = static_cast<int>(touch->touchX), y = static_cast<int>(touch->touchY);
     const int id = touch->touchId;
+    touch->releasePending = false;
     if (touch->MouseReleaseEvent(x, y, id)) {
         if (VisComponent* component = events->getComponentAt(x, y, true))
             events->addToUpdateList(component->getId());
         send(RELEASE, id, x, y, nullptr);
     }
-    touch->releasePending = false;
 }
 
 void QTKelvoWidgetGL::tuioMove()
@@ -419,8 +430,8 @@ void QTKelvoWidgetGL::tuioMove()
     const int x = static_cast<int>(touch->touchX), y = static_cast<int>(touch->touchY);
     const int id = touch->touchId;
     if (!touch->MouseMoveEvent(x, y, id)) return;
-    send(DRAG, id, x, y, nullptr);
     touch->movePending = false;
+    send(DRAG, id, x, y, nullptr);
 }
 
 // ---------------------------------------------------------------- Qt mouse

@@ -153,6 +153,7 @@ private:
     bool repainting = false; // inside mypaintGL's repaint()
     unsigned long framesPainted = 0;
     int minimumFrameMs = 0;
+    bool pollingTouch = false; // inside pollTouch
     // A TUIO press over no component stays pending and is looked at again at
     // every event; it is counted once, and the count is taken back if the
     // press disappears without having been sent.
