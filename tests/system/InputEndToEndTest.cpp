@@ -29,6 +29,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -269,13 +270,17 @@ protected:
             loop.emplace_back(cx + r * std::cos(i * 2.0 * M_PI / points), cy + r * std::sin(i * 2.0 * M_PI / points));
         return loop;
     }
-    // One finger draws the loop: every position its own frame, sent as fast
-    // as a tracker would while the view keeps up as it can.
-    void Draw(TuioClient& client, int session, const std::vector<QPointF>& loop)
+    // One finger draws the loop: every position its own frame. `burst`: the
+    // frames come 8 ms apart while the program is busy (they wait in the
+    // socket together), else the program takes each one as it comes.
+    void Draw(TuioClient& client, int session, const std::vector<QPointF>& loop, bool burst = false)
     {
         for (const QPointF& p : loop) {
             ASSERT_TRUE(client.Frame({{session, Normalised(p.x(), p.y())}}));
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            if (burst)
+                QThread::msleep(8);
+            else
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         }
         ASSERT_TRUE(client.Frame({}));
         EXPECT_TRUE(WaitUntil([&] { return view->getSharedPressCount() == 0; }, 10000));
@@ -625,8 +630,13 @@ TEST_F(TouchStudyTest, TheStartButtonIsFoundByItsPixelsAndATouchLassoOnSlowFrame
     Tap(client, 1, vis->GetModeButton(KelvoVis::PlusMode));
     ASSERT_EQ(vis->GetStrokeMode(), KelvoVis::PlusMode);
     view->setMinimumFrameMilliseconds(150);
-    Draw(client, 2, Loop(36, 0.3));
+    Settle(2);
+    const unsigned long framesBefore = view->getFramesPainted();
+    Draw(client, 2, Loop(36, 0.3), true);
     EXPECT_TRUE(WaitUntil([&] { return Selected() > 0; }, 30000));
+    // All the samples went into the lasso before a frame drew it: it was
+    // built within a few frames, not one frame per sample.
+    EXPECT_LE(view->getFramesPainted() - framesBefore, 10u);
     view->setMinimumFrameMilliseconds(0);
     // Every position reached the lasso (the loop's points lie far more than
     // 2 pixels apart).
