@@ -439,10 +439,17 @@ void KelvoVis::renderTouchIndication()
     }
     if (!message.empty()) {
         // In the band above the 3D area, centred on it; a long line gets a
-        // smaller font until it fits the view's width.
-        int size = static_cast<int>(std::min(bandHeight * 0.7, std::max(14.0, frameComponent->getHeight() * 0.04)));
-        messageLabel->setText(message, size);
-        while (size > 9 && messageLabel->width() > viewWidth) messageLabel->setText(message, --size);
+        // smaller font until it fits the band (at the smallest size it may
+        // reach beyond it, within the view).
+        // Fitted once per text and band, not every frame.
+        if (message != fittedMessage || bandWidth != fittedWidth) {
+            fittedMessage = message;
+            fittedWidth = bandWidth;
+            int size =
+                static_cast<int>(std::min(bandHeight * 0.7, std::max(14.0, frameComponent->getHeight() * 0.04)));
+            messageLabel->setText(message, size);
+            while (size > 9 && messageLabel->width() > bandWidth) messageLabel->setText(message, --size);
+        }
         double x = bandLeft + (bandWidth - messageLabel->width()) * 0.5;
         x = std::max(0.0, std::min(x, viewWidth - static_cast<double>(messageLabel->width())));
         const double y = bandBottom + (bandHeight - messageLabel->height()) * 0.5;

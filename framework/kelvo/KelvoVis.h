@@ -195,5 +195,7 @@ private:
     double labelHeight = 0.0;
     std::string message;
     std::unique_ptr<TextLabel> messageLabel;
+    std::string fittedMessage;
+    double fittedWidth = -1.0;
     std::unique_ptr<TextLabel> thresholdLabel;
 };
