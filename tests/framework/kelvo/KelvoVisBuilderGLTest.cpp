@@ -49,7 +49,14 @@ TEST(KelvoVisBuilderGL, TwoStagesBuildTheVisualizationAndLayItOut)
     const osg::Viewport* vp = vis->GetOsgViewer()[0]->getCamera()->getViewport();
     EXPECT_EQ(vp->x(), 216);
     EXPECT_EQ(vp->y(), 440);
-    EXPECT_EQ(vp->width(), 864);
+    // The touch column (cells of a tenth of 720, one column) and a small gap
+    // take the right of the main area; the message band lies above it.
+    EXPECT_EQ(vp->width(), 864 - 72 - 6);
+    const ButtonComponent* rotate = vis->GetModeButton(KelvoVis::RotateMode);
+    EXPECT_EQ(rotate->getLeft() + rotate->getWidth(), 1080);
+    EXPECT_EQ(rotate->getBottom() + rotate->getHeight(), 1160);
+    EXPECT_EQ(rotate->getWidth(), 72);
+    EXPECT_EQ(vis->getComponentAt(1050, 1140, true), static_cast<const VisComponent*>(rotate));
     EXPECT_EQ(vis->getComponentAt(600, 800, true), vis->GetFrameComponent());
     EXPECT_EQ(vis->getComponentAt(168, 800, true), static_cast<VisComponent*>(vis->GetThresholdSlider()));
     EXPECT_EQ(vis->getComponentAt(1104, 1080, true), static_cast<VisComponent*>(vis->GetUndoButton()));
@@ -81,8 +88,18 @@ TEST(KelvoVisBuilderGL, ALayoutLargerThanTheDisplayShrinksToFitIt)
     ASSERT_TRUE(vis);
     const double fit = 900.0 / 1160.0;
     const osg::Viewport* vp = vis->GetOsgViewer()[0]->getCamera()->getViewport();
-    EXPECT_NEAR(vp->y() + vp->height(), 900, 1.0);
-    EXPECT_NEAR(vp->width(), 864 * fit, 1.0);
+    // No room above the main area: the message band takes its top.
+    double bandLeft, bandBottom, bandWidth, bandHeight;
+    vis->GetMessageBand(bandLeft, bandBottom, bandWidth, bandHeight);
+    EXPECT_NEAR(bandBottom + bandHeight, 900, 1.0);
+    EXPECT_NEAR(vp->y() + vp->height(), bandBottom, 1.0);
+    EXPECT_NEAR(bandWidth, 864 * fit, 1.0);
+    // The touch column at the right edge, never below the touch size.
+    const ButtonComponent* minus = vis->GetModeButton(KelvoVis::MinusMode);
+    EXPECT_NEAR(minus->getLeft() + minus->getWidth(), (648 + 432) * fit, 1.0);
+    EXPECT_GE(minus->getWidth(), KelvoVis::kMinTouchSize);
+    EXPECT_GE(minus->getHeight(), KelvoVis::kMinTouchSize);
+    EXPECT_LT(vp->x() + vp->width(), minus->getLeft());
     EXPECT_EQ(vis->getComponentAt(648 * fit, 800 * fit, true), vis->GetFrameComponent());
     EXPECT_EQ(vis->getComponentAt(1104 * fit, 1080 * fit, true), static_cast<VisComponent*>(vis->GetUndoButton()));
     EXPECT_EQ(vis->getComponentAt(168 * fit, 800 * fit, true), static_cast<VisComponent*>(vis->GetThresholdSlider()));
