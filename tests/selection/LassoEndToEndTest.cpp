@@ -180,7 +180,7 @@ TEST_F(EndToEnd, LassoBeyondTheViewIsDrawnAsAWholeOneWouldBe)
         r.triangles = selection->GetFlatTriangleVertices()->size() / 3;
         EXPECT_EQ(selection->GetLassoPoints().size(), lasso.size()) << "the screen distances read every point";
         scene.viewer->frame();
-        r.image = lassoCamera->GetCapture()->image;
+        r.image = scene.capture->image;
         selection->BuildGeometry();
         selection->SetendPathTag(false);
         r.mask = mask;
@@ -203,7 +203,7 @@ TEST_F(EndToEnd, LassoBeyondTheViewIsDrawnAsAWholeOneWouldBe)
     for (size_t i = 0; i < mask.size(); ++i) {
         selectedCount += whole.mask[i];
         if (whole.mask[i] == clipped.mask[i]) continue;
-        const osg::Vec3d w = scene.Project(osg::Vec3d((*data.particles)[i]));
+        const osg::Vec3d w = scene.Project(osg::Vec3d((*session.data.particles)[i]));
         // A node on a boundary pixel may take the other sign at a distance
         // of about a pixel, which moves the surface across its cells by as much.
         ASSERT_LE(DistanceToBoundary(lasso, w.x(), w.y()), 3.0) << "particle " << i << " off the boundary";
