@@ -37,7 +37,7 @@ double Round(double v)
 KelvoVis::KelvoVis(WindowsFrameTimer* timer, WId window, int displayWidth, int displayHeight)
     : changeNotifier(new ChangeNotifier), timer(timer), window(window), displayWidth(std::max(displayWidth, 1)),
       displayHeight(std::max(displayHeight, 1)), viewWidth(this->displayWidth), viewHeight(this->displayHeight),
-      messageLabel(new TextLabel), thresholdLabel(new TextLabel)
+      messageLabel(new TextLabel), thresholdLabel(new TextLabel), captionLabel(new TextLabel)
 {
     FerrowDatasetManager* datasets = FerrowDatasetManager::Instance();
     if (datasets->datasets.empty()) datasets->LoadBuiltIns();
@@ -58,22 +58,22 @@ KelvoVis::KelvoVis(WindowsFrameTimer* timer, WId window, int displayWidth, int d
         SliderId, ThresholdMinimum, ThresholdMaximum, ThresholdDefault,
         new SliderStrategy([this](double t) {
             frameStrategy->applyUpdateSelection(static_cast<float>(t));
-            study->ThresholdChanged(static_cast<float>(t));
+            study->ThresholdChanged(*this, static_cast<float>(t));
         }))));
     undoButton = static_cast<ButtonComponent*>(addComponent(new ButtonComponent(
         UndoId, ButtonComponent::UndoIcon, new ButtonStrategy([this] {
             frameStrategy->applyUndo();
-            study->Undone();
+            study->Undone(*this);
         }))));
     redoButton = static_cast<ButtonComponent*>(addComponent(new ButtonComponent(
         RedoId, ButtonComponent::RedoIcon, new ButtonStrategy([this] {
             frameStrategy->applyRedo();
-            study->Redone();
+            study->Redone(*this);
         }))));
     clearButton = static_cast<ButtonComponent*>(addComponent(new ButtonComponent(
         ClearId, ButtonComponent::ClearIcon, new ButtonStrategy([this] {
             frameStrategy->applyClearSelection();
-            study->Cleared();
+            study->Cleared(*this);
         }))));
     // Added last: it lies over the 3D area and takes its presses first.
     studyButton = static_cast<ButtonComponent*>(addComponent(new ButtonComponent(
@@ -249,6 +249,19 @@ void KelvoVis::SetMessage(const std::string& text)
     message = text;
 }
 
+KelvoVis::DatasetStatus KelvoVis::GetDatasetStatus() const
+{
+    DatasetStatus status;
+    const FerrowDatasetManager* datasets = FerrowDatasetManager::Instance();
+    status.datasets = static_cast<int>(datasets->datasets.size());
+    if (shownDataset < 0 || shownDataset >= status.datasets) return status;
+    status.number = shownDataset;
+    status.name = datasets->names[shownDataset];
+    status.particles = mask.size();
+    status.selected = static_cast<std::size_t>(std::count(mask.begin(), mask.end(), true));
+    return status;
+}
+
 void KelvoVis::refreshColoursIfChanged()
 {
     if (!selectionChanged) return;
@@ -352,6 +365,12 @@ void KelvoVis::renderTouchIndication()
         const double x = frameComponent->getLeft() + (frameComponent->getWidth() - messageLabel->width()) * 0.5;
         const double y = frameComponent->getBottom() + (frameComponent->getHeight() - messageLabel->height()) * 0.5;
         messageLabel->draw(std::max(0.0, x), std::max(0.0, y));
+    }
+    if (!caption.empty()) {
+        const int size = static_cast<int>(std::max(12.0, frameComponent->getHeight() * 0.025));
+        captionLabel->setText(caption, size);
+        const double top = frameComponent->getBottom() + frameComponent->getHeight();
+        captionLabel->draw(frameComponent->getLeft() + size * 0.5, std::max(0.0, top - captionLabel->height() - size * 0.5));
     }
     glPopAttrib();
 }

@@ -98,6 +98,19 @@ public:
     // Status line over the 3D area ("Computing densities…"); empty hides it.
     void SetMessage(const std::string& text);
     const std::string& GetMessage() const { return message; }
+    // A line along the top of the 3D area (a replay's step); empty hides it.
+    void SetCaption(const std::string& text) { caption = text; }
+    const std::string& GetCaption() const { return caption; }
+
+    // What a status line shows of the dataset on screen.
+    struct DatasetStatus {
+        int number = -1;          // in FerrowDatasetManager; -1: none shown
+        int datasets = 0;         // how many there are
+        std::string name;         // built-in name or file path
+        std::size_t particles = 0;
+        std::size_t selected = 0;
+    };
+    DatasetStatus GetDatasetStatus() const;
 
 private:
     void placeComponents();
@@ -149,4 +162,6 @@ private:
     std::string message;
     std::unique_ptr<TextLabel> messageLabel;
     std::unique_ptr<TextLabel> thresholdLabel;
+    std::string caption;
+    std::unique_ptr<TextLabel> captionLabel;
 };

@@ -41,6 +41,7 @@ const std::vector<bool>* StudyTrialControl::Highlight() const
 bool StudyTrialControl::Update(KelvoVis& vis)
 {
     if (!IsActive()) return false;
+    if (runner->IsRunning()) runner->FlushEvents(StudyRunner::Now());
     if (finishPending) finishIfReady(vis);
     if (runner->IsFinished()) {
         if (endShown) return false;
@@ -132,22 +133,30 @@ void StudyTrialControl::LassoBuilt(KelvoVis& vis)
     runner->OnLasso(lasso);
 }
 
-void StudyTrialControl::Undone()
+namespace {
+long long SelectedCount(const KelvoVis& vis)
 {
-    if (runner) runner->OnUndo();
+    const std::vector<bool>& mask = vis.GetSelectionMask();
+    return std::count(mask.begin(), mask.end(), true);
+}
+}  // namespace
+
+void StudyTrialControl::Undone(const KelvoVis& vis)
+{
+    if (runner && runner->IsRunning()) runner->OnUndo(SelectedCount(vis), StudyRunner::Now());
 }
 
-void StudyTrialControl::Redone()
+void StudyTrialControl::Redone(const KelvoVis& vis)
 {
-    if (runner) runner->OnRedo();
+    if (runner && runner->IsRunning()) runner->OnRedo(SelectedCount(vis), StudyRunner::Now());
 }
 
-void StudyTrialControl::Cleared()
+void StudyTrialControl::Cleared(const KelvoVis& vis)
 {
-    if (runner) runner->OnClear();
+    if (runner && runner->IsRunning()) runner->OnClear(SelectedCount(vis), StudyRunner::Now());
 }
 
-void StudyTrialControl::ThresholdChanged(float threshold)
+void StudyTrialControl::ThresholdChanged(const KelvoVis& vis, float threshold)
 {
-    if (runner) runner->OnThresholdChange(threshold, StudyRunner::Now());
+    if (runner && runner->IsRunning()) runner->OnThresholdChange(threshold, StudyRunner::Now(), SelectedCount(vis));
 }

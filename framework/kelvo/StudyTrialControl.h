@@ -35,10 +35,12 @@ public:
     void PressButton(KelvoVis& vis);
     // A lasso has just been built into the selection.
     void LassoBuilt(KelvoVis& vis);
-    void Undone();
-    void Redone();
-    void Cleared();
-    void ThresholdChanged(float threshold);
+    // History commands and threshold changes, once applied to the selection
+    // of `vis` (the events log keeps the count they leave).
+    void Undone(const KelvoVis& vis);
+    void Redone(const KelvoVis& vis);
+    void Cleared(const KelvoVis& vis);
+    void ThresholdChanged(const KelvoVis& vis, float threshold);
 
     static const char* const EndMessage;
 
