@@ -50,6 +50,7 @@ void LassoReplay::restart(std::size_t upTo)
     // Lassos take the logged technique, not the one of the key family.
     strategy->SetTechniqueLocked(true);
     strategy->applyReset();
+    vis->SetOutline({});
     next = 0;
     fastForward = upTo;
     differing = 0;
@@ -77,6 +78,8 @@ void LassoReplay::run(std::size_t k)
     next = k + 1;
     sinceStep.restart();
     vis->GetThresholdSlider()->setValue(s.threshold);
+    // A lasso's line stays until the next lasso; history steps show none.
+    vis->SetOutline(s.kind == ReplayStep::Lasso ? s.lasso.points : std::vector<osg::Vec2f>());
     switch (s.kind) {
     case ReplayStep::Lasso: {
         lastCameraStep = static_cast<long long>(k);

@@ -14,17 +14,17 @@
 // datasets. --snapshot writes a picture of the view once the visualization
 // has drawn its data (used by the start-up test), and the program goes on.
 // --replay shows a logged trial step by step (see app/LassoReplay.h).
+#include "app/LassoReplay.h"
 #include "app/MyApp.h"
 #include "app/QTConfiguration.h"
 #include "app/QTKelvoWidgetGL.h"
 #include "app/QTPravik.h"
-#include "app/LassoReplay.h"
 #include "app/Workbench.h"
 #include "framework/kelvo/KelvoVis.h"
 #include "framework/kelvo/StudyManager.h"
 #include "framework/runner/ReplayLog.h"
-#include "framework/study/BuiltInDatasets.h"
 #include "framework/runner/StudyRunner.h"
+#include "framework/study/BuiltInDatasets.h"
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
 #include "framework/tuio/TuioInit.h"

@@ -366,6 +366,13 @@ void KelvoVis::renderTouchIndication()
         const double y = frameComponent->getBottom() + (frameComponent->getHeight() - messageLabel->height()) * 0.5;
         messageLabel->draw(std::max(0.0, x), std::max(0.0, y));
     }
+    if (outline.size() > 1) {
+        glColor4f(1.0f, 0.85f, 0.2f, 0.9f);
+        glLineWidth(2.0f);
+        glBegin(GL_LINE_LOOP);
+        for (const osg::Vec2f& p : outline) glVertex2f(p.x(), p.y());
+        glEnd();
+    }
     if (!caption.empty()) {
         const int size = static_cast<int>(std::max(12.0, frameComponent->getHeight() * 0.025));
         captionLabel->setText(caption, size);

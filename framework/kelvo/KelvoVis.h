@@ -17,6 +17,7 @@
 
 #include <QtGui/qwindowdefs.h>
 #include <osg/GL>
+#include <osg/Vec2f>
 #include <osgViewer/Viewer>
 
 #include <map>
@@ -101,6 +102,9 @@ public:
     // A line along the top of the 3D area (a replay's step); empty hides it.
     void SetCaption(const std::string& text) { caption = text; }
     const std::string& GetCaption() const { return caption; }
+    // A closed line over the 3D area in view pixels (a replayed lasso's);
+    // empty hides it.
+    void SetOutline(std::vector<osg::Vec2f> points) { outline = std::move(points); }
 
     // What a status line shows of the dataset on screen.
     struct DatasetStatus {
@@ -163,5 +167,6 @@ private:
     std::unique_ptr<TextLabel> messageLabel;
     std::unique_ptr<TextLabel> thresholdLabel;
     std::string caption;
+    std::vector<osg::Vec2f> outline;
     std::unique_ptr<TextLabel> captionLabel;
 };

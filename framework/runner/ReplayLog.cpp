@@ -125,14 +125,13 @@ bool ReplayLog::Read(const std::string& lassosPath, std::string& error)
                            {"participant", "trial", "mode", "technique", "threshold", "viewport_width",
                             "viewport_height", "model_matrix", "view_matrix", "projection_matrix", "points"});
         std::map<std::string, size_t> trialIndex;
-        // Per trial, the step index after each lasso (index 0: the start).
-        std::vector<std::vector<size_t>> lassoEnds;
+        std::vector<size_t> lassoCounts;  // per trial
         auto trialOf = [&](const std::string& participant, const std::string& trial, const std::string& dataset) {
             const std::string key = participant + "/" + trial;
             auto it = trialIndex.find(key);
             if (it != trialIndex.end()) return it->second;
             trials.push_back({participant, trial, dataset, {}});
-            lassoEnds.push_back({0});
+            lassoCounts.push_back(0);
             return trialIndex[key] = trials.size() - 1;
         };
         for (size_t r = 1; r < lassos.Size(); ++r) {
@@ -166,17 +165,17 @@ bool ReplayLog::Read(const std::string& lassosPath, std::string& error)
             const size_t t = trialOf(lassos.Text(r, "participant"), lassos.Text(r, "trial"),
                                      lassos.Has("dataset") ? lassos.Text(r, "dataset") : std::string());
             trials[t].steps.push_back(s);
-            lassoEnds[t].push_back(trials[t].steps.size());
+            ++lassoCounts[t];
         }
         if (trials.empty()) throw Problem(lassosPath + ": no lasso rows");
 
         if (!ReadText(eventsPath, text)) return true;  // an older session: lassos only
         hasEvents = true;
         const Table events(eventsPath, text, {"participant", "trial", "after_lasso", "command", "threshold"});
-        // Inserted in file order after the lasso each followed; positions are
-        // counted from the back so earlier insertions do not move them.
+        // Per trial, the events after each lasso (index 0: before the first),
+        // in file order; merged with the lassos at the end.
         std::vector<std::vector<std::vector<ReplayStep>>> after(trials.size());
-        for (size_t t = 0; t < trials.size(); ++t) after[t].resize(lassoEnds[t].size());
+        for (size_t t = 0; t < trials.size(); ++t) after[t].resize(lassoCounts[t] + 1);
         for (size_t r = 1; r < events.Size(); ++r) {
             if (events.Blank(r)) continue;
             events.CheckWidth(r);
