@@ -168,8 +168,38 @@ TEST(ReplayEndToEnd, ALoggedTrialReplaysWithEveryCountAndShowsWhatIsMissingWitho
     EXPECT_FALSE(tool.output.contains("differs")) << tool.output.toStdString();
     EXPECT_TRUE(tool.output.contains("undo: selected 0 of 300000 particles (logged 0)")) << tool.output.toStdString();
 
+    // Space pauses the replay, the right arrow steps on, the left one back.
     const QString shot = dir.filePath("replay.png");
-    Result replay = RunTool(PRAVIK_BINARY, {"--replay", log, "--study", study, "--snapshot", shot}, dir.path());
+    QProcess pravik;
+    pravik.setProcessChannelMode(QProcess::MergedChannels);
+    pravik.setWorkingDirectory(dir.path());
+    pravik.start(PRAVIK_BINARY, {"--replay", log, "--study", study, "--snapshot", shot});
+    Result replay;
+    auto printed = [&](const QString& text) {
+        return WaitUntil([&] {
+            replay.output += QString::fromLocal8Bit(pravik.readAll());
+            return replay.output.contains(text) || pravik.state() == QProcess::NotRunning;
+        }, 120000) && replay.output.contains(text);
+    };
+    ASSERT_TRUE(printed("step 1 of 4")) << replay.output.toStdString();
+    const QString replayWindow = XdoTool::FindWindow("Selection Demo Application");
+    XdoTool::Keys(replayWindow, "space");
+    ASSERT_TRUE(printed("replay paused")) << replay.output.toStdString();
+    const int stepsWhenPaused = replay.output.count("step ");
+    WaitUntil([] { return false; }, 2500);
+    replay.output += QString::fromLocal8Bit(pravik.readAll());
+    EXPECT_EQ(replay.output.count("step "), stepsWhenPaused) << replay.output.toStdString();
+    XdoTool::Keys(replayWindow, "Right");
+    ASSERT_TRUE(printed(QString("step %1 of 4").arg(stepsWhenPaused + 1))) << replay.output.toStdString();
+    XdoTool::Keys(replayWindow, "Left");
+    WaitUntil([] { return false; }, 3000);
+    replay.output += QString::fromLocal8Bit(pravik.readAll());
+    // Back one step: the trial is rebuilt up to the step before.
+    EXPECT_EQ(replay.output.count("step 1 of 4"), 2) << replay.output.toStdString();
+    XdoTool::Keys(replayWindow, "space");
+    ASSERT_TRUE(printed("snapshot written")) << replay.output.toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return pravik.state() == QProcess::NotRunning; }, 30000));
+    replay.exitCode = pravik.exitCode();
     EXPECT_EQ(replay.exitCode, 0) << replay.output.toStdString();
     EXPECT_TRUE(replay.output.contains("step 4 of 4: threshold")) << replay.output.toStdString();
     EXPECT_TRUE(replay.output.contains("4 steps, every count equals the log")) << replay.output.toStdString();
