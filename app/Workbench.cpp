@@ -32,11 +32,11 @@ constexpr int kMessageMilliseconds = 4000;
 
 // What the dataset's reader subtracted from the file's positions (centring
 // far-off double-precision data for single-precision drawing). Saved
-// positions add it back, so they are in the file's own coordinates; this is
-// the one place that knows it.
-osg::Vec3d FileOrigin(int)
+// positions add it back, so they are in the file's own coordinates.
+osg::Vec3d FileOrigin(int nr)
 {
-    return osg::Vec3d(0.0, 0.0, 0.0);
+    const FerrowDatasetManager* datasets = FerrowDatasetManager::Instance();
+    return nr >= 0 && nr < int(datasets->offsets.size()) ? datasets->offsets[nr] : osg::Vec3d(0.0, 0.0, 0.0);
 }
 
 // "clusters", or a file's name without folder and extension.

@@ -60,7 +60,9 @@ const char* const kUsage =
     "  --replay LOG     shows a trial of a lasso log (P<id>_lassos.csv) step by step,\n"
     "                   with the events log beside it; space pauses, arrows step\n"
     "  --trial N        the logged trial to replay (default: the first)\n"
-    "  DATASET_FILE     particle files shown instead of the built-in datasets\n";
+    "  --no-density-cache  estimate densities afresh and store nothing\n"
+    "  DATASET_FILE     particle files shown instead of the built-in datasets\n"
+    "                   (formats: docs/data-formats.md)\n";
 
 struct Options {
     QString configFile = QStringLiteral("config.xml");
@@ -135,6 +137,8 @@ int parseOptions(const QStringList& args, Options& options)
                 std::fprintf(stderr, "Pravik: --participant needs a whole number, not %s\n%s", qPrintable(value), kUsage);
                 return 2;
             }
+        } else if (a == QLatin1String("--no-density-cache")) {
+            FerrowDatasetManager::Instance()->densityCache = false;
         } else if (a.startsWith(QLatin1Char('-'))) {
             std::fprintf(stderr, "Pravik: unknown option %s\n%s", qPrintable(a), kUsage);
             return 2;
@@ -278,7 +282,7 @@ int main(int argc, char** argv)
         if (nr < 0 || nr >= int(datasets->datasets.size()) || !datasets->datasets[nr] ||
             datasets->datasets[nr]->empty()) {
             // The loader has said what is wrong with the file.
-            std::fprintf(stderr, "Pravik: dataset %s holds no particles; stopping\n", path.c_str());
+            std::fprintf(stderr, "Pravik: dataset %s could not be loaded; stopping\n", path.c_str());
             return 1;
         }
     }

@@ -9,6 +9,7 @@
 //
 // Prints "selected K of N particles" after each lasso. Needs an X display for
 // the offscreen context; a virtual one is fine (xvfb-run -a trellan-select ...).
+#include "density/DensityProgress.h"
 #include "density/PreComputedDensity.h"
 #include "framework/kelvo/LassoCamera.h"
 #include "framework/runner/ReplayLog.h"
@@ -57,7 +58,9 @@ const char* const kUsage =
     "             dataset column holds the study's dataset id: name the dataset itself\n"
     "             with --dataset, and pick one dataset's lassos with --only-dataset\n"
     "  --out      writes the indices of the selected particles, one per line\n"
-    "  --verbose  keeps the triangulator's report\n";
+    "  --verbose  keeps the triangulator's report\n"
+    "  --no-density-cache  estimates the density afresh and stores nothing\n"
+    "  FILE       any particle format of docs/data-formats.md (FILE.csv?x=A&y=B&z=C, FILE.hdf5:/path)\n";
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -285,6 +288,10 @@ int run(int argc, char** argv)
             verbose = true;
             continue;
         }
+        if (arg == "--no-density-cache") {
+            FerrowDatasetManager::Instance()->densityCache = false;
+            continue;
+        }
         if (i + 1 >= argc) throw UsageError(arg + ": missing value");
         const std::string v = argv[++i];
         if (arg == "--dataset") dataset = v;
@@ -342,9 +349,21 @@ int run(int argc, char** argv)
     FerrowDatasetManager* datasets = FerrowDatasetManager::Instance();
     datasets->LoadConfigured({dataset});
     osg::ref_ptr<osg::Vec3Array> particles = datasets->datasets.empty() ? nullptr : datasets->datasets[0];
-    if (!particles || particles->empty()) throw std::runtime_error("dataset '" + dataset + "' holds no particles");
+    // The reader has printed why; this line only ends the run.
+    if (!particles || particles->empty()) throw std::runtime_error("dataset '" + dataset + "' could not be loaded");
     const size_t n = particles->size();
+    // Progress goes to a terminal only; scripts reading standard error see none.
+    if (isatty(2)) {
+        DensityProgress::SetListener([&](const DensityProgress::Snapshot& p) {
+            if (p.stage == DensityProgress::Looking) return;
+            std::fprintf(stderr, "\rdensity of %s: %s", dataset.c_str(),
+                         p.stage == DensityProgress::Done ? (p.cached ? "read from the cache\n" : "estimated\n")
+                                                          : "estimating...");
+            std::fflush(stderr);
+        });
+    }
     PreComputedDensity::Instance()->computeDensities();
+    DensityProgress::SetListener(nullptr);
     FerrowManager::Instance()->SetCurrentDatasetNr(0);
 
     OffscreenScene scene(particles.get(), width, height);
