@@ -2,14 +2,15 @@
 // view, tells the study framework which condition runs, starts touch input
 // and runs the event loop; then tears down the window before the datasets.
 //
-//   Pravik [--config FILE] [--study FILE] [--participant N] [--snapshot PNG]
+//   Pravik [--config FILE] [--study FILE] [--participant N] [--restart] [--snapshot PNG]
 //          [--render continuous|on-demand] [--dataset NAME|FILE] [--save-dir DIR]
-//          [DATASET_FILE...]
+//          [--no-density-cache] [DATASET_FILE...]
 //   Pravik --replay P<id>_lassos.csv [--trial N] [--study FILE | --dataset NAME|FILE]
 //
 // A study file (--study, or "study.xml" in the working directory) is read and
 // checked whole before the window opens; any problem stops the program with
-// the file, line and problem. Without one Pravik runs in free exploration.
+// the file, line and problem. A participant's unfinished session is resumed
+// unless --restart is given. Without a study Pravik runs in free exploration.
 // Dataset files given on the command line are shown instead of the built-in
 // datasets. --snapshot writes a picture of the view once the visualization
 // has drawn its data (used by the start-up test), and the program goes on.
@@ -44,13 +45,14 @@
 namespace {
 
 const char* const kUsage =
-    "usage: Pravik [--config FILE] [--study FILE] [--participant N] [--snapshot PNG]\n"
+    "usage: Pravik [--config FILE] [--study FILE] [--participant N] [--restart] [--snapshot PNG]\n"
     "              [--render continuous|on-demand] [--dataset NAME|FILE] [--save-dir DIR]\n"
-    "              [DATASET_FILE...]\n"
+    "              [--no-density-cache] [DATASET_FILE...]\n"
     "       Pravik --replay LASSO_LOG.csv [--trial N] [--study FILE | --dataset NAME|FILE]\n"
     "  --config FILE    read the configuration from FILE (default config.xml)\n"
     "  --study FILE     run this study (default study.xml when it exists)\n"
     "  --participant N  participant id (default: participantID of config.xml)\n"
+    "  --restart        start the participant's study at trial 1 instead of resuming\n"
     "  --snapshot PNG   save a picture of the view once the data is drawn\n"
     "  --render MODE    continuous (default) redraws all the time; on-demand only\n"
     "                   after a change, so an idle program rests\n"
@@ -72,6 +74,7 @@ struct Options {
     QString render; // empty: as the configuration says
     bool participantGiven = false;
     int participant = 0;
+    bool restart = false;
     std::vector<std::string> datasets;
     QString dataset;  // shown first
     QString saveDir;
@@ -87,6 +90,10 @@ int parseOptions(const QStringList& args, Options& options)
         if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
             std::printf("%s", kUsage);
             return -1;
+        }
+        if (a == QLatin1String("--restart")) {
+            options.restart = true;
+            continue;
         }
         QString name = a, value;
         const bool takesValue = a.startsWith(QLatin1String("--config")) || a.startsWith(QLatin1String("--snapshot")) ||
@@ -318,6 +325,7 @@ int main(int argc, char** argv)
     // and the participant never sees a study that is only partly valid.
     std::vector<std::string> studyLines;
     const int participant = options.participantGiven ? options.participant : configuration->participantId;
+    StudyRunner::Instance()->SetRestart(options.restart);
     const StudyRunner::SessionStart study =
         options.replay.isEmpty() ? StudyRunner::Instance()->OpenSession(options.studyFile.toStdString(), participant,
                                                                         configuration->condition, studyLines)
@@ -329,7 +337,7 @@ int main(int argc, char** argv)
     QTPravik* window = new QTPravik(configuration);
     StudyManager::Instance()->setConditionId(configuration->condition);
     FerrowManager::Instance()->PravikSelectionStart();
-    window->resize(configuration->mainWidth, configuration->mainHeight);
+    window->resizeToFit(configuration->mainWidth, configuration->mainHeight);
     window->setWindowTitle("Selection Demo Application");
     if (configuration->fullscreen == 1) window->toggleFullscreen();
     Workbench* workbench = new Workbench(window, window->getView(), options.saveDir);

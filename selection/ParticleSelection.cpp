@@ -10,6 +10,7 @@
 #include "geometry/MinusGeometry.h"
 #include "geometry/UnionGeometry.h"
 #include "selection/Delaunay.h"
+#include "selection/LassoClip.h"
 
 extern "C" {
 #include <triangle.h>
@@ -45,6 +46,22 @@ const char* const kTriangleSwitches = "epzjna20";
 // units), so a lasso wider or taller than any viewport OpenGL can draw is
 // refused rather than triangulated into gigabytes.
 const float kLargestLassoExtent = 16384.0f;
+// Only the lasso's part within the viewport and this margin (window units)
+// is triangulated: nothing beyond the viewport reaches the lasso image, and
+// the margin keeps the stretches the clipping adds along its sides out of it.
+const double kLassoClipMargin = 64.0;
+bool lassoClippedToView = true;
+
+// Exact duplicates stay once, at their first position.
+void dropRepeatedPoints(std::vector<osg::Vec2f>& points)
+{
+    std::set<std::pair<float, float>> seen;
+    std::vector<osg::Vec2f> unique;
+    unique.reserve(points.size());
+    for (const osg::Vec2f& p : points)
+        if (seen.insert({p.x(), p.y()}).second) unique.push_back(p);
+    points.swap(unique);
+}
 
 enum SelectionMode { PlusMode = 1, MinusMode = 2, IntersectionMode = 3 };
 
@@ -232,6 +249,7 @@ void ParticleSelection::endPath()
     flatTrianglesVertices->clear();
     flatTrianglesVertices->dirty();
     removeFirstPrimitiveSet(flatTrianglesGeometry.get());
+    lassoRefusal.clear();
     if (lassoPoints.empty()) return;
 
     // Drop the closing stretch that comes back to the first point.
@@ -248,7 +266,8 @@ void ParticleSelection::endPath()
     for (size_t i = 0; i < lassoPoints.size(); ++i) {
         const osg::Vec2f& p = lassoPoints[i];
         if (!std::isfinite(p.x()) || !std::isfinite(p.y())) {
-            std::printf("ParticleSelection: lasso ignored, point %zu is not finite\n", i);
+            lassoRefusal = "point " + std::to_string(i) + " is not finite";
+            std::printf("ParticleSelection: lasso ignored, %s\n", lassoRefusal.c_str());
             lassoPoints.clear();
             return;
         }
@@ -257,28 +276,35 @@ void ParticleSelection::endPath()
         minY = std::min(minY, p.y()); maxY = std::max(maxY, p.y());
     }
     if (maxX - minX > kLargestLassoExtent || maxY - minY > kLargestLassoExtent) {
-        std::printf("ParticleSelection: lasso ignored, it spans more than %g window units\n",
-                    static_cast<double>(kLargestLassoExtent));
+        char text[96];
+        std::snprintf(text, sizeof text, "it spans more than %g window units", static_cast<double>(kLargestLassoExtent));
+        lassoRefusal = text;
+        std::printf("ParticleSelection: lasso ignored, %s\n", text);
         lassoPoints.clear();
         return;
     }
 
-    // Exact duplicates stay once, at their first position.
-    {
-        std::set<std::pair<float, float>> seen;
-        std::vector<osg::Vec2f> unique;
-        unique.reserve(lassoPoints.size());
-        for (const osg::Vec2f& p : lassoPoints)
-            if (seen.insert({p.x(), p.y()}).second) unique.push_back(p);
-        lassoPoints.swap(unique);
-    }
+    dropRepeatedPoints(lassoPoints);
     if (lassoPoints.size() < 3) {
+        lassoRefusal = "fewer than 3 distinct points";
         lassoPoints.clear();
         return;
     }
 
-    {
-        boost::shared_ptr<Delaunay> delaunay = boost::make_shared<Delaunay>(lassoPoints, kTriangleSwitches);
+    // The volumes' screen distances keep reading every lasso point; only the
+    // flat triangles are limited to what the lasso camera can draw, so their
+    // cost no longer grows with the lasso's area beyond the view.
+    std::vector<osg::Vec2f> drawn = lassoPoints;
+    const osg::Viewport* vp = viewer && viewer->getCamera() ? viewer->getCamera()->getViewport() : nullptr;
+    if (lassoClippedToView && vp) {
+        const ClipRectangle view{vp->x() - kLassoClipMargin, vp->y() - kLassoClipMargin,
+                                 vp->x() + vp->width() + kLassoClipMargin, vp->y() + vp->height() + kLassoClipMargin};
+        drawn = ClipLassoToRectangle(lassoPoints, view);
+        dropRepeatedPoints(drawn);
+    }
+
+    if (drawn.size() >= 3) {
+        boost::shared_ptr<Delaunay> delaunay = boost::make_shared<Delaunay>(drawn, kTriangleSwitches);
         const triangulateio* out = delaunay->output;
         const int corners = out->numberofcorners;
         flatTrianglesVertices->reserve(static_cast<size_t>(out->numberoftriangles) * 3);
@@ -301,6 +327,7 @@ void ParticleSelection::endPath()
 }
 
 bool ParticleSelection::GetendPathTag() { return endPathTag; }
+void ParticleSelection::SetLassoClippedToView(bool on) { lassoClippedToView = on; }
 void ParticleSelection::SetendPathTag(bool value) { endPathTag = value; }
 
 void ParticleSelection::BuildGeometry()

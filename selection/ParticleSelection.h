@@ -33,6 +33,7 @@
 #include <osgViewer/Viewer>
 
 #include <deque>
+#include <string>
 #include <vector>
 
 class ParticleSelection {
@@ -54,6 +55,14 @@ public:
     bool GetendPathTag();
     void SetendPathTag(bool value);
     void BuildGeometry();
+    // Whether endPath triangulates only the lasso's part within the viewport
+    // (the default) or all of it; the lasso image differs only in pixels on
+    // the lasso's boundary. For comparing the two in tests.
+    static void SetLassoClippedToView(bool on);
+    // Why the last endPath raised no tag (a lasso too large, with a point
+    // that is not finite, or with fewer than 3 distinct points); empty after
+    // one that did, or that had no points at all.
+    const std::string& GetLassoRefusal() const { return lassoRefusal; }
 
     void updateSelection(float t);
     void ChangeThreshold(float t);
@@ -130,6 +139,7 @@ private:
     int32_t currentMode;  // the mode of currentVolume's lasso
     float currentFactor;  // the threshold currentVolume was last built at
     bool endPathTag;
+    std::string lassoRefusal;
     osg::ref_ptr<osg::Geometry> flatTrianglesGeometry;
     osg::ref_ptr<osg::Vec3Array> flatTrianglesVertices;
     osg::ref_ptr<osg::Geode> flatTrianglesGeode;

@@ -12,6 +12,7 @@
 #include "density/DensityProgress.h"
 #include "density/PreComputedDensity.h"
 #include "framework/kelvo/LassoCamera.h"
+#include "framework/kelvo/OffscreenContext.h"
 #include "framework/runner/ReplayLog.h"
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
@@ -20,7 +21,6 @@
 #include <osg/BoundingBox>
 #include <osg/Geode>
 #include <osg/Geometry>
-#include <osg/GraphicsContext>
 #include <osg/MatrixTransform>
 #include <osgViewer/Viewer>
 
@@ -243,19 +243,9 @@ struct OffscreenScene {
         root->addChild(lassoCamera.get());
         viewer->setSceneData(root.get());
 
-        osg::ref_ptr<osg::GraphicsContext::Traits> traits = new osg::GraphicsContext::Traits;
-        traits->readDISPLAY();
-        traits->setUndefinedScreenDetailsToDefaultScreen();
-        traits->width = width;
-        traits->height = height;
-        traits->pbuffer = true;
-        traits->doubleBuffer = false;
-        gc = osg::GraphicsContext::createGraphicsContext(traits.get());
-        if (!gc) throw std::runtime_error("no offscreen OpenGL context (is DISPLAY set? try xvfb-run -a)");
-        viewer->getCamera()->setGraphicsContext(gc.get());
         viewer->getCamera()->setViewport(0, 0, width, height);
-        viewer->setThreadingModel(osgViewer::ViewerBase::SingleThreaded);
-        viewer->realize();
+        gc = DrawViewerOffscreen(*viewer, width, height);
+        if (!gc) throw std::runtime_error("no offscreen OpenGL context (is DISPLAY set? try xvfb-run -a)");
     }
 
     osg::ref_ptr<osgViewer::Viewer> viewer;
@@ -439,6 +429,8 @@ int run(int argc, char** argv)
             QuietStdout quiet(!verbose);
             selection.endPath();
         }
+        if (!selection.GetendPathTag() && !selection.GetLassoRefusal().empty())
+            std::printf("lasso %zu ignored: %s\n", li + 1, selection.GetLassoRefusal().c_str());
         if (selection.GetendPathTag()) {
             scene.viewer->frame();
             selection.BuildGeometry();

@@ -8,11 +8,12 @@
 //              threshold change goes to the runner
 //   finished   the end message stays, lassos are off, no button
 //
-// Without a study that has begun it does nothing: free exploration.
+// Without a study that has begun it does nothing: free exploration. It reads
+// and changes the visualization only through StudyTrialView.
 #include <vector>
 
-class KelvoVis;
 class StudyRunner;
+class StudyTrialView;
 
 class StudyTrialControl {
 public:
@@ -28,24 +29,24 @@ public:
     // The target mask while a trial is presented, else null.
     const std::vector<bool>* Highlight() const;
 
-    // Follows the runner; KelvoVis calls it every frame after the dataset of
-    // the current trial is shown. Returns true when the picture changed.
-    bool Update(KelvoVis& vis);
+    // Follows the runner; the visualization calls it every frame after the
+    // dataset of the current trial is shown. Returns true when the picture changed.
+    bool Update(StudyTrialView& view);
     // The study button was pressed.
-    void PressButton(KelvoVis& vis);
+    void PressButton(StudyTrialView& view);
     // A lasso has just been built into the selection.
-    void LassoBuilt(KelvoVis& vis);
+    void LassoBuilt(StudyTrialView& view);
     // History commands and threshold changes, once applied to the selection
-    // of `vis` (the events log keeps the count they leave).
-    void Undone(const KelvoVis& vis);
-    void Redone(const KelvoVis& vis);
-    void Cleared(const KelvoVis& vis);
-    void ThresholdChanged(const KelvoVis& vis, float threshold);
+    // of `view` (the events log keeps the count they leave).
+    void Undone(const StudyTrialView& view);
+    void Redone(const StudyTrialView& view);
+    void Cleared(const StudyTrialView& view);
+    void ThresholdChanged(const StudyTrialView& view, float threshold);
 
     static const char* const EndMessage;
 
 private:
-    void finishIfReady(KelvoVis& vis);
+    void finishIfReady(StudyTrialView& view);
 
     StudyRunner* runner;
     int presentedTrial = -1;   // number of the trial whose presentation is set up
