@@ -517,6 +517,11 @@ void QTKelvoWidgetGL::keyPressEvent(QKeyEvent* e)
     if (e->type() != QEvent::KeyPress) return;
     // A plain drag under way keeps its meaning: no key turns it into a lasso.
     if (keyMode == NoKey && mouseButtonsDown != 0) return;
+    // With Ctrl, Alt or Meta held a letter is a command (Ctrl+S saves), never a lasso mode.
+    if (e->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) {
+        QWidget::keyPressEvent(e);
+        return;
+    }
     switch (e->key()) {
     case Qt::Key_Q: keyMode = KeyQ; break;
     case Qt::Key_W: keyMode = KeyW; break;

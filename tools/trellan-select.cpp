@@ -13,6 +13,7 @@
 #include "density/PreComputedDensity.h"
 #include "framework/kelvo/LassoCamera.h"
 #include "framework/kelvo/OffscreenContext.h"
+#include "framework/runner/ReplayLog.h"
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
 #include "selection/ParticleSelection.h"
@@ -52,7 +53,8 @@ const char* const kUsage =
     "  --model M  the data transform (default identity)\n"
     "  MODE       plus | minus | intersection;  TECHNIQUE  density | cylinder\n"
     "  points     window coordinates, origin at the lower left of the viewport\n"
-    "  --replay   replays every lasso of a study's lasso log, trial by trial; the log's\n"
+    "  --replay   replays every lasso of a study's lasso log, trial by trial, with the\n"
+    "             undo, redo, clear and threshold rows of the events log beside it; the log's\n"
     "             dataset column holds the study's dataset id: name the dataset itself\n"
     "             with --dataset, and pick one dataset's lassos with --only-dataset\n"
     "  --out      writes the indices of the selected particles, one per line\n"
@@ -111,6 +113,8 @@ struct Lasso {
     std::string group;     // lassos of one logged trial share a group
     std::string dataset;   // as logged
     long long logged = -1;  // selected count the log recorded
+    // A logged history command or threshold change instead of a lasso.
+    ReplayStep::Kind kind = ReplayStep::Lasso;
 };
 
 int modeFromName(const std::string& s, const std::string& where)
@@ -156,68 +160,41 @@ Lasso lassoSpec(const std::string& spec)
     return l;
 }
 
-// One CSV record (RFC 4180 quoting); false at the end of the input.
-bool csvRecord(std::istream& in, std::vector<std::string>& fields)
-{
-    fields.clear();
-    std::string field;
-    bool quoted = false, any = false;
-    char c;
-    while (in.get(c)) {
-        any = true;
-        if (quoted) {
-            if (c == '"') {
-                if (in.peek() == '"') { field += '"'; in.get(c); }
-                else quoted = false;
-            } else field += c;
-        } else if (c == '"') quoted = true;
-        else if (c == ',') { fields.push_back(field); field.clear(); }
-        else if (c == '\n') break;
-        else if (c != '\r') field += c;
-    }
-    if (!any) return false;
-    fields.push_back(field);
-    return true;
-}
-
+// Every step of a lasso log, with the undo, redo, clear and threshold rows of
+// its events log when that lies beside it.
 std::vector<Lasso> readLassoLog(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw UsageError(path + ": cannot be read");
-    std::vector<std::string> header, row;
-    if (!csvRecord(in, header)) throw UsageError(path + ": empty file");
-    std::map<std::string, size_t> col;
-    for (size_t i = 0; i < header.size(); ++i) col[header[i]] = i;
-    for (const char* name : {"participant", "trial", "mode", "technique", "threshold", "viewport_width",
-                             "viewport_height", "model_matrix", "view_matrix", "projection_matrix", "points"})
-        if (!col.count(name)) throw UsageError(path + ": no column '" + std::string(name) + "'");
+    ReplayLog log;
+    std::string error;
+    if (!log.Read(path, error)) throw UsageError(error);
+    if (!log.HasEvents())
+        std::printf("%s: no events log (%s); undo, redo, clear and threshold changes are not replayed\n",
+                    path.c_str(), log.EventsPath().c_str());
     std::vector<Lasso> out;
-    for (int line = 2; csvRecord(in, row); ++line) {
-        if (row.size() == 1 && row[0].empty()) continue;
-        const std::string where = path + ":" + std::to_string(line);
-        if (row.size() != header.size()) throw UsageError(where + ": expected " + std::to_string(header.size()) + " fields");
-        auto f = [&](const char* name) { return row[col[name]]; };
-        Lasso l;
-        l.mode = modeFromName(f("mode"), where);
-        l.technique = techniqueFromName(f("technique"), where);
-        l.threshold = static_cast<float>(numbers(f("threshold"), ' ', 1, where + " threshold")[0]);
-        l.viewportWidth = static_cast<int>(numbers(f("viewport_width"), ' ', 1, where + " viewport")[0]);
-        l.viewportHeight = static_cast<int>(numbers(f("viewport_height"), ' ', 1, where + " viewport")[0]);
-        if (l.viewportWidth <= 0 || l.viewportHeight <= 0) throw UsageError(where + ": empty viewport");
-        // The window points include the viewport's offset in the window.
-        if (col.count("viewport_x")) l.viewportX = static_cast<int>(numbers(f("viewport_x"), ' ', 1, where + " viewport")[0]);
-        if (col.count("viewport_y")) l.viewportY = static_cast<int>(numbers(f("viewport_y"), ' ', 1, where + " viewport")[0]);
-        l.model = matrix(f("model_matrix"), where + " model_matrix");
-        l.view = matrix(f("view_matrix"), where + " view_matrix");
-        l.projection = matrix(f("projection_matrix"), where + " projection_matrix");
-        l.points = points(f("points"), where);
-        l.hasCamera = true;
-        l.group = f("participant") + "/" + f("trial");
-        if (col.count("dataset")) l.dataset = f("dataset");
-        if (col.count("selected") && !f("selected").empty()) l.logged = std::atoll(f("selected").c_str());
-        out.push_back(l);
+    for (const ReplayTrial& trial : log.Trials()) {
+        for (const ReplayStep& step : trial.steps) {
+            Lasso l;
+            l.kind = step.kind;
+            l.threshold = step.threshold;
+            l.hasCamera = true;
+            l.group = trial.participant + "/" + trial.trial;
+            l.dataset = trial.dataset;
+            l.logged = step.logged;
+            if (step.kind == ReplayStep::Lasso) {
+                l.mode = step.lasso.mode;
+                l.technique = techniqueFromName(step.technique, step.where);
+                l.points = step.lasso.points;
+                l.model = step.lasso.model;
+                l.view = step.lasso.view;
+                l.projection = step.lasso.projection;
+                l.viewportX = step.lasso.viewportX;
+                l.viewportY = step.lasso.viewportY;
+                l.viewportWidth = step.lasso.viewportWidth;
+                l.viewportHeight = step.lasso.viewportHeight;
+            }
+            out.push_back(l);
+        }
     }
-    if (out.empty()) throw UsageError(path + ": no lasso rows");
     return out;
 }
 
@@ -347,6 +324,7 @@ int run(int argc, char** argv)
         }
         width = height = 0;  // the window must hold every logged viewport
         for (const Lasso& l : lassos) {
+            if (l.kind != ReplayStep::Lasso) continue;
             width = std::max(width, l.viewportX + l.viewportWidth);
             height = std::max(height, l.viewportY + l.viewportHeight);
         }
@@ -409,9 +387,30 @@ int run(int argc, char** argv)
     std::string group;
     for (size_t li = 0; li < lassos.size(); ++li) {
         const Lasso& l = lassos[li];
+        if (l.hasCamera && l.group != group) selection.ClearSelection();  // each logged trial starts empty
+        group = l.group;
+        if (l.kind != ReplayStep::Lasso) {
+            // A logged history command or threshold change, as the program applied it.
+            if (l.kind == ReplayStep::Undo) selection.undoLastSelection();
+            else if (l.kind == ReplayStep::Redo) selection.redoLastSelection();
+            else if (l.kind == ReplayStep::Clear) selection.ClearSelection();
+            else selection.updateSelection(l.threshold);
+            size_t k = 0;
+            for (size_t i = 0; i < n; ++i) k += mask[i];
+            std::printf("%s: selected %zu of %zu particles", l.kind == ReplayStep::Undo   ? "undo"
+                                                             : l.kind == ReplayStep::Redo ? "redo"
+                                                             : l.kind == ReplayStep::Clear ? "clear"
+                                                                                          : "threshold",
+                        k, n);
+            if (l.logged >= 0) {
+                std::printf(" (logged %lld%s)", l.logged, static_cast<long long>(k) == l.logged ? "" : ", differs");
+                mismatches += static_cast<long long>(k) != l.logged;
+            }
+            std::printf("\n");
+            std::fflush(stdout);
+            continue;
+        }
         if (l.hasCamera) {
-            if (l.group != group) selection.ClearSelection();  // each logged trial starts empty
-            group = l.group;
             camera->setViewport(l.viewportX, l.viewportY, l.viewportWidth, l.viewportHeight);
             camera->setViewMatrix(l.view);
             camera->setProjectionMatrix(l.projection);

@@ -47,7 +47,7 @@ constexpr double TouchMinimum = 40.0;
 KelvoVis::KelvoVis(WindowsFrameTimer* timer, WId window, int displayWidth, int displayHeight)
     : changeNotifier(new ChangeNotifier), timer(timer), window(window), displayWidth(std::max(displayWidth, 1)),
       displayHeight(std::max(displayHeight, 1)), viewWidth(this->displayWidth), viewHeight(this->displayHeight),
-      messageLabel(new TextLabel), thresholdLabel(new TextLabel)
+      messageLabel(new TextLabel), thresholdLabel(new TextLabel), captionLabel(new TextLabel)
 {
     FerrowDatasetManager* datasets = FerrowDatasetManager::Instance();
     if (datasets->datasets.empty()) datasets->LoadBuiltIns();
@@ -68,22 +68,22 @@ KelvoVis::KelvoVis(WindowsFrameTimer* timer, WId window, int displayWidth, int d
         SliderId, ThresholdMinimum, ThresholdMaximum, ThresholdDefault,
         new SliderStrategy([this](double t) {
             frameStrategy->applyUpdateSelection(static_cast<float>(t));
-            study->ThresholdChanged(static_cast<float>(t));
+            study->ThresholdChanged(*this, static_cast<float>(t));
         }))));
     undoButton = static_cast<ButtonComponent*>(addComponent(new ButtonComponent(
         UndoId, ButtonComponent::UndoIcon, new ButtonStrategy([this] {
             frameStrategy->applyUndo();
-            study->Undone();
+            study->Undone(*this);
         }))));
     redoButton = static_cast<ButtonComponent*>(addComponent(new ButtonComponent(
         RedoId, ButtonComponent::RedoIcon, new ButtonStrategy([this] {
             frameStrategy->applyRedo();
-            study->Redone();
+            study->Redone(*this);
         }))));
     clearButton = static_cast<ButtonComponent*>(addComponent(new ButtonComponent(
         ClearId, ButtonComponent::ClearIcon, new ButtonStrategy([this] {
             frameStrategy->applyClearSelection();
-            study->Cleared();
+            study->Cleared(*this);
         }))));
     studyButton = static_cast<ButtonComponent*>(addComponent(new ButtonComponent(
         StudyId, ButtonComponent::StartIcon, new ButtonStrategy([this] { study->PressButton(*this); }))));
@@ -379,6 +379,19 @@ void KelvoVis::SetMessage(const std::string& text)
     message = text;
 }
 
+KelvoVis::DatasetStatus KelvoVis::GetDatasetStatus() const
+{
+    DatasetStatus status;
+    const FerrowDatasetManager* datasets = FerrowDatasetManager::Instance();
+    status.datasets = static_cast<int>(datasets->datasets.size());
+    if (shownDataset < 0 || shownDataset >= status.datasets) return status;
+    status.number = shownDataset;
+    status.name = datasets->names[shownDataset];
+    status.particles = mask.size();
+    status.selected = static_cast<std::size_t>(std::count(mask.begin(), mask.end(), true));
+    return status;
+}
+
 bool KelvoVis::IsLassoInProgress() const
 {
     return frameStrategy->IsLassoActive() || frameStrategy->IsBuildPending();
@@ -590,6 +603,19 @@ void KelvoVis::renderTouchIndication()
             glVertex2d(bx, by + h);
             glEnd();
         }
+    }
+    if (outline.size() > 1) {
+        glColor4f(1.0f, 0.85f, 0.2f, 0.9f);
+        glLineWidth(2.0f);
+        glBegin(GL_LINE_LOOP);
+        for (const osg::Vec2f& p : outline) glVertex2f(p.x(), p.y());
+        glEnd();
+    }
+    if (!caption.empty()) {
+        const int size = static_cast<int>(std::max(12.0, frameComponent->getHeight() * 0.025));
+        captionLabel->setText(caption, size);
+        const double top = frameComponent->getBottom() + frameComponent->getHeight();
+        captionLabel->draw(frameComponent->getLeft() + size * 0.5, std::max(0.0, top - captionLabel->height() - size * 0.5));
     }
     glPopAttrib();
 }

@@ -30,6 +30,7 @@
 
 #include <QtGui/qwindowdefs.h>
 #include <osg/GL>
+#include <osg/Vec2f>
 #include <osgViewer/Viewer>
 
 #include <atomic>
@@ -135,6 +136,22 @@ public:
     // Status line over the 3D area ("Computing densities…"); empty hides it.
     void SetMessage(const std::string& text) override;
     const std::string& GetMessage() const { return message; }
+    // A line along the top of the 3D area (a replay's step); empty hides it.
+    void SetCaption(const std::string& text) { caption = text; }
+    const std::string& GetCaption() const { return caption; }
+    // A closed line over the 3D area in view pixels (a replayed lasso's);
+    // empty hides it.
+    void SetOutline(std::vector<osg::Vec2f> points) { outline = std::move(points); }
+
+    // What a status line shows of the dataset on screen.
+    struct DatasetStatus {
+        int number = -1;          // in FerrowDatasetManager; -1: none shown
+        int datasets = 0;         // how many there are
+        std::string name;         // built-in name or file path
+        std::size_t particles = 0;
+        std::size_t selected = 0;
+    };
+    DatasetStatus GetDatasetStatus() const;
 
 private:
     // What the study trial control may do (StudyTrialView).
@@ -216,4 +233,7 @@ private:
     std::string fittedMessage;
     double fittedWidth = -1.0;
     std::unique_ptr<TextLabel> thresholdLabel;
+    std::string caption;
+    std::vector<osg::Vec2f> outline;
+    std::unique_ptr<TextLabel> captionLabel;
 };

@@ -37,6 +37,7 @@ const std::vector<bool>* StudyTrialControl::Highlight() const
 bool StudyTrialControl::Update(StudyTrialView& view)
 {
     if (!IsActive()) return false;
+    if (runner->IsRunning()) runner->FlushEvents(StudyRunner::Now());
     if (finishPending) finishIfReady(view);
     if (runner->IsFinished()) {
         if (endShown) return false;
@@ -111,22 +112,30 @@ void StudyTrialControl::LassoBuilt(StudyTrialView& view)
     runner->OnLasso(lasso);
 }
 
-void StudyTrialControl::Undone()
+namespace {
+long long SelectedCount(const StudyTrialView& view)
 {
-    if (runner) runner->OnUndo();
+    const std::vector<bool>& mask = view.GetSelectionMask();
+    return std::count(mask.begin(), mask.end(), true);
+}
+}  // namespace
+
+void StudyTrialControl::Undone(const StudyTrialView& view)
+{
+    if (runner && runner->IsRunning()) runner->OnUndo(SelectedCount(view), StudyRunner::Now());
 }
 
-void StudyTrialControl::Redone()
+void StudyTrialControl::Redone(const StudyTrialView& view)
 {
-    if (runner) runner->OnRedo();
+    if (runner && runner->IsRunning()) runner->OnRedo(SelectedCount(view), StudyRunner::Now());
 }
 
-void StudyTrialControl::Cleared()
+void StudyTrialControl::Cleared(const StudyTrialView& view)
 {
-    if (runner) runner->OnClear();
+    if (runner && runner->IsRunning()) runner->OnClear(SelectedCount(view), StudyRunner::Now());
 }
 
-void StudyTrialControl::ThresholdChanged(float threshold)
+void StudyTrialControl::ThresholdChanged(const StudyTrialView& view, float threshold)
 {
-    if (runner) runner->OnThresholdChange(threshold, StudyRunner::Now());
+    if (runner && runner->IsRunning()) runner->OnThresholdChange(threshold, StudyRunner::Now(), SelectedCount(view));
 }

@@ -36,10 +36,12 @@ public:
     void PressButton(StudyTrialView& view);
     // A lasso has just been built into the selection.
     void LassoBuilt(StudyTrialView& view);
-    void Undone();
-    void Redone();
-    void Cleared();
-    void ThresholdChanged(float threshold);
+    // History commands and threshold changes, once applied to the selection
+    // of `view` (the events log keeps the count they leave).
+    void Undone(const StudyTrialView& view);
+    void Redone(const StudyTrialView& view);
+    void Cleared(const StudyTrialView& view);
+    void ThresholdChanged(const StudyTrialView& view, float threshold);
 
     static const char* const EndMessage;
 

@@ -312,6 +312,9 @@ std::string StudyRunner::Begin(int participantId, int conditionId)
         if (!error.empty()) return error;
     }
     if (!log.Open(folder, participantId, error)) return error;
+    // Without its events log a session still measures everything; only a
+    // step-by-step replay of undo, redo, clear and threshold changes is lost.
+    if (!events.Open(log.LassosPath(), error)) std::fprintf(stderr, "%s; the session goes on without it\n", error.c_str());
 
     sequence = std::move(trials);
     finishedEarlier = std::move(done);
@@ -350,7 +353,8 @@ StudyRunner::SessionStart StudyRunner::OpenSession(const std::string& path, int 
     lines = {"Study " + file + ": " + std::to_string(sequence.size()) + " trials for participant " +
              std::to_string(participantId)};
     if (!sessionNote.empty()) lines.push_back("Study " + file + ": " + sessionNote);
-    lines.push_back("Results: " + log.TrialsPath() + ", " + log.LassosPath());
+    lines.push_back("Results: " + log.TrialsPath() + ", " + log.LassosPath() +
+                    (events.IsOpen() ? ", " + events.Path() : std::string()));
     return SessionStarted;
 }
 
@@ -386,6 +390,7 @@ void StudyRunner::Present(int index)
         HoldFramework(FerrowManager::NoTechnique);
         current = -1;
         log.Close();
+        events.Close();
         return;
     }
     current = index;
@@ -411,6 +416,7 @@ bool StudyRunner::StartTrial(double now)
     threshold = t.startThreshold;
     lassoCount = 0;
     lastThresholdTime = std::nan("");
+    thresholdPending = false;
     state = Running;
     HoldFramework(t.technique);
     return true;
@@ -419,6 +425,7 @@ bool StudyRunner::StartTrial(double now)
 bool StudyRunner::OnLasso(const LassoRecord& lasso)
 {
     if (state != Running) return false;
+    WritePendingThreshold();
     lastThresholdTime = std::nan("");
     const StudyTrial& t = sequence[current];
     const int mode = lasso.mode >= LassoRecord::Plus && lasso.mode <= LassoRecord::Intersection ? lasso.mode : 1;
@@ -440,44 +447,94 @@ bool StudyRunner::OnLasso(const LassoRecord& lasso)
     return true;
 }
 
-bool StudyRunner::OnThresholdChange(float t, double now)
+bool StudyRunner::OnThresholdChange(float t, double now, long long selectedAfter)
 {
     if (state != Running) return false;
     if (t == threshold) return true;
     threshold = t;
     const bool sameGesture = now - lastThresholdTime < ThresholdGestureGap;  // false for NaN
-    if (!sameGesture) ++row.thresholdChanges;
+    if (!sameGesture) {
+        WritePendingThreshold();
+        ++row.thresholdChanges;
+    }
     lastThresholdTime = now;
+    pendingThreshold = EventRow();
+    pendingThreshold.command = EventRow::Threshold;
+    pendingThreshold.afterLasso = lassoCount;
+    pendingThreshold.sinceStart = now - startTime;
+    pendingThreshold.threshold = t;
+    pendingThreshold.selected = selectedAfter;
+    thresholdPending = true;
     return true;
 }
 
-bool StudyRunner::OnUndo()
+bool StudyRunner::OnUndo(long long selectedAfter, double now)
 {
-    if (state != Running) return false;
-    lastThresholdTime = std::nan("");
+    if (!OnCommand(EventRow::Undo, selectedAfter, now)) return false;
     ++row.undos;
     return true;
 }
 
-bool StudyRunner::OnRedo()
+bool StudyRunner::OnRedo(long long selectedAfter, double now)
 {
-    if (state != Running) return false;
-    lastThresholdTime = std::nan("");
+    if (!OnCommand(EventRow::Redo, selectedAfter, now)) return false;
     ++row.redos;
     return true;
 }
 
-bool StudyRunner::OnClear()
+bool StudyRunner::OnClear(long long selectedAfter, double now)
 {
-    if (state != Running) return false;
-    lastThresholdTime = std::nan("");
+    if (!OnCommand(EventRow::Clear, selectedAfter, now)) return false;
     ++row.clears;
     return true;
+}
+
+bool StudyRunner::OnCommand(EventRow::Command command, long long selectedAfter, double now)
+{
+    if (state != Running) return false;
+    WritePendingThreshold();
+    lastThresholdTime = std::nan("");
+    EventRow e;
+    e.command = command;
+    e.afterLasso = lassoCount;
+    e.sinceStart = (now < 0.0 ? Now() : now) - startTime;
+    e.threshold = threshold;
+    e.selected = selectedAfter;
+    WriteEvent(e);
+    return true;
+}
+
+void StudyRunner::FlushEvents(double now)
+{
+    if (thresholdPending && !(now - lastThresholdTime < ThresholdGestureGap)) WritePendingThreshold();
+}
+
+void StudyRunner::WritePendingThreshold()
+{
+    if (!thresholdPending) return;
+    thresholdPending = false;
+    WriteEvent(pendingThreshold);
+}
+
+void StudyRunner::WriteEvent(const EventRow& e)
+{
+    if (!events.IsOpen()) return;
+    EventRow r = e;
+    const StudyTrial& t = sequence[current];
+    r.participant = participant;
+    r.trial = t.number;
+    r.dataset = t.datasetName;
+    std::string error;
+    if (!events.Write(r, error)) {
+        writeError = error;
+        std::fprintf(stderr, "%s\n", error.c_str());
+    }
 }
 
 bool StudyRunner::FinishTrial(const std::vector<bool>& selection, double now)
 {
     if (state != Running) return false;
+    WritePendingThreshold();
     const StudyTrial& t = sequence[current];
     const std::vector<bool>& target = entryTargets[t.entry];
     const SelectionMetrics m = SelectionMetrics::Compute(selection, target, target.size());

@@ -22,6 +22,7 @@
 //
 // Times are seconds on one monotonic clock chosen by the caller (Now() is the
 // one the program uses); only differences are logged.
+#include "framework/runner/EventsLog.h"
 #include "framework/runner/LassoRecord.h"
 #include "framework/runner/ResultsLog.h"
 #include "framework/runner/SelectionMetrics.h"
@@ -121,10 +122,17 @@ public:
     // A slider drag reports many values; updates less than
     // ThresholdGestureGap apart with nothing else in between count as one
     // change, and a repeated value is no change at all.
-    bool OnThresholdChange(float threshold, double now);
-    bool OnUndo();
-    bool OnRedo();
-    bool OnClear();
+    // Each command and each threshold change (its last value) is also a row
+    // of the events log; `selectedAfter` is the selected count once it is
+    // applied (-1: not known) and a negative `now` means Now().
+    bool OnThresholdChange(float threshold, double now, long long selectedAfter = -1);
+    bool OnUndo(long long selectedAfter = -1, double now = -1.0);
+    bool OnRedo(long long selectedAfter = -1, double now = -1.0);
+    bool OnClear(long long selectedAfter = -1, double now = -1.0);
+    // A threshold change is logged once its gesture is over: at the next
+    // command, lasso or trial end, or when this is called ThresholdGestureGap
+    // after its last update (the visualization calls it every frame).
+    void FlushEvents(double now);
     // Scores `selection`, writes the trial row and moves on. Returns false
     // when not running or when the row could not be written (then
     // LastWriteError() says why; the study still moves on).
@@ -135,12 +143,16 @@ public:
     const std::string& LastWriteError() const { return writeError; }
     std::string TrialsPath() const { return log.TrialsPath(); }
     std::string LassosPath() const { return log.LassosPath(); }
+    std::string EventsPath() const { return events.Path(); }
 
 private:
     void Present(int index);
     void Shuffle(std::vector<int>& run, int participantId, int block, int repetition) const;
     void HoldFramework(FerrowManager::Technique technique);
     static int DefaultLoad(const StudyDatasetEntry& dataset, std::string& problem);
+    bool OnCommand(EventRow::Command command, long long selectedAfter, double now);
+    void WriteEvent(const EventRow& row);
+    void WritePendingThreshold();
 
     static StudyRunner* instance;
 
@@ -168,6 +180,9 @@ private:
     // Time of the last threshold update while it can still be merged with the
     // next one; NaN once anything else happened.
     double lastThresholdTime = 0.0;
+    EventsLog events;
+    EventRow pendingThreshold;   // the running gesture's last value
+    bool thresholdPending = false;
 
     TrialRow lastRow;
     bool hasLastRow = false;

@@ -216,6 +216,12 @@ TEST_F(ViewTest, EachModeKeySelectsItsFamily)
         EXPECT_EQ(manager.types(), (std::vector<std::string>{p + "S", p, p, p + "E"})) << p;
         EXPECT_EQ(view->getKeyMode(), 0);
     }
+    // With Ctrl (Ctrl+S saves), Alt or Meta held a letter is no mode.
+    for (Qt::KeyboardModifier held : {Qt::ControlModifier, Qt::AltModifier, Qt::MetaModifier}) {
+        QKeyEvent e(QEvent::KeyPress, Qt::Key_S, held);
+        QCoreApplication::sendEvent(view.get(), &e);
+        EXPECT_EQ(view->getKeyMode(), 0) << held;
+    }
 }
 
 TEST_F(ViewTest, PlainDragIgnoresModeKeys)

@@ -175,7 +175,7 @@ TEST(StudyTrialControl, TakesTheParticipantThroughTheTrials)
     EXPECT_NEAR(turned.z(), -1.0, 1e-9);
     vis.GetFrameStrategy()->applyStartPlusSelect(400, 300);
     EXPECT_FALSE(vis.GetFrameStrategy()->IsLassoActive());
-    control->Undone();  // not counted before the start
+    control->Undone(vis);  // not counted before the start
 
     // Started: the participant's selection colours, the trial's technique.
     control->PressButton(vis);
@@ -186,9 +186,9 @@ TEST(StudyTrialControl, TakesTheParticipantThroughTheTrials)
     EXPECT_TRUE(control->SelectionAllowed());
     EXPECT_FALSE(control->ButtonStarts());
     EXPECT_TRUE(FerrowManager::Instance()->IsCylinderSelection());
-    control->Undone();
-    control->Cleared();
-    control->ThresholdChanged(2.0f);
+    control->Undone(vis);
+    control->Cleared(vis);
+    control->ThresholdChanged(vis, 2.0f);
     control->PressButton(vis);
 
     // The second trial is presented with its own instruction.
@@ -214,6 +214,20 @@ TEST(StudyTrialControl, TakesTheParticipantThroughTheTrials)
     EXPECT_EQ(rows[1][13], "1");   // clears
     EXPECT_EQ(rows[1][14], "1");   // threshold changes
     EXPECT_EQ(rows[1][15], "2");   // final threshold
+    // The events log has the same commands in order, the threshold change
+    // written when the trial ended, each with the count it left.
+    const auto events = CsvFormat::Parse(ReadFile(runner->EventsPath()));
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[0], EventsLog::Columns());
+    EXPECT_EQ(events[1][5], "undo");
+    EXPECT_EQ(events[2][5], "clear");
+    EXPECT_EQ(events[3][5], "threshold");
+    EXPECT_EQ(events[3][6], "2");
+    for (int i = 1; i <= 3; ++i) {
+        EXPECT_EQ(events[i][1], "1");  // trial
+        EXPECT_EQ(events[i][2], "0");  // after no lasso
+        EXPECT_EQ(events[i][7], "0");  // nothing selected
+    }
     EXPECT_EQ(rows[2][5], "density");
     // The study is over: the framework's technique is free again.
     StudyRunner::Destroy();

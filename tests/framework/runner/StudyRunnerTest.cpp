@@ -237,6 +237,18 @@ TEST(StudyRunner, CountsScoresAndLogsEveryTrialAndLasso)
         ASSERT_TRUE(CsvFormat::ToNumber(word, v)) << word;
         EXPECT_EQ(v, lasso.projection.ptr()[i]) << i;
     }
+
+    // The events log: each command, and each drag once with its last value,
+    // in order and placed after the lassos before it.
+    EXPECT_EQ(s.runner.EventsPath(), s.folder.Path("out/P7_events.csv"));
+    const auto events = Rows(s.runner.EventsPath());
+    std::string order;
+    for (size_t r = 1; r < events.size(); ++r)
+        order += Column(events, r, "trial") + ":" + Column(events, r, "after_lasso") + ":" +
+                 Column(events, r, "command") + ":" + Column(events, r, "threshold") + " ";
+    EXPECT_EQ(order, "1:4:undo:1 1:4:undo:1 1:4:redo:1 1:4:clear:1 1:4:threshold:1.5 1:4:threshold:0.75 "
+                     "2:0:threshold:0.600000024 2:0:undo:0.600000024 2:0:threshold:0.699999988 ");
+    EXPECT_EQ(Column(events, 5, "time_s"), "5");
 }
 
 TEST(StudyRunner, ResultsAreNeverOverwritten)
@@ -337,6 +349,7 @@ TEST(StudyRunner, KilledMidTrialLosesOnlyThatTrial)
     ASSERT_NE(resumed.CurrentTrial(), nullptr);
     EXPECT_EQ(resumed.CurrentTrial()->number, 3);
     EXPECT_EQ(resumed.TrialsPath(), s.folder.Path("out/P5_trials_2.csv"));
+    EXPECT_EQ(resumed.EventsPath(), s.folder.Path("out/P5_events_2.csv")) << "beside the resumed lasso log";
     std::vector<std::string> names;
     while (!resumed.IsFinished()) {
         names.push_back(resumed.CurrentTrial()->name);

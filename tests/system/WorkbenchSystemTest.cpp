@@ -1,0 +1,175 @@
+// Pravik as a researcher's workbench, through the real program on the X
+// display: Page Up and Page Down reach every dataset, Ctrl+S takes the
+// selection out as a study target and its positions, Ctrl+O brings a target
+// back, and --replay shows a logged trial step by step.
+#include "framework/runner/CsvFormat.h"
+#include "framework/runner/TargetFile.h"
+#include "framework/study/BuiltInDatasets.h"
+#include "tests/support/XdoTool.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+const char* const kTitle = "Selection Demo Application";
+
+std::string ReadFile(const QString& path)
+{
+    std::ifstream in(path.toStdString(), std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class Workbench : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
+        if (!QCoreApplication::instance()) {
+            static int argc = 1;
+            static char name[] = "test_workbench";
+            static char* argv[] = {name, nullptr};
+            new QCoreApplication(argc, argv);
+        }
+        ASSERT_TRUE(dir.isValid());
+        QFile config(dir.filePath("config.xml"));
+        ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+        config.write("<config>\n"
+                     "  <startup condition=\"0\" participantID=\"1\"/>\n"
+                     "  <mainwindow width=\"800\" height=\"600\" fullscreen=\"0\"/>\n"
+                     "  <kelvowindow positionx=\"0.5\" positiony=\"0.5\" width=\"0.9\" height=\"0.9\"/>\n"
+                     "  <render mode=\"on-demand\"/>\n"
+                     "</config>\n");
+    }
+    void TearDown() override
+    {
+        if (pravik.state() != QProcess::NotRunning) {
+            pravik.kill();
+            pravik.waitForFinished();
+        }
+    }
+    void start(const QStringList& args)
+    {
+        output.clear();
+        pravik.setWorkingDirectory(dir.path());
+        pravik.setProcessChannelMode(QProcess::MergedChannels);
+        pravik.start(PRAVIK_BINARY, args);
+        ASSERT_TRUE(pravik.waitForStarted(10000));
+    }
+    // Waits until the program printed `text` after `from`; its position, or -1.
+    int waitForOutput(const QString& text, int timeoutMs, int from = 0)
+    {
+        for (int waited = 0; waited < timeoutMs; waited += 100) {
+            output += QString::fromLocal8Bit(pravik.readAll());
+            const int at = output.indexOf(text, from);
+            if (at >= 0) return at;
+            if (pravik.state() == QProcess::NotRunning) return -1;
+            pravik.waitForReadyRead(100);
+        }
+        return -1;
+    }
+    // The rest of the line that starts at `at`.
+    QString lineAt(int at) const { return output.mid(at, output.indexOf('\n', at) - at); }
+
+    QTemporaryDir dir;
+    QProcess pravik;
+    QString output;
+};
+
+}  // namespace
+
+TEST_F(Workbench, PageKeysReachEveryDatasetAndASavedSelectionIsAStudyTarget)
+{
+    const QString saves = dir.filePath("saves");
+    start({"--dataset", "disk", "--save-dir", saves});
+    ASSERT_GE(waitForOutput("Dataset 2 of 3: disk, 250000 particles", 120000), 0) << output.toStdString();
+    const QString window = XdoTool::FindWindow(kTitle);
+    XdoTool::Keys(window, "Next");
+    ASSERT_GE(waitForOutput("Dataset 3 of 3: filaments", 10000), 0) << output.toStdString();
+    XdoTool::Keys(window, "Prior");
+    XdoTool::Keys(window, "Prior");
+    ASSERT_GE(waitForOutput("Dataset 1 of 3: clusters, 300000 particles", 10000), 0) << output.toStdString();
+
+    // A lasso around the middle of the 3D area, then Ctrl+S, twice.
+    const QRect area = XdoTool::Geometry(window);
+    XdoTool::Run(XdoTool::LassoLoop(area.center(), 120, "q"));
+    int at = -1;
+    for (int attempt = 0; attempt < 3 && at < 0; ++attempt) {  // the lasso is built in the frames that follow
+        QThread::msleep(1000);
+        XdoTool::Keys(window, "ctrl+s");
+        at = waitForOutput(" particles saved to ", 5000);
+    }
+    ASSERT_GE(at, 0) << output.toStdString();
+    XdoTool::Keys(window, "ctrl+s");
+    ASSERT_GE(waitForOutput("clusters-selection-2.txt", 10000), 0) << output.toStdString();
+    const QString targets = saves + "/clusters-selection-1.txt", positions = saves + "/clusters-selection-1.csv";
+    const int selected = output.mid(output.lastIndexOf("Selection of ", at) + 13).section(' ', 0, 0).toInt();
+    ASSERT_GT(selected, 0);
+    ASSERT_LT(selected, 300000);
+    // The second save went to new names; both pairs hold the same selection.
+    EXPECT_EQ(ReadFile(targets), ReadFile(saves + "/clusters-selection-2.txt"));
+
+    // The indices read as a study trial's target; the CSV has a header and
+    // the same particles at their positions in the data.
+    std::vector<bool> target;
+    EXPECT_TRUE(TargetFile::Read(targets.toStdString(), 300000, target).empty());
+    EXPECT_EQ(std::count(target.begin(), target.end(), true), selected);
+    BuiltInDataset clusters;
+    ASSERT_TRUE(BuiltInDatasets::Generate("clusters", clusters));
+    const auto rows = CsvFormat::Parse(ReadFile(positions));
+    ASSERT_EQ(int(rows.size()), selected + 1);
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"index", "x", "y", "z"}));
+    int matching = 0;
+    for (size_t r = 1; r < rows.size(); ++r) {
+        double index = -1, x = 0, y = 0, z = 0;
+        ASSERT_TRUE(CsvFormat::ToNumber(rows[r][0], index) && CsvFormat::ToNumber(rows[r][1], x) &&
+                    CsvFormat::ToNumber(rows[r][2], y) && CsvFormat::ToNumber(rows[r][3], z));
+        const osg::Vec3f& p = (*clusters.positions)[size_t(index)];
+        matching += target[size_t(index)] && float(x) == p.x() && float(y) == p.y() && float(z) == p.z();
+    }
+    EXPECT_EQ(matching, selected);
+
+    // Ctrl+O in its file dialog: the target comes back, every selected
+    // particle in it.
+    XdoTool::Focus(window);
+    XdoTool::Run({"key", "--window", window, "ctrl+o"});
+    const QString dialog = XdoTool::FindWindow("Open a target file");
+    ASSERT_FALSE(dialog.isEmpty());
+    XdoTool::Focus(dialog);
+    XdoTool::Run({"type", "--window", dialog, targets});
+    XdoTool::Run({"key", "--window", dialog, "Return"});
+    const QString loaded = QString("%1 particles highlighted; %1 of the %1 selected are in it").arg(selected);
+    EXPECT_GE(waitForOutput(loaded, 10000), 0) << output.toStdString();
+
+    XdoTool::Keys(window, "Escape");
+    ASSERT_TRUE(pravik.waitForFinished(20000));
+    EXPECT_EQ(pravik.exitCode(), 0);
+}
+
+TEST_F(Workbench, DatasetAndReplayMistakesStopWithALine)
+{
+    start({"--dataset", "nosuch"});
+    ASSERT_TRUE(pravik.waitForFinished(30000));
+    EXPECT_EQ(pravik.exitCode(), 2);
+    EXPECT_TRUE(QString::fromLocal8Bit(pravik.readAll()).contains("no dataset and no file is named nosuch"));
+
+    start({"--trial", "2"});
+    ASSERT_TRUE(pravik.waitForFinished(30000));
+    EXPECT_EQ(pravik.exitCode(), 2);
+    EXPECT_TRUE(QString::fromLocal8Bit(pravik.readAll()).contains("--trial goes with --replay"));
+
+    start({"--replay", dir.filePath("P1_lassos.csv")});
+    ASSERT_TRUE(pravik.waitForFinished(30000));
+    EXPECT_NE(pravik.exitCode(), 0);
+    EXPECT_TRUE(QString::fromLocal8Bit(pravik.readAll()).contains("P1_lassos.csv: cannot be read"));
+}
