@@ -3,14 +3,17 @@
 // and runs the event loop; then tears down the window before the datasets.
 //
 //   Pravik [--config FILE] [--study FILE] [--participant N] [--snapshot PNG] [DATASET_FILE...]
+//   Pravik --help | --version
 //
 // A study file (--study, or "study.xml" in the working directory) is read and
 // checked whole before the window opens; any problem stops the program with
 // the file, line and problem. Without one Pravik runs in free exploration.
 // Dataset files given on the command line are shown instead of the built-in
 // datasets. --snapshot writes a picture of the view once the visualization
-// has drawn its data (used by the start-up test), and the program goes on.
+// has drawn its data (used by the start-up test) and ends the program. Exit
+// codes as in tools/ExitCode.h.
 #include "app/MyApp.h"
+#include "app/PravikCommandLine.h"
 #include "app/QTConfiguration.h"
 #include "app/QTKelvoWidgetGL.h"
 #include "app/QTPravik.h"
@@ -20,93 +23,22 @@
 #include "framework/vis/KelvoVis.h"
 #include "framework/vis/StudyManager.h"
 #include "framework/vis/TuioInit.h"
+#include "tools/ExitCode.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImage>
-#include <QStringList>
 #include <QTimer>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
 
-const char* const kUsage =
-    "usage: Pravik [--config FILE] [--study FILE] [--participant N] [--snapshot PNG] [DATASET_FILE...]\n"
-    "  --config FILE    read the configuration from FILE (default config.xml)\n"
-    "  --study FILE     run this study (default study.xml when it exists)\n"
-    "  --participant N  participant id (default: participantID of config.xml)\n"
-    "  --snapshot PNG   save a picture of the view once the data is drawn\n"
-    "  DATASET_FILE     particle files shown instead of the built-in datasets\n";
-
-struct Options {
-    QString configFile = QStringLiteral("config.xml");
-    bool configGiven = false;
-    QString snapshot;
-    QString studyFile;
-    bool participantGiven = false;
-    int participant = 0;
-    std::vector<std::string> datasets;
-};
-
-// -1: stop with success (help shown), 0: go on, otherwise the exit code.
-int parseOptions(const QStringList& args, Options& options)
-{
-    for (int i = 1; i < args.size(); ++i) {
-        const QString& a = args[i];
-        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
-            std::printf("%s", kUsage);
-            return -1;
-        }
-        QString name = a, value;
-        const bool takesValue = a.startsWith(QLatin1String("--config")) || a.startsWith(QLatin1String("--snapshot")) ||
-                                a.startsWith(QLatin1String("--study")) || a.startsWith(QLatin1String("--participant"));
-        if (takesValue && a.contains(QLatin1Char('='))) {
-            name = a.section(QLatin1Char('='), 0, 0);
-            value = a.section(QLatin1Char('='), 1);
-        } else if (a == QLatin1String("--config") || a == QLatin1String("--snapshot") ||
-                   a == QLatin1String("--study") || a == QLatin1String("--participant")) {
-            if (i + 1 >= args.size()) {
-                std::fprintf(stderr, "Pravik: %s needs a file name\n%s", qPrintable(a), kUsage);
-                return 2;
-            }
-            value = args[++i];
-        }
-        if (name == QLatin1String("--config")) {
-            options.configFile = value;
-            options.configGiven = true;
-        } else if (name == QLatin1String("--snapshot")) {
-            options.snapshot = value;
-        } else if (name == QLatin1String("--study")) {
-            options.studyFile = value;
-        } else if (name == QLatin1String("--participant")) {
-            bool ok = false;
-            options.participant = value.toInt(&ok);
-            options.participantGiven = true;
-            if (!ok && !value.isEmpty()) {
-                std::fprintf(stderr, "Pravik: --participant needs a whole number, not %s\n%s", qPrintable(value), kUsage);
-                return 2;
-            }
-        } else if (a.startsWith(QLatin1Char('-'))) {
-            std::fprintf(stderr, "Pravik: unknown option %s\n%s", qPrintable(a), kUsage);
-            return 2;
-        } else {
-            options.datasets.push_back(a.toStdString());
-        }
-        if ((name == QLatin1String("--config") || name == QLatin1String("--snapshot") ||
-             name == QLatin1String("--study") || name == QLatin1String("--participant")) && value.isEmpty()) {
-            std::fprintf(stderr, "Pravik: %s needs a file name\n%s", qPrintable(name), kUsage);
-            return 2;
-        }
-    }
-    return 0;
-}
-
 // Saves the view once the visualization has drawn a few frames with its
-// densities in place (or after a minute at the latest).
+// densities in place (or after a minute at the latest), then ends the
+// program: 0 when the picture was written, 1 when not.
 void scheduleSnapshot(QTPravik* window, const QString& path)
 {
     auto* clock = new QElapsedTimer();
@@ -121,8 +53,8 @@ void scheduleSnapshot(QTPravik* window, const QString& path)
         const bool saved = view->grabFramebuffer().save(path);
         std::printf(saved ? "snapshot written to %s\n" : "snapshot could not be written to %s\n",
                     qPrintable(path));
-        std::fflush(stdout);
         delete clock;
+        QCoreApplication::exit(saved ? kExitSuccess : kExitFailure);
     });
     poll->start(200);
 }
@@ -131,22 +63,20 @@ void scheduleSnapshot(QTPravik* window, const QString& path)
 
 int main(int argc, char** argv)
 {
-    // Help needs no display: answer it before Qt connects to one.
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::printf("%s", kUsage);
-            return 0;
-        }
-    }
+    // Messages appear as they happen, also when standard output is a pipe
+    // or a log file, and nothing is lost if the program dies.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    // Help and version need no display: answered before Qt connects to one.
+    if (AnswerHelpOrVersion(argc, argv)) return kExitSuccess;
     MyApp app(argc, argv);
 
-    Options options;
-    const int early = parseOptions(MyApp::arguments(), options);
-    if (early != 0) return early < 0 ? 0 : early;
+    PravikOptions options;
+    const int early = ParsePravikCommandLine(MyApp::arguments(), options);
+    if (early >= 0) return early;
 
     if (options.configGiven && !QFileInfo(options.configFile).isReadable()) {
         std::fprintf(stderr, "Pravik: configuration file %s cannot be read\n", qPrintable(options.configFile));
-        return 2;
+        return kExitUsage;
     }
     // Files from the command line replace the built-ins; the visualization
     // loads the built-ins only when no dataset is there.
@@ -157,7 +87,7 @@ int main(int argc, char** argv)
             datasets->datasets[nr]->empty()) {
             // The loader has said what is wrong with the file.
             std::fprintf(stderr, "Pravik: dataset %s holds no particles; stopping\n", path.c_str());
-            return 1;
+            return kExitFailure;
         }
     }
 
@@ -170,7 +100,7 @@ int main(int argc, char** argv)
         options.studyFile.toStdString(), participant, configuration->condition, studyLines);
     for (const std::string& line : studyLines)
         std::fprintf(study == StudyRunner::SessionFailed ? stderr : stdout, "%s\n", line.c_str());
-    if (study == StudyRunner::SessionFailed) return 1;
+    if (study == StudyRunner::SessionFailed) return kExitFailure;
     QTPravik* window = new QTPravik(configuration);
     StudyManager::Instance()->setConditionId(configuration->condition);
     FerrowManager::Instance()->PravikSelectionStart();
