@@ -27,6 +27,7 @@
 #include <osgViewer/Viewer>
 
 #include <deque>
+#include <string>
 #include <vector>
 
 class ParticleSelection {
@@ -72,6 +73,11 @@ public:
     osg::Geode* GetVolumeGeode() const { return volumeGeode.get(); }
     osg::Camera* GetLassoCamera() const { return lassoCamera; }
     osg::Camera* GetCamera() const { return camera; }
+    // Why the newest finished lasso was ignored (also said on the console);
+    // empty when it was taken.
+    const std::string& GetLassoRefusal() const { return lassoRefusal; }
+    // The triangulator is quiet unless asked for its statistics (a debugging aid).
+    void SetTriangulatorReport(bool on) { triangulatorReport = on; }
 
 private:
     bool refreshSceneBindings();
@@ -80,6 +86,7 @@ private:
     void startPath(int mode, double x, double y);
     void writeMaskFromState(int k);
     void rebuildVolumeDisplay();
+    void refuseLasso(const std::string& why);
 
     osgViewer::Viewer* viewer;
     std::vector<bool>* selectionMask;
@@ -111,4 +118,6 @@ private:
     std::deque<int> redoStack;
     bool bindingsPending;
     bool* selectionChanged;
+    std::string lassoRefusal;
+    bool triangulatorReport = false;
 };

@@ -7,7 +7,8 @@
 //       --lasso 'plus:density:100,100;300,100;300,300;100,300' --out selected.txt
 //   trellan-select --replay P1_lassos.csv
 //
-// Prints "selected K of N particles" after each lasso. Needs an X display for
+// Prints "selected K of N particles" after each lasso, or says why the engine
+// refused it (exit code 1 then). Needs an X display for
 // the offscreen context; a virtual one is fine (xvfb-run -a trellan-select ...).
 #include "density/PreComputedDensity.h"
 #include "framework/study/FerrowDatasetManager.h"
@@ -36,8 +37,6 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -53,7 +52,7 @@ const char* const kNotes =
     "--replay replays every lasso of a study's lasso log, trial by trial; the log's\n"
     "dataset column holds the study's dataset id: name the dataset itself with\n"
     "--dataset, and pick one dataset's lassos with --only-dataset.\n"
-    "Prints \"selected K of N particles\" after each lasso.";
+    "Prints \"selected K of N particles\" after each lasso, or on standard error why it was refused.";
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -216,29 +215,6 @@ std::vector<Lasso> readLassoLog(const std::string& path)
     return out;
 }
 
-// Sends standard output to /dev/null while alive.
-struct QuietStdout {
-    explicit QuietStdout(bool on) : saved(-1)
-    {
-        if (!on) return;
-        std::fflush(stdout);
-        saved = dup(1);
-        const int null = open("/dev/null", O_WRONLY);
-        if (null >= 0) {
-            dup2(null, 1);
-            close(null);
-        }
-    }
-    ~QuietStdout()
-    {
-        if (saved < 0) return;
-        std::fflush(stdout);
-        dup2(saved, 1);
-        close(saved);
-    }
-    int saved;
-};
-
 // The scene the facade expects, drawn offscreen.
 struct OffscreenScene {
     OffscreenScene(osg::Vec3Array* particles, int width, int height)
@@ -347,7 +323,7 @@ void AddOptions(CLI::App& app, Options& o)
     matrixOption("--view", o.view, &o.haveView, "view matrix, with --projection instead of --eye/--center");
     matrixOption("--projection", o.projection, &o.haveProjection, "projection matrix");
     matrixOption("--model", o.model, nullptr, "the data transform (default identity)");
-    app.add_flag("--verbose", o.verbose, "keep the triangulator's report");
+    app.add_flag("--verbose", o.verbose, "print the triangulator's statistics too");
 }
 
 int run(int argc, char** argv)
@@ -437,9 +413,10 @@ int run(int argc, char** argv)
     ParticleSelection selection(scene.viewer.get(), camera, &mask, &changed);
     scene.dataTransform->addChild(selection.GetSelectionNode());
     scene.lassoCamera->addChild(selection.GetFlatTriangles());
+    selection.SetTriangulatorReport(o.verbose);
     selection.ResetSelection();
 
-    int mismatches = 0;
+    int mismatches = 0, refused = 0;
     std::string group;
     for (size_t li = 0; li < lassos.size(); ++li) {
         const Lasso& l = lassos[li];
@@ -459,17 +436,20 @@ int run(int argc, char** argv)
         else if (l.mode == 2) selection.startMinusPath(p0.x(), p0.y());
         else selection.startIntersectionPath(p0.x(), p0.y());
         for (size_t i = 1; i < l.points.size(); ++i) selection.addIntoPath(l.points[i].x(), l.points[i].y());
-        {
-            // The triangulator reports on standard output; keep ours readable.
-            QuietStdout quiet(!o.verbose);
-            selection.endPath();
-        }
+        selection.endPath();
         if (selection.GetendPathTag()) {
             scene.viewer->frame();
             selection.BuildGeometry();
             selection.SetendPathTag(false);
         }
         const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        if (!selection.GetLassoRefusal().empty()) {
+            // The engine has said why on its console line; a count here would
+            // read as a selection that happened.
+            std::fprintf(stderr, "trellan-select: lasso %zu refused: %s\n", li + 1, selection.GetLassoRefusal().c_str());
+            ++refused;
+            continue;
+        }
         size_t k = 0;
         for (size_t i = 0; i < n; ++i) k += mask[i];
         std::printf("selected %zu of %zu particles", k, n);
@@ -478,7 +458,6 @@ int run(int argc, char** argv)
             mismatches += static_cast<long long>(k) != l.logged;
         }
         std::printf(" [%.1f ms]\n", ms);
-        std::fflush(stdout);
     }
 
     if (!o.out.empty()) {
@@ -488,6 +467,7 @@ int run(int argc, char** argv)
         file.flush();
         if (!file) throw std::runtime_error(o.out + ": cannot be written");
     }
+    if (refused) return kExitFailure;
     return mismatches ? kExitDiffers : kExitSuccess;
 }
 
@@ -495,6 +475,8 @@ int run(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    // Each line appears as it is printed, also through a pipe.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     try {
         return run(argc, argv);
     } catch (const UsageError& e) {
