@@ -37,7 +37,6 @@
 #include <string>
 #include <vector>
 
-
 namespace {
 
 // What the option list alone does not say.
