@@ -14,8 +14,8 @@
 // layout* operations recompute a window's derived values after its element
 // was read; the kelvo window formulas there deliberately differ from the
 // default layout, so a file without a kelvo window keeps the default one.
-#include "framework/vis/AreaRect.h"
-#include "framework/vis/Point3d.h"
+#include "framework/ombra/AreaRect.h"
+#include "framework/ombra/Point3d.h"
 
 class Configuration {
 public:
@@ -75,6 +75,11 @@ public:
 
     int unitSize;
     float kelvoAspect;
+
+    // <render mode="on-demand"/>: frames are drawn only while something
+    // changes, so an idle program rests; continuous (the default) redraws
+    // whenever the event loop is idle.
+    bool renderOnDemand = false;
 
     // Derived values after a window element was read, from the record as it
     // stands. None of them talks to the framework.

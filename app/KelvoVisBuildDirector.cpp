@@ -1,7 +1,7 @@
 #include "app/KelvoVisBuildDirector.h"
 
 #include "app/Configuration.h"
-#include "framework/vis/KelvoVisBuilder.h"
+#include "framework/kelvo/KelvoVisBuilder.h"
 
 KelvoVis* KelvoVisBuildDirector::createVis(KelvoVisBuilder* builder)
 {

@@ -2,7 +2,7 @@
 // KelvoVisBuildDirector: turns the configuration record into the second build
 // stage of the visualization. The view derives from it and runs createVis
 // once, at its first GL initialisation, after the builder's buildVis.
-#include "framework/vis/VisualizationBuildDirector.h"
+#include "framework/kelvo/VisualizationBuildDirector.h"
 
 class Configuration;
 class KelvoVis;

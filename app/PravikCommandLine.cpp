@@ -24,12 +24,16 @@ struct Parser {
     QCommandLineOption study{"study", "run this study (default study.xml when it exists)", "FILE"};
     QCommandLineOption participant{"participant", "participant id (default: participantID of config.xml)", "N"};
     QCommandLineOption snapshot{"snapshot", "save a picture of the view once the data is drawn, then exit", "PNG"};
+    QCommandLineOption render{"render",
+                              "continuous (default) redraws all the time; on-demand only after a change, so an "
+                              "idle program rests",
+                              "MODE"};
 
     Parser()
     {
         parser.setApplicationDescription(
             "Lasso selection in 3D particle clouds, for free exploration or a controlled study.");
-        parser.addOptions({help, version, config, study, participant, snapshot});
+        parser.addOptions({help, version, config, study, participant, snapshot, render});
         parser.addPositionalArgument("DATASET_FILE", "particle files shown instead of the built-in datasets",
                                      "[DATASET_FILE...]");
     }
@@ -95,6 +99,11 @@ int ParsePravikCommandLine(const QStringList& arguments, PravikOptions& options)
     }
     options.studyFile = p.parser.value(p.study);
     options.snapshot = p.parser.value(p.snapshot);
+    if (p.parser.isSet(p.render)) {
+        options.render = p.parser.value(p.render);
+        if (options.render != QLatin1String("continuous") && options.render != QLatin1String("on-demand"))
+            return Mistake("--render takes continuous or on-demand, not '" + options.render + "'");
+    }
     if (p.parser.isSet(p.participant)) {
         bool ok = false;
         options.participant = p.parser.value(p.participant).toInt(&ok);

@@ -21,6 +21,7 @@ struct PravikOptions {
     bool configGiven = false;
     QString snapshot;  // write a picture of the view there, then exit
     QString studyFile;
+    QString render;  // continuous or on-demand; empty: as the configuration says
     bool participantGiven = false;
     int participant = 0;
     std::vector<std::string> datasets;  // files shown instead of the built-ins

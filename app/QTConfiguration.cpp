@@ -1,8 +1,8 @@
 #include "app/QTConfiguration.h"
 
 #include "app/TruncateToInt.h"
-#include "framework/vis/StudyManager.h"
-#include "framework/vis/TaskCommunicator.h"
+#include "framework/kelvo/StudyManager.h"
+#include "framework/marlo/TaskCommunicator.h"
 
 #include <QFile>
 #include <QXmlStreamReader>
@@ -141,6 +141,18 @@ bool QTConfiguration::startElement(const QString& /*namespaceURI*/, const QStrin
         if (fraction("subspace3dwindow", "framesize", f)) subspace3dFrameSize = scaledFloat(f, mainWidth);
         layoutSubspace3dWindow();
         StudyManager::Instance()->Set3DwindowAspectRatio(subspace3dAspect);
+    } else if (qName == QLatin1String("render")) {
+        const QString mode = attributes.value(QLatin1String("mode")).toString();
+        if (mode == QLatin1String("on-demand")) {
+            renderOnDemand = true;
+        } else if (mode == QLatin1String("continuous")) {
+            renderOnDemand = false;
+        } else if (!mode.isEmpty()) {
+            clean = false;
+            std::printf("%s:%lld: render mode=\"%s\" is neither \"continuous\" nor \"on-demand\"; continuous is used\n",
+                        qPrintable(fileName), static_cast<long long>(line), qPrintable(mode));
+            std::fflush(stdout);
+        }
     } else if (qName == QLatin1String("pcpwindow")) {
         float f = 0;
         if (fraction("pcpwindow", "positionx", f)) pcpX = scaledFloat(f, mainWidth);

@@ -4,16 +4,16 @@
 #include "app/TwoMice.h"
 #include "framework/board/CSBSDK2.h"
 #include "framework/board/CSBSDKWnd.h"
-#include "framework/vis/ChangeNotifier.h"
-#include "framework/vis/ConstantProvider.h"
-#include "framework/vis/KelvoVis.h"
-#include "framework/vis/KelvoVisBuilderGL.h"
-#include "framework/vis/ManyMouse.h"
-#include "framework/vis/OmbraEvent.h"
-#include "framework/vis/StudyManager.h"
-#include "framework/vis/TouchManager.h"
-#include "framework/vis/VisComponent.h"
-#include "framework/vis/WindowsFrameTimer.h"
+#include "framework/kelvo/ChangeNotifier.h"
+#include "framework/kelvo/KelvoVis.h"
+#include "framework/kelvo/KelvoVisBuilderGL.h"
+#include "framework/kelvo/ManyMouse.h"
+#include "framework/kelvo/StudyManager.h"
+#include "framework/kelvo/TouchManager.h"
+#include "framework/ombra/OmbraEvent.h"
+#include "framework/ombra/VisComponent.h"
+#include "framework/tovik/ConstantProvider.h"
+#include "framework/tovik/WindowsFrameTimer.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>
@@ -60,6 +60,7 @@ QTKelvoWidgetGL::QTKelvoWidgetGL(const QSurfaceFormat& format, Configuration* co
     repaintTimer = new QTimer(this);
     connect(repaintTimer, &QTimer::timeout, this, qOverload<>(&QWidget::update));
     repaintTimer->start();
+    setRenderOnDemand(configuration->renderOnDemand);
 
     // The framework numbers types in request order; "RELEASEICON" is asked
     // for before "SCROLL" so the numbers match what the framework expects.
@@ -214,10 +215,54 @@ void QTKelvoWidgetGL::paintGL()
     if (twoMiceEnabled) draw_mice(viewWidth, viewHeight);
     ++framesPainted;
     painting = false;
+    if (onDemand) restIfIdle();
+}
+
+void QTKelvoWidgetGL::setRenderOnDemand(bool on)
+{
+    onDemand = on;
+    if (on && !restingPoll) {
+        restingPoll = new QTimer(this);
+        connect(restingPoll, &QTimer::timeout, this, &QTKelvoWidgetGL::pollWhileResting);
+    }
+    if (on) {
+        restingPoll->start(kRestingPollMilliseconds);
+        wake();
+    } else {
+        if (restingPoll) restingPoll->stop();
+        repaintTimer->start();
+    }
+}
+
+bool QTKelvoWidgetGL::isAwake() const { return repaintTimer->isActive(); }
+
+void QTKelvoWidgetGL::wake()
+{
+    sinceWake.restart();
+    framesSinceWake = 0;
+    if (!repaintTimer->isActive()) repaintTimer->start();
+}
+
+void QTKelvoWidgetGL::pollWhileResting()
+{
+    if (repaintTimer->isActive() || !events) return; // awake: every event drains input
+    const unsigned long before = eventsSent;
+    if (drainPointers() || eventsSent != before) wake();
+}
+
+void QTKelvoWidgetGL::restIfIdle()
+{
+    ++framesSinceWake;
+    if (framesSinceWake < kAwakeFrames || sinceWake.elapsed() < kAwakeMilliseconds) return;
+    // Work that shows itself over several frames keeps the view awake.
+    if (vis && !vis->DensitiesReady()) return;
+    if (TouchManager::Instance()->PendingCount() > 0) return;
+    repaintTimer->stop();
 }
 
 void QTKelvoWidgetGL::mypaintGL()
 {
+    if (onDemand) wake();
     // A change reported while a repaint of ours is under way (an event the
     // view takes on its way into that repaint, a TUIO move say) is drawn by
     // that repaint; asking again from inside it breaks Qt's repaint manager.
@@ -237,16 +282,50 @@ bool QTKelvoWidgetGL::winEvent(QEvent* message)
     return false;
 }
 
+namespace {
+// What an on-demand view wakes for: input, a new size or visibility, the
+// board's message (a user event type); not its own paints and timers.
+bool wakesView(QEvent::Type type)
+{
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Wheel:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TabletPress:
+    case QEvent::TabletMove:
+    case QEvent::TabletRelease:
+    case QEvent::Resize:
+    case QEvent::Show:
+    case QEvent::WindowStateChange:
+    case QEvent::FocusIn:
+    case QEvent::Enter:
+        return true;
+    default:
+        return type >= QEvent::User;
+    }
+}
+}
+
+bool QTKelvoWidgetGL::drainPointers()
+{
+    if (twoMiceEnabled) return drain_mice(sharedPressCount, events, MiceEventTypes{PRESS, DRAG, RELEASE}) > 0;
+    const bool waiting = TouchManager::Instance()->PendingCount() > 0;
+    pollTouch();
+    return waiting;
+}
+
 bool QTKelvoWidgetGL::event(QEvent* e)
 {
     winEvent(e);
-    if (events) {
-        if (twoMiceEnabled) {
-            drain_mice(sharedPressCount, events, MiceEventTypes{PRESS, DRAG, RELEASE});
-        } else {
-            pollTouch();
-        }
-    }
+    if (onDemand && wakesView(e->type())) wake();
+    if (events) drainPointers();
     QOpenGLWidget::event(e);
     return false;
 }
@@ -475,6 +554,7 @@ void QTKelvoWidgetGL::send(uint32_t type, int id, double x, double y, VisCompone
 {
     // Owned here for exactly the length of the call, also if it throws.
     std::unique_ptr<OmbraEvent> event(new OmbraEvent(type, id, x, y, 0.0, nullptr, 1));
+    ++eventsSent;
     events->processEvent(event.get(), component);
 }
 

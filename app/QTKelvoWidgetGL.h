@@ -13,9 +13,17 @@
 //
 // Every event goes to the visualization's OmbraManager side; tests may put a
 // recording manager there instead (setEventManager).
+//
+// Rendering is continuous by default. On demand (configuration or
+// setRenderOnDemand), frames are drawn only for a short while after something
+// changed: input to the view, a TUIO item, an extra-mouse event, the
+// framework's change notice, a resize or an expose; a pending density estimate
+// keeps them going. While resting, a 15 ms timer looks for touch and
+// extra-mouse input, which costs next to nothing.
 #include "app/KelvoVisBuildDirector.h"
 #include "framework/board/CSBSDK2EventHandler.h"
 
+#include <QElapsedTimer>
 #include <QOpenGLWidget>
 #include <QSurfaceFormat>
 
@@ -57,12 +65,25 @@ public:
     int getViewHeight() const { return viewHeight; }
     // Frames painted with a visualization so far.
     unsigned long getFramesPainted() const { return framesPainted; }
+    void setRenderOnDemand(bool onDemand);
+    bool rendersOnDemand() const { return onDemand; }
+    // False while an on-demand view rests (draws no frames).
+    bool isAwake() const;
+
+    // After the last change, an on-demand view keeps drawing for at least
+    // this many frames and milliseconds: a finished lasso needs a frame to be
+    // captured and another to be built.
+    static constexpr unsigned kAwakeFrames = 4;
+    static constexpr int kAwakeMilliseconds = 400;
+    static constexpr int kRestingPollMilliseconds = 15;
 
 public slots:
     void toggleCursor();
     void toggleTwomice();
     // Repaints at once (the framework reports a change).
     void mypaintGL();
+    // Starts drawing frames again (on-demand mode); harmless otherwise.
+    void wake();
 
 protected:
     void initializeGL() override;
@@ -82,6 +103,11 @@ protected:
 private:
     void attachBoard();
     void buildVisualization();
+    // Hands waiting touch or extra-mouse input to the framework; true when
+    // any was there.
+    bool drainPointers();
+    void pollWhileResting();
+    void restIfIdle();
     void pollTouch();
     void tuioPress();
     void tuioRelease();
@@ -112,6 +138,11 @@ private:
 
     OmbraManager* events = nullptr;
     QTimer* repaintTimer = nullptr;
+    bool onDemand = false;
+    QTimer* restingPoll = nullptr;
+    QElapsedTimer sinceWake;
+    unsigned framesSinceWake = 0;
+    unsigned long eventsSent = 0;
     bool painting = false;
     bool repainting = false; // inside mypaintGL's repaint()
     unsigned long framesPainted = 0;

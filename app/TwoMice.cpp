@@ -1,9 +1,9 @@
 #include "app/TwoMice.h"
 
-#include "framework/vis/OmbraEvent.h"
-#include "framework/vis/OmbraManager.h"
-#include "framework/vis/TouchManager.h"
-#include "framework/vis/VisComponent.h"
+#include "framework/kelvo/TouchManager.h"
+#include "framework/ombra/OmbraEvent.h"
+#include "framework/ombra/OmbraManager.h"
+#include "framework/ombra/VisComponent.h"
 
 #include <GL/gl.h>
 
@@ -165,11 +165,13 @@ void dispatch_mice_event(const ManyMouseEvent& event, int32_t& sharedPressCount,
     }
 }
 
-void drain_mice(int32_t& sharedPressCount, OmbraManager* vis, const MiceEventTypes& types)
+int drain_mice(int32_t& sharedPressCount, OmbraManager* vis, const MiceEventTypes& types)
 {
     ManyMouseEvent event;
     // Bounded like reset_mice; what is left waits for the next view event.
-    for (int n = 0; n < 100000 && ManyMouse_PollEvent(&event); ++n) {
+    int n = 0;
+    for (; n < 100000 && ManyMouse_PollEvent(&event); ++n) {
         if (update_mice(event)) dispatch_mice_event(event, sharedPressCount, vis, types);
     }
+    return n;
 }

@@ -6,7 +6,7 @@
 // The view calls manymouse_initials_setup() and init_mice() in its
 // constructor, reset_mice() when the mode is switched on, drain_mice() from
 // event() while the mode is on, and draw_mice() at the end of paintGL.
-#include "framework/vis/ManyMouse.h"
+#include "framework/kelvo/ManyMouse.h"
 
 #include <cstdint>
 
@@ -47,4 +47,5 @@ void draw_mouse(int width, int height, int index);
 void dispatch_mice_event(const ManyMouseEvent& event, int32_t& sharedPressCount, OmbraManager* vis,
                          const MiceEventTypes& types);
 // Polls every pending event, applies it and dispatches those that go on.
-void drain_mice(int32_t& sharedPressCount, OmbraManager* vis, const MiceEventTypes& types);
+// Returns how many device events were read.
+int drain_mice(int32_t& sharedPressCount, OmbraManager* vis, const MiceEventTypes& types);

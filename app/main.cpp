@@ -2,7 +2,8 @@
 // view, tells the study framework which condition runs, starts touch input
 // and runs the event loop; then tears down the window before the datasets.
 //
-//   Pravik [--config FILE] [--study FILE] [--participant N] [--snapshot PNG] [DATASET_FILE...]
+//   Pravik [--config FILE] [--study FILE] [--participant N] [--snapshot PNG]
+//          [--render continuous|on-demand] [DATASET_FILE...]
 //   Pravik --help | --version
 //
 // A study file (--study, or "study.xml" in the working directory) is read and
@@ -17,12 +18,12 @@
 #include "app/QTConfiguration.h"
 #include "app/QTKelvoWidgetGL.h"
 #include "app/QTPravik.h"
+#include "framework/kelvo/KelvoVis.h"
+#include "framework/kelvo/StudyManager.h"
 #include "framework/runner/StudyRunner.h"
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
-#include "framework/vis/KelvoVis.h"
-#include "framework/vis/StudyManager.h"
-#include "framework/vis/TuioInit.h"
+#include "framework/tuio/TuioInit.h"
 #include "tools/ExitCode.h"
 
 #include <QElapsedTimer>
@@ -48,7 +49,10 @@ void scheduleSnapshot(QTPravik* window, const QString& path)
         QTKelvoWidgetGL* view = window->getView();
         KelvoVis* vis = view->getVis();
         const bool ready = vis && vis->DensitiesReady() && view->getFramesPainted() > 10;
-        if (!ready && clock->elapsed() < 60000) return;
+        if (!ready && clock->elapsed() < 60000) {
+            view->wake(); // a picture is waited for: an on-demand view must go on drawing
+            return;
+        }
         poll->stop();
         const bool saved = view->grabFramebuffer().save(path);
         std::printf(saved ? "snapshot written to %s\n" : "snapshot could not be written to %s\n",
@@ -101,6 +105,7 @@ int main(int argc, char** argv)
     for (const std::string& line : studyLines)
         std::fprintf(study == StudyRunner::SessionFailed ? stderr : stdout, "%s\n", line.c_str());
     if (study == StudyRunner::SessionFailed) return kExitFailure;
+    if (!options.render.isEmpty()) configuration->renderOnDemand = options.render == QLatin1String("on-demand");
     QTPravik* window = new QTPravik(configuration);
     StudyManager::Instance()->setConditionId(configuration->condition);
     FerrowManager::Instance()->PravikSelectionStart();

@@ -1,6 +1,6 @@
 #include "geometry/LassoProjection.h"
 
-#include "framework/vis/LassoCaptureCallback.h"
+#include "framework/kelvo/LassoCaptureCallback.h"
 
 #include <osg/Camera>
 #include <osg/Group>

@@ -11,9 +11,9 @@
 // refused it (exit code 1 then). Needs an X display for
 // the offscreen context; a virtual one is fine (xvfb-run -a trellan-select ...).
 #include "density/PreComputedDensity.h"
+#include "framework/kelvo/LassoCamera.h"
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
-#include "framework/vis/LassoCamera.h"
 #include "selection/ParticleSelection.h"
 #include "tools/CommandLine.h"
 

@@ -2,7 +2,7 @@
 #include "app/KelvoVisBuildDirector.h"
 
 #include "app/Configuration.h"
-#include "framework/vis/KelvoVisBuilder.h"
+#include "framework/kelvo/KelvoVisBuilder.h"
 
 #include <gtest/gtest.h>
 

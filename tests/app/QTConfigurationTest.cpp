@@ -2,8 +2,8 @@
 // reading, and what happens with bad files.
 #include "app/QTConfiguration.h"
 
-#include "framework/vis/StudyManager.h"
-#include "framework/vis/TaskCommunicator.h"
+#include "framework/kelvo/StudyManager.h"
+#include "framework/marlo/TaskCommunicator.h"
 
 #include <QFile>
 #include <QTemporaryDir>

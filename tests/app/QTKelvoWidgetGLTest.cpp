@@ -3,12 +3,12 @@
 #include "app/QTKelvoWidgetGL.h"
 
 #include "app/Configuration.h"
-#include "framework/vis/ConstantProvider.h"
-#include "framework/vis/OmbraEvent.h"
-#include "framework/vis/OmbraManager.h"
-#include "framework/vis/StudyManager.h"
-#include "framework/vis/TouchManager.h"
-#include "framework/vis/VisComponent.h"
+#include "framework/kelvo/StudyManager.h"
+#include "framework/kelvo/TouchManager.h"
+#include "framework/ombra/OmbraEvent.h"
+#include "framework/ombra/OmbraManager.h"
+#include "framework/ombra/VisComponent.h"
+#include "framework/tovik/ConstantProvider.h"
 #include "tests/app/QtApp.h"
 
 #include <QCoreApplication>

@@ -1,9 +1,9 @@
 #include "app/TwoMice.h"
 
-#include "framework/vis/OmbraEvent.h"
-#include "framework/vis/OmbraManager.h"
-#include "framework/vis/TouchManager.h"
-#include "framework/vis/VisComponent.h"
+#include "framework/kelvo/TouchManager.h"
+#include "framework/ombra/OmbraEvent.h"
+#include "framework/ombra/OmbraManager.h"
+#include "framework/ombra/VisComponent.h"
 #include "tests/support/InputEvents.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Kernel input-event streams from arbitrary bytes: the board's multitouch
 // reader and the several-mice reader.
 #include "framework/board/BoardDeviceReader.h"
-#include "framework/vis/ManyMouse.h"
+#include "framework/kelvo/ManyMouse.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 #include <cstdlib>

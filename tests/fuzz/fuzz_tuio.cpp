@@ -1,7 +1,7 @@
 // OSC/TUIO datagrams from arbitrary bytes, fed to a receiver that keeps state
 // across inputs as a long-running program would.
-#include "framework/vis/TouchManager.h"
-#include "framework/vis/TuioReceiver.h"
+#include "framework/kelvo/TouchManager.h"
+#include "framework/tuio/TuioReceiver.h"
 
 #include <QCoreApplication>
 

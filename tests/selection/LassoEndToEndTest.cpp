@@ -1,8 +1,8 @@
 // A lasso from window points to the particle mask through a real OpenGL frame:
 // the lasso camera draws the flat triangles offscreen, its capture feeds the
 // volume. Needs a display (the test script runs under Xvfb).
+#include "framework/kelvo/LassoCamera.h"
 #include "framework/study/FerrowManager.h"
-#include "framework/vis/LassoCamera.h"
 #include "selection/ParticleSelection.h"
 #include "tests/support/DatasetFixture.h"
 #include "tests/support/SceneFixture.h"

@@ -3,7 +3,7 @@
 // with a master camera (view, projection, viewport) and a lasso camera whose
 // final draw callback is a LassoCaptureCallback. No GL context is created;
 // tests that need drawing attach one themselves.
-#include "framework/vis/LassoCaptureCallback.h"
+#include "framework/kelvo/LassoCaptureCallback.h"
 
 #include <osg/Camera>
 #include <osg/Geode>

@@ -9,11 +9,11 @@
 #include "app/QTKelvoWidgetGL.h"
 #include "app/QTPravik.h"
 #include "app/TwoMice.h"
+#include "framework/kelvo/KelvoVis.h"
+#include "framework/kelvo/StudyManager.h"
+#include "framework/ombra/VisComponent.h"
 #include "framework/study/FerrowManager.h"
-#include "framework/vis/KelvoVis.h"
-#include "framework/vis/StudyManager.h"
-#include "framework/vis/TuioInit.h"
-#include "framework/vis/VisComponent.h"
+#include "framework/tuio/TuioInit.h"
 #include "tests/support/InputEvents.h"
 
 #include <QElapsedTimer>
@@ -75,6 +75,7 @@ protected:
                 "  <startup condition=\"0\" participantID=\"1\"/>\n"
                 "  <mainwindow width=\"1000\" height=\"800\" fullscreen=\"0\"/>\n"
                 "  <kelvowindow positionx=\"0.5\" positiony=\"0.5\" width=\"0.8\" height=\"0.8\"/>\n"
+                "  <render mode=\"on-demand\"/>\n"
                 "</config>\n");
         f.close();
         configuration = new QTConfiguration(config);
@@ -87,7 +88,7 @@ protected:
         view = window->getView();
         WaitUntil([this] {
             KelvoVis* vis = view->getVis();
-            return vis && vis->DensitiesReady() && view->getFramesPainted() > 10;
+            return vis && vis->DensitiesReady() && (view->getFramesPainted() > 10 || !view->isAwake());
         }, 120000);
         ASSERT_NE(view->getVis(), nullptr);
         ASSERT_TRUE(view->getVis()->DensitiesReady());
@@ -119,11 +120,15 @@ protected:
         while (!done() && clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         return done();
     }
-    // Lets a few frames go by.
+    // Lets a few frames go by, or lets the view come to rest: the view draws
+    // on demand, and input reaches it within a few of its resting polls.
     void Settle(unsigned frames = 5)
     {
         const unsigned long target = view->getFramesPainted() + frames;
-        WaitUntil([&] { return view->getFramesPainted() >= target; }, 10000);
+        QElapsedTimer clock;
+        clock.start();
+        WaitUntil([&] { return view->getFramesPainted() >= target || (clock.elapsed() > 100 && !view->isAwake()); },
+                  10000);
     }
     // Runs a tool to its end while the program keeps handling its events.
     bool Run(const QString& program, const QStringList& args)
@@ -193,6 +198,32 @@ TEST_F(InputEndToEndTest, HoldingQAndDrawingALassoWithTheMouseSelectsACluster)
     EXPECT_LT(selected, long(mask.size()));
     EXPECT_EQ(view->getKeyMode(), 0);
     EXPECT_EQ(view->getMouseButtonsDown(), 0);
+}
+
+TEST_F(InputEndToEndTest, AnOnDemandViewRestsWhenIdleAndWakesForInput)
+{
+    ASSERT_TRUE(view->rendersOnDemand());
+    ASSERT_TRUE(WaitUntil([&] { return !view->isAwake(); }, 5000));
+    const unsigned long resting = view->getFramesPainted();
+    WaitUntil([] { return false; }, 500);
+    EXPECT_EQ(view->getFramesPainted(), resting);
+
+    // A plain drag across the 3D area wakes the view, and the rotation is drawn.
+    const QRect area = Area();
+    const QImage before = view->grabFramebuffer();
+    const unsigned long grabbed = view->getFramesPainted();
+    const QPoint from = view->mapToGlobal(QPoint(area.left() + area.width() * 3 / 10, area.center().y()));
+    QStringList args{"mousemove", QString::number(from.x()), QString::number(from.y()), "mousedown", "1"};
+    for (int i = 1; i <= 8; ++i)
+        args << "mousemove" << QString::number(from.x() + i * area.width() / 20) << QString::number(from.y())
+             << "sleep" << "0.03";
+    args << "mouseup" << "1";
+    ASSERT_TRUE(Run("xdotool", args));
+    EXPECT_TRUE(WaitUntil([&] { return view->getFramesPainted() > grabbed; }, 5000));
+    Settle();
+    EXPECT_GT(ChangedFraction(before, view->grabFramebuffer(), area), 0.05);
+    // ... and it comes to rest again.
+    EXPECT_TRUE(WaitUntil([&] { return !view->isAwake(); }, 5000));
 }
 
 TEST_F(InputEndToEndTest, AOneFingerTuioDragRotatesTheView)

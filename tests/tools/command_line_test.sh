@@ -46,6 +46,7 @@ if [ -n "${DISPLAY:-}" ]; then
   expect 2 "Unknown option 'frobnicate'" "$pravik" --frobnicate
   expect 2 "Missing value after '--study'" "$pravik" --study
   expect 2 "--participant needs a whole number, not 'x'" "$pravik" --participant x
+  expect 2 "--render takes continuous or on-demand, not 'sometimes'" "$pravik" --render sometimes
 fi
 
 expect 2 "--frobnicate" "$select" --frobnicate

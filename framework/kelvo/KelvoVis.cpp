@@ -1,0 +1,421 @@
+#include "framework/kelvo/KelvoVis.h"
+
+#include "density/PreComputedDensity.h"
+#include "framework/kelvo/ChangeNotifier.h"
+#include "framework/kelvo/OSGFrameAndPlotStrategy.h"
+#include "framework/kelvo/ParticleScene.h"
+#include "framework/kelvo/StudyTrialControl.h"
+#include "framework/ombra/ButtonComponent.h"
+#include "framework/ombra/ButtonStrategy.h"
+#include "framework/ombra/OmbraEvent.h"
+#include "framework/ombra/SliderComponent.h"
+#include "framework/ombra/SliderStrategy.h"
+#include "framework/ombra/TextLabel.h"
+#include "framework/runner/StudyRunner.h"
+#include "framework/study/FerrowDatasetManager.h"
+#include "framework/study/FerrowManager.h"
+#include "framework/tovik/ConstantProvider.h"
+#include "selection/ParticleSelection.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <exception>
+
+namespace {
+constexpr double ThresholdMinimum = 0.0;
+constexpr double ThresholdMaximum = 3.0;
+constexpr double ThresholdDefault = 1.0;
+const char* const ComputingMessage = "Computing densities\xE2\x80\xA6";
+
+double Round(double v)
+{
+    return std::floor(v + 0.5);
+}
+} // namespace
+
+KelvoVis::KelvoVis(WindowsFrameTimer* timer, WId window, int displayWidth, int displayHeight)
+    : changeNotifier(new ChangeNotifier), timer(timer), window(window), displayWidth(std::max(displayWidth, 1)),
+      displayHeight(std::max(displayHeight, 1)), viewWidth(this->displayWidth), viewHeight(this->displayHeight),
+      messageLabel(new TextLabel), thresholdLabel(new TextLabel)
+{
+    FerrowDatasetManager* datasets = FerrowDatasetManager::Instance();
+    if (datasets->datasets.empty()) datasets->LoadBuiltIns();
+
+    // Until the layout arrives the 3D area is the whole display.
+    kelvo.width = this->displayWidth;
+    kelvo.height = this->displayHeight;
+    kelvo.centre = Point3d(this->displayWidth * 0.5, this->displayHeight * 0.5, 0.0);
+    kelvo.mainArea = AreaRect(this->displayWidth / 2, this->displayHeight / 2, this->displayWidth, this->displayHeight);
+    scene.reset(new ParticleScene(0, 0, this->displayWidth, this->displayHeight));
+
+    study.reset(new StudyTrialControl(StudyRunner::Instance()));
+    frameStrategy = new OSGFrameAndPlotStrategy(scene.get(), nullptr);
+    // In a study, lassos count only while a trial runs.
+    frameStrategy->SetSelectionEnabled([this] { return densitiesReady && study->SelectionAllowed(); });
+    frameComponent = addComponent(new VisComponent(FrameId, frameStrategy));
+    slider = static_cast<SliderComponent*>(addComponent(new SliderComponent(
+        SliderId, ThresholdMinimum, ThresholdMaximum, ThresholdDefault,
+        new SliderStrategy([this](double t) {
+            frameStrategy->applyUpdateSelection(static_cast<float>(t));
+            study->ThresholdChanged(static_cast<float>(t));
+        }))));
+    undoButton = static_cast<ButtonComponent*>(addComponent(new ButtonComponent(
+        UndoId, ButtonComponent::UndoIcon, new ButtonStrategy([this] {
+            frameStrategy->applyUndo();
+            study->Undone();
+        }))));
+    redoButton = static_cast<ButtonComponent*>(addComponent(new ButtonComponent(
+        RedoId, ButtonComponent::RedoIcon, new ButtonStrategy([this] {
+            frameStrategy->applyRedo();
+            study->Redone();
+        }))));
+    clearButton = static_cast<ButtonComponent*>(addComponent(new ButtonComponent(
+        ClearId, ButtonComponent::ClearIcon, new ButtonStrategy([this] {
+            frameStrategy->applyClearSelection();
+            study->Cleared();
+        }))));
+    // Added last: it lies over the 3D area and takes its presses first.
+    studyButton = static_cast<ButtonComponent*>(addComponent(new ButtonComponent(
+        StudyId, ButtonComponent::StartIcon, new ButtonStrategy([this] { study->PressButton(*this); }))));
+
+    // Densities of an earlier visualization in this process are reused.
+    densitiesReady = !datasets->datasets.empty() &&
+                     PreComputedDensity::Instance()->densities.size() >= datasets->datasets.size();
+    if (!densitiesReady) SetMessage(ComputingMessage);
+    ShowDataset(FerrowManager::Instance()->GetCurrentDatasetNr());
+    placeComponents();
+}
+
+KelvoVis::~KelvoVis()
+{
+    frameStrategy->SetSelection(nullptr);
+    // The selection's volumes point into the density fields: they go first.
+    selection.reset();
+    components.clear();
+    scene.reset();
+    if (ownsDensities) PreComputedDensity::Destroy();
+    delete changeNotifier;
+}
+
+VisComponent* KelvoVis::addComponent(VisComponent* component)
+{
+    components.emplace_back(component);
+    return component;
+}
+
+void KelvoVis::setLayout(const KelvoLayout& k, const KelvoLayout& o)
+{
+    kelvo = k;
+    operate = o;
+    laidOut = true;
+    placeComponents();
+}
+
+void KelvoVis::resizeVis(int width, int height)
+{
+    if (width <= 0 || height <= 0) return;
+    viewWidth = width;
+    viewHeight = height;
+    placeComponents();
+}
+
+void KelvoVis::placeComponents()
+{
+    // Areas are given for the display; a view of another size scales them.
+    // A layout reaching beyond the display (the default layout is made for a
+    // large one) shrinks until it fits, so no control lies out of reach.
+    double right = 0.0, top = 0.0;
+    for (const AreaRect* r : {&kelvo.mainArea, &kelvo.sideArea, &kelvo.extraArea}) {
+        if (r->width <= 0 || r->height <= 0) continue;
+        right = std::max(right, r->left() + r->width);
+        top = std::max(top, r->bottom() + r->height);
+    }
+    double fit = 1.0;
+    if (right > displayWidth) fit = std::min(fit, displayWidth / right);
+    if (top > displayHeight) fit = std::min(fit, displayHeight / top);
+    const double sx = fit * viewWidth / displayWidth;
+    const double sy = fit * viewHeight / displayHeight;
+    auto scaled = [&](const AreaRect& r, double& l, double& b, double& w, double& h) {
+        l = Round(r.left() * sx);
+        b = Round(r.bottom() * sy);
+        w = Round(r.width * sx);
+        h = Round(r.height * sy);
+    };
+
+    double l, b, w, h;
+    scaled(kelvo.mainArea, l, b, w, h);
+    frameComponent->setBounds(l, b, w, h);
+    scene->SetViewport(static_cast<int>(l), static_cast<int>(b), static_cast<int>(w), static_cast<int>(h));
+
+    // Side area: the threshold slider under a line for its value.
+    double sl, sb, sw, sh;
+    scaled(kelvo.sideArea, sl, sb, sw, sh);
+    labelHeight = std::min(std::max(Round(18.0 * sy), 12.0), sh * 0.2);
+    if (sw > 0 && sh > 0)
+        slider->setBounds(sl, sb, sw, sh - labelHeight);
+    else
+        slider->setBounds(0, 0, 0, 0);
+
+    // Extra area: undo, redo, clear side by side along its longer side. A
+    // layout without one puts them at the foot of the side area instead.
+    double el, eb, ew, eh;
+    scaled(kelvo.extraArea, el, eb, ew, eh);
+    if ((ew <= 0 || eh <= 0) && sw > 0 && sh > 0) {
+        const double band = std::min(sw * 3.0, (sh - labelHeight) * 0.4);
+        el = sl;
+        eb = sb;
+        ew = sw;
+        eh = band;
+        slider->setBounds(sl, sb + band, sw, sh - labelHeight - band);
+    }
+    // The study button sits in the lower right corner of the 3D area.
+    const double studySize = std::max(40.0, std::min(w, h) * 0.12);
+    if (study->ButtonVisible() && w > studySize * 2 && h > studySize * 2)
+        studyButton->setBounds(l + w - studySize * 1.2, b + studySize * 0.2, studySize, studySize);
+    else
+        studyButton->setBounds(0, 0, 0, 0);
+
+    ButtonComponent* buttons[] = {undoButton, redoButton, clearButton};
+    for (int i = 0; i < 3; ++i) {
+        if (ew <= 0 || eh <= 0) {
+            buttons[i]->setBounds(0, 0, 0, 0);
+        } else if (eh > ew) {
+            // Top to bottom: undo, redo, clear.
+            const double bh = eh / 3.0;
+            buttons[i]->setBounds(el, eb + eh - bh * (i + 1), ew, bh);
+        } else {
+            const double bw = ew / 3.0;
+            buttons[i]->setBounds(el + bw * i, eb, bw, eh);
+        }
+    }
+}
+
+void KelvoVis::ShowDataset(int nr)
+{
+    frameStrategy->SetSelection(nullptr);
+    if (selection) {
+        scene->GetDataTransform()->removeChild(selection->GetSelectionNode());
+        scene->GetLassoCamera()->removeChild(selection->GetFlatTriangles());
+        selection.reset();
+    }
+    FerrowDatasetManager* datasets = FerrowDatasetManager::Instance();
+    osg::Vec3Array* positions = nullptr;
+    if (nr >= 0 && nr < static_cast<int>(datasets->datasets.size())) positions = datasets->datasets[nr].get();
+    shownDataset = nr;
+    scene->SetParticles(positions);
+    mask.assign(positions ? positions->size() : 0, false);
+    selectionChanged = false;
+    if (densitiesReady) hostSelection();
+}
+
+void KelvoVis::hostSelection()
+{
+    if (selection || mask.empty()) return;
+    selection.reset(new ParticleSelection(scene->GetViewer(), scene->GetPlotCamera(), &mask, &selectionChanged));
+    scene->GetDataTransform()->addChild(selection->GetSelectionNode());
+    scene->GetLassoCamera()->addChild(selection->GetFlatTriangles());
+    try {
+        selection->ResetSelection();
+    } catch (const std::exception& e) {
+        // No density field for this dataset: it can be looked at, not selected.
+        printf("Dataset %d cannot be selected: %s\n", shownDataset, e.what());
+        scene->GetDataTransform()->removeChild(selection->GetSelectionNode());
+        scene->GetLassoCamera()->removeChild(selection->GetFlatTriangles());
+        selection.reset();
+        return;
+    }
+    selection->ChangeThreshold(static_cast<float>(slider->getValue()));
+    frameStrategy->SetSelection(selection.get());
+}
+
+void KelvoVis::ComputeDensitiesNow()
+{
+    if (densitiesReady) return;
+    FerrowDatasetManager* datasets = FerrowDatasetManager::Instance();
+    PreComputedDensity* densities = PreComputedDensity::Instance();
+    if (densities->densities.size() < datasets->datasets.size()) {
+        densities->computeDensities();
+        ownsDensities = true;
+    }
+    densitiesReady = true;
+    if (message == ComputingMessage) SetMessage("");
+    hostSelection();
+    changeNotifier->notify();
+}
+
+void KelvoVis::SetMessage(const std::string& text)
+{
+    message = text;
+}
+
+void KelvoVis::refreshColoursIfChanged()
+{
+    if (!selectionChanged) return;
+    selectionChanged = false;
+    // While a study trial is presented its target keeps the highlight.
+    if (const std::vector<bool>* target = study->Highlight())
+        scene->UpdateColours(*target, ParticleScene::TargetColour);
+    else
+        scene->UpdateColours(mask);
+}
+
+void KelvoVis::updateButtonStates()
+{
+    if (selection) {
+        undoButton->setEnabled(selection->GetUndoStack().size() > 1);
+        redoButton->setEnabled(!selection->GetRedoStack().empty());
+    } else {
+        undoButton->setEnabled(false);
+        redoButton->setEnabled(false);
+    }
+    clearButton->setEnabled(selection != nullptr);
+}
+
+void KelvoVis::renderAll(bool)
+{
+    // The message has been on screen for one frame: the long computation may
+    // start now, the participant knows what the pause is.
+    if (!densitiesReady) {
+        if (framesWithMessage >= 1)
+            ComputeDensitiesNow();
+        else
+            ++framesWithMessage;
+    }
+    const int current = FerrowManager::Instance()->GetCurrentDatasetNr();
+    if (current != shownDataset) ShowDataset(current);
+    if (frameStrategy->beforeFrame()) {
+        study->LassoBuilt(*this);
+        changeNotifier->notify();
+    }
+    if (study->Update(*this)) changeNotifier->notify();
+    const bool studyButtonShown = studyButton->isVisible();
+    studyButton->setIcon(study->ButtonStarts() ? ButtonComponent::StartIcon : ButtonComponent::DoneIcon);
+    if (studyButtonShown != study->ButtonVisible()) placeComponents();
+    refreshColoursIfChanged();
+
+    updateButtonStates();
+    updateList.clear();
+
+    glPushAttrib(GL_ALL_ATTRIB_BITS);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_TEXTURE_2D);
+    glDisable(GL_CULL_FACE);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    for (const auto& c : components)
+        if (c.get() != frameComponent) c->render();
+    if (slider->isVisible()) {
+        char text[32];
+        snprintf(text, sizeof text, "%.2f", slider->getValue());
+        thresholdLabel->setText(text, static_cast<int>(std::max(10.0, labelHeight * 0.8)));
+        const double x = slider->getLeft() + (slider->getWidth() - thresholdLabel->width()) * 0.5;
+        thresholdLabel->draw(std::max(0.0, x), slider->getBottom() + slider->getHeight());
+    }
+    glPopAttrib();
+
+    // The view's own GL settings between frames are unknown to the scene
+    // graph's state tracking: tell it what is really enabled, so a state set
+    // that wants a mode off switches it off.
+    if (osg::GraphicsContext* gc = scene->GetViewer()->getCamera()->getGraphicsContext()) {
+        if (osg::State* state = gc->getState()) {
+            for (GLenum mode : {GL_BLEND, GL_DEPTH_TEST, GL_LIGHTING, GL_CULL_FACE, GL_TEXTURE_2D, GL_POINT_SMOOTH,
+                                GL_LINE_SMOOTH, GL_POLYGON_SMOOTH, GL_NORMALIZE, GL_DITHER})
+                state->haveAppliedMode(mode, glIsEnabled(mode) ? osg::StateAttribute::ON : osg::StateAttribute::OFF);
+        }
+    }
+}
+
+void KelvoVis::renderTouchIndication()
+{
+    glPushAttrib(GL_ALL_ATTRIB_BITS);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_TEXTURE_2D);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    const double r = std::max(6.0, kelvo.unitSize * 0.12);
+    for (const auto& p : pointersDown) {
+        glColor4f(1.0f, 1.0f, 1.0f, 0.35f);
+        glBegin(GL_TRIANGLE_FAN);
+        glVertex2d(p.second.first, p.second.second);
+        for (int i = 0; i <= 24; ++i) {
+            const double a = 2.0 * M_PI * i / 24.0;
+            glVertex2d(p.second.first + r * std::cos(a), p.second.second + r * std::sin(a));
+        }
+        glEnd();
+    }
+    if (!message.empty()) {
+        const int size = static_cast<int>(std::max(14.0, frameComponent->getHeight() * 0.04));
+        messageLabel->setText(message, size);
+        const double x = frameComponent->getLeft() + (frameComponent->getWidth() - messageLabel->width()) * 0.5;
+        const double y = frameComponent->getBottom() + (frameComponent->getHeight() - messageLabel->height()) * 0.5;
+        messageLabel->draw(std::max(0.0, x), std::max(0.0, y));
+    }
+    glPopAttrib();
+}
+
+std::vector<osgViewer::Viewer*> KelvoVis::GetOsgViewer()
+{
+    return {scene->GetViewer()};
+}
+
+void KelvoVis::setDefaultFboId(GLuint fbo)
+{
+    scene->SetDefaultFboId(fbo);
+}
+
+VisComponent* KelvoVis::getComponentAt(double x, double y, bool)
+{
+    // Controls lie above the 3D area: ask them first.
+    for (auto it = components.rbegin(); it != components.rend(); ++it)
+        if ((*it)->contains(x, y)) return it->get();
+    return nullptr;
+}
+
+void KelvoVis::addToUpdateList(int id)
+{
+    if (std::find(updateList.begin(), updateList.end(), id) == updateList.end()) updateList.push_back(id);
+}
+
+void KelvoVis::processEvent(OmbraEvent* event, VisComponent* component)
+{
+    if (!event) return;
+    auto known = kinds.find(event->type);
+    if (known == kinds.end())
+        known = kinds.emplace(event->type,
+                              EventKind::FromName(ConstantProvider::getInstance()->getEventTypeName(event->type)))
+                    .first;
+    const EventKind kind = known->second;
+    if (kind.gesture == EventKind::Unknown) return;
+
+    VisComponent* target = nullptr;
+    if (kind.phase == EventKind::Start) {
+        target = component ? component : getComponentAt(event->x, event->y, true);
+        if (target) {
+            strokeTarget[event->id] = target;
+            pointersDown[event->id] = {event->x, event->y};
+        }
+    } else {
+        // Moves and releases belong to the component that took the press.
+        auto it = strokeTarget.find(event->id);
+        target = it != strokeTarget.end() ? it->second : component;
+        if (it != strokeTarget.end()) pointersDown[event->id] = {event->x, event->y};
+    }
+
+    bool changed = false;
+    if (target && target->getStrategy()) changed = target->getStrategy()->apply(target, *event, kind);
+    if (kind.phase == EventKind::End) {
+        if (target) target->setHighlighted(false);
+        strokeTarget.erase(event->id);
+        pointersDown.erase(event->id);
+        changed = true;
+    }
+    if (changed) {
+        updateButtonStates();
+        // Moves are drawn by the view's continuous repaint; an immediate
+        // repaint per move would stall input behind every frame.
+        if (kind.phase != EventKind::Move) changeNotifier->notify();
+    }
+}

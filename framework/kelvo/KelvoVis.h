@@ -1,0 +1,152 @@
+#pragma once
+// KelvoVis: the visualization the view hosts. It shows the current study
+// dataset in an embedded OSG viewer placed in the kelvo main area, hosts the
+// ParticleSelection that turns lassos into a selection, and draws the
+// on-screen controls (threshold slider, undo, redo, clear) in the side and
+// extra areas.
+//
+// How the view drives it, every paint: setDefaultFboId(fbo) when the view
+// renders into a framebuffer object, renderAll(false) (controls; finishes a
+// lasso that has been drawn once), frame() on every viewer of GetOsgViewer(),
+// then renderTouchIndication(). Input arrives as OmbraEvents through
+// getComponentAt / processEvent; changeNotifier's valueChanged() asks for an
+// immediate repaint.
+#include "framework/kelvo/KelvoLayout.h"
+#include "framework/ombra/EventKind.h"
+#include "framework/ombra/OmbraManager.h"
+
+#include <QtGui/qwindowdefs.h>
+#include <osg/GL>
+#include <osgViewer/Viewer>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class ButtonComponent;
+class ChangeNotifier;
+class OSGFrameAndPlotStrategy;
+class ParticleScene;
+class ParticleSelection;
+class SliderComponent;
+class StudyTrialControl;
+class TextLabel;
+class WindowsFrameTimer;
+
+class KelvoVis : public OmbraManager {
+public:
+    // Component ids; the view hands them back through addToUpdateList.
+    enum ComponentId { FrameId = 1, SliderId = 2, UndoId = 3, RedoId = 4, ClearId = 5, StudyId = 6 };
+
+    // Loads the study datasets when none are loaded, builds the scene for the
+    // current dataset and hosts the selection. The 3D view covers the whole
+    // display until setLayout places it.
+    KelvoVis(WindowsFrameTimer* timer, WId window, int displayWidth, int displayHeight);
+    ~KelvoVis() override;
+    KelvoVis(const KelvoVis&) = delete;
+    KelvoVis& operator=(const KelvoVis&) = delete;
+
+    // Second build stage: the kelvo window's areas (view pixels). The operate
+    // window is kept for reference only.
+    void setLayout(const KelvoLayout& kelvo, const KelvoLayout& operate);
+
+    void processEvent(OmbraEvent* event, VisComponent* component) override;
+    VisComponent* getComponentAt(double x, double y, bool touch) override;
+    void addToUpdateList(int id) override;
+
+    // Draws the controls with plain GL in the view's orthographic pixel space
+    // and runs the between-frames work (dataset switch, density computation,
+    // a drawn lasso's completion, selection colours).
+    void renderAll(bool force);
+    // Marks the pointers that are down (after the viewers have drawn).
+    void renderTouchIndication();
+    // The view's size changed; areas scale with it from the display size.
+    void resizeVis(int width, int height);
+    std::vector<osgViewer::Viewer*> GetOsgViewer();
+    // The framebuffer the view renders into (a QOpenGLWidget draws into its
+    // own FBO); OSG rebinds it after off-screen cameras.
+    void setDefaultFboId(GLuint fbo);
+
+    // Emits valueChanged() when the view should repaint at once.
+    ChangeNotifier* changeNotifier;
+
+    // For the program, a study runner and tests.
+    ParticleSelection* GetSelection() const { return selection.get(); }
+    const std::vector<bool>& GetSelectionMask() const { return mask; }
+    OSGFrameAndPlotStrategy* GetFrameStrategy() const { return frameStrategy; }
+    ParticleScene* GetScene() const { return scene.get(); }
+    SliderComponent* GetThresholdSlider() const { return slider; }
+    ButtonComponent* GetUndoButton() const { return undoButton; }
+    ButtonComponent* GetRedoButton() const { return redoButton; }
+    ButtonComponent* GetClearButton() const { return clearButton; }
+    // Start/done of a study trial; hidden outside a study.
+    ButtonComponent* GetStudyButton() const { return studyButton; }
+    StudyTrialControl* GetStudyControl() const { return study.get(); }
+    VisComponent* GetFrameComponent() const { return frameComponent; }
+    const KelvoLayout& GetKelvoLayout() const { return kelvo; }
+    int GetShownDataset() const { return shownDataset; }
+    bool DensitiesReady() const { return densitiesReady; }
+    // Runs the density precomputation now if it has not run (it prints one
+    // progress line per dataset); renderAll does this after one frame has
+    // shown the "Computing densities…" message.
+    void ComputeDensitiesNow();
+    // Shows dataset nr (a new selection over its particles); renderAll calls
+    // it when the study framework's current dataset changes.
+    void ShowDataset(int nr);
+    std::vector<int> GetUpdateList() const { return updateList; }
+    // Status line over the 3D area ("Computing densities…"); empty hides it.
+    void SetMessage(const std::string& text);
+    const std::string& GetMessage() const { return message; }
+
+private:
+    void placeComponents();
+    // Creates the ParticleSelection over the shown dataset once densities exist.
+    void hostSelection();
+    void refreshColoursIfChanged();
+    // Undo and redo are live only when there is something to undo or redo.
+    void updateButtonStates();
+    VisComponent* addComponent(VisComponent* component);
+
+    WindowsFrameTimer* timer;
+    WId window;
+    int displayWidth, displayHeight;
+    int viewWidth, viewHeight;
+    KelvoLayout kelvo;
+    KelvoLayout operate;
+    bool laidOut = false;
+
+    std::unique_ptr<ParticleScene> scene;
+    // Declared after the scene: the selection's nodes hang in the scene.
+    std::unique_ptr<ParticleSelection> selection;
+    std::vector<bool> mask;
+    bool selectionChanged = false;
+    int shownDataset = -1;
+
+    std::vector<std::unique_ptr<VisComponent>> components;
+    VisComponent* frameComponent = nullptr;
+    OSGFrameAndPlotStrategy* frameStrategy = nullptr; // owned by frameComponent
+    SliderComponent* slider = nullptr;
+    ButtonComponent* undoButton = nullptr;
+    ButtonComponent* redoButton = nullptr;
+    ButtonComponent* clearButton = nullptr;
+    ButtonComponent* studyButton = nullptr;
+    std::unique_ptr<StudyTrialControl> study;
+
+    // Component that took the press, per pointer id; moves and releases go there.
+    std::map<int, VisComponent*> strokeTarget;
+    // Where each pointer that is down was last seen, for the touch marks.
+    std::map<int, std::pair<double, double>> pointersDown;
+    std::vector<int> updateList;
+
+    // Decoded event types, by identifier.
+    std::map<unsigned, EventKind> kinds;
+
+    bool densitiesReady = false;
+    bool ownsDensities = false; // this visualization ran the precomputation
+    int framesWithMessage = 0;
+    double labelHeight = 0.0;
+    std::string message;
+    std::unique_ptr<TextLabel> messageLabel;
+    std::unique_ptr<TextLabel> thresholdLabel;
+};

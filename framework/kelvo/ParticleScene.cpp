@@ -1,0 +1,304 @@
+#include "framework/kelvo/ParticleScene.h"
+
+#include <osg/Depth>
+#include <osg/Point>
+#include <osg/Viewport>
+
+#include <algorithm>
+#include <cmath>
+
+const osg::Vec4ub ParticleScene::UnselectedColour(120, 150, 200, 255);
+const osg::Vec4ub ParticleScene::SelectedColour(255, 150, 30, 255);
+const osg::Vec4ub ParticleScene::TargetColour(60, 220, 90, 255);
+
+namespace {
+const osg::Vec4 BackgroundColour(0.05f, 0.06f, 0.08f, 1.0f);
+const osg::Vec4 FrameColour(0.45f, 0.47f, 0.52f, 1.0f);
+constexpr double FieldOfViewDegrees = 30.0;
+constexpr float PointSize = 2.0f;
+// After the selection surface's bin (11).
+constexpr int SelectedPointsBin = 12;
+// Keeps the rotating data inside the depth range with room to spare.
+constexpr double DepthMargin = 1.1;
+} // namespace
+
+ParticleScene::ParticleScene(int x, int y, int width, int height)
+{
+    // Scene nodes in scene order.
+    root = new osg::Group;
+    dataTransform = new osg::MatrixTransform;
+    dataTransform->setDataVariance(osg::Object::DYNAMIC);
+    root->addChild(dataTransform.get());
+
+    dataGroup = new osg::Group;
+    dataTransform->addChild(dataGroup.get());
+
+    // Nested camera with identity matrices: draws its children with the
+    // master camera's view, and is where the selection engine finds the plot.
+    plotCamera = new osg::Camera;
+    plotCamera->setRenderOrder(osg::Camera::NESTED_RENDER);
+    plotCamera->setReferenceFrame(osg::Transform::RELATIVE_RF);
+    plotCamera->setClearMask(0);
+    dataGroup->addChild(plotCamera.get());
+
+    frameGeode = new osg::Geode;
+    frameGeometry = new osg::Geometry;
+    frameGeometry->setUseDisplayList(false);
+    frameGeometry->setUseVertexBufferObjects(true);
+    osg::ref_ptr<osg::Vec4Array> frameColours = new osg::Vec4Array;
+    frameColours->push_back(FrameColour);
+    frameGeometry->setColorArray(frameColours.get(), osg::Array::BIND_OVERALL);
+    frameGeometry->getOrCreateStateSet()->setMode(GL_LIGHTING, osg::StateAttribute::OFF);
+    frameGeode->addDrawable(frameGeometry.get());
+    plotCamera->addChild(frameGeode.get());
+
+    particleGeode = new osg::Geode;
+    particleGeometry = new osg::Geometry;
+    // Hundreds of thousands of points: buffer objects, never display lists,
+    // so recolouring re-uploads one array instead of recompiling a list.
+    particleGeometry->setUseDisplayList(false);
+    particleGeometry->setUseVertexBufferObjects(true);
+    particleGeometry->setDataVariance(osg::Object::DYNAMIC);
+    positions = new osg::Vec3Array;
+    colours = new osg::Vec4ubArray;
+    colours->setNormalize(true);
+    colours->setDataVariance(osg::Object::DYNAMIC);
+    particleGeometry->setVertexArray(positions.get());
+    particleGeometry->setColorArray(colours.get(), osg::Array::BIND_PER_VERTEX);
+    particlePoints = new osg::DrawArrays(GL_POINTS, 0, 0);
+    previewPoints = new osg::DrawElementsUInt(GL_POINTS);
+    particleGeometry->addPrimitiveSet(particlePoints.get());
+    osg::StateSet* pointState = particleGeometry->getOrCreateStateSet();
+    pointState->setMode(GL_LIGHTING, osg::StateAttribute::OFF);
+    pointState->setMode(GL_BLEND, osg::StateAttribute::OFF);
+    pointState->setAttribute(new osg::Point(PointSize));
+    particleGeode->addDrawable(particleGeometry.get());
+    plotCamera->addChild(particleGeode.get());
+
+    // The selection surface blends over everything behind it; the selected
+    // points are drawn once more after it, where the first pass put them.
+    selectedGeode = new osg::Geode;
+    selectedGeometry = new osg::Geometry;
+    selectedGeometry->setUseDisplayList(false);
+    selectedGeometry->setUseVertexBufferObjects(true);
+    selectedGeometry->setDataVariance(osg::Object::DYNAMIC);
+    selectedGeometry->setVertexArray(positions.get());
+    osg::ref_ptr<osg::Vec4ubArray> selectedColour = new osg::Vec4ubArray;
+    selectedColour->setNormalize(true);
+    selectedColour->push_back(SelectedColour);
+    selectedGeometry->setColorArray(selectedColour.get(), osg::Array::BIND_OVERALL);
+    selectedPoints = new osg::DrawElementsUInt(GL_POINTS);
+    selectedGeometry->addPrimitiveSet(selectedPoints.get());
+    osg::StateSet* selectedState = selectedGeometry->getOrCreateStateSet();
+    selectedState->setMode(GL_LIGHTING, osg::StateAttribute::OFF);
+    selectedState->setMode(GL_BLEND, osg::StateAttribute::OFF);
+    selectedState->setAttribute(new osg::Point(PointSize));
+    selectedState->setAttributeAndModes(new osg::Depth(osg::Depth::LEQUAL, 0.0, 1.0, false));
+    selectedState->setRenderBinDetails(SelectedPointsBin, "RenderBin");
+    selectedGeode->addDrawable(selectedGeometry.get());
+    plotCamera->addChild(selectedGeode.get());
+
+    viewer = new osgViewer::Viewer;
+    viewer->setThreadingModel(osgViewer::ViewerBase::SingleThreaded);
+    viewer->setUpViewerAsEmbeddedInWindow(x, y, std::max(width, 1), std::max(height, 1));
+    viewer->setKeyEventSetsDone(0);
+    viewer->setQuitEventSetsDone(false);
+    osg::Camera* master = viewer->getCamera();
+    master->setClearColor(BackgroundColour);
+    master->setClearMask(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    // Fixed near and far planes: the selection volumes project with the
+    // camera's own projection matrix, which must match what was drawn.
+    master->setComputeNearFarMode(osg::CullSettings::DO_NOT_COMPUTE_NEAR_FAR);
+    master->getOrCreateStateSet()->setMode(GL_DEPTH_TEST, osg::StateAttribute::ON);
+
+    lassoCamera = new LassoCamera(master, dataTransform.get());
+    root->addChild(lassoCamera.get());
+
+    viewer->setSceneData(root.get());
+    SetViewport(x, y, width, height);
+    SetParticles(nullptr);
+}
+
+ParticleScene::~ParticleScene() = default;
+
+LassoCaptureCallback* ParticleScene::GetLassoCapture() const
+{
+    return lassoCamera.valid() ? lassoCamera->GetCapture() : nullptr;
+}
+
+void ParticleScene::SetParticles(osg::Vec3Array* p)
+{
+    positions = p ? p : new osg::Vec3Array;
+    particleGeometry->setVertexArray(positions.get());
+    selectedGeometry->setVertexArray(positions.get());
+    selectedPoints->clear();
+    selectedPoints->dirty();
+    colours->assign(positions->size(), UnselectedColour);
+    colours->dirty();
+    particlePoints->setCount(static_cast<GLsizei>(positions->size()));
+    particlePoints->dirty();
+    previewPoints->clear();
+    const size_t stride = (positions->size() + PreviewPointBudget - 1) / PreviewPointBudget;
+    for (size_t i = 0; stride > 1 && i < positions->size(); i += stride) previewPoints->push_back(static_cast<GLuint>(i));
+    previewPoints->dirty();
+    preview = false;
+    particleGeometry->setPrimitiveSet(0, particlePoints.get());
+    selectedGeode->setNodeMask(~0u);
+    particleGeometry->dirtyBound();
+
+    osg::BoundingBox box;
+    for (const osg::Vec3f& v : *positions) box.expandBy(v);
+    if (box.valid()) {
+        centre = box.center();
+        radius = std::max(static_cast<double>(box.radius()), 1e-6);
+    } else {
+        box = osg::BoundingBox(-1, -1, -1, 1, 1, 1);
+        centre = osg::Vec3d();
+        radius = 1.0;
+    }
+    rebuildFrame(box);
+    rotation = osg::Quat();
+    zoom = 1.0;
+    updateDataMatrix();
+    updateProjection();
+}
+
+void ParticleScene::rebuildFrame(const osg::BoundingBox& box)
+{
+    osg::ref_ptr<osg::Vec3Array> v = new osg::Vec3Array;
+    for (int axis = 0; axis < 3; ++axis)
+        for (int i = 0; i < 4; ++i) {
+            // The four edges parallel to this axis.
+            osg::Vec3 a, b;
+            const int u = (axis + 1) % 3, w = (axis + 2) % 3;
+            a[axis] = box._min[axis];
+            b[axis] = box._max[axis];
+            a[u] = b[u] = (i & 1) ? box._max[u] : box._min[u];
+            a[w] = b[w] = (i & 2) ? box._max[w] : box._min[w];
+            v->push_back(a);
+            v->push_back(b);
+        }
+    frameGeometry->setVertexArray(v.get());
+    frameGeometry->removePrimitiveSet(0, frameGeometry->getNumPrimitiveSets());
+    frameGeometry->addPrimitiveSet(new osg::DrawArrays(GL_LINES, 0, static_cast<GLsizei>(v->size())));
+}
+
+void ParticleScene::SetView(const osg::Quat& r, double z)
+{
+    rotation = r;
+    zoom = z > 0.0 ? z : 1.0;
+    updateDataMatrix();
+    updateProjection();
+}
+
+void ParticleScene::UpdateColours(const std::vector<bool>& mask)
+{
+    UpdateColours(mask, SelectedColour);
+}
+
+void ParticleScene::UpdateColours(const std::vector<bool>& mask, const osg::Vec4ub& flagged)
+{
+    const size_t n = colours->size();
+    selectedPoints->clear();
+    for (size_t i = 0; i < n; ++i) {
+        const bool selected = i < mask.size() && mask[i];
+        (*colours)[i] = selected ? flagged : UnselectedColour;
+        if (selected) selectedPoints->push_back(static_cast<GLuint>(i));
+    }
+    colours->dirty();
+    selectedPoints->dirty();
+    selectedGeometry->dirtyBound();
+}
+
+void ParticleScene::SetViewport(int x, int y, int width, int height)
+{
+    vpX = x;
+    vpY = y;
+    vpWidth = std::max(width, 1);
+    vpHeight = std::max(height, 1);
+    osg::Camera* master = viewer->getCamera();
+    if (osg::Viewport* vp = master->getViewport())
+        vp->setViewport(vpX, vpY, vpWidth, vpHeight);
+    else
+        master->setViewport(new osg::Viewport(vpX, vpY, vpWidth, vpHeight));
+    updateProjection();
+}
+
+void ParticleScene::updateProjection()
+{
+    const double aspect = static_cast<double>(vpWidth) / vpHeight;
+    // Fit the bounding sphere into the narrower of the two opening angles.
+    const double halfY = osg::DegreesToRadians(FieldOfViewDegrees) * 0.5;
+    const double halfX = std::atan(std::tan(halfY) * aspect);
+    const double distance = radius / std::sin(std::min(halfX, halfY));
+    const double zNear = std::max(distance - radius * DepthMargin, distance * 0.01);
+    const double zFar = distance + radius * DepthMargin;
+    osg::Camera* master = viewer->getCamera();
+    // A zoom narrows the opening angle; the camera stays where the whole
+    // cloud lies in front of it, so near and far still hold every particle.
+    const double fovy = osg::RadiansToDegrees(2.0 * std::atan(std::tan(halfY) / zoom));
+    master->setProjectionMatrixAsPerspective(fovy, aspect, zNear, zFar);
+    master->setViewMatrixAsLookAt(osg::Vec3d(0, 0, distance), osg::Vec3d(0, 0, 0), osg::Vec3d(0, 1, 0));
+    lassoCamera->Sync();
+}
+
+void ParticleScene::updateDataMatrix()
+{
+    // Data centre to the world origin, then the trackball rotation about it.
+    dataTransform->setMatrix(osg::Matrixd::translate(-centre) * osg::Matrixd::rotate(rotation));
+    lassoCamera->Sync();
+}
+
+osg::Vec2d ParticleScene::ToWindow(double viewX, double viewY) const
+{
+    return osg::Vec2d(viewX, viewY);
+}
+
+namespace {
+// Holroyd's trackball: a sphere in the middle of the area, a hyperbolic sheet
+// outside it, so drags beyond the sphere still turn smoothly.
+osg::Vec3d TrackballPoint(double x, double y)
+{
+    const double r = 1.0, d2 = x * x + y * y;
+    if (d2 <= r * r * 0.5) return osg::Vec3d(x, y, std::sqrt(r * r - d2));
+    return osg::Vec3d(x, y, r * r * 0.5 / std::sqrt(d2));
+}
+} // namespace
+
+void ParticleScene::Rotate(double ax, double ay, double bx, double by)
+{
+    const double cx = vpX + vpWidth * 0.5, cy = vpY + vpHeight * 0.5;
+    const double s = std::min(vpWidth, vpHeight) * 0.5;
+    osg::Vec3d a = TrackballPoint((ax - cx) / s, (ay - cy) / s);
+    osg::Vec3d b = TrackballPoint((bx - cx) / s, (by - cy) / s);
+    a.normalize();
+    b.normalize();
+    if ((a - b).length2() < 1e-14) return;
+    osg::Quat q;
+    q.makeRotate(a, b);
+    // The view looks down -z without turning, so eye axes are world axes.
+    rotation = rotation * q;
+    updateDataMatrix();
+}
+
+void ParticleScene::SetPreview(bool on)
+{
+    // Small clouds are drawn whole anyway.
+    if (previewPoints->empty()) on = false;
+    if (on == preview) return;
+    preview = on;
+    particleGeometry->setPrimitiveSet(0, on ? static_cast<osg::PrimitiveSet*>(previewPoints.get())
+                                            : static_cast<osg::PrimitiveSet*>(particlePoints.get()));
+    // The sample shows the selection through its colours.
+    selectedGeode->setNodeMask(on ? 0u : ~0u);
+}
+
+void ParticleScene::SetDefaultFboId(GLuint fbo)
+{
+    osg::Camera* master = viewer->getCamera();
+    if (osg::GraphicsContext* gc = master->getGraphicsContext()) gc->setDefaultFboId(fbo);
+    // Inside a framebuffer object there is no back buffer to select.
+    const GLenum buffer = fbo ? GL_COLOR_ATTACHMENT0_EXT : GL_BACK;
+    master->setDrawBuffer(buffer);
+    master->setReadBuffer(buffer);
+}

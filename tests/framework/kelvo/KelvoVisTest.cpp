@@ -1,0 +1,447 @@
+// The visualization over a small study dataset: the scene the selection binds
+// to, event dispatch to the controls and to the selection, and drawing through
+// an offscreen context (the test script runs under Xvfb).
+#include "density/PreComputedDensity.h"
+#include "framework/kelvo/ChangeNotifier.h"
+#include "framework/kelvo/OSGFrameAndPlotStrategy.h"
+#include "framework/ombra/ButtonComponent.h"
+#include "framework/ombra/SliderComponent.h"
+#include "framework/study/FerrowDatasetManager.h"
+#include "framework/study/FerrowManager.h"
+#include "selection/ParticleSelection.h"
+#include "tests/framework/kelvo/VisTestSupport.h"
+#include "tests/support/DatasetFixture.h"
+
+#include <gtest/gtest.h>
+#include <osg/MatrixTransform>
+
+#include <cmath>
+#include <memory>
+
+using namespace vistest;
+
+namespace {
+
+const double kPi = 3.14159265358979323846;
+
+struct VisFixture : testing::Test {
+    VisFixture() : data(DatasetFixture::BlobInNoise(4000, 4000, 3, &labels).get(), labels)
+    {
+        FerrowManager::Instance()->SetTechnique(FerrowManager::PravikTechnique);
+        vis.reset(new KelvoVis(nullptr, 0, ViewWidth, ViewHeight));
+        vis->setLayout(TestLayout(), KelvoLayout());
+    }
+    ~VisFixture() override
+    {
+        vis.reset();
+        FerrowManager::Destroy();
+    }
+
+    bool HaveGL() const { return context.gc.valid(); }
+
+    // A lasso stroke in view pixels around the projection of a data point.
+    void LassoAround(const std::string& family, const osg::Vec3d& centre, double dataRadius)
+    {
+        const osg::Vec3d c = Project(*vis, centre);
+        const double r = (Project(*vis, centre + osg::Vec3d(dataRadius, 0, 0)) - c).length();
+        Send(*vis, family + "S", c.x() + r, c.y());
+        for (int i = 1; i < 90; ++i)
+            Send(*vis, family, c.x() + r * std::cos(2 * kPi * i / 90), c.y() + r * std::sin(2 * kPi * i / 90));
+        Send(*vis, family + "E", c.x() + r, c.y() - 0.5);
+    }
+    size_t Selected(int label) const
+    {
+        size_t n = 0;
+        const std::vector<bool>& mask = vis->GetSelectionMask();
+        for (size_t i = 0; i < mask.size(); ++i) n += mask[i] && labels[i] == label;
+        return n;
+    }
+    size_t SelectedCount() const { return Selected(0) + Selected(1); }
+    void Press(double x, double y)
+    {
+        Send(*vis, "PRESS", x, y);
+        Send(*vis, "RELEASE", x, y);
+    }
+
+    std::vector<int> labels;
+    DatasetFixture data;
+    OffscreenContext context;
+    std::unique_ptr<KelvoVis> vis;
+};
+
+} // namespace
+
+TEST_F(VisFixture, SceneHasTheLayoutTheSelectionBindsTo)
+{
+    osgViewer::Viewer* viewer = vis->GetOsgViewer().at(0);
+    auto* root = dynamic_cast<osg::Group*>(viewer->getSceneData());
+    ASSERT_TRUE(root);
+    auto* dataTransform = dynamic_cast<osg::MatrixTransform*>(root->getChild(0));
+    ASSERT_TRUE(dataTransform);
+    auto* group = dynamic_cast<osg::Group*>(dataTransform->getChild(0));
+    ASSERT_TRUE(group);
+    auto* plot = dynamic_cast<osg::Camera*>(group->getChild(0));
+    ASSERT_TRUE(plot);
+    auto* geode = dynamic_cast<osg::Geode*>(plot->getChild(1));
+    ASSERT_TRUE(geode);
+    auto* geometry = dynamic_cast<osg::Geometry*>(geode->getDrawable(0));
+    ASSERT_TRUE(geometry);
+    EXPECT_EQ(geometry->getVertexArray(), data.particles.get()) << "the dataset's own array, not a copy";
+    EXPECT_FALSE(geometry->getUseDisplayList());
+    EXPECT_TRUE(geometry->getUseVertexBufferObjects());
+    auto* lassoCamera = dynamic_cast<osg::Camera*>(root->getChild(1));
+    ASSERT_TRUE(lassoCamera);
+    EXPECT_TRUE(dynamic_cast<LassoCaptureCallback*>(lassoCamera->getFinalDrawCallback()));
+
+    // The selection is hosted over the dataset and its nodes hang in the scene.
+    ParticleSelection* selection = vis->GetSelection();
+    ASSERT_TRUE(selection);
+    EXPECT_EQ(vis->GetSelectionMask().size(), data.particles->size());
+    EXPECT_TRUE(dataTransform->containsNode(selection->GetSelectionNode()));
+    EXPECT_TRUE(lassoCamera->containsNode(selection->GetFlatTriangles()));
+    EXPECT_EQ(selection->GetLassoCamera(), lassoCamera) << "binding ran and found the lasso camera";
+    EXPECT_EQ(selection->GetUndoStack().size(), 1u) << "reset once";
+
+    // The viewer draws into the view's context in the 3D area.
+    EXPECT_EQ(viewer->getThreadingModel(), osgViewer::ViewerBase::SingleThreaded);
+    const osg::Viewport* vp = viewer->getCamera()->getViewport();
+    EXPECT_EQ(vp->x(), 80);
+    EXPECT_EQ(vp->y(), 20);
+    EXPECT_EQ(vp->width(), 720);
+    EXPECT_EQ(vp->height(), 560);
+    // The data centre sits in the middle of the area.
+    const osg::Vec3d c = Project(*vis, vis->GetScene()->GetDataCentre());
+    EXPECT_NEAR(c.x(), 440, 1e-6);
+    EXPECT_NEAR(c.y(), 300, 1e-6);
+}
+
+TEST_F(VisFixture, LassoEventsSelectTheClusterOnceAFrameHasDrawnTheLasso)
+{
+    if (!HaveGL()) GTEST_SKIP() << "no OpenGL context (the test script runs under Xvfb)";
+    FerrowManager::Instance()->SetTechnique(FerrowManager::CylinderTechnique);
+    Paint(*vis);
+    LassoAround("SPLUS", osg::Vec3d(0, 0, 0), 1.3);
+    EXPECT_EQ(FerrowManager::Instance()->GetTechnique(), FerrowManager::PravikTechnique)
+        << "an S… stroke asks for the density-aware lasso";
+    ASSERT_TRUE(vis->GetFrameStrategy()->IsBuildPending());
+    EXPECT_EQ(SelectedCount(), 0u);
+
+    Paint(*vis); // draws the flat lasso; nothing is built before that
+    EXPECT_EQ(SelectedCount(), 0u);
+    Paint(*vis);
+    EXPECT_FALSE(vis->GetFrameStrategy()->IsBuildPending());
+    EXPECT_FALSE(vis->GetSelection()->GetendPathTag());
+    EXPECT_GT(Selected(1), 3600u) << "most of the blob";
+    EXPECT_LT(Selected(0), 200u) << "little of the noise in front of and behind it";
+
+    // Selected particles are drawn in the selection colour, the rest not.
+    const osg::Vec4ubArray* colours = vis->GetScene()->GetColours();
+    const std::vector<bool>& mask = vis->GetSelectionMask();
+    for (size_t i = 0; i < mask.size(); ++i)
+        ASSERT_EQ((*colours)[i], mask[i] ? ParticleScene::SelectedColour : ParticleScene::UnselectedColour) << i;
+    // and drawn once more above the selection surface.
+    const osg::DrawElementsUInt* again = vis->GetScene()->GetSelectedPoints();
+    ASSERT_EQ(again->size(), SelectedCount());
+    for (GLuint i : *again) ASSERT_TRUE(mask[i]) << i;
+}
+
+TEST_F(VisFixture, MinusAndIntersectionStrokesCombineWithTheSelection)
+{
+    if (!HaveGL()) GTEST_SKIP() << "no OpenGL context (the test script runs under Xvfb)";
+    Paint(*vis);
+    LassoAround("CYSPLUS", osg::Vec3d(0, 0, 0), 1.3);
+    EXPECT_EQ(FerrowManager::Instance()->GetTechnique(), FerrowManager::CylinderTechnique);
+    Paint(*vis);
+    Paint(*vis);
+    const size_t all = SelectedCount();
+    ASSERT_GT(Selected(1), 3600u);
+
+    // Cut a tube through the left half away.
+    LassoAround("CYSMINUS", osg::Vec3d(-1.0, 0, 0), 0.8);
+    Paint(*vis);
+    Paint(*vis);
+    const size_t afterMinus = SelectedCount();
+    EXPECT_LT(afterMinus, all);
+    EXPECT_GT(afterMinus, all / 4);
+    EXPECT_EQ(vis->GetSelection()->GetSelectionMode(), 2);
+
+    LassoAround("CYSINT", osg::Vec3d(1.0, 0, 0), 0.5);
+    Paint(*vis);
+    Paint(*vis);
+    EXPECT_EQ(vis->GetSelection()->GetSelectionMode(), 3);
+    EXPECT_LT(SelectedCount(), afterMinus);
+    EXPECT_GT(SelectedCount(), 0u);
+}
+
+TEST_F(VisFixture, UndoRedoAndClearButtonsActOnTheSelection)
+{
+    if (!HaveGL()) GTEST_SKIP() << "no OpenGL context (the test script runs under Xvfb)";
+    Paint(*vis);
+    EXPECT_FALSE(vis->GetUndoButton()->isEnabled()) << "nothing to undo yet";
+    LassoAround("CYSPLUS", osg::Vec3d(0, 0, 0), 1.3);
+    Paint(*vis);
+    Paint(*vis);
+    const std::vector<bool> selected = vis->GetSelectionMask();
+    ASSERT_GT(SelectedCount(), 3600u);
+    Paint(*vis);
+    EXPECT_TRUE(vis->GetUndoButton()->isEnabled());
+    EXPECT_FALSE(vis->GetRedoButton()->isEnabled());
+
+    Press(40, 140); // undo
+    EXPECT_EQ(SelectedCount(), 0u);
+    Paint(*vis);
+    EXPECT_TRUE(vis->GetRedoButton()->isEnabled());
+    EXPECT_EQ((*vis->GetScene()->GetColours())[0], ParticleScene::UnselectedColour);
+
+    Press(40, 90); // redo
+    EXPECT_EQ(vis->GetSelectionMask(), selected);
+
+    Press(40, 40); // clear
+    EXPECT_EQ(SelectedCount(), 0u);
+    Press(40, 140); // clearing is a step of its own and can be undone
+    EXPECT_EQ(vis->GetSelectionMask(), selected);
+    EXPECT_FALSE(vis->GetUndoButton()->isHighlighted()) << "press feedback ends with the release";
+}
+
+TEST_F(VisFixture, SliderSetsTheThresholdAndReThresholdsTheNewestLasso)
+{
+    SliderComponent* slider = vis->GetThresholdSlider();
+    EXPECT_DOUBLE_EQ(slider->getValue(), 1.0);
+    EXPECT_FLOAT_EQ(vis->GetSelection()->GetThreshold(), 1.0f);
+    // Slider x 10..70, y 180..560 less its value line; the top end is 3.0.
+    Press(40, 500);
+    EXPECT_NEAR(slider->getValue(), slider->valueAt(40, 500), 1e-12);
+    EXPECT_FLOAT_EQ(vis->GetSelection()->GetThreshold(), static_cast<float>(slider->valueAt(40, 500)));
+    Press(40, 181);
+    EXPECT_FLOAT_EQ(vis->GetSelection()->GetThreshold(), 0.0f);
+
+    if (!HaveGL()) return;
+    Press(40, slider->getBottom() + slider->getHeight() * 0.25); // a low threshold for the lasso
+    Paint(*vis);
+    LassoAround("SPLUS", osg::Vec3d(0, 0, 0), 2.5);
+    Paint(*vis);
+    Paint(*vis);
+    const std::vector<bool> low = vis->GetSelectionMask();
+    const size_t lowCount = SelectedCount();
+    ASSERT_GT(lowCount, 0u);
+    // Dragging to the top raises the threshold: the selection only shrinks.
+    Send(*vis, "PRESS", 40, slider->getBottom() + slider->getHeight() * 0.25);
+    Send(*vis, "DRAG", 40, 600);
+    Send(*vis, "RELEASE", 40, 600);
+    EXPECT_DOUBLE_EQ(slider->getValue(), 3.0);
+    const std::vector<bool>& high = vis->GetSelectionMask();
+    size_t highCount = 0;
+    for (size_t i = 0; i < high.size(); ++i) {
+        if (high[i]) {
+            ASSERT_TRUE(low[i]) << i;
+        }
+        highCount += high[i];
+    }
+    EXPECT_LT(highCount, lowCount);
+}
+
+TEST_F(VisFixture, ComponentsAreFoundAtTheirRectanglesAndNowhereElse)
+{
+    EXPECT_EQ(vis->getComponentAt(440, 300, true), vis->GetFrameComponent());
+    EXPECT_EQ(vis->getComponentAt(80, 20, true), vis->GetFrameComponent());
+    EXPECT_EQ(vis->getComponentAt(799, 579, true), vis->GetFrameComponent());
+    EXPECT_EQ(vis->getComponentAt(40, 300, true), static_cast<VisComponent*>(vis->GetThresholdSlider()));
+    EXPECT_EQ(vis->getComponentAt(40, 140, true), static_cast<VisComponent*>(vis->GetUndoButton()));
+    EXPECT_EQ(vis->getComponentAt(40, 90, true), static_cast<VisComponent*>(vis->GetRedoButton()));
+    EXPECT_EQ(vis->getComponentAt(40, 40, true), static_cast<VisComponent*>(vis->GetClearButton()));
+    EXPECT_EQ(vis->getComponentAt(40, 40, true)->getId(), KelvoVis::ClearId);
+    // Outside every area.
+    for (auto p : {std::pair<double, double>{5, 5}, {75, 300}, {440, 590}, {440, 19}, {40, 170}, {40, 590},
+                   {800, 300}, {-1, -1}})
+        EXPECT_EQ(vis->getComponentAt(p.first, p.second, true), nullptr) << p.first << ", " << p.second;
+
+    // A view of half the display size halves every area.
+    vis->resizeVis(ViewWidth / 2, ViewHeight / 2);
+    EXPECT_EQ(vis->getComponentAt(220, 150, true), vis->GetFrameComponent());
+    EXPECT_EQ(vis->getComponentAt(20, 70, true), static_cast<VisComponent*>(vis->GetUndoButton()));
+    EXPECT_EQ(vis->getComponentAt(440, 300, true), nullptr);
+    const osg::Viewport* vp = vis->GetOsgViewer()[0]->getCamera()->getViewport();
+    EXPECT_EQ(vp->x(), 40);
+    EXPECT_EQ(vp->width(), 360);
+}
+
+TEST_F(VisFixture, PlainDragTurnsTheDataAboutItsCentreAndFollowsThePress)
+{
+    const osg::Matrixd before = vis->GetScene()->GetDataTransform()->getMatrix();
+    Send(*vis, "PRESS", 440, 300);
+    Send(*vis, "DRAG", 540, 300);
+    Send(*vis, "RELEASE", 540, 300);
+    const osg::Matrixd after = vis->GetScene()->GetDataTransform()->getMatrix();
+    EXPECT_NE(before, after);
+    // The data centre stays where it was on screen.
+    const osg::Vec3d c = Project(*vis, vis->GetScene()->GetDataCentre());
+    EXPECT_NEAR(c.x(), 440, 1e-6);
+    EXPECT_NEAR(c.y(), 300, 1e-6);
+    // A horizontal drag turns about the vertical axis: y is unchanged.
+    const osg::Vec3d p = vis->GetScene()->GetDataCentre() + osg::Vec3d(1, 0, 0);
+    EXPECT_NEAR((p * after).y(), 0.0, 1e-9);
+    EXPECT_LT((p * after).x(), 1.0);
+
+    // A stroke that starts on the slider stays with the slider.
+    Send(*vis, "PRESS", 40, 300);
+    Send(*vis, "DRAG", 440, 560);
+    EXPECT_EQ(vis->GetScene()->GetDataTransform()->getMatrix(), after);
+    EXPECT_DOUBLE_EQ(vis->GetThresholdSlider()->getValue(), 3.0);
+    Send(*vis, "RELEASE", 440, 560);
+
+    // Moves with no press before them go nowhere.
+    Send(*vis, "DRAG", 500, 400, 7);
+    EXPECT_EQ(vis->GetScene()->GetDataTransform()->getMatrix(), after);
+}
+
+TEST_F(VisFixture, TechniqueFollowsTheStrokeUnlessLocked)
+{
+    Send(*vis, "CYSINTS", 440, 300);
+    Send(*vis, "CYSINTE", 440, 300);
+    EXPECT_EQ(FerrowManager::Instance()->GetTechnique(), FerrowManager::CylinderTechnique);
+    EXPECT_FALSE(vis->GetFrameStrategy()->IsBuildPending()) << "a tap is no lasso";
+    vis->GetFrameStrategy()->SetTechniqueLocked(true);
+    Send(*vis, "SPLUSS", 440, 300);
+    Send(*vis, "SPLUSE", 440, 300);
+    EXPECT_EQ(FerrowManager::Instance()->GetTechnique(), FerrowManager::CylinderTechnique);
+    // A lasso stroke on a control acts as a press on it.
+    Send(*vis, "SPLUSS", 40, 40);
+    Send(*vis, "SPLUSE", 40, 40);
+    EXPECT_EQ(vis->GetSelection()->GetUndoStack().size(), 2u) << "the clear button took it";
+}
+
+namespace {
+
+osg::ref_ptr<osg::Vec3Array> Cube(int n, float offset)
+{
+    osg::ref_ptr<osg::Vec3Array> p = new osg::Vec3Array;
+    for (int x = 0; x < n; ++x)
+        for (int y = 0; y < n; ++y)
+            for (int z = 0; z < n; ++z) p->push_back(osg::Vec3(x + offset, y * 0.5f, z * 0.25f + 0.01f * x));
+    return p;
+}
+
+struct TwoDatasets : testing::Test {
+    TwoDatasets()
+    {
+        PreComputedDensity::Destroy();
+        FerrowDatasetManager::Destroy();
+        FerrowDatasetManager::Instance()->Add("first", Cube(12, 0.0f));
+        FerrowDatasetManager::Instance()->Add("second", Cube(10, 100.0f));
+        FerrowManager::Instance()->SetCurrentDatasetNr(0);
+    }
+    ~TwoDatasets() override
+    {
+        PreComputedDensity::Destroy();
+        FerrowDatasetManager::Destroy();
+        FerrowManager::Destroy();
+    }
+    OffscreenContext context;
+};
+
+} // namespace
+
+TEST_F(TwoDatasets, DensitiesAreComputedAfterOneFrameShowsTheMessage)
+{
+    if (!context.gc.valid()) GTEST_SKIP() << "no OpenGL context (the test script runs under Xvfb)";
+    {
+        KelvoVis vis(nullptr, 0, ViewWidth, ViewHeight);
+        vis.setLayout(TestLayout(), KelvoLayout());
+        EXPECT_FALSE(vis.DensitiesReady());
+        EXPECT_EQ(vis.GetMessage(), "Computing densities\xE2\x80\xA6");
+        EXPECT_EQ(vis.GetSelection(), nullptr);
+        // Lassos wait for the densities; rotation does not.
+        Send(vis, "SPLUSS", 440, 300);
+        EXPECT_FALSE(vis.GetFrameStrategy()->IsLassoActive());
+        Send(vis, "SPLUSE", 440, 300);
+
+        Paint(vis);
+        EXPECT_TRUE(PreComputedDensity::Instance()->densities.empty()) << "the message frame comes first";
+        Paint(vis);
+        EXPECT_TRUE(vis.DensitiesReady());
+        EXPECT_EQ(PreComputedDensity::Instance()->densities.size(), 2u);
+        EXPECT_EQ(vis.GetMessage(), "");
+        ASSERT_TRUE(vis.GetSelection());
+        Paint(vis);
+        EXPECT_EQ(PreComputedDensity::Instance()->densities.size(), 2u) << "computed once";
+    }
+    EXPECT_TRUE(PreComputedDensity::Instance()->densities.empty()) << "released with the visualization";
+}
+
+TEST_F(TwoDatasets, ChangingTheTrialsDatasetShowsItWithAFreshSelection)
+{
+    if (!context.gc.valid()) GTEST_SKIP() << "no OpenGL context (the test script runs under Xvfb)";
+    PreComputedDensity::Instance()->computeDensities();
+    KelvoVis vis(nullptr, 0, ViewWidth, ViewHeight);
+    vis.setLayout(TestLayout(), KelvoLayout());
+    Paint(vis);
+    ASSERT_TRUE(vis.GetSelection());
+    EXPECT_EQ(vis.GetShownDataset(), 0);
+
+    FerrowManager::Instance()->SetCurrentDatasetNr(1);
+    Paint(vis);
+    osg::Array* shown = vis.GetScene()->GetParticleGeometry()->getVertexArray();
+    EXPECT_EQ(shown, FerrowDatasetManager::Instance()->datasets[1].get());
+    EXPECT_EQ(vis.GetSelectionMask().size(), 1000u);
+    ASSERT_TRUE(vis.GetSelection());
+    EXPECT_EQ(vis.GetSelection()->GetUndoStack().size(), 1u);
+    EXPECT_EQ(vis.GetScene()->GetColours()->size(), 1000u);
+    // The new data is centred in the area.
+    const osg::Vec3d c = Project(vis, vis.GetScene()->GetDataCentre());
+    EXPECT_NEAR(c.x(), 440, 1e-6);
+    // Only one selection node hangs below the data transform.
+    EXPECT_EQ(vis.GetScene()->GetDataTransform()->getNumChildren(), 2u);
+}
+
+TEST_F(VisFixture, ASecondFingerOnTheAreaDoesNotDisturbTheFirstStroke)
+{
+    Send(*vis, "PRESS", 440, 300, 1);
+    Send(*vis, "PRESS", 600, 450, 2); // a second finger lands while the first turns
+    Send(*vis, "DRAG", 540, 300, 1);
+    const osg::Matrixd turned = vis->GetScene()->GetDataTransform()->getMatrix();
+    Send(*vis, "DRAG", 300, 100, 2);
+    EXPECT_EQ(vis->GetScene()->GetDataTransform()->getMatrix(), turned);
+    Send(*vis, "RELEASE", 300, 100, 2);
+    Send(*vis, "DRAG", 560, 300, 1); // the first still turns after the second left
+    EXPECT_NE(vis->GetScene()->GetDataTransform()->getMatrix(), turned);
+    Send(*vis, "RELEASE", 560, 300, 1);
+
+    // A lasso keeps its own points only.
+    Send(*vis, "SPLUSS", 400, 300, 3);
+    Send(*vis, "SPLUSS", 500, 300, 4);
+    Send(*vis, "SPLUS", 420, 340, 3);
+    Send(*vis, "SPLUS", 700, 500, 4);
+    EXPECT_EQ(vis->GetSelection()->GetLassoPoints().size(), 2u);
+    Send(*vis, "SPLUSE", 400, 301, 4);
+    EXPECT_TRUE(vis->GetFrameStrategy()->IsLassoActive()) << "only its own finger ends it";
+    Send(*vis, "SPLUSE", 400, 301, 3);
+    EXPECT_FALSE(vis->GetFrameStrategy()->IsLassoActive());
+}
+
+TEST_F(VisFixture, APressAfterALostReleaseStartsAfresh)
+{
+    Send(*vis, "SPLUSS", 400, 300, 5);
+    Send(*vis, "SPLUS", 450, 300, 5);
+    // The release of pointer 5 never arrives; its next press still works.
+    Send(*vis, "PRESS", 440, 300, 5);
+    EXPECT_FALSE(vis->GetFrameStrategy()->IsLassoActive());
+    const osg::Matrixd before = vis->GetScene()->GetDataTransform()->getMatrix();
+    Send(*vis, "DRAG", 540, 300, 5);
+    EXPECT_NE(vis->GetScene()->GetDataTransform()->getMatrix(), before);
+    Send(*vis, "RELEASE", 540, 300, 5);
+}
+
+TEST_F(VisFixture, ImmediateRepaintsAreAskedForStrokeStartsAndEndsNotForMoves)
+{
+    int repaints = 0;
+    QObject::connect(vis->changeNotifier, &ChangeNotifier::valueChanged, [&] { ++repaints; });
+    Send(*vis, "PRESS", 40, 300); // slider
+    EXPECT_EQ(repaints, 1);
+    Send(*vis, "DRAG", 40, 400);
+    Send(*vis, "DRAG", 40, 450);
+    EXPECT_EQ(repaints, 1);
+    Send(*vis, "RELEASE", 40, 450);
+    EXPECT_EQ(repaints, 2);
+    Send(*vis, "SCROLL", 40, 450); // registered, never meaningful
+    EXPECT_EQ(repaints, 2);
+}
