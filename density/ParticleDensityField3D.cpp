@@ -6,8 +6,12 @@
 #include <cstddef>
 #include <cstdio>
 #include <immintrin.h>
-#include <thread>
 #include <vector>
+
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+#include <tbb/partitioner.h>
+#include <tbb/task_arena.h>
 
 #include <stdlib.h>
 #include <sys/mman.h>
@@ -53,38 +57,42 @@ bool UsableBandwidth(double h) { return h > 0.0 && std::isfinite(h); }
 
 std::atomic<int> maxThreads{0};
 
+// How many parts (slabs of planes, runs of particles) the work is cut into.
 int ThreadCount(size_t particles, int planes)
 {
     if (particles < kParallelMinParticles) return 1;
-    const unsigned hw = std::thread::hardware_concurrency();
-    int threads = hw == 0 ? 1 : static_cast<int>(std::min(hw, 16u));
+    int threads = std::min(tbb::this_task_arena::max_concurrency(), 16);
     const int limit = maxThreads.load();
     if (limit > 0) threads = std::min(threads, limit);
     return std::max(1, std::min(threads, planes));
 }
 
-// Runs body(t, first, last) on `threads` threads, thread t taking the t-th
-// contiguous part of [0, count).
+// Runs body(t, first, last) for the t-th of `parts` contiguous parts of
+// [0, count), each part a task of its own. The borders depend only on count
+// and parts, never on how many threads take the tasks; an exception of body
+// reaches the caller once every task has stopped.
 template <class Body>
-void ForEachPart(size_t count, int threads, Body body)
+void ForEachPart(size_t count, int parts, Body body)
 {
-    if (threads <= 1) {
+    if (parts <= 1) {
         body(0, size_t(0), count);
         return;
     }
-    std::vector<std::thread> pool;
-    for (int t = 0; t < threads; ++t) {
-        const size_t first = count * t / threads, last = count * (t + 1) / threads;
-        pool.emplace_back([=] { body(t, first, last); });
-    }
-    for (std::thread& th : pool) th.join();
+    tbb::parallel_for(
+        tbb::blocked_range<int>(0, parts, 1),
+        [&](const tbb::blocked_range<int>& r) {
+            for (int t = r.begin(); t < r.end(); ++t)
+                body(t, count * static_cast<size_t>(t) / static_cast<size_t>(parts),
+                     count * static_cast<size_t>(t + 1) / static_cast<size_t>(parts));
+        },
+        tbb::simple_partitioner());
 }
 
-// Runs body(first, last) over [0, count) split into `threads` contiguous parts.
+// Runs body(first, last) over [0, count) split into `parts` contiguous parts.
 template <class Body>
-void ForEachRange(size_t count, int threads, Body body)
+void ForEachRange(size_t count, int parts, Body body)
 {
-    ForEachPart(count, threads, [&](int, size_t first, size_t last) { body(first, last); });
+    ForEachPart(count, parts, [&](int, size_t first, size_t last) { body(first, last); });
 }
 
 // The rows of a kernel's support, as parallel arrays: where each row's nodes

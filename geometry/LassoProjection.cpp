@@ -12,7 +12,9 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <thread>
+
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
 
 namespace {
 
@@ -28,7 +30,7 @@ constexpr int32_t kLeafSize = 8;
 // Deep enough for any balanced tree over an int32 count of points.
 constexpr int kMaxTreeDepth = 64;
 
-// Grids smaller than this are not worth a thread.
+// Fewer nodes than this are not worth a task of their own.
 constexpr int32_t kMinNodesPerThread = 4096;
 
 // Screen tiles are this many pixels wide (a power of two), doubled while the
@@ -77,28 +79,20 @@ std::string Where(const char* what)
     return std::string("lasso volume: ") + what;
 }
 
-// Runs work(first, last) over [0, count) cut into contiguous slabs, one per
-// thread; the slabs write disjoint parts of the output.
+// Runs work(first, last) over [0, count) cut into contiguous slabs on
+// parallel tasks; the slabs write disjoint parts of the output, and every
+// item's result is its own, so the cut does not change the output.
 template <class Work>
 void ForEachSlab(int32_t count, int64_t itemsPerSlab, const Work& work)
 {
-    unsigned threads = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
-    const int64_t total = static_cast<int64_t>(count) * itemsPerSlab;
-    threads = static_cast<unsigned>(std::min<int64_t>(threads, std::max<int64_t>(1, total / kMinNodesPerThread)));
-    threads = std::min<unsigned>(threads, static_cast<unsigned>(std::max(count, 1)));
-    if (threads <= 1) {
+    const int32_t grain = static_cast<int32_t>(
+        std::max<int64_t>(1, std::min<int64_t>(count, kMinNodesPerThread / std::max<int64_t>(1, itemsPerSlab))));
+    if (count <= grain) {
         work(0, count);
         return;
     }
-    std::vector<std::thread> pool;
-    pool.reserve(threads - 1);
-    for (unsigned t = 1; t < threads; ++t) {
-        const int32_t first = static_cast<int32_t>(static_cast<int64_t>(count) * t / threads);
-        const int32_t last = static_cast<int32_t>(static_cast<int64_t>(count) * (t + 1) / threads);
-        pool.emplace_back([&work, first, last] { work(first, last); });
-    }
-    work(0, static_cast<int32_t>(static_cast<int64_t>(count) / threads));
-    for (std::thread& t : pool) t.join();
+    tbb::parallel_for(tbb::blocked_range<int32_t>(0, count, grain),
+                      [&work](const tbb::blocked_range<int32_t>& r) { work(r.begin(), r.end()); });
 }
 
 }  // namespace
@@ -438,7 +432,7 @@ void LassoProjection::FillField(ScalarField3D& field) const
     std::vector<int32_t> tileOfNode(nodeCount);
     const TileGrid tiles = MakeTileGrid();
     const size_t tileCount = static_cast<size_t>(tiles.columns) * static_cast<size_t>(tiles.rows);
-    // Several threads may mark the same tile; the flags are atomic for that.
+    // Several tasks may mark the same tile; the flags are atomic for that.
     std::unique_ptr<std::atomic<uint8_t>[]> used(new std::atomic<uint8_t>[tileCount]);
     for (size_t t = 0; t < tileCount; ++t) used[t].store(0, std::memory_order_relaxed);
 

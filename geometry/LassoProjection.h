@@ -19,7 +19,7 @@
 // is four matrix products per node, one tree search per 8 x 8-pixel screen
 // tile that nodes fall in (the lasso points that can be nearest there) and a
 // scan of that short list per node (a tree search for nodes far off the
-// lasso), spread over threads by z-slabs. Exactly the doubles of the full
+// lasso), spread over parallel tasks by z-slabs. Exactly the doubles of the full
 // scan come out.
 #include "density/ScalarField3D.h"
 

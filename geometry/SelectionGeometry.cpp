@@ -1,14 +1,18 @@
 #include "geometry/SelectionGeometry.h"
 
 #include "density/PreComputedDensity.h"
+#include "geometry/AllocationFaults.h"
 #include "geometry/SurfaceMembership.h"
 #include "framework/study/FerrowManager.h"
 
 #include <boost/make_shared.hpp>
 
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+
 #include <algorithm>
-#include <system_error>
-#include <thread>
+#include <stdexcept>
+#include <string>
 
 SelectionGeometry::SelectionGeometry(osg::Vec3Array* positions)
     : positions(positions), mask(positions ? positions->size() : 0)
@@ -64,42 +68,29 @@ double SelectionGeometry::VolumeFraction() const
 boost::shared_ptr<ScalarField3D> SelectionGeometry::CreateFieldOnCurrentGrid()
 {
     const int nr = FerrowManager::Instance()->GetCurrentDatasetNr();
-    const ScalarField3D& density = *PreComputedDensity::Instance()->Field(nr);
+    const boost::shared_ptr<ParticleDensityField3D>& field = PreComputedDensity::Instance()->Field(nr);
+    if (!field) throw std::out_of_range("dataset " + std::to_string(nr) + " has no density field");
+    const ScalarField3D& density = *field;
     return boost::make_shared<ScalarField3D>(density.xMin, density.xMax, density.xCount,
                                              density.yMin, density.yMax, density.yCount,
                                              density.zMin, density.zMax, density.zCount);
 }
 
-// Chunk borders at multiples of 4096 keep every thread on its own words of a
-// bit-packed mask. A chunk whose thread cannot be started runs here instead,
-// so a refused thread never leaves started ones unjoined or work undone.
+// Chunk borders at fixed multiples of 4096 keep every task on its own words
+// of a bit-packed mask, however the scheduler groups the chunks.
 void SelectionGeometry::ForEachChunk(size_t count, const std::function<void(size_t, size_t)>& body)
 {
-    // Below this many particles a thread costs more than it saves.
-    constexpr size_t kParticlesPerThread = 1 << 16;
-    const size_t hardware = std::max(1u, std::thread::hardware_concurrency());
-    const size_t threadCount = std::min<size_t>({hardware, 8, (count + kParticlesPerThread - 1) / kParticlesPerThread});
-    if (threadCount <= 1) {
+    // Below this many particles a task costs more than it saves.
+    constexpr size_t kChunk = size_t(1) << 16;
+    static_assert(kChunk % 4096 == 0, "chunk borders must fall on mask words");
+    const size_t chunks = (count + kChunk - 1) / kChunk;
+    if (chunks <= 1) {
         body(size_t(0), count);
         return;
     }
-    constexpr size_t kAlign = 4096;
-    const size_t chunk = ((count + threadCount - 1) / threadCount + kAlign - 1) / kAlign * kAlign;
-    std::vector<std::thread> workers;
-    workers.reserve(threadCount);
-    size_t handedOut = chunk;
-    for (; handedOut < count; handedOut += chunk) {
-        try {
-            workers.emplace_back(body, handedOut, std::min(count, handedOut + chunk));
-        } catch (const std::system_error&) {
-            break;
-        }
-    }
-    body(size_t(0), std::min(count, chunk));
-    if (handedOut < count)
-        body(handedOut, count);
-    for (std::thread& w : workers)
-        w.join();
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, chunks), [&](const tbb::blocked_range<size_t>& r) {
+        body(r.begin() * kChunk, std::min(count, r.end() * kChunk));
+    });
 }
 
 void SelectionGeometry::ComputeMaskFromField()
@@ -107,6 +98,7 @@ void SelectionGeometry::ComputeMaskFromField()
     const size_t count = mask.size();
     if (count == 0)
         return;
+    AllocationFaults::Check();
     const SurfaceMembership test(*field);
     const osg::Vec3f* points = &(*positions)[0];
     if (!particleCells || particleCells->cell.size() != count || !test.OnGridOf(*particleCells)) {

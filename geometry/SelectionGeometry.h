@@ -55,11 +55,12 @@ protected:
     static boost::shared_ptr<ScalarField3D> CreateFieldOnCurrentGrid();
     // mask[i] = the field's IsWithinBounds && IsInsideSurface for particle i.
     // Call after the field's extraction. Large particle sets are split
-    // across threads; every entry gets the same answer as in a serial loop.
+    // across tasks; every entry gets the same answer as in a serial loop.
     void ComputeMaskFromField();
-    // Runs body(begin, end) over [0, count) particles in chunks on up to
-    // eight threads, chunk borders at multiples of 4096 so that no two
-    // threads share a word of the bit-packed mask.
+    // Runs body(begin, end) over [0, count) particles in parallel tasks,
+    // chunk borders at fixed multiples of 4096 so that no two tasks share a
+    // word of the bit-packed mask. An exception of body reaches the caller
+    // once every task has stopped.
     static void ForEachChunk(size_t count, const std::function<void(size_t, size_t)>& body);
 
     SelectionGeometry(const SelectionGeometry&) = delete;

@@ -1,6 +1,7 @@
 #include "geometry/SurfaceMembership.h"
 
 #include "geometry/MarchingCubesTables.h"
+#include "geometry/MaskWords.h"
 
 #include <algorithm>
 #include <iterator>
@@ -242,28 +243,6 @@ bool SurfaceMembership::IsInside(const osg::Vec3f& p) const
     return InsideCutCell(p, i, j, k, word);
 }
 
-namespace {
-
-// Stores flags[0 … end−begin) (64 to a word, first flag in the lowest bit)
-// into mask[begin, end). Writing bit by bit would branch on every answer, and
-// the answers come in no predictable pattern, so where the library's word
-// layout is known whole words are stored.
-void StoreFlags(const uint64_t* flags, size_t begin, size_t end, std::vector<bool>& mask)
-{
-    size_t q = begin;
-#if defined(__GLIBCXX__)
-    using Word = std::remove_reference_t<decltype(*mask.begin()._M_p)>;
-    if (sizeof(Word) == sizeof(uint64_t) && begin % 64 == 0) {
-        Word* words = mask.begin()._M_p + begin / 64;
-        for (; q + 64 <= end; q += 64)
-            *words++ = static_cast<Word>(flags[(q - begin) / 64]);
-    }
-#endif
-    for (; q < end; ++q)
-        mask[q] = (flags[(q - begin) / 64] >> ((q - begin) % 64)) & 1;
-}
-
-}  // namespace
 
 // The test of ContainsRange; cellOf(q, cell) says whether points[q] lies in
 // the grid's bounds and in a cell, and which.
@@ -313,7 +292,9 @@ void SurfaceMembership::TestRange(const osg::Vec3f* points, size_t begin, size_t
             }
             flags[(wordBegin - blockBegin) / 64] = insideBits;
         }
-        StoreFlags(flags, blockBegin, blockEnd, mask);
+        // Whole words: storing bit by bit would branch on every answer, and
+        // the answers come in no predictable pattern.
+        MaskWords::Store(flags, blockBegin, blockEnd, mask);
         for (size_t n = 0; n < pendingCount; ++n) {
             Pending& slot = pending[n];
             cells->CubeIndex(slot.cell, &slot.word);

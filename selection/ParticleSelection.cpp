@@ -1,10 +1,12 @@
 #include "selection/ParticleSelection.h"
 
 #include "framework/study/FerrowManager.h"
+#include "geometry/AllocationFaults.h"
 #include "geometry/CylinderGeometry.h"
 #include "geometry/EmptyGeometry.h"
 #include "geometry/IntersectionGeometry.h"
 #include "geometry/MarchingCubesGeometry.h"
+#include "geometry/MaskWords.h"
 #include "geometry/MinusGeometry.h"
 #include "geometry/UnionGeometry.h"
 #include "selection/Delaunay.h"
@@ -22,55 +24,16 @@ extern "C" {
 #include <osg/Viewport>
 #include <osgUtil/SmoothingVisitor>
 
+#include <tbb/task_group.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <exception>
-#include <memory>
 #include <set>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 namespace {
-
-// Runs work on a thread of its own until Finish (or destruction) joins it; an
-// exception it throws is thrown again by Finish. Where no thread can be
-// started, the work runs at once in the caller.
-class BackgroundWork {
-public:
-    template <class Work>
-    explicit BackgroundWork(Work work)
-    {
-        auto guarded = [this, work] {
-            try {
-                work();
-            } catch (...) {
-                failure = std::current_exception();
-            }
-        };
-        try {
-            worker = std::thread(guarded);
-        } catch (const std::system_error&) {
-            guarded();
-        }
-    }
-    ~BackgroundWork()
-    {
-        if (worker.joinable()) worker.join();
-    }
-    void Finish()
-    {
-        if (worker.joinable()) worker.join();
-        if (failure) std::rethrow_exception(std::exchange(failure, nullptr));
-    }
-    BackgroundWork(const BackgroundWork&) = delete;
-    BackgroundWork& operator=(const BackgroundWork&) = delete;
-
-private:
-    std::thread worker;
-    std::exception_ptr failure;
-};
 
 // Lasso points closer than this (window units) to the last kept point add
 // nothing but noise to the polygon.
@@ -94,20 +57,6 @@ void replaceDrawArrays(osg::Geometry* g, GLenum mode, unsigned count)
     g->addPrimitiveSet(new osg::DrawArrays(mode, 0, static_cast<GLsizei>(count)));
 }
 
-// Flags 0 .. n−1 of from into to. Undo and redo are a mask copy and a display
-// rebuild, so the copy goes a machine word at a time where the library allows.
-void copyFlags(const std::vector<bool>& from, std::vector<bool>& to, size_t n)
-{
-#if defined(__GLIBCXX__)
-    const size_t bitsPerWord = sizeof(*from.begin()._M_p) * 8;
-    const size_t words = n / bitsPerWord;
-    std::copy(from.begin()._M_p, from.begin()._M_p + words, to.begin()._M_p);
-    for (size_t i = words * bitsPerWord; i < n; ++i) to[i] = from[i];
-#else
-    std::copy(from.begin(), from.begin() + static_cast<std::ptrdiff_t>(n), to.begin());
-#endif
-}
-
 void removeFirstPrimitiveSet(osg::Geometry* g)
 {
     if (g->getNumPrimitiveSets() > 0) g->removePrimitiveSet(0);
@@ -118,7 +67,7 @@ void removeFirstPrimitiveSet(osg::Geometry* g)
 ParticleSelection::ParticleSelection(osgViewer::Viewer* viewer_, osg::Camera* camera_,
                                      std::vector<bool>* selectionMask_, bool* selectionChanged_)
     : viewer(viewer_), selectionMask(selectionMask_), camera(camera_), lassoCamera(nullptr),
-      particlePositions(nullptr), selectionMode(PlusMode), threshold(1.0f), endPathTag(false),
+      particlePositions(nullptr), selectionMode(PlusMode), threshold(1.0f), currentMode(PlusMode), currentFactor(1.0f), endPathTag(false),
       bindingsPending(true), selectionChanged(selectionChanged_)
 {
     selectionNode = new osg::Group;
@@ -370,12 +319,20 @@ void ParticleSelection::BuildGeometry()
         lassoPoints.clear();
         return;
     }
+    // A minus or intersection lasso on state 0, the initial state or one
+    // undone back to, leaves the empty selection empty: no state is added, and
+    // what undo and redo can reach stays as it is.
+    if (undoStack.back() == 0 && selectionMode != PlusMode) {
+        lassoPoints.clear();
+        return;
+    }
 
+    boost::shared_ptr<SelectionGeometry> volume;
     try {
         if (FerrowManager::Instance()->IsPravikSelection())
-            currentVolume = boost::make_shared<MarchingCubesGeometry>(particlePositions, viewer, lassoPoints, modelMatrix);
+            volume = boost::make_shared<MarchingCubesGeometry>(particlePositions, viewer, lassoPoints, modelMatrix);
         else if (FerrowManager::Instance()->IsCylinderSelection())
-            currentVolume = boost::make_shared<CylinderGeometry>(particlePositions, viewer, lassoPoints, modelMatrix);
+            volume = boost::make_shared<CylinderGeometry>(particlePositions, viewer, lassoPoints, modelMatrix);
         else {
             refuseLasso("no selection technique is set for this trial");
             return;
@@ -384,19 +341,81 @@ void ParticleSelection::BuildGeometry()
         refuseLasso(std::string("its volume cannot be built: ") + e.what());
         return;
     }
+    lassoPoints.clear();
 
-    if (!(selectionHistory.size() == 1 && selectionMode != PlusMode)) {
-        const int k = undoStack.back();
-        selectionHistory.resize(static_cast<size_t>(k) + 2);
-        const size_t n = selectionHistory.size();
+    // The new history and stacks are built aside and swapped in once the new
+    // state, its mask and the display are done, so a failure changes nothing.
+    const DisplayArrays shown = saveDisplay();
+    try {
+        const size_t k = static_cast<size_t>(undoStack.back());
+        std::vector<boost::shared_ptr<SelectionGeometry>> history(selectionHistory.begin(),
+                                                                  selectionHistory.begin() + static_cast<std::ptrdiff_t>(k) + 1);
+        history.emplace_back();
+        const size_t n = history.size();
         // Only the newest four states keep volumes of their own.
         if (n > 5)
-            for (size_t i = 0; i <= n - 5; ++i) selectionHistory[i] = emptyVolume;
-        undoStack.push_back(static_cast<int>(n) - 1);
+            for (size_t i = 0; i <= n - 5; ++i) history[i] = emptyVolume;
+        std::deque<int> undo = undoStack;
+        undo.push_back(static_cast<int>(n) - 1);
+        history[n - 1] = buildState(n == 2 ? nullptr : history[n - 2].get(), volume, selectionMode, threshold);
+        selectionHistory.swap(history);
+        undoStack.swap(undo);
         redoStack.clear();
-        updateSelection(threshold);
+        currentVolume = volume;
+        currentMode = selectionMode;
+        currentFactor = threshold;
+        writeMaskFromState(static_cast<int>(n) - 1);
+        *selectionChanged = true;
+    } catch (const std::exception& e) {
+        restoreDisplay(shown);
+        std::printf("ParticleSelection: lasso not added, the selection stays as it was: %s\n", e.what());
+        lassoRefusal = std::string("not added, the selection stays as it was: ") + e.what();
     }
-    lassoPoints.clear();
+}
+
+boost::shared_ptr<SelectionGeometry> ParticleSelection::buildState(SelectionGeometry* previous,
+                                                                   const boost::shared_ptr<SelectionGeometry>& volume,
+                                                                   int mode, float t)
+{
+    // Masks only read their volume's field and surface, and the display only
+    // the state's surface, so the masks are tested on tasks of their own
+    // while the display is rebuilt (each also splits its particles over
+    // tasks). The state is built first: it reads the lasso volume's field and
+    // cells, which that volume's first mask would be writing.
+    const bool lassoMaskLeft = volume->UpdateThresholdLeavingMask(static_cast<double>(t));
+    boost::shared_ptr<SelectionGeometry> state = volume;
+    if (previous) {
+        SelectionGeometry* lasso = volume.get();
+        const CombinedGeometry::MaskTiming later = CombinedGeometry::MaskTiming::Later;
+        switch (mode) {
+        case MinusMode:
+            state = boost::make_shared<MinusGeometry>(particlePositions, previous, lasso, later);
+            break;
+        case IntersectionMode:
+            state = boost::make_shared<IntersectionGeometry>(particlePositions, previous, lasso, later);
+            break;
+        default:
+            state = boost::make_shared<UnionGeometry>(particlePositions, previous, lasso, later);
+            break;
+        }
+    }
+    std::vector<SelectionGeometry*> masksLeft;
+    if (lassoMaskLeft) masksLeft.push_back(volume.get());
+    if (previous) masksLeft.push_back(state.get());
+    tbb::task_group masks;
+    for (SelectionGeometry* v : masksLeft) masks.run([v] { v->ComputeMask(); });
+    try {
+        rebuildVolumeDisplay(*state);
+    } catch (...) {
+        // The tasks read the volumes: they must end before the error leaves.
+        try {
+            masks.wait();
+        } catch (...) {
+        }
+        throw;
+    }
+    masks.wait();  // throws what a mask threw
+    return state;
 }
 
 void ParticleSelection::updateSelection(float t)
@@ -405,48 +424,32 @@ void ParticleSelection::updateSelection(float t)
     if (!currentVolume) return;
     // A minus or intersection lasso on the initial state added no state to combine into.
     if (selectionHistory.size() < 2) return;
-    // Masks only read their volume's field and surface, and the display only
-    // the state's surface, so the masks are tested on threads of their own
-    // while the display is rebuilt (each also splits its particles over
-    // threads). The new state is built first: it reads the lasso volume's
-    // field and cells, which that volume's first mask would be writing.
-    const bool lassoMaskLeft = currentVolume->UpdateThresholdLeavingMask(static_cast<double>(t));
-    const size_t n = selectionHistory.size();
-    const size_t h = n - 1;
-    if (n == 2) {
-        selectionHistory[1] = currentVolume;
-    } else {
-        SelectionGeometry* previous = selectionHistory[h - 1].get();
-        SelectionGeometry* volume = currentVolume.get();
-        const CombinedGeometry::MaskTiming later = CombinedGeometry::MaskTiming::Later;
+    // The newest lasso's state is the newest state: currentVolume is emptied
+    // whenever another state becomes current.
+    const size_t h = selectionHistory.size() - 1;
+    const DisplayArrays shown = saveDisplay();
+    try {
+        // The mode of that lasso: a later lasso start has changed selectionMode
+        // even when it was rejected.
+        selectionHistory[h] =
+            buildState(h == 1 ? nullptr : selectionHistory[h - 1].get(), currentVolume, currentMode, t);
+        currentFactor = t;
+        writeMaskFromState(static_cast<int>(h));
+        *selectionChanged = true;
+    } catch (const std::exception& e) {
+        restoreDisplay(shown);
+        // The lasso volume was re-thresholded in place: the same factor
+        // gives back the same field, surface and mask.
+        const char* lasso = "";
         try {
-            switch (selectionMode) {
-            case MinusMode:
-                selectionHistory[h] = boost::make_shared<MinusGeometry>(particlePositions, previous, volume, later);
-                break;
-            case IntersectionMode:
-                selectionHistory[h] =
-                    boost::make_shared<IntersectionGeometry>(particlePositions, previous, volume, later);
-                break;
-            default:
-                selectionHistory[h] = boost::make_shared<UnionGeometry>(particlePositions, previous, volume, later);
-                break;
-            }
-        } catch (...) {
-            // The lasso volume still ends up re-thresholded as a whole.
-            if (lassoMaskLeft) currentVolume->ComputeMask();
-            throw;
+            currentVolume->UpdateThreshold(static_cast<double>(currentFactor));
+        } catch (const std::exception&) {
+            currentVolume.reset();
+            lasso = "; the newest lasso no longer follows the threshold";
         }
+        std::printf("ParticleSelection: threshold %g not applied, the selection stays as it was: %s%s\n",
+                    static_cast<double>(t), e.what(), lasso);
     }
-    std::vector<SelectionGeometry*> masksLeft;
-    if (lassoMaskLeft) masksLeft.push_back(currentVolume.get());
-    if (n > 2) masksLeft.push_back(selectionHistory[h].get());
-    std::vector<std::unique_ptr<BackgroundWork>> masks;
-    for (SelectionGeometry* volume : masksLeft)
-        masks.push_back(std::make_unique<BackgroundWork>([volume] { volume->ComputeMask(); }));
-    rebuildVolumeDisplay();
-    for (std::unique_ptr<BackgroundWork>& mask : masks) mask->Finish();
-    writeMaskFromState(static_cast<int>(h));
 }
 
 void ParticleSelection::ChangeThreshold(float t) { threshold = t; }
@@ -458,13 +461,31 @@ void ParticleSelection::writeMaskFromState(int k)
     const SelectionGeometry* state = selectionHistory[static_cast<size_t>(k)].get();
     if (!state || !particlePositions) return;
     const size_t n = std::min({static_cast<size_t>(particlePositions->size()), state->mask.size(), selectionMask->size()});
-    copyFlags(state->mask, *selectionMask, n);
+    MaskWords::CopyPrefix(state->mask, *selectionMask, n);
 }
 
-void ParticleSelection::rebuildVolumeDisplay()
+ParticleSelection::DisplayArrays ParticleSelection::saveDisplay() const
 {
-    const int k = undoStack.back();
-    const SurfaceMesh& mesh = selectionHistory[static_cast<size_t>(k)]->GetSurface();
+    DisplayArrays d;
+    d.vertices = volumeGeometry->getVertexArray();
+    d.normals = volumeGeometry->getNormalArray();
+    d.elements = volumeGeometry->getNumPrimitiveSets() > 0 ? volumeGeometry->getPrimitiveSet(0) : nullptr;
+    return d;
+}
+
+void ParticleSelection::restoreDisplay(const DisplayArrays& d)
+{
+    volumeGeometry->setVertexArray(d.vertices.get());
+    volumeGeometry->setNormalArray(d.normals.get(), osg::Array::BIND_PER_VERTEX);
+    if (!d.elements) removeFirstPrimitiveSet(volumeGeometry.get());
+    else if (volumeGeometry->getNumPrimitiveSets() > 0) volumeGeometry->setPrimitiveSet(0, d.elements.get());
+    else volumeGeometry->addPrimitiveSet(d.elements.get());
+    volumeGeometry->dirtyBound();
+}
+
+void ParticleSelection::rebuildVolumeDisplay(const SelectionGeometry& state)
+{
+    const SurfaceMesh& mesh = state.GetSurface();
     osg::ref_ptr<osg::Vec3Array> vertices = new osg::Vec3Array(mesh.vertices.begin(), mesh.vertices.end());
     osg::ref_ptr<osg::DrawElementsUInt> elements = new osg::DrawElementsUInt(GL_TRIANGLES);
     elements->reserve(mesh.triangles.size() * 3);
@@ -476,23 +497,46 @@ void ParticleSelection::rebuildVolumeDisplay()
     volumeGeometry->setVertexArray(vertices.get());
     if (volumeGeometry->getNumPrimitiveSets() > 0) volumeGeometry->setPrimitiveSet(0, elements.get());
     else volumeGeometry->addPrimitiveSet(elements.get());
+    AllocationFaults::Check();
     osgUtil::SmoothingVisitor::smooth(*volumeGeometry);
     volumeGeometry->dirtyBound();
-    *selectionChanged = true;
+}
+
+void ParticleSelection::clearFlatTriangles()
+{
+    flatTrianglesVertices->clear();
+    flatTrianglesVertices->dirty();
+    removeFirstPrimitiveSet(flatTrianglesGeometry.get());
 }
 
 void ParticleSelection::ClearSelection()
 {
     if (!emptyVolume) return;  // no ResetSelection yet
-    currentVolume.reset();
-    flatTrianglesVertices->clear();
-    flatTrianglesVertices->dirty();
-    removeFirstPrimitiveSet(flatTrianglesGeometry.get());
-    selectionHistory.push_back(emptyVolume);
-    undoStack.push_back(static_cast<int>(selectionHistory.size()) - 1);
+    const DisplayArrays shown = saveDisplay();
+    try {
+        selectionHistory.push_back(emptyVolume);
+        try {
+            undoStack.push_back(static_cast<int>(selectionHistory.size()) - 1);
+            try {
+                rebuildVolumeDisplay(*emptyVolume);
+            } catch (...) {
+                undoStack.pop_back();
+                throw;
+            }
+        } catch (...) {
+            selectionHistory.pop_back();
+            throw;
+        }
+    } catch (const std::exception& e) {
+        restoreDisplay(shown);
+        std::printf("ParticleSelection: clear failed, the selection stays as it was: %s\n", e.what());
+        return;
+    }
     redoStack.clear();
-    rebuildVolumeDisplay();
+    currentVolume.reset();
+    clearFlatTriangles();
     std::fill(selectionMask->begin(), selectionMask->end(), false);
+    *selectionChanged = true;
 }
 
 void ParticleSelection::ResetSelection()
@@ -501,43 +545,73 @@ void ParticleSelection::ResetSelection()
         if (!refreshSceneBindings()) return;
         bindingsPending = false;
     }
-    boost::shared_ptr<SelectionGeometry> empty;
+    const DisplayArrays shown = saveDisplay();
     try {
-        empty = boost::make_shared<EmptyGeometry>(particlePositions);
+        boost::shared_ptr<SelectionGeometry> empty = boost::make_shared<EmptyGeometry>(particlePositions);
+        std::vector<boost::shared_ptr<SelectionGeometry>> history(1, empty);
+        std::deque<int> undo(1, 0);
+        rebuildVolumeDisplay(*empty);
+        selectionHistory.swap(history);
+        undoStack.swap(undo);
+        emptyVolume = empty;
     } catch (const std::exception& e) {
+        restoreDisplay(shown);
         std::printf("ParticleSelection: selection not reset: %s\n", e.what());
         return;
     }
-    selectionHistory.clear();
-    emptyVolume = empty;
-    undoStack.clear();
-    ClearSelection();
+    redoStack.clear();
+    currentVolume.reset();
+    clearFlatTriangles();
+    std::fill(selectionMask->begin(), selectionMask->end(), false);
+    *selectionChanged = true;
 }
 
 void ParticleSelection::undoLastSelection()
 {
-    if (undoStack.empty()) return;
-    const int v = undoStack.back();
-    undoStack.pop_back();
-    if (undoStack.empty()) {
-        undoStack.push_back(v);
+    if (undoStack.size() < 2) return;  // the initial state cannot be undone
+    const int k = undoStack[undoStack.size() - 2];
+    const DisplayArrays shown = saveDisplay();
+    try {
+        redoStack.push_back(undoStack.back());
+        try {
+            rebuildVolumeDisplay(*selectionHistory[static_cast<size_t>(k)]);
+        } catch (...) {
+            redoStack.pop_back();
+            throw;
+        }
+    } catch (const std::exception& e) {
+        restoreDisplay(shown);
+        std::printf("ParticleSelection: undo failed, the selection stays as it was: %s\n", e.what());
         return;
     }
-    redoStack.push_back(v);
+    undoStack.pop_back();
     currentVolume.reset();
-    writeMaskFromState(undoStack.back());
-    rebuildVolumeDisplay();
+    writeMaskFromState(k);
+    *selectionChanged = true;
 }
 
 void ParticleSelection::redoLastSelection()
 {
     if (redoStack.empty()) return;
     const int v = redoStack.back();
+    const DisplayArrays shown = saveDisplay();
+    try {
+        undoStack.push_back(v);
+        try {
+            rebuildVolumeDisplay(*selectionHistory[static_cast<size_t>(v)]);
+        } catch (...) {
+            undoStack.pop_back();
+            throw;
+        }
+    } catch (const std::exception& e) {
+        restoreDisplay(shown);
+        std::printf("ParticleSelection: redo failed, the selection stays as it was: %s\n", e.what());
+        return;
+    }
     redoStack.pop_back();
-    undoStack.push_back(v);
     currentVolume.reset();
     writeMaskFromState(v);
-    rebuildVolumeDisplay();
+    *selectionChanged = true;
 }
 
 double ParticleSelection::GetVolume()

@@ -10,6 +10,12 @@
 // start, addIntoPath per point, endPath; if GetendPathTag(), draw a frame, then
 // BuildGeometry() and SetendPathTag(false).
 //
+// A history command that fails (the current dataset has no density field,
+// memory runs out) prints one console line and leaves the history, both
+// stacks, the mask, the display and the current volume as they were; a failed
+// threshold change also puts the newest lasso's volume back at its previous
+// threshold.
+//
 // Required scene: root Group; child 0 a MatrixTransform (data transform) whose
 // child 0 is a Group whose child 0 is a Camera whose child 1 is a Geode whose
 // drawable 0 is a Geometry with a Vec3Array of particle positions; child 1 of
@@ -64,6 +70,8 @@ public:
     const std::vector<boost::shared_ptr<SelectionGeometry>>& GetHistory() const { return selectionHistory; }
     const std::deque<int>& GetUndoStack() const { return undoStack; }
     const std::deque<int>& GetRedoStack() const { return redoStack; }
+    // The newest lasso's volume while threshold changes follow it, else null.
+    const boost::shared_ptr<SelectionGeometry>& GetCurrentVolume() const { return currentVolume; }
     int GetSelectionMode() const { return selectionMode; }
     float GetThreshold() const { return threshold; }
     const osg::Matrixf& GetScreenMatrix() const { return screenMatrix; }
@@ -84,8 +92,25 @@ private:
     void appendLassoPoint(double x, double y);
     void unprojectAndAppend(double x, double y);
     void startPath(int mode, double x, double y);
+    // The display's arrays, kept so that a failed command can put them back.
+    struct DisplayArrays {
+        osg::ref_ptr<osg::Array> vertices;
+        osg::ref_ptr<osg::Array> normals;
+        osg::ref_ptr<osg::PrimitiveSet> elements;
+    };
+    // Re-thresholds volume at t and builds the state it makes with previous
+    // by mode (volume itself when previous is null), masks computed
+    // and shown in the display. Changes no member but the display: callers
+    // put the display back, and undo the re-threshold, when it throws.
+    boost::shared_ptr<SelectionGeometry> buildState(SelectionGeometry* previous,
+                                                    const boost::shared_ptr<SelectionGeometry>& volume, int mode,
+                                                    float t);
     void writeMaskFromState(int k);
-    void rebuildVolumeDisplay();
+    // Shows the state's surface in volumeGeometry.
+    void rebuildVolumeDisplay(const SelectionGeometry& state);
+    DisplayArrays saveDisplay() const;
+    void restoreDisplay(const DisplayArrays& arrays);
+    void clearFlatTriangles();
     void refuseLasso(const std::string& why);
 
     osgViewer::Viewer* viewer;
@@ -109,6 +134,8 @@ private:
     boost::shared_ptr<SelectionGeometry> currentVolume;
     boost::shared_ptr<SelectionGeometry> emptyVolume;
     float threshold;
+    int32_t currentMode;  // the mode of currentVolume's lasso
+    float currentFactor;  // the threshold currentVolume was last built at
     bool endPathTag;
     osg::ref_ptr<osg::Geometry> flatTrianglesGeometry;
     osg::ref_ptr<osg::Vec3Array> flatTrianglesVertices;

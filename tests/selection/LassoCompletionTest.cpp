@@ -93,6 +93,19 @@ TEST_F(Completion, ClosingStretchAndDuplicatesAreRemoved)
     EXPECT_TRUE(selection.GetendPathTag());
 }
 
+TEST_F(Completion, ClosingStretchRemovesEveryPointBackNearTheStart)
+{
+    // The last two points are kept by the spacing rule (more than 2 units
+    // from the point before) but lie within 2 units of the start.
+    draw({{100, 100}, {150, 100}, {150, 150}, {100, 150}, {100, 106}, {100, 101.5f}, {101.5f, 99}});
+    ASSERT_EQ(selection.GetLassoPoints().size(), 7u);
+    selection.endPath();
+    const std::vector<osg::Vec2f>& kept = selection.GetLassoPoints();
+    ASSERT_EQ(kept.size(), 5u);
+    EXPECT_EQ(kept.back(), osg::Vec2f(100, 106));
+    EXPECT_TRUE(selection.GetendPathTag());
+}
+
 TEST_F(Completion, TinyOrDegenerateLassosAreRejected)
 {
     // A tap.

@@ -1,6 +1,10 @@
 // Selection states: combination by mode, undo, redo, clear, reset, the trim of
 // old states, and the mask kept in step with the current state.
 #include "framework/study/FerrowManager.h"
+#include "geometry/AllocationFaults.h"
+#include "geometry/IntersectionGeometry.h"
+#include "geometry/MarchingCubesGeometry.h"
+#include "geometry/MinusGeometry.h"
 #include "geometry/SelectionGeometry.h"
 #include "selection/ParticleSelection.h"
 #include "tests/support/DatasetFixture.h"
@@ -8,6 +12,11 @@
 #include "tests/support/SceneFixture.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <string>
 
 namespace {
 
@@ -26,17 +35,18 @@ struct History : testing::Test {
     }
     ~History() override { FerrowManager::Destroy(); }
 
-    // A rectangular lasso over data-space x0..x1, y0..y1.
-    void lasso(int mode, double x0, double y0, double x1, double y1)
+    // A rectangular lasso over data-space x0..x1, y0..y1; returns its window points.
+    std::vector<osg::Vec2f> lasso(int mode, double x0, double y0, double x1, double y1)
     {
         const osg::Vec3d a = scene.Project(osg::Vec3d(x0, y0, 0)), b = scene.Project(osg::Vec3d(x1, y1, 0));
         std::vector<osg::Vec2f> poly = {osg::Vec2f(a.x(), a.y()), osg::Vec2f(b.x(), a.y()),
                                         osg::Vec2f(b.x(), b.y()), osg::Vec2f(a.x(), b.y())};
         DrawLasso(selection, mode, poly);
-        ASSERT_TRUE(selection.GetendPathTag());
+        EXPECT_TRUE(selection.GetendPathTag());
         scene.PaintLassoImage(poly);
         selection.BuildGeometry();
         selection.SetendPathTag(false);
+        return poly;
     }
     std::vector<int> undo() const { return {selection.GetUndoStack().begin(), selection.GetUndoStack().end()}; }
     std::vector<int> redo() const { return {selection.GetRedoStack().begin(), selection.GetRedoStack().end()}; }
@@ -188,4 +198,193 @@ TEST_F(History, ThresholdChangesFollowOnlyTheNewestLasso)
     selection.redoLastSelection();
     EXPECT_FALSE(changed);
     EXPECT_EQ(undo(), std::vector<int>({0}));
+}
+
+TEST_F(History, MinusOrIntersectionOnAnEmptyStateStaysEmpty)
+{
+    lasso(1, -3, -3, 3, 3);
+    lasso(1, -1, -4, 1, 4);
+    selection.undoLastSelection();
+    selection.undoLastSelection();  // back at state 0, both lassos on the redo stack
+    const std::vector<const SelectionGeometry*> states = {state(0), state(1), state(2)};
+    const osg::Array* shown = selection.GetVolumeGeometry()->getVertexArray();
+    for (int mode : {2, 3}) {
+        changed = false;
+        lasso(mode, -3, -3, 3, 3);
+        ASSERT_EQ(selection.GetHistory().size(), 3u) << "mode " << mode;
+        for (size_t i = 0; i < 3; ++i) EXPECT_EQ(state(i), states[i]);
+        EXPECT_EQ(undo(), std::vector<int>({0}));
+        EXPECT_EQ(redo(), std::vector<int>({2, 1}));
+        EXPECT_EQ(selectedCount(), 0u);
+        EXPECT_FALSE(changed);
+        EXPECT_EQ(selection.GetVolumeGeometry()->getVertexArray(), shown);
+        EXPECT_FALSE(selection.GetCurrentVolume());
+        selection.updateSelection(2.0f);  // nothing to follow the threshold
+        EXPECT_FALSE(changed);
+        EXPECT_EQ(state(2), states[2]);
+    }
+    selection.redoLastSelection();
+    EXPECT_EQ(undo(), std::vector<int>({0, 1}));
+    expectMaskIsState(1);
+
+    // A cleared state and a state trimmed to the empty selection lie beyond
+    // state 0; they combine with the lasso, into the empty selection.
+    selection.ClearSelection();
+    for (int mode : {2, 3}) {
+        const size_t before = selection.GetHistory().size();
+        lasso(mode, -3, -3, 3, 3);
+        EXPECT_EQ(selection.GetHistory().size(), before + 1) << "mode " << mode;
+        EXPECT_EQ(selectedCount(), 0u) << "mode " << mode;
+    }
+    selection.ResetSelection();
+    for (int i = 0; i < 5; ++i) lasso(1, -4 + i, -4, -3 + i, 4);
+    for (int i = 0; i < 4; ++i) selection.undoLastSelection();
+    ASSERT_EQ(undo().back(), 1);
+    ASSERT_EQ(state(1), state(0));
+    lasso(2, -3, -3, 3, 3);
+    EXPECT_EQ(undo(), std::vector<int>({0, 1, 2}));
+    EXPECT_EQ(selectedCount(), 0u);
+}
+
+TEST_F(History, RethresholdingACombinedStateEqualsAFreshConstruction)
+{
+    FerrowManager::Instance()->SetTechnique(FerrowManager::PravikTechnique);
+    for (int mode : {2, 3}) {
+        selection.ResetSelection();
+        selection.updateSelection(1.0f);
+        lasso(1, -3, -3, 3, 3);
+        const std::vector<osg::Vec2f> poly = lasso(mode, -0.5, -4, 4, 4);
+        ASSERT_EQ(selection.GetHistory().size(), 3u);
+        const SelectionGeometry* previous = state(1);
+        const std::vector<bool> previousMask = previous->mask;
+        const std::vector<double> previousValues = previous->field->values;
+        const std::vector<bool> before = state(2)->mask;
+
+        // A rejected lasso of another mode (a tap) changes nothing of what the
+        // newest lasso's state is made of.
+        selection.startPlusPath(10, 10);
+        selection.endPath();
+        ASSERT_FALSE(selection.GetendPathTag());
+        selection.updateSelection(2.0f);
+        EXPECT_EQ(state(1), previous) << "mode " << mode;
+        EXPECT_EQ(previous->mask, previousMask);
+        EXPECT_EQ(previous->field->values, previousValues);
+        EXPECT_NE(state(2)->mask, before) << "mode " << mode << ": the threshold changed nothing";
+
+        MarchingCubesGeometry fresh(data.particles.get(), scene.viewer.get(), poly, osg::Matrixf());
+        fresh.UpdateThreshold(2.0);
+        EXPECT_EQ(selection.GetCurrentVolume()->field->values, fresh.field->values);
+        const CombinedGeometry::MaskTiming now = CombinedGeometry::MaskTiming::Now;
+        std::unique_ptr<SelectionGeometry> expected;
+        if (mode == 2) expected.reset(new MinusGeometry(data.particles.get(), selection.GetHistory()[1].get(), &fresh, now));
+        else expected.reset(new IntersectionGeometry(data.particles.get(), selection.GetHistory()[1].get(), &fresh, now));
+        EXPECT_EQ(state(2)->field->values, expected->field->values) << "mode " << mode;
+        EXPECT_EQ(state(2)->mask, expected->mask);
+        expectMaskIsState(2);
+    }
+}
+
+namespace {
+
+// Everything a history command may change.
+struct Everything {
+    std::vector<const SelectionGeometry*> history;
+    std::vector<int> undo, redo;
+    std::vector<bool> mask;
+    const SelectionGeometry* current = nullptr;
+    std::vector<double> currentValues;
+    std::vector<bool> currentMask;
+    size_t currentVertices = 0;
+    const osg::Array* vertices = nullptr;
+    const osg::Array* normals = nullptr;
+    const osg::PrimitiveSet* elements = nullptr;
+    bool operator==(const Everything& o) const
+    {
+        return history == o.history && undo == o.undo && redo == o.redo && mask == o.mask && current == o.current &&
+               currentValues == o.currentValues && currentMask == o.currentMask &&
+               currentVertices == o.currentVertices && vertices == o.vertices && normals == o.normals &&
+               elements == o.elements;
+    }
+};
+
+}  // namespace
+
+TEST_F(History, AFailingCommandLeavesEverythingAsBefore)
+{
+    FerrowManager::Instance()->SetTechnique(FerrowManager::PravikTechnique);
+    auto everything = [&] {
+        Everything e;
+        for (const auto& v : selection.GetHistory()) e.history.push_back(v.get());
+        e.undo = undo();
+        e.redo = redo();
+        e.mask = mask;
+        if (const SelectionGeometry* c = selection.GetCurrentVolume().get()) {
+            e.current = c;
+            e.currentValues = c->field->values;
+            e.currentMask = c->mask;
+            e.currentVertices = c->GetSurface().vertices.size();
+        }
+        const osg::Geometry* g = selection.GetVolumeGeometry();
+        e.vertices = g->getVertexArray();
+        e.normals = g->getNormalArray();
+        e.elements = g->getNumPrimitiveSets() > 0 ? g->getPrimitiveSet(0) : nullptr;
+        return e;
+    };
+    // Lines of the engine's own in the console output (the triangulator has its own).
+    auto messages = [](const std::string& out) {
+        int lines = 0;
+        for (size_t at = out.find("ParticleSelection:"); at != std::string::npos;
+             at = out.find("ParticleSelection:", at + 1))
+            ++lines;
+        return lines;
+    };
+    // Runs the command with the n-th allocation check failing, n = 0, 1, …,
+    // until it gets through; every failed run must leave everything as it
+    // was and say so in one line.
+    auto failEverywhere = [&](const std::string& name, const std::function<void()>& command) {
+        int failures = 0;
+        for (int n = 0; n < 10; ++n) {
+            const Everything before = everything();
+            changed = false;
+            AllocationFaults::FailAfter(n);
+            testing::internal::CaptureStdout();
+            command();
+            std::fflush(stdout);
+            const std::string out = testing::internal::GetCapturedStdout();
+            AllocationFaults::FailAfter(-1);
+            if (messages(out) == 0) break;
+            ++failures;
+            EXPECT_EQ(messages(out), 1) << name << ": " << out;
+            EXPECT_TRUE(everything() == before) << name << " failing at check " << n;
+            EXPECT_FALSE(changed) << name;
+        }
+        EXPECT_GT(failures, 0) << name << " met no allocation check";
+        EXPECT_TRUE(changed) << name << " never got through";
+    };
+    // A dataset without a density field, the real cause.
+    auto withoutDensity = [&](const std::string& name, const std::function<void()>& command) {
+        const Everything before = everything();
+        FerrowManager::Instance()->SetCurrentDatasetNr(7);
+        testing::internal::CaptureStdout();
+        command();
+        std::fflush(stdout);
+        const std::string out = testing::internal::GetCapturedStdout();
+        FerrowManager::Instance()->SetCurrentDatasetNr(0);
+        EXPECT_EQ(messages(out), 1) << name << ": " << out;
+        EXPECT_TRUE(everything() == before) << name;
+    };
+
+    failEverywhere("first lasso", [&] { lasso(1, -3, -3, 3, 3); });
+    failEverywhere("threshold on the first lasso", [&] { selection.updateSelection(0.6f); });
+    failEverywhere("minus lasso", [&] { lasso(2, -0.5, -4, 4, 4); });
+    withoutDensity("minus lasso", [&] { lasso(2, -0.5, -4, 4, 4); });
+    withoutDensity("threshold on a combined state", [&] { selection.updateSelection(0.5f); });
+    failEverywhere("threshold on a combined state", [&] { selection.updateSelection(0.5f); });
+    selection.updateSelection(0.8f);
+    failEverywhere("undo", [&] { selection.undoLastSelection(); });
+    failEverywhere("redo", [&] { selection.redoLastSelection(); });
+    failEverywhere("clear", [&] { selection.ClearSelection(); });
+    selection.undoLastSelection();
+    withoutDensity("reset", [&] { selection.ResetSelection(); });
+    failEverywhere("reset", [&] { selection.ResetSelection(); });
 }

@@ -1,0 +1,16 @@
+#pragma once
+// AllocationFaults: a test-only switch that makes the engine fail as it does
+// when memory runs out, at the points where a history command allocates the
+// most: a volume's mask, a combined volume's field, the selection display.
+//
+// In: FailAfter(n) from a test. Out: the check after the next n passing ones
+// throws std::bad_alloc, once; every later check passes. Cost: one atomic
+// load per check while nothing is armed (always, outside tests).
+namespace AllocationFaults {
+
+// Arms the switch: n checks pass, the next one throws. A negative n disarms.
+void FailAfter(int n);
+// Throws std::bad_alloc when the armed check comes up. Safe on any thread.
+void Check();
+
+}  // namespace AllocationFaults

@@ -1,0 +1,58 @@
+#pragma once
+// MaskWords: whole-word writes into a std::vector<bool> mask.
+//
+// In: flags packed 64 to a uint64_t (flag q of a word in bit q, lowest
+// first), or a second mask. Out: the same flags in the mask, entry by entry
+// as operator[] reads them. Cost: one store per 64 flags where the standard
+// library's word layout is known (libstdc++ on 64-bit words: flag i in bit
+// i % 64 of word i / 64), one store per flag elsewhere and for the flags
+// before and after whole words.
+//
+// Two threads may write one mask at once only where their ranges start and
+// end on multiples of 64: each word then has a single writer.
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+#include <vector>
+
+namespace MaskWords {
+
+#if defined(__GLIBCXX__) && defined(__LP64__)
+// The layout this fast path relies on; another library version that changed
+// the word type or size breaks the build here instead of the masks.
+using Word = std::remove_reference_t<decltype(*std::vector<bool>::iterator()._M_p)>;
+static_assert(std::is_same<Word, unsigned long>::value, "std::vector<bool> words are no longer unsigned long");
+static_assert(sizeof(Word) == sizeof(uint64_t), "std::vector<bool> words are no longer 64 bits");
+constexpr bool kWholeWords = true;
+#else
+constexpr bool kWholeWords = false;
+#endif
+
+// mask[begin + q] = bit q % 64 of flags[q / 64] for q in [0, end − begin).
+inline void Store(const uint64_t* flags, size_t begin, size_t end, std::vector<bool>& mask)
+{
+    size_t q = begin;
+#if defined(__GLIBCXX__) && defined(__LP64__)
+    if (begin % 64 == 0) {
+        Word* words = mask.begin()._M_p + begin / 64;
+        for (; q + 64 <= end; q += 64) *words++ = static_cast<Word>(flags[(q - begin) / 64]);
+    }
+#endif
+    for (; q < end; ++q) mask[q] = (flags[(q - begin) / 64] >> ((q - begin) % 64)) & 1;
+}
+
+// to[i] = from[i] for i in [0, n); both hold at least n entries.
+inline void CopyPrefix(const std::vector<bool>& from, std::vector<bool>& to, size_t n)
+{
+    size_t i = 0;
+#if defined(__GLIBCXX__) && defined(__LP64__)
+    const size_t words = n / 64;
+    const Word* source = from.begin()._M_p;
+    Word* target = to.begin()._M_p;
+    for (size_t w = 0; w < words; ++w) target[w] = source[w];
+    i = words * 64;
+#endif
+    for (; i < n; ++i) to[i] = from[i];
+}
+
+}  // namespace MaskWords
