@@ -28,13 +28,16 @@ struct Parser {
                               "continuous (default) redraws all the time; on-demand only after a change, so an "
                               "idle program rests",
                               "MODE"};
+    QCommandLineOption noDensityCache{"no-density-cache", "estimate densities afresh and store nothing"};
 
     Parser()
     {
         parser.setApplicationDescription(
             "Lasso selection in 3D particle clouds, for free exploration or a controlled study.");
-        parser.addOptions({help, version, config, study, participant, snapshot, render});
-        parser.addPositionalArgument("DATASET_FILE", "particle files shown instead of the built-in datasets",
+        parser.addOptions({help, version, config, study, participant, snapshot, render, noDensityCache});
+        parser.addPositionalArgument("DATASET_FILE",
+                                     "particle files shown instead of the built-in datasets (formats: "
+                                     "docs/data-formats.md)",
                                      "[DATASET_FILE...]");
     }
 
@@ -99,6 +102,7 @@ int ParsePravikCommandLine(const QStringList& arguments, PravikOptions& options)
     }
     options.studyFile = p.parser.value(p.study);
     options.snapshot = p.parser.value(p.snapshot);
+    options.densityCache = !p.parser.isSet(p.noDensityCache);
     if (p.parser.isSet(p.render)) {
         options.render = p.parser.value(p.render);
         if (options.render != QLatin1String("continuous") && options.render != QLatin1String("on-demand"))

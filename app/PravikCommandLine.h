@@ -22,6 +22,7 @@ struct PravikOptions {
     QString snapshot;  // write a picture of the view there, then exit
     QString studyFile;
     QString render;  // continuous or on-demand; empty: as the configuration says
+    bool densityCache = true;  // false: estimate densities afresh and store nothing
     bool participantGiven = false;
     int participant = 0;
     std::vector<std::string> datasets;  // files shown instead of the built-ins

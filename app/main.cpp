@@ -77,6 +77,7 @@ int main(int argc, char** argv)
     PravikOptions options;
     const int early = ParsePravikCommandLine(MyApp::arguments(), options);
     if (early >= 0) return early;
+    if (!options.densityCache) FerrowDatasetManager::Instance()->densityCache = false;
 
     if (options.configGiven && !QFileInfo(options.configFile).isReadable()) {
         std::fprintf(stderr, "Pravik: configuration file %s cannot be read\n", qPrintable(options.configFile));
@@ -90,7 +91,7 @@ int main(int argc, char** argv)
         if (nr < 0 || nr >= int(datasets->datasets.size()) || !datasets->datasets[nr] ||
             datasets->datasets[nr]->empty()) {
             // The loader has said what is wrong with the file.
-            std::fprintf(stderr, "Pravik: dataset %s holds no particles; stopping\n", path.c_str());
+            std::fprintf(stderr, "Pravik: dataset %s could not be loaded; stopping\n", path.c_str());
             return kExitFailure;
         }
     }

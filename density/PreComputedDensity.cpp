@@ -1,9 +1,12 @@
 #include "density/PreComputedDensity.h"
 
+#include "density/DensityCache.h"
+#include "density/DensityProgress.h"
 #include "framework/study/FerrowDatasetManager.h"
 
 #include <boost/make_shared.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
@@ -40,8 +43,10 @@ void PreComputedDensity::Destroy()
 void PreComputedDensity::computeDensities()
 {
     int counter = 1;
+    const int count = static_cast<int>(FerrowDatasetManager::Instance()->datasets.size());
     // The list is read afresh through the manager at every step.
     for (size_t d = 0; d < FerrowDatasetManager::Instance()->datasets.size(); ++d, ++counter) {
+        DensityProgress::Report(static_cast<int>(d), count, DensityProgress::Looking);
         std::printf("Loading %d dataset\n", counter);
         std::fflush(stdout);
         const osg::Vec3Array* array = FerrowDatasetManager::Instance()->datasets[d].get();
@@ -56,6 +61,19 @@ void PreComputedDensity::computeDensities()
                 if (p[a] > upper[a]) upper[a] = p[a];
             }
         }
+        // Particles on a plane or a line: an axis without extent gets the
+        // largest extent divided by the node count as its thickness, so the
+        // grid has volume and what lies under a lasso can be selected. All
+        // particles at one point keep a flat grid: nothing to select.
+        const float largest = std::max({upper[0] - lower[0], upper[1] - lower[1], upper[2] - lower[2]});
+        for (int a = 0; a < 3; ++a) {
+            if (upper[a] == lower[a] && largest > 0.0f) {
+                const double half = 0.5 * static_cast<double>(largest) / kNodesPerAxis;
+                const float centre = lower[a];
+                lower[a] = static_cast<float>(centre - half);
+                upper[a] = static_cast<float>(centre + half);
+            }
+        }
         for (int a = 0; a < 3; ++a) {
             const float extent = upper[a] - lower[a];
             lower[a] = static_cast<float>(lower[a] - kMargin * extent);
@@ -65,8 +83,14 @@ void PreComputedDensity::computeDensities()
         boost::shared_ptr<ParticleDensityField3D> field = boost::make_shared<ParticleDensityField3D>(
             lower[0], upper[0], kNodesPerAxis, lower[1], upper[1], kNodesPerAxis,
             lower[2], upper[2], kNodesPerAxis);
-        field->ComputeDensity(positions);
+        DensityProgress::Report(static_cast<int>(d), count, DensityProgress::Estimating);
+        DensityCache::Source source = DensityCache::Computed;
+        if (FerrowDatasetManager::Instance()->densityCache)
+            source = DensityCache::Fill(*field, positions);
+        else
+            field->ComputeDensity(positions);
         densities.push_back(field);
+        DensityProgress::Report(static_cast<int>(d), count, DensityProgress::Done, source == DensityCache::Cached);
     }
 }
 

@@ -2,6 +2,10 @@
 // PreComputedDensity: process-wide store of one 64³ density field per study
 // dataset, in the dataset manager's order. computeDensities() fills it once;
 // selection volumes look their grid up by the current dataset number.
+// Each field comes from the density cache when it holds a valid entry
+// (density/DensityCache.h), and the steps are reported to DensityProgress.
+// An axis along which all particles share one value gets a thickness of the
+// largest extent divided by the node count (see computeDensities).
 //
 // Lifetime rule: volumes of the density-aware kind keep a plain pointer to the
 // field of their dataset. Destroy() must only run once no volume is left; the

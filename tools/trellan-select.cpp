@@ -10,6 +10,7 @@
 // Prints "selected K of N particles" after each lasso, or says why the engine
 // refused it (exit code 1 then). Needs an X display for
 // the offscreen context; a virtual one is fine (xvfb-run -a trellan-select ...).
+#include "density/DensityProgress.h"
 #include "density/PreComputedDensity.h"
 #include "framework/kelvo/LassoCamera.h"
 #include "framework/study/FerrowDatasetManager.h"
@@ -37,6 +38,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace {
 
 // What the option list alone does not say.
@@ -48,6 +51,7 @@ const char* const kNotes =
     "  LASSO     MODE:TECHNIQUE:X,Y;X,Y;... with MODE plus | minus | intersection,\n"
     "            TECHNIQUE density | cylinder, points in window pixels from the lower left\n"
     "  M         sixteen numbers, row by row, separated by commas or spaces\n"
+    "  FILE      any particle format of docs/data-formats.md (FILE.csv?x=A&y=B&z=C, FILE.hdf5:/path)\n"
     "--replay replays every lasso of a study's lasso log, trial by trial; the log's\n"
     "dataset column holds the study's dataset id: name the dataset itself with\n"
     "--dataset, and pick one dataset's lassos with --only-dataset.\n"
@@ -323,6 +327,9 @@ void AddOptions(CLI::App& app, Options& o)
     matrixOption("--projection", o.projection, &o.haveProjection, "projection matrix");
     matrixOption("--model", o.model, nullptr, "the data transform (default identity)");
     app.add_flag("--verbose", o.verbose, "print the triangulator's statistics too");
+    app.add_flag_callback(
+        "--no-density-cache", [] { FerrowDatasetManager::Instance()->densityCache = false; },
+        "estimate the density afresh and store nothing");
 }
 
 int run(int argc, char** argv)
@@ -382,9 +389,21 @@ int run(int argc, char** argv)
     FerrowDatasetManager* datasets = FerrowDatasetManager::Instance();
     datasets->LoadConfigured({o.dataset});
     osg::ref_ptr<osg::Vec3Array> particles = datasets->datasets.empty() ? nullptr : datasets->datasets[0];
-    if (!particles || particles->empty()) throw std::runtime_error("dataset '" + o.dataset + "' holds no particles");
+    // The reader has printed why; this line only ends the run.
+    if (!particles || particles->empty()) throw std::runtime_error("dataset '" + o.dataset + "' could not be loaded");
     const size_t n = particles->size();
+    // Progress goes to a terminal only; scripts reading standard error see none.
+    if (isatty(2)) {
+        DensityProgress::SetListener([&](const DensityProgress::Snapshot& p) {
+            if (p.stage == DensityProgress::Looking) return;
+            std::fprintf(stderr, "\rdensity of %s: %s", o.dataset.c_str(),
+                         p.stage == DensityProgress::Done ? (p.cached ? "read from the cache\n" : "estimated\n")
+                                                          : "estimating...");
+            std::fflush(stderr);
+        });
+    }
     PreComputedDensity::Instance()->computeDensities();
+    DensityProgress::SetListener(nullptr);
     FerrowManager::Instance()->SetCurrentDatasetNr(0);
 
     OffscreenScene scene(particles.get(), width, height);

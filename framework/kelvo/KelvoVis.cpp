@@ -1,5 +1,6 @@
 #include "framework/kelvo/KelvoVis.h"
 
+#include "density/DensityProgress.h"
 #include "density/PreComputedDensity.h"
 #include "framework/kelvo/ChangeNotifier.h"
 #include "framework/kelvo/OSGFrameAndPlotStrategy.h"
@@ -21,12 +22,15 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <string>
+#include <vector>
 
 namespace {
 constexpr double ThresholdMinimum = 0.0;
 constexpr double ThresholdMaximum = 3.0;
 constexpr double ThresholdDefault = 1.0;
 const char* const ComputingMessage = "Computing densities\xE2\x80\xA6";
+const char* const ComputingMessagePrefix = "Computing densities";
 
 double Round(double v)
 {
@@ -89,6 +93,7 @@ KelvoVis::KelvoVis(WindowsFrameTimer* timer, WId window, int displayWidth, int d
 
 KelvoVis::~KelvoVis()
 {
+    if (densityWorker.joinable()) densityWorker.join();
     frameStrategy->SetSelection(nullptr);
     // The selection's volumes point into the density fields: they go first.
     selection.reset();
@@ -227,19 +232,34 @@ void KelvoVis::hostSelection()
     }
     selection->ChangeThreshold(static_cast<float>(slider->getValue()));
     frameStrategy->SetSelection(selection.get());
+    // A field without volume or without any density selects nothing: say so
+    // on screen, not only on the console.
+    const ParticleDensityField3D& field = *PreComputedDensity::Instance()->Field(shownDataset);
+    const bool noExtent = field.xMax <= field.xMin && field.yMax <= field.yMin && field.zMax <= field.zMin;
+    const std::string reason = noExtent ? "All particles lie at one point: nothing can be selected"
+                               : field.Mean() == 0.0 ? "Too few particles for a density: nothing can be selected"
+                                                     : "";
+    if (!unselectableReason.empty() && message == unselectableReason) SetMessage("");
+    unselectableReason = reason;
+    if (!reason.empty() && message.empty()) SetMessage(reason);
 }
 
 void KelvoVis::ComputeDensitiesNow()
 {
     if (densitiesReady) return;
-    FerrowDatasetManager* datasets = FerrowDatasetManager::Instance();
-    PreComputedDensity* densities = PreComputedDensity::Instance();
-    if (densities->densities.size() < datasets->datasets.size()) {
-        densities->computeDensities();
+    if (densityWorker.joinable()) {
+        densityWorker.join();
+    } else if (PreComputedDensity::Instance()->densities.size() < FerrowDatasetManager::Instance()->datasets.size()) {
+        PreComputedDensity::Instance()->computeDensities();
         ownsDensities = true;
     }
+    finishDensities();
+}
+
+void KelvoVis::finishDensities()
+{
     densitiesReady = true;
-    if (message == ComputingMessage) SetMessage("");
+    if (message.rfind(ComputingMessagePrefix, 0) == 0) SetMessage("");
     hostSelection();
     changeNotifier->notify();
 }
@@ -277,10 +297,39 @@ void KelvoVis::renderAll(bool)
     // The message has been on screen for one frame: the long computation may
     // start now, the participant knows what the pause is.
     if (!densitiesReady) {
-        if (framesWithMessage >= 1)
-            ComputeDensitiesNow();
-        else
+        if (framesWithMessage < 1) {
             ++framesWithMessage;
+        } else if (densitiesDone) {
+            ComputeDensitiesNow();
+        } else if (!densityWorker.joinable() &&
+                   PreComputedDensity::Instance()->densities.size() >= FerrowDatasetManager::Instance()->datasets.size()) {
+            ComputeDensitiesNow();
+        } else {
+            if (!densityWorker.joinable()) {
+                // Off the GUI thread, so the window stays responsive; nothing
+                // reads a field before densitiesDone says all are complete.
+                // A thread of its own rather than a task: the estimate's
+                // parallel loops then have this thread and every worker,
+                // where a task would leave the GUI thread's share unused.
+                ownsDensities = true;
+                densityWorker = std::thread([this] {
+                    try {
+                        PreComputedDensity::Instance()->computeDensities();
+                    } catch (const std::exception& e) {
+                        std::printf("Density precomputation failed: %s\n", e.what());
+                    }
+                    densitiesDone = true;
+                });
+            }
+            const DensityProgress::Snapshot p = DensityProgress::Current();
+            const std::vector<std::string>& names = FerrowDatasetManager::Instance()->names;
+            const int nr = p.dataset >= 0 && p.dataset < static_cast<int>(names.size()) ? p.dataset : 0;
+            if (!names.empty()) {
+                const std::string& name = names[static_cast<size_t>(nr)];
+                SetMessage(std::string(ComputingMessagePrefix) + " of " + name.substr(name.find_last_of('/') + 1) +
+                           " (" + std::to_string(nr + 1) + " of " + std::to_string(names.size()) + ")\xE2\x80\xA6");
+            }
+        }
     }
     const int current = FerrowManager::Instance()->GetCurrentDatasetNr();
     if (current != shownDataset) ShowDataset(current);
@@ -352,6 +401,25 @@ void KelvoVis::renderTouchIndication()
         const double x = frameComponent->getLeft() + (frameComponent->getWidth() - messageLabel->width()) * 0.5;
         const double y = frameComponent->getBottom() + (frameComponent->getHeight() - messageLabel->height()) * 0.5;
         messageLabel->draw(std::max(0.0, x), std::max(0.0, y));
+        if (densityWorker.joinable() && !densitiesReady) {
+            // Progress bar under the message: outline, then the share done.
+            const double w = frameComponent->getWidth() * 0.4, h = size * 0.6;
+            const double bx = frameComponent->getLeft() + (frameComponent->getWidth() - w) * 0.5, by = y - h * 2.0;
+            const double done = w * DensityProgress::Current().Fraction();
+            glColor4f(1.0f, 1.0f, 1.0f, 0.8f);
+            glBegin(GL_QUADS);
+            glVertex2d(bx, by);
+            glVertex2d(bx + done, by);
+            glVertex2d(bx + done, by + h);
+            glVertex2d(bx, by + h);
+            glEnd();
+            glBegin(GL_LINE_LOOP);
+            glVertex2d(bx, by);
+            glVertex2d(bx + w, by);
+            glVertex2d(bx + w, by + h);
+            glVertex2d(bx, by + h);
+            glEnd();
+        }
     }
     glPopAttrib();
 }

@@ -19,7 +19,9 @@
 #include <osg/GL>
 #include <osgViewer/Viewer>
 
+#include <atomic>
 #include <map>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
@@ -88,8 +90,9 @@ public:
     int GetShownDataset() const { return shownDataset; }
     bool DensitiesReady() const { return densitiesReady; }
     // Runs the density precomputation now if it has not run (it prints one
-    // progress line per dataset); renderAll does this after one frame has
-    // shown the "Computing densities…" message.
+    // progress line per dataset), or waits for the one running. renderAll
+    // starts it on a worker thread after one frame has shown the "Computing
+    // densities…" message, shows its progress and takes the fields once done.
     void ComputeDensitiesNow();
     // Shows dataset nr (a new selection over its particles); renderAll calls
     // it when the study framework's current dataset changes.
@@ -144,6 +147,12 @@ private:
 
     bool densitiesReady = false;
     bool ownsDensities = false; // this visualization ran the precomputation
+    // The precomputation's worker; densitiesDone is set by it as its last step.
+    std::thread densityWorker;
+    std::atomic<bool> densitiesDone{false};
+    void finishDensities();
+    // The shown dataset cannot be selected (no extent, or too few particles).
+    std::string unselectableReason;
     int framesWithMessage = 0;
     double labelHeight = 0.0;
     std::string message;

@@ -92,9 +92,7 @@ int StudyRunner::DefaultLoad(const StudyDatasetEntry& dataset, std::string& prob
         }
         return manager->AddBuiltIn(dataset.builtIn);
     }
-    std::vector<osg::Vec3f> positions;
-    if (!DatasetFile::Read(dataset.file, positions, problem)) return -1;
-    return manager->Add(dataset.file, new osg::Vec3Array(positions.begin(), positions.end()));
+    return manager->TryLoadFile(dataset.file, problem);
 }
 
 void StudyRunner::Shuffle(std::vector<int>& run, int participantId, int block, int repetition) const

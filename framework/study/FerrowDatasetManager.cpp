@@ -21,8 +21,9 @@ void FerrowDatasetManager::Destroy()
 }
 
 int FerrowDatasetManager::Add(const std::string& name, osg::ref_ptr<osg::Vec3Array> positions,
-                              std::vector<int> particleLabels)
+                              std::vector<int> particleLabels, const osg::Vec3d& offset)
 {
+    offsets.push_back(offset);
     if (!positions) positions = new osg::Vec3Array;
     datasets.push_back(positions);
     names.push_back(name);
@@ -52,14 +53,23 @@ int FerrowDatasetManager::AddBuiltIn(const std::string& name)
 
 int FerrowDatasetManager::LoadFile(const std::string& path)
 {
-    std::vector<osg::Vec3f> positions;
     std::string error;
-    if (!DatasetFile::Read(path, positions, error)) {
-        std::printf("Dataset %zu: %s; its slot stays empty\n", datasets.size(), error.c_str());
-        return Add(path, nullptr);
-    }
-    osg::ref_ptr<osg::Vec3Array> array = new osg::Vec3Array(positions.begin(), positions.end());
-    return Add(path, array);
+    const int nr = TryLoadFile(path, error);
+    if (nr >= 0) return nr;
+    std::printf("Dataset %zu: %s; its slot stays empty\n", datasets.size(), error.c_str());
+    std::fflush(stdout);
+    return Add(path, nullptr);
+}
+
+int FerrowDatasetManager::TryLoadFile(const std::string& path, std::string& problem)
+{
+    // The reader fills the array's own storage, so no second copy is made.
+    osg::ref_ptr<osg::Vec3Array> array = new osg::Vec3Array;
+    DatasetExtras extras;
+    if (!DatasetFile::Read(path, array->asVector(), extras, problem)) return -1;
+    for (const std::string& note : extras.notes) std::printf("Dataset %zu: %s\n", datasets.size(), note.c_str());
+    std::fflush(stdout);
+    return Add(path, array, std::move(extras.labels), extras.offset);
 }
 
 void FerrowDatasetManager::LoadConfigured(const std::vector<std::string>& entries)

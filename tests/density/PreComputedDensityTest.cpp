@@ -145,3 +145,30 @@ TEST(DatasetFixture, RegistersDatasetZeroAndTearsDown)
     PreComputedDensity::Destroy();
     FerrowDatasetManager::Destroy();
 }
+
+TEST_F(PreComputedDensityTest, PlanesAndLinesGetAThicknessAndOnePointStaysFlat)
+{
+    FerrowDatasetManager* m = FerrowDatasetManager::Instance();
+    osg::ref_ptr<osg::Vec3Array> plane = new osg::Vec3Array, line = new osg::Vec3Array, point = new osg::Vec3Array;
+    for (int i = 0; i < 20000; ++i) {
+        plane->push_back(osg::Vec3f((i % 200) * 0.5f, (i / 200) * 1.0f, 0.0f));
+        line->push_back(osg::Vec3f(3.0f, i * 0.01f, -2.0f));
+        if (i < 100) point->push_back(osg::Vec3f(1, 2, 3));
+    }
+    m->Add("plane", plane);
+    m->Add("line", line);
+    m->Add("point", point);
+    testing::internal::CaptureStdout();
+    PreComputedDensity::Instance()->computeDensities();
+    testing::internal::GetCapturedStdout();
+    const auto& d = PreComputedDensity::Instance()->densities;
+    // The plane's largest extent is 99.5: z gets 99.5/64, then the margin.
+    EXPECT_NEAR(d[0]->zMax - d[0]->zMin, 99.5 / 64 * 1.1, 1e-4);
+    EXPECT_NEAR(d[0]->zMin + d[0]->zMax, 0.0, 1e-6);
+    EXPECT_GT(d[0]->Mean(), 0.0);
+    EXPECT_NEAR(d[1]->xMax - d[1]->xMin, 199.99 / 64 * 1.1, 1e-3);
+    EXPECT_NEAR(d[1]->zMax - d[1]->zMin, 199.99 / 64 * 1.1, 1e-3);
+    EXPECT_GT(d[1]->Mean(), 0.0);
+    EXPECT_EQ(d[2]->xMax, d[2]->xMin);
+    EXPECT_EQ(d[2]->Mean(), 0.0);
+}

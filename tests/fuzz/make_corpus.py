@@ -30,6 +30,18 @@ put("fuzz_config", "broken.xml", '<config><mainwindow width="800"/><kelvowindow 
 # particle files
 put("fuzz_dataset_file", "text.txt", "# x y z\n0 0 0\n1,2,3\n  4.5\t5.5 6.5\r\n\n-1e3 2e-3 3\n")
 put("fuzz_dataset_file", "raw.raw", struct.pack("<9f", 0, 0, 0, 1, 2, 3, -4, 5.5, 6))
+put("fuzz_dataset_formats", "table.csv", 'id,X,"y",z,label\n1,0.5,2,3,1\n2,-1e3,2e-3,3,0\n')
+put("fuzz_dataset_formats", "table.tsv", "x\ty\tz\n1\t2\t3\n")
+put("fuzz_dataset_formats", "water.xyz", "3\nwater\nO 0 0 0\nH 0.96 0 0\nH -0.24 0.93 0\n")
+put("fuzz_dataset_formats", "ascii.ply", "ply\nformat ascii 1.0\nelement vertex 2\nproperty float x\n"
+    "property float y\nproperty float z\nproperty int label\nend_header\n1 2 3 1\n4 5 6 2\n")
+put("fuzz_dataset_formats", "binary.ply", b"ply\nformat binary_big_endian 1.0\nelement face 1\n"
+    b"property list uchar int vertex_indices\nelement vertex 2\nproperty double x\nproperty double y\n"
+    b"property double z\nproperty uchar label\nend_header\n" + struct.pack(">B3i", 3, 0, 1, 1)
+    + struct.pack(">3dB", 1e7, 2, 3, 1) + struct.pack(">3dB", 1e7 + 1, 5, 6, 2))
+put("fuzz_dataset_formats", "doubles.f64", struct.pack("<6d", 1e9, 2, 3, 1e9 + 0.5, 5, 6))
+put("fuzz_hdf5_validation", "triples", bytes([1, 2, 4, 1, 1] + [0x3f] * 96 + [1, 2]))
+put("fuzz_hdf5_validation", "groups", bytes([3, 2, 5, 1, 1] + [0x40] * 120 + [1, 3, 1, 1] + [7] * 8 + [2, 2, 2, 3, 1, 0] + [1] * 48 + [4, 1]))
 
 # study files
 put("fuzz_study_file", "study.xml", """<?xml version="1.0"?>

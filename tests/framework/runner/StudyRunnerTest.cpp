@@ -386,6 +386,27 @@ TEST(StudyRunner, ImpossibleTrialsStopTheStudyBeforeItStarts)
     EXPECT_EQ(s.runner.Load(good).size(), 1u);  // not while it runs
 }
 
+TEST(StudyRunner, LabelsOfAnyFileFormatServeAsTargets)
+{
+    LoadedStudy s;
+    s.folder.Write("labelled.csv", "X,Y,Z,label\n0,0,0,0\n1,0,0,1\n2,0,0,1\n3,0,0,2\n4,0,0,0\n");
+    s.folder.Write("molecule.xyz", "3\n\nC 0 0 0\nO 1 0 0\nC 2 0 0\n");
+    const std::string file = s.folder.Path("labels.xml");
+    auto load = [&](const std::string& trials) {
+        s.folder.Write("labels.xml", "<study>\n<dataset id=\"t\" file=\"labelled.csv\"/>\n"
+                                     "<dataset id=\"m\" file=\"molecule.xyz\"/>\n" + trials + "</study>\n");
+        return s.runner.Load(file);
+    };
+    std::vector<std::string> p = load("<trial dataset=\"t\" targetLabel=\"1\" technique=\"density\"/>\n"
+                                      "<trial dataset=\"m\" targetLabel=\"2\" technique=\"cylinder\"/>\n");
+    EXPECT_TRUE(p.empty()) << p[0];
+    p = load("<trial dataset=\"t\" targetLabel=\"3\" technique=\"density\"/>\n"
+             "<trial dataset=\"m\" targetLabel=\"3\" technique=\"density\"/>\n");
+    ASSERT_EQ(p.size(), 2u);
+    EXPECT_EQ(p[0], file + ":4: dataset \"t\" has no structure labelled 3 (its labels: 1, 2)");
+    EXPECT_EQ(p[1], file + ":5: dataset \"m\" has no structure labelled 3 (its labels: 1, 2)");
+}
+
 TEST(StudyRunner, TheExampleStudyIsValid)
 {
     // Real built-in clouds: the example's labels must exist in them.
