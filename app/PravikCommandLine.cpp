@@ -23,6 +23,7 @@ struct Parser {
     QCommandLineOption config{"config", "read the configuration from FILE (default config.xml)", "FILE"};
     QCommandLineOption study{"study", "run this study (default study.xml when it exists)", "FILE"};
     QCommandLineOption participant{"participant", "participant id (default: participantID of config.xml)", "N"};
+    QCommandLineOption restart{"restart", "start the participant's study at trial 1 instead of resuming"};
     QCommandLineOption snapshot{"snapshot", "save a picture of the view once the data is drawn, then exit", "PNG"};
     QCommandLineOption render{"render",
                               "continuous (default) redraws all the time; on-demand only after a change, so an "
@@ -34,7 +35,7 @@ struct Parser {
     {
         parser.setApplicationDescription(
             "Lasso selection in 3D particle clouds, for free exploration or a controlled study.");
-        parser.addOptions({help, version, config, study, participant, snapshot, render, noDensityCache});
+        parser.addOptions({help, version, config, study, participant, restart, snapshot, render, noDensityCache});
         parser.addPositionalArgument("DATASET_FILE",
                                      "particle files shown instead of the built-in datasets (formats: "
                                      "docs/data-formats.md)",
@@ -103,6 +104,7 @@ int ParsePravikCommandLine(const QStringList& arguments, PravikOptions& options)
     options.studyFile = p.parser.value(p.study);
     options.snapshot = p.parser.value(p.snapshot);
     options.densityCache = !p.parser.isSet(p.noDensityCache);
+    options.restart = p.parser.isSet(p.restart);
     if (p.parser.isSet(p.render)) {
         options.render = p.parser.value(p.render);
         if (options.render != QLatin1String("continuous") && options.render != QLatin1String("on-demand"))

@@ -25,6 +25,7 @@ struct PravikOptions {
     bool densityCache = true;  // false: estimate densities afresh and store nothing
     bool participantGiven = false;
     int participant = 0;
+    bool restart = false;  // start the participant's study at trial 1 instead of resuming
     std::vector<std::string> datasets;  // files shown instead of the built-ins
 };
 

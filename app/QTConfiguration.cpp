@@ -7,7 +7,9 @@
 #include <QFile>
 #include <QXmlStreamReader>
 
+#include <cmath>
 #include <cstdio>
+#include <string>
 
 QTConfiguration::QTConfiguration(const QString& name) : fileName(name)
 {
@@ -60,13 +62,45 @@ void QTConfiguration::readInt(const QXmlStreamAttributes& attributes, const char
     }
 }
 
+void QTConfiguration::insane(const char* element, const char* name, const QString& text, const char* why)
+{
+    clean = false;
+    std::printf("%s:%lld: %s %s=\"%s\" %s; the value is ignored\n", qPrintable(fileName),
+                static_cast<long long>(line), element, name, qPrintable(text), why);
+    std::fflush(stdout);
+}
+
+void QTConfiguration::readSize(const QXmlStreamAttributes& attributes, const char* element, const char* name,
+                               int& field)
+{
+    const QString text = attributes.value(QLatin1String(name)).toString();
+    if (text.isEmpty()) return;
+    bool whole = false, number = false;
+    const unsigned value = text.toUInt(&whole, 10);
+    const double asNumber = text.toDouble(&number);
+    if (whole ? value > static_cast<unsigned>(MaxDisplaySize)
+              : number && (!std::isfinite(asNumber) || asNumber < 0.0 || asNumber > MaxDisplaySize)) {
+        const std::string why = "is no display size (0 to " + std::to_string(MaxDisplaySize) + " pixels)";
+        insane(element, name, text, why.c_str());
+        return;
+    }
+    readInt(attributes, element, name, field);
+}
+
 bool QTConfiguration::readFloat(const QXmlStreamAttributes& attributes, const char* element, const char* name,
-                                float& field)
+                                float& field, double low, double high)
 {
     const QString text = attributes.value(QLatin1String(name)).toString();
     if (text.isEmpty()) return false;
     bool ok = false;
-    field = text.toFloat(&ok);
+    const double value = text.toDouble(&ok);
+    if (ok && !(value >= low && value <= high)) {
+        char why[80];
+        std::snprintf(why, sizeof why, "is not a fraction of the display from %g to %g", low, high);
+        insane(element, name, text, why);
+        return false;
+    }
+    field = static_cast<float>(value);
     if (!ok) {
         field = 0.0f;
         clean = false;
@@ -90,8 +124,12 @@ bool QTConfiguration::startElement(const QString& /*namespaceURI*/, const QStrin
 {
     // A placement attribute is read into a fraction first; only a non-empty
     // one touches its field.
+    // A window may hang over the display's edge, but not lie a display away.
     auto fraction = [&](const char* element, const char* name, float& out) {
-        return readFloat(attributes, element, name, out);
+        const std::string n = name;
+        if (n == "positionx" || n == "positiony") return readFloat(attributes, element, name, out, -1.0, 2.0);
+        if (n == "framesize") return readFloat(attributes, element, name, out, 0.0, 1.0);
+        return readFloat(attributes, element, name, out, 0.0, 2.0);
     };
 
     if (qName == QLatin1String("startup")) {
@@ -99,8 +137,8 @@ bool QTConfiguration::startElement(const QString& /*namespaceURI*/, const QStrin
         readInt(attributes, "startup", "participantID", participantId);
     } else if (qName == QLatin1String("mainwindow")) {
         mainOrigin = Point3d(0, 0, 0);
-        readInt(attributes, "mainwindow", "width", mainWidth);
-        readInt(attributes, "mainwindow", "height", mainHeight);
+        readSize(attributes, "mainwindow", "width", mainWidth);
+        readSize(attributes, "mainwindow", "height", mainHeight);
         readInt(attributes, "mainwindow", "fullscreen", fullscreen);
         layoutMainWindow();
     } else if (qName == QLatin1String("kelvowindow")) {

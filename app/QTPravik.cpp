@@ -2,16 +2,22 @@
 
 #include "app/QTConfiguration.h"
 #include "app/QTKelvoWidgetGL.h"
+#include "framework/runner/StudyRunner.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeySequence>
+#include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
 #include <QStatusBar>
 #include <QSurfaceFormat>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
 
 QTPravik::QTPravik(QTConfiguration* configuration)
     : QMainWindow(nullptr, Qt::WindowFlags()), configuration(configuration)
@@ -26,7 +32,7 @@ QTPravik::QTPravik(QTConfiguration* configuration)
     quitAction->setShortcut(QKeySequence(Qt::Key_Escape));
     quitAction->setShortcutContext(Qt::ApplicationShortcut);
     quitAction->setStatusTip(tr("Quit the program"));
-    connect(quitAction, &QAction::triggered, this, &QWidget::close);
+    connect(quitAction, &QAction::triggered, this, &QTPravik::requestQuit);
 
     QAction* fullscreenAction = new QAction(tr("Toggle real &fullscreen"), this);
     fullscreenAction->setShortcut(QKeySequence(tr("Ctrl+F")));
@@ -63,6 +69,66 @@ QTPravik::QTPravik(QTConfiguration* configuration)
     addAction(cursorAction);
     addAction(twoMiceAction);
     addAction(aboutAction);
+
+    quitNotice = new QLabel(tr("Press Escape again to quit: the running trial would be lost"), this);
+    quitNotice->setAlignment(Qt::AlignCenter);
+    quitNotice->setStyleSheet(QStringLiteral(
+        "QLabel { background: rgb(150, 30, 30); color: white; font-size: 20px; padding: 12px; }"));
+    quitNotice->hide();
+    quitWindow = new QTimer(this);
+    quitWindow->setSingleShot(true);
+    quitWindow->setInterval(QuitConfirmMs);
+    connect(quitWindow, &QTimer::timeout, quitNotice, &QWidget::hide);
+}
+
+double QTPravik::resizeToFit(int width, int height)
+{
+    QScreen* target = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!target || width <= 0 || height <= 0) {
+        resize(width, height);
+        return 1.0;
+    }
+    const QRect area = target->availableGeometry();
+    const double scale = std::min({1.0, static_cast<double>(area.width()) / width,
+                                   static_cast<double>(area.height()) / height});
+    if (scale >= 1.0) {
+        resize(width, height);
+        return 1.0;
+    }
+    const int w = std::max(1, static_cast<int>(width * scale)), h = std::max(1, static_cast<int>(height * scale));
+    resize(w, h);
+    move(area.topLeft());
+    std::printf("Pravik: the configured display of %d x %d is larger than the screen's free %d x %d; "
+                "the window and its layout are scaled by %.3f to %d x %d\n",
+                width, height, area.width(), area.height(), scale, w, h);
+    std::fflush(stdout);
+    return scale;
+}
+
+bool QTPravik::isQuitNoticeShown() const
+{
+    return quitNotice->isVisible();
+}
+
+QRect QTPravik::quitNoticeRect() const
+{
+    return quitNotice->geometry();
+}
+
+void QTPravik::requestQuit()
+{
+    if (!StudyRunner::Instance()->IsRunning() || quitWindow->isActive()) {
+        quitWindow->stop();
+        close();
+        return;
+    }
+    quitNotice->adjustSize();
+    quitNotice->move((width() - quitNotice->width()) / 2, std::max(0, height() / 20));
+    quitNotice->show();
+    quitNotice->raise();
+    quitWindow->start();
+    std::printf("Escape during a trial: press it again within %d s to quit\n", QuitConfirmMs / 1000);
+    std::fflush(stdout);
 }
 
 QTPravik::~QTPravik()

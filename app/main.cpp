@@ -2,13 +2,14 @@
 // view, tells the study framework which condition runs, starts touch input
 // and runs the event loop; then tears down the window before the datasets.
 //
-//   Pravik [--config FILE] [--study FILE] [--participant N] [--snapshot PNG]
+//   Pravik [--config FILE] [--study FILE] [--participant N] [--restart] [--snapshot PNG]
 //          [--render continuous|on-demand] [DATASET_FILE...]
 //   Pravik --help | --version
 //
 // A study file (--study, or "study.xml" in the working directory) is read and
 // checked whole before the window opens; any problem stops the program with
-// the file, line and problem. Without one Pravik runs in free exploration.
+// the file, line and problem. A participant's unfinished session is resumed
+// unless --restart is given. Without a study Pravik runs in free exploration.
 // Dataset files given on the command line are shown instead of the built-in
 // datasets. --snapshot writes a picture of the view once the visualization
 // has drawn its data (used by the start-up test) and ends the program. Exit
@@ -101,6 +102,7 @@ int main(int argc, char** argv)
     // and the participant never sees a study that is only partly valid.
     std::vector<std::string> studyLines;
     const int participant = options.participantGiven ? options.participant : configuration->participantId;
+    StudyRunner::Instance()->SetRestart(options.restart);
     const StudyRunner::SessionStart study = StudyRunner::Instance()->OpenSession(
         options.studyFile.toStdString(), participant, configuration->condition, studyLines);
     for (const std::string& line : studyLines)
@@ -110,7 +112,7 @@ int main(int argc, char** argv)
     QTPravik* window = new QTPravik(configuration);
     StudyManager::Instance()->setConditionId(configuration->condition);
     FerrowManager::Instance()->PravikSelectionStart();
-    window->resize(configuration->mainWidth, configuration->mainHeight);
+    window->resizeToFit(configuration->mainWidth, configuration->mainHeight);
     window->setWindowTitle("Selection Demo Application");
     if (configuration->fullscreen == 1) window->toggleFullscreen();
     window->show();

@@ -77,6 +77,10 @@ int main(int argc, char** argv)
                      summary.includePractice ? "" : "measured (non-practice) ");
         return kExitFailure;
     }
+    if (const int repeated = summary.RepeatedTrials())
+        std::printf("%d trial(s) have rows in more than one session (resumed or restarted); "
+                    "each counts once, with its latest complete row\n",
+                    repeated);
     const std::vector<SummaryGroup> groups = summary.Groups();
     std::fputs(ResultsSummary::Table(groups).c_str(), stdout);
     bool ok = WriteFile(o.svgPath, SummaryPlot::Svg(groups, o.title));

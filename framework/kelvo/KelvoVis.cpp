@@ -36,6 +36,10 @@ double Round(double v)
 {
     return std::floor(v + 0.5);
 }
+
+// A control a finger must hit is never smaller than this, in view pixels,
+// however far a large layout is scaled down.
+constexpr double TouchMinimum = 40.0;
 } // namespace
 
 KelvoVis::KelvoVis(WindowsFrameTimer* timer, WId window, int displayWidth, int displayHeight)
@@ -157,6 +161,16 @@ void KelvoVis::placeComponents()
     double sl, sb, sw, sh;
     scaled(kelvo.sideArea, sl, sb, sw, sh);
     labelHeight = std::min(std::max(Round(18.0 * sy), 12.0), sh * 0.2);
+    // Controls too small to touch grow away from the 3D area, which would
+    // cover the part lying over it, and stay inside the view.
+    const double mainCentre = l + w * 0.5;
+    auto growX = [&](double& left, double& width, double wanted) {
+        if (width >= wanted) return;
+        if (left + width * 0.5 < mainCentre) left -= wanted - width;
+        width = wanted;
+        left = std::max(0.0, std::min(left, viewWidth - width));
+    };
+    if (sw > 0 && sh > 0) growX(sl, sw, TouchMinimum);
     if (sw > 0 && sh > 0)
         slider->setBounds(sl, sb, sw, sh - labelHeight);
     else
@@ -181,6 +195,13 @@ void KelvoVis::placeComponents()
     else
         studyButton->setBounds(0, 0, 0, 0);
 
+    if (ew > 0 && eh > 0) {
+        const bool stacked = eh > ew;
+        const double grownH = std::max(eh, stacked ? 3 * TouchMinimum : TouchMinimum);
+        eb = std::max(0.0, std::min(eb - (grownH - eh) * 0.5, viewHeight - grownH));
+        eh = grownH;
+        growX(el, ew, stacked ? TouchMinimum : 3 * TouchMinimum);
+    }
     ButtonComponent* buttons[] = {undoButton, redoButton, clearButton};
     for (int i = 0; i < 3; ++i) {
         if (ew <= 0 || eh <= 0) {

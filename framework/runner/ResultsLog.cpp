@@ -4,9 +4,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QString>
 
+#include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -92,6 +96,42 @@ std::string ResultsLog::LassoRecordText(const LassoRow& r)
                       C::Integer(l.viewportWidth), C::Integer(l.viewportHeight), MatrixText(l.model),
                       MatrixText(l.view), MatrixText(l.projection), PointsText(l.points),
                       C::Integer(l.selectedAfter), C::Integer(l.viewportX), C::Integer(l.viewportY)});
+}
+
+std::string EarlierTrials::Field(size_t row, const std::string& name) const
+{
+    const auto it = std::find(header.begin(), header.end(), name);
+    if (it == header.end() || row >= rows.size()) return {};
+    return rows[row][static_cast<size_t>(it - header.begin())];
+}
+
+std::vector<EarlierTrials> ResultsLog::ReadEarlierTrials(const std::string& folder, int participantId)
+{
+    std::vector<EarlierTrials> files;
+    const QDir dir(QString::fromStdString(folder));
+    const QRegularExpression name(QStringLiteral("^P%1_trials(?:_(\\d+))?\\.csv$").arg(participantId));
+    for (const QString& entry : dir.entryList(QDir::Files)) {
+        const QRegularExpressionMatch m = name.match(entry);
+        if (!m.hasMatch()) continue;
+        EarlierTrials f;
+        f.path = dir.filePath(entry).toStdString();
+        f.session = m.captured(1).isEmpty() ? 1 : m.captured(1).toInt();
+        std::ifstream in(f.path, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        std::vector<std::vector<std::string>> records = CsvFormat::Parse(text.str());
+        if (!records.empty()) f.header = records[0];
+        // Record r is on line r + 1: the files hold no line breaks inside fields.
+        for (size_t r = 1; r < records.size(); ++r) {
+            if (records[r].size() != f.header.size()) continue;
+            f.rows.push_back(std::move(records[r]));
+            f.lines.push_back(static_cast<int>(r) + 1);
+        }
+        files.push_back(std::move(f));
+    }
+    std::sort(files.begin(), files.end(),
+              [](const EarlierTrials& a, const EarlierTrials& b) { return a.session < b.session; });
+    return files;
 }
 
 bool ResultsLog::Open(const std::string& folder, int participantId, std::string& error)

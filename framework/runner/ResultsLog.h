@@ -39,11 +39,27 @@ struct LassoRow {
     LassoRecord record;
 };
 
+// A trials file written earlier for the participant: its header and its
+// complete rows (a row cut off by a crash, or one with the wrong number of
+// fields, is left out), each with its line in the file.
+struct EarlierTrials {
+    std::string path;
+    int session = 1;  // 1 for P<id>_trials.csv, k for P<id>_trials_k.csv
+    std::vector<std::string> header;
+    std::vector<std::vector<std::string>> rows;
+    std::vector<int> lines;
+    // The field of `row` in column `name`, or empty without that column.
+    std::string Field(size_t row, const std::string& name) const;
+};
+
 class ResultsLog {
 public:
     static const std::vector<std::string>& TrialColumns();
     static const std::vector<std::string>& LassoColumns();
     static const char* ModeName(LassoRecord::Mode mode);
+
+    // The participant's trials files in `folder`, in session order.
+    static std::vector<EarlierTrials> ReadEarlierTrials(const std::string& folder, int participantId);
 
     // Creates the folder if needed and both files with their header rows.
     bool Open(const std::string& folder, int participantId, std::string& error);

@@ -54,6 +54,13 @@ std::vector<std::string> ResultsSummary::AddText(const std::string& name, const 
     }
     if (!problems.empty()) return problems;
 
+    // Optional: without them every row counts.
+    auto optional = [&](const char* name) {
+        const auto it = std::find(rows[0].begin(), rows[0].end(), name);
+        return it == rows[0].end() ? -1 : static_cast<int>(it - rows[0].begin());
+    };
+    const int trialColumn = optional("trial"), startedColumn = optional("started_utc");
+
     std::vector<Trial> added;
     // Row r is on line r + 1: the files hold no line breaks inside fields.
     for (size_t r = 1; r < rows.size(); ++r) {
@@ -82,7 +89,9 @@ std::vector<std::string> ResultsSummary::AddText(const std::string& name, const 
             problems.push_back(where + "F1 \"" + row[column[5]] + "\" is not a number");
             continue;
         }
-        if (practice == "1" && !includePractice) continue;
+        t.practice = practice == "1";
+        if (trialColumn >= 0) t.trial = row[trialColumn];
+        if (startedColumn >= 0) t.started = row[startedColumn];
         added.push_back(t);
     }
     if (!problems.empty()) return problems;
@@ -90,10 +99,43 @@ std::vector<std::string> ResultsSummary::AddText(const std::string& name, const 
     return {};
 }
 
+std::vector<ResultsSummary::Trial> ResultsSummary::Counted() const
+{
+    // The row that counts for each trial: the latest start, and of equal
+    // starts the one read last.
+    std::map<std::pair<std::string, std::string>, size_t> latest;
+    for (size_t k = 0; k < trials.size(); ++k) {
+        if (trials[k].trial.empty()) continue;
+        const auto key = std::make_pair(trials[k].participant, trials[k].trial);
+        const auto it = latest.find(key);
+        if (it == latest.end()) latest.emplace(key, k);
+        else if (trials[k].started >= trials[it->second].started) it->second = k;
+    }
+    std::vector<Trial> counted;
+    for (size_t k = 0; k < trials.size(); ++k) {
+        const Trial& t = trials[k];
+        if (!t.trial.empty() && latest.at(std::make_pair(t.participant, t.trial)) != k) continue;
+        if (t.practice && !includePractice) continue;
+        counted.push_back(t);
+    }
+    return counted;
+}
+
+int ResultsSummary::RepeatedTrials() const
+{
+    std::map<std::pair<std::string, std::string>, int> rows;
+    for (const Trial& t : trials)
+        if (!t.trial.empty()) ++rows[std::make_pair(t.participant, t.trial)];
+    int repeated = 0;
+    for (const auto& r : rows) repeated += r.second > 1;
+    return repeated;
+}
+
 std::vector<SummaryGroup> ResultsSummary::Groups() const
 {
+    const std::vector<Trial> counted = Counted();
     std::vector<std::string> datasets, techniques;
-    for (const Trial& t : trials) {
+    for (const Trial& t : counted) {
         if (std::find(datasets.begin(), datasets.end(), t.dataset) == datasets.end()) datasets.push_back(t.dataset);
         if (std::find(techniques.begin(), techniques.end(), t.technique) == techniques.end())
             techniques.push_back(t.technique);
@@ -109,7 +151,7 @@ std::vector<SummaryGroup> ResultsSummary::Groups() const
         std::vector<double> times, f1s;
         if (perParticipant) {
             std::map<std::string, std::pair<std::vector<double>, std::vector<double>>> byParticipant;
-            for (const Trial& t : trials) {
+            for (const Trial& t : counted) {
                 if (t.technique != technique || (dataset && t.dataset != *dataset)) continue;
                 byParticipant[t.participant].first.push_back(t.time);
                 byParticipant[t.participant].second.push_back(t.f1);
@@ -119,7 +161,7 @@ std::vector<SummaryGroup> ResultsSummary::Groups() const
                 f1s.push_back(SampleStatistics::Of(p.second.second).mean);
             }
         } else {
-            for (const Trial& t : trials) {
+            for (const Trial& t : counted) {
                 if (t.technique != technique || (dataset && t.dataset != *dataset)) continue;
                 times.push_back(t.time);
                 f1s.push_back(t.f1);

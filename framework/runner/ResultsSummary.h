@@ -4,7 +4,9 @@
 // completion time and of F1. Practice trials are left out unless asked for.
 // With `perParticipant` each participant's trials of a technique and dataset
 // are averaged first, so every participant counts once; otherwise every trial
-// is one observation.
+// is one observation. A trial (participant and trial number) with rows in
+// several files, as a resumed or restarted session leaves them, counts once:
+// the latest complete row (latest start time, then the file given last).
 #include "framework/runner/SampleStatistics.h"
 
 #include <string>
@@ -28,7 +30,10 @@ public:
     // a file with any problem adds nothing.
     std::vector<std::string> AddFile(const std::string& path);
     std::vector<std::string> AddText(const std::string& name, const std::string& text);
-    int TrialCount() const { return static_cast<int>(trials.size()); }
+    // Trials counted: each once, practice only when included.
+    int TrialCount() const { return static_cast<int>(Counted().size()); }
+    // Trials that have more than one row; each counts once.
+    int RepeatedTrials() const;
 
     // Datasets in the order first seen, "density" before "cylinder", then
     // one AllDatasets group per technique.
@@ -44,6 +49,10 @@ private:
         std::string dataset;
         double time = 0.0;
         double f1 = 0.0;
+        bool practice = false;
+        std::string trial;    // empty in files without a "trial" column
+        std::string started;  // ISO 8601, compares as text; may be empty
     };
-    std::vector<Trial> trials;
+    std::vector<Trial> Counted() const;
+    std::vector<Trial> trials;  // every complete row, in the order read
 };

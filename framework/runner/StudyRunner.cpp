@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QString>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <random>
@@ -42,6 +43,58 @@ unsigned Draw(std::mt19937& engine, unsigned bound)
 std::string At(const StudyDefinition& study, int line)
 {
     return study.path + ":" + std::to_string(line) + ": ";
+}
+
+// Marks in `done` the trials an earlier, unfinished session of the
+// participant finished. That session is the latest one: from the last file
+// whose first row is trial 1 on (a resumed session's files go on with later
+// trials). Returns a refusal when a row does not fit `sequence`; `note` says
+// what was found.
+std::string FindEarlierSession(const std::vector<EarlierTrials>& files, const std::vector<StudyTrial>& sequence,
+                               int participantId, std::vector<bool>& done, std::string& note)
+{
+    size_t first = 0;
+    for (size_t f = 0; f < files.size(); ++f)
+        if (!files[f].rows.empty() && files[f].Field(0, "trial") == "1") first = f;
+    const std::string total = std::to_string(sequence.size());
+    const std::string refusal = "; the earlier session cannot be resumed (--restart starts over)";
+    std::vector<bool> seen(sequence.size(), false);
+    size_t rows = 0;
+    std::string paths;
+    for (size_t f = first; f < files.size(); ++f) {
+        const EarlierTrials& file = files[f];
+        if (!file.rows.empty()) paths += (paths.empty() ? "" : ", ") + file.path;
+        for (size_t r = 0; r < file.rows.size(); ++r) {
+            const std::string where = file.path + ":" + std::to_string(file.lines[r]) + ": ";
+            bool ok = false;
+            const int number = QString::fromStdString(file.Field(r, "trial")).toInt(&ok);
+            if (!ok || number < 1 || number > static_cast<int>(sequence.size()))
+                return where + "trial \"" + file.Field(r, "trial") + "\" is not one of the study's " + total +
+                       " trials" + refusal;
+            const StudyTrial& t = sequence[number - 1];
+            const std::string practice = t.practice ? "1" : "0";
+            if (file.Field(r, "trial_name") != t.name || file.Field(r, "dataset") != t.datasetName ||
+                file.Field(r, "technique") != t.techniqueName || file.Field(r, "practice") != practice)
+                return where + "trial " + std::to_string(number) + " was \"" + file.Field(r, "trial_name") + "\" (" +
+                       file.Field(r, "dataset") + ", " + file.Field(r, "technique") + ") but is now \"" + t.name +
+                       "\" (" + t.datasetName + ", " + t.techniqueName +
+                       "): the study file has changed since" + refusal;
+            seen[number - 1] = true;
+            ++rows;
+        }
+    }
+    if (rows == 0) return {};
+    const size_t finished = static_cast<size_t>(std::count(seen.begin(), seen.end(), true));
+    if (finished == sequence.size()) {
+        note = "participant " + std::to_string(participantId) + " finished this study before (" + paths +
+               "); a new session starts at trial 1";
+        return {};
+    }
+    done = seen;
+    const size_t next = static_cast<size_t>(std::find(seen.begin(), seen.end(), false) - seen.begin());
+    note = "resuming participant " + std::to_string(participantId) + " at trial " + std::to_string(next + 1) +
+           " of " + total + " (" + std::to_string(finished) + " finished in " + paths + ")";
+    return {};
 }
 
 }  // namespace
@@ -116,14 +169,21 @@ std::vector<std::string> StudyRunner::Load(const std::string& path)
         return {path + ": a study is already running; it cannot be replaced"};
 
     StudyDefinition study;
+    // The file's own mistakes do not stop the checks below: whatever could be
+    // read is loaded and checked too, so one run lists every mistake.
     std::vector<std::string> problems = StudyFileReader::Read(path, study);
-    if (!problems.empty()) return problems;
 
     FerrowDatasetManager* manager = FerrowDatasetManager::Instance();
     std::map<std::string, int> numbers;
     std::vector<int> datasetNrs;
     for (const StudyDatasetEntry& d : study.datasets) {
         std::string problem;
+        // An entry without exactly one source has been reported by the reader.
+        if (d.builtIn.empty() == d.file.empty()) {
+            datasetNrs.push_back(-1);
+            if (!d.id.empty() && !numbers.count(d.id)) numbers[d.id] = -1;
+            continue;
+        }
         const int nr = datasetLoader(d, problem);
         const bool valid = nr >= 0 && nr < static_cast<int>(manager->datasets.size());
         if (!valid) {
@@ -133,7 +193,8 @@ std::vector<std::string> StudyRunner::Load(const std::string& path)
             problems.push_back(At(study, d.line) + "dataset \"" + d.id + "\" holds no particles");
         }
         datasetNrs.push_back(valid ? nr : -1);
-        numbers[d.id] = datasetNrs.back();
+        // A repeated id has been reported; the first declaration stands.
+        if (!numbers.count(d.id)) numbers[d.id] = datasetNrs.back();
     }
 
     std::vector<std::vector<bool>> targets(study.trials.size());
@@ -240,15 +301,32 @@ std::string StudyRunner::Begin(int participantId, int conditionId)
     }
     std::string error;
     const std::string folder = resultsOverride.empty() ? definition.resultsDir : resultsOverride;
+    std::vector<bool> done(trials.size(), false);
+    std::string note;
+    if (restartRequested) {
+        note = "starting participant " + std::to_string(participantId) +
+               " over at trial 1 as asked; earlier results files stay as they are";
+    } else {
+        error = FindEarlierSession(ResultsLog::ReadEarlierTrials(folder, participantId), trials, participantId, done,
+                                   note);
+        if (!error.empty()) return error;
+    }
     if (!log.Open(folder, participantId, error)) return error;
 
     sequence = std::move(trials);
+    finishedEarlier = std::move(done);
+    sessionNote = note;
     participant = participantId;
     condition = conditionId;
     hasLastRow = false;
     writeError.clear();
     Present(0);
     return {};
+}
+
+int StudyRunner::FinishedEarlier() const
+{
+    return static_cast<int>(std::count(finishedEarlier.begin(), finishedEarlier.end(), true));
 }
 
 StudyRunner::SessionStart StudyRunner::OpenSession(const std::string& path, int participantId, int conditionId,
@@ -270,8 +348,9 @@ StudyRunner::SessionStart StudyRunner::OpenSession(const std::string& path, int 
         return SessionFailed;
     }
     lines = {"Study " + file + ": " + std::to_string(sequence.size()) + " trials for participant " +
-                 std::to_string(participantId),
-             "Results: " + log.TrialsPath() + ", " + log.LassosPath()};
+             std::to_string(participantId)};
+    if (!sessionNote.empty()) lines.push_back("Study " + file + ": " + sessionNote);
+    lines.push_back("Results: " + log.TrialsPath() + ", " + log.LassosPath());
     return SessionStarted;
 }
 
@@ -298,6 +377,10 @@ void StudyRunner::HoldFramework(FerrowManager::Technique technique)
 
 void StudyRunner::Present(int index)
 {
+    // Trials finished in the session this one resumes are not run again.
+    while (index < static_cast<int>(sequence.size()) && index < static_cast<int>(finishedEarlier.size()) &&
+           finishedEarlier[index])
+        ++index;
     if (index >= static_cast<int>(sequence.size())) {
         state = Finished;
         HoldFramework(FerrowManager::NoTechnique);

@@ -4,8 +4,10 @@
 //
 //   Load(path)           read, resolve and check the whole study; nothing
 //                        starts unless everything is valid
-//   Begin(id, cond)      order the trials for the participant, open the
-//                        results files, present the first trial
+//   Begin(id, cond)      order the trials for the participant, open new
+//                        results files, present the first trial (or, when
+//                        an earlier session of the participant stopped
+//                        early, the first trial it left without a row)
 //   Presenting           the target is shown (TargetMask); no lasso counts
 //                        and no selection volume is built
 //   StartTrial(now)      -> Running: lassos, threshold changes, undos, redos
@@ -75,7 +77,18 @@ public:
     void SetResultsFolder(const std::string& folder) { resultsOverride = folder; }
 
     // Starts the participant's session; returns an error message, or empty.
+    // An earlier session of the participant in the results folder that did
+    // not finish every trial is resumed: the order is rebuilt and the first
+    // trial without a row comes next (trials that have one are skipped);
+    // rows that do not fit the rebuilt order refuse the resumption. New rows
+    // always go to new files. With SetRestart(true) every session starts at
+    // trial 1.
     std::string Begin(int participantId, int condition);
+    void SetRestart(bool restart) { restartRequested = restart; }
+    // Trials of the sequence finished in an earlier session (resumed), and
+    // what Begin found there, for the console; empty for a plain start.
+    int FinishedEarlier() const;
+    const std::string& SessionNote() const { return sessionNote; }
 
     // What the program does at start-up: with an empty `path` the study is
     // DefaultStudyFile in the working directory if there is one; without a
@@ -133,6 +146,9 @@ private:
 
     DatasetLoader datasetLoader;
     std::string resultsOverride;
+    bool restartRequested = false;
+    std::vector<bool> finishedEarlier;  // per sequence position
+    std::string sessionNote;
 
     State state = NoStudy;
     StudyDefinition definition;

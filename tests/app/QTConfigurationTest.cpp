@@ -129,14 +129,58 @@ TEST_F(QTConfigurationTest, FractionsAreSinglePrecisionAndTruncated)
     EXPECT_EQ(c.operatePosition.y, static_cast<double>(c.operateY));
 }
 
-TEST_F(QTConfigurationTest, FractionsBeyondTheIntRangeSaturate)
+TEST_F(QTConfigurationTest, TheDocumentedExampleReadsAsDocumented)
 {
-    // Found by fuzzing: the conversion of such products used to be undefined.
-    const QTConfiguration c(write("<config><kelvowindow positionx=\"1e30\" positiony=\"-1e30\" width=\"nan\"/>"
-                                  "</config>"));
-    EXPECT_EQ(c.kelvoMainArea.x, INT_MAX);
-    EXPECT_EQ(c.kelvoY, INT_MIN);
-    EXPECT_EQ(c.kelvoWidth, 0);
+    std::string source = __FILE__;
+    source.erase(source.rfind("/tests/"));
+    const QTConfiguration c(QString::fromStdString(source + "/examples/config.xml"));
+    EXPECT_TRUE(c.isClean());
+    EXPECT_EQ(c.condition, 1);
+    EXPECT_EQ(c.participantId, 7);
+    EXPECT_EQ(c.mainWidth, 1920);
+    const AreaRect& m = c.kelvoMainArea;
+    EXPECT_EQ(std::vector<int>({m.x, m.y, m.width, m.height}), std::vector<int>({960, 585, 1228, 826}));
+    EXPECT_EQ(c.kelvoSideArea.width, 153);
+    const AreaRect& e = c.kelvoExtraArea;
+    EXPECT_EQ(std::vector<int>({e.x, e.y, e.width, e.height}), std::vector<int>({960, 126, 1228, 91}));
+}
+
+TEST_F(QTConfigurationTest, AbsurdNumbersAreNamedAndLeaveTheirFieldsSane)
+{
+    // Found by fuzzing, then by a user with a black window: such values once
+    // saturated the int conversions. Each is named in one line now, and its
+    // field keeps what it had; the values around them still count.
+    testing::internal::CaptureStdout();
+    const QString file = write("<config>\n<mainwindow width=\"-1920\" height=\"1e30\"/>\n"
+                               "<kelvowindow positionx=\"1e30\" positiony=\"-1e30\" width=\"nan\" height=\"0.5\" "
+                               "framesize=\"inf\"/>\n<operatewindow width=\"-0.4\" height=\"99999\"/>\n"
+                               "<mainwindow width=\"99999\" height=\"1080\"/></config>");
+    const QTConfiguration c(file);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(c.mainWidth, 2400);
+    EXPECT_EQ(c.mainHeight, 1080);
+    EXPECT_EQ(c.kelvoX, 600.0f);
+    EXPECT_EQ(c.kelvoY, 800);
+    EXPECT_EQ(c.kelvoWidth, 960);
+    EXPECT_EQ(c.kelvoHeight, 800);
+    EXPECT_EQ(c.operateWidth, 960);
+    EXPECT_EQ(c.operateHeight, 720);
+    EXPECT_FALSE(c.isClean());
+    const std::string f = file.toStdString();
+    for (const std::string& line :
+         {f + ":2: mainwindow width=\"-1920\" is no display size (0 to 16384 pixels); the value is ignored\n",
+          f + ":2: mainwindow height=\"1e30\" is no display size",
+          f + ":3: kelvowindow positionx=\"1e30\" is not a fraction of the display from -1 to 2; the value is ignored\n",
+          f + ":3: kelvowindow positiony=\"-1e30\"", f + ":3: kelvowindow width=\"nan\"",
+          f + ":3: kelvowindow framesize=\"inf\" is not a fraction of the display from 0 to 1",
+          f + ":4: operatewindow width=\"-0.4\"", f + ":4: operatewindow height=\"99999\"",
+          f + ":5: mainwindow width=\"99999\""})
+        EXPECT_NE(out.find(line), std::string::npos) << line << "\nin:\n" << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 9) << out;
+
+    // Text that is no number at all keeps the documented 0.
+    const QTConfiguration d(write("<config><mainwindow width=\"wide\"/></config>"));
+    EXPECT_EQ(d.mainWidth, 0);
 }
 
 TEST_F(QTConfigurationTest, EmptyAttributeLeavesFieldAndBadNumberStoresZero)

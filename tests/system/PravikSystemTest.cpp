@@ -75,6 +75,13 @@ QRect settledGeometry(const QRect& wanted, int tries = 25)
     return r;
 }
 
+// The whole X display; the test script runs the suite at several sizes.
+QRect displayRect()
+{
+    const QStringList size = xdotool({"getdisplaygeometry"}).split(' ');
+    return size.size() == 2 ? QRect(0, 0, size[0].toInt(), size[1].toInt()) : QRect();
+}
+
 void pressKeys(const QString& keys)
 {
     const QString id = findWindow();
@@ -191,15 +198,24 @@ TEST_F(PravikSystem, FullScreenOverAllMonitorsAndQuitOnEscape)
         pressKeys("ctrl+m");
         return settledGeometry(wanted);
     };
-    EXPECT_EQ(toggleTo(QRect(0, 0, 1280, 1024), 300), QRect(0, 0, 1280, 1024));
+    const QRect display = displayRect();
+    ASSERT_FALSE(display.isEmpty());
+    EXPECT_EQ(toggleTo(display, 300), display);
     EXPECT_EQ(toggleTo(normal, 15), normal);
 
-    pressKeys("Escape");
-    if (!pravik.waitForFinished(10000)) {
-        pressKeys("Escape"); // lost key, as above
-        pravik.waitForFinished(30000);
+    // Outside a study trial Escape quits at once. A key now and then does
+    // not arrive while the window renders without pause and X has just
+    // mapped it again: a few more tries, each with the focus given anew.
+    for (int attempt = 0; attempt < 4 && pravik.state() != QProcess::NotRunning; ++attempt) {
+        pressKeys("Escape");
+        pravik.waitForFinished(attempt < 3 ? 8000 : 30000);
     }
-    ASSERT_EQ(pravik.state(), QProcess::NotRunning) << "still running after Escape";
+    // Tells a lost key (the window is still there) from a hang on the way out.
+    ASSERT_EQ(pravik.state(), QProcess::NotRunning)
+        << "still running after Escape; its window is "
+        << (xdotool({"search", "--onlyvisible", "--name", kTitle}, 5000).isEmpty() ? "gone" : "still shown")
+        << "; the focus is on " << xdotool({"getwindowfocus"}).toStdString() << "; output:\n"
+        << (output + QString::fromLocal8Bit(pravik.readAll())).toStdString();
     EXPECT_EQ(pravik.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(pravik.exitCode(), 0);
 }

@@ -257,10 +257,20 @@ TEST_F(VisFixture, ComponentsAreFoundAtTheirRectanglesAndNowhereElse)
                    {800, 300}, {-1, -1}})
         EXPECT_EQ(vis->getComponentAt(p.first, p.second, true), nullptr) << p.first << ", " << p.second;
 
-    // A view of half the display size halves every area.
+    // A view of half the display size halves every area, but a control a
+    // finger must hit stays at least 40 pixels wide and high: the buttons
+    // (30 x 25 when halved) grow about their area, inside the view.
     vis->resizeVis(ViewWidth / 2, ViewHeight / 2);
     EXPECT_EQ(vis->getComponentAt(220, 150, true), vis->GetFrameComponent());
-    EXPECT_EQ(vis->getComponentAt(20, 70, true), static_cast<VisComponent*>(vis->GetUndoButton()));
+    EXPECT_EQ(vis->getComponentAt(20, 100, true), static_cast<VisComponent*>(vis->GetUndoButton()));
+    EXPECT_EQ(vis->getComponentAt(20, 10, true), static_cast<VisComponent*>(vis->GetClearButton()));
+    for (const VisComponent* c : {static_cast<const VisComponent*>(vis->GetUndoButton()),
+                                  static_cast<const VisComponent*>(vis->GetRedoButton()),
+                                  static_cast<const VisComponent*>(vis->GetClearButton())}) {
+        EXPECT_GE(c->getWidth(), 40.0);
+        EXPECT_GE(c->getHeight(), 40.0);
+        EXPECT_GE(c->getBottom(), 0.0);
+    }
     EXPECT_EQ(vis->getComponentAt(440, 300, true), nullptr);
     const osg::Viewport* vp = vis->GetOsgViewer()[0]->getCamera()->getViewport();
     EXPECT_EQ(vp->x(), 40);

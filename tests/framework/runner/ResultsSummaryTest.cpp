@@ -111,6 +111,30 @@ TEST(ResultsSummary, BrokenFilesAreNamedAndAddNothing)
               std::vector<std::string>{folder.Path("none.csv") + ": cannot open the trials file"});
 }
 
+TEST(ResultsSummary, ATrialWithRowsInSeveralSessionsCountsOnceWithItsLatestRow)
+{
+    // Session 1 was cut off in trial 3; the resumed session 2 ran trial 3
+    // again (row 3 of session 1 was already complete before a later crash in
+    // trial 4, say) and trial 4. Files in any order on the command line.
+    StudyTestFolder folder;
+    const char* header = "participant,trial,practice,technique,dataset,completion_time_s,f1,started_utc\n";
+    const std::string first = folder.Write("P1_trials.csv", std::string(header) +
+                                                                "1,1,0,density,c,10,0.5,2026-01-01T10:00:00.000Z\n"
+                                                                "1,2,0,density,c,20,0.5,2026-01-01T10:01:00.000Z\n"
+                                                                "1,3,0,density,c,99,0.1,2026-01-01T10:02:00.000Z\n");
+    const std::string second = folder.Write("P1_trials_2.csv", std::string(header) +
+                                                                   "1,3,0,density,c,30,0.5,2026-01-01T11:00:00.000Z\n"
+                                                                   "1,4,0,density,c,40,0.5,2026-01-01T11:01:00.000Z\n");
+    ResultsSummary summary;
+    ASSERT_TRUE(summary.AddFile(second).empty());
+    ASSERT_TRUE(summary.AddFile(first).empty());
+    EXPECT_EQ(summary.TrialCount(), 4);
+    EXPECT_EQ(summary.RepeatedTrials(), 1);
+    const SummaryGroup& g = Find(summary.Groups(), "density", "c");
+    EXPECT_EQ(g.time.n, 4);
+    EXPECT_DOUBLE_EQ(g.time.mean, 25.0);  // 10, 20, 30, 40: the latest row of trial 3
+}
+
 TEST(SummaryPlot, DrawsEveryGroupIntoWellFormedSvg)
 {
     ResultsSummary summary;

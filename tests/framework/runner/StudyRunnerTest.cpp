@@ -326,6 +326,76 @@ TEST(StudyRunner, KilledMidTrialLosesOnlyThatTrial)
     const auto lassos = Rows(s.folder.Path("out/P5_lassos.csv"));
     ASSERT_EQ(lassos.size(), 4u);
     EXPECT_EQ(Column(lassos, 3, "trial"), "3");
+
+    // The participant comes back: the same order, on at the trial that was
+    // cut off, into new files; the finished trials are not run again.
+    StudyRunner resumed;
+    ASSERT_TRUE(resumed.Load(s.path).empty());
+    ASSERT_EQ(resumed.Begin(5, 0), "");
+    EXPECT_EQ(resumed.FinishedEarlier(), 2);
+    EXPECT_NE(resumed.SessionNote().find("at trial 3 of 6"), std::string::npos) << resumed.SessionNote();
+    ASSERT_NE(resumed.CurrentTrial(), nullptr);
+    EXPECT_EQ(resumed.CurrentTrial()->number, 3);
+    EXPECT_EQ(resumed.TrialsPath(), s.folder.Path("out/P5_trials_2.csv"));
+    std::vector<std::string> names;
+    while (!resumed.IsFinished()) {
+        names.push_back(resumed.CurrentTrial()->name);
+        resumed.StartTrial(0.0);
+        resumed.FinishTrial({}, 1.0);
+    }
+    std::vector<std::string> expected;
+    for (size_t k = 2; k < resumed.Sequence().size(); ++k) expected.push_back(resumed.Sequence()[k].name);
+    EXPECT_EQ(names, expected);
+    const auto second = Rows(s.folder.Path("out/P5_trials_2.csv"));
+    ASSERT_EQ(second.size(), 5u);
+    EXPECT_EQ(Column(second, 1, "trial"), "3");
+    EXPECT_EQ(Column(second, 4, "trial"), "6");
+
+    // The session is complete now: the next start is a new session at trial 1.
+    ASSERT_EQ(resumed.Begin(5, 0), "");
+    EXPECT_EQ(resumed.CurrentTrial()->number, 1);
+    EXPECT_EQ(resumed.FinishedEarlier(), 0);
+    EXPECT_NE(resumed.SessionNote().find("finished this study before"), std::string::npos);
+
+    // Rows that do not fit the rebuilt order (the file changed) refuse to
+    // resume, naming the row; --restart starts over anyway.
+    s.folder.Write("out/P6_trials.csv", StudyTestFolder::Read(s.folder.Path("out/P5_trials.csv")));
+    StudyRunner changed;
+    ASSERT_TRUE(changed.Load(s.path).empty());
+    const std::string refusal = changed.Begin(6, 0);
+    EXPECT_EQ(refusal.rfind(s.folder.Path("out/P6_trials.csv") + ":3: trial 2 was \"", 0), 0u) << refusal;
+    EXPECT_NE(refusal.find("--restart"), std::string::npos) << refusal;
+    EXPECT_FALSE(changed.IsPresenting());
+    changed.SetRestart(true);
+    ASSERT_EQ(changed.Begin(6, 0), "");
+    EXPECT_EQ(changed.CurrentTrial()->number, 1);
+    EXPECT_EQ(changed.TrialsPath(), s.folder.Path("out/P6_trials_2.csv"));
+}
+
+TEST(StudyRunner, EveryMistakeOfAStudyFileIsListedInOneRun)
+{
+    // Mistakes the reader finds, a dataset that cannot be loaded, a label the
+    // dataset lacks and a broken target file: all of them, each with its line.
+    LoadedStudy s(R"(<study results="out">
+  <dataset id="c" builtin="clusters" colour="red"/>
+  <dataset id="g" builtin="galaxy"/>
+  <trial dataset="c" targetLabel="9" technique="density"/>
+  <trial dataset="c" targetFile="bad.txt" technique="sideways"/>
+  <trial dataset="g" targetLabel="1" technique="cylinder" zoom="2"/>
+  <trial dataset="nowhere" targetLabel="1" technique="density"/>
+</study>
+)");
+    s.folder.Write("bad.txt", "1\n99\n");
+    const std::vector<std::string> p = s.runner.Load(s.path);
+    const std::vector<std::string> expected = {
+        ":2: unknown attribute \"colour\"", ":5: technique \"sideways\"", ":6: unknown attribute \"zoom\"",
+        ":7: trial \"line 7\" names dataset \"nowhere\"", ":3: dataset \"g\": no built-in dataset",
+        ":4: dataset \"c\" has no structure labelled 9", ":5: target of trial \"line 5\": "};
+    ASSERT_EQ(p.size(), expected.size());
+    for (size_t k = 0; k < p.size(); ++k)
+        EXPECT_EQ(p[k].rfind(s.path + expected[k], 0), 0u) << p[k];
+    EXPECT_NE(p.back().find("bad.txt:2: particle index 99"), std::string::npos) << p.back();
+    EXPECT_FALSE(s.runner.IsLoaded());
 }
 
 TEST(StudyRunner, ImpossibleTrialsStopTheStudyBeforeItStarts)
