@@ -18,6 +18,7 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QThread>
 #include <QTimer>
 
 #include <osg/GL>
@@ -41,6 +42,10 @@ QTKelvoWidgetGL::QTKelvoWidgetGL(const QSurfaceFormat& format, Configuration* co
     : QOpenGLWidget(parent), KelvoVisBuildDirector(configuration)
 {
     setFormat(format);
+    // Every pointer position counts for a lasso: Qt must not fold several
+    // mouse or tablet moves into one per frame.
+    QCoreApplication::setAttribute(Qt::AA_CompressHighFrequencyEvents, false);
+    QCoreApplication::setAttribute(Qt::AA_CompressTabletEvents, false);
     viewWidth = configuration->mainWidth;
     viewHeight = configuration->mainHeight;
 
@@ -188,6 +193,9 @@ void QTKelvoWidgetGL::paintGL()
     // Qt renders the view into its own framebuffer object, which may change
     // on every resize; OSG must return to it after its off-screen cameras.
     vis->setDefaultFboId(defaultFramebufferObject());
+    QElapsedTimer frameClock;
+    frameClock.start();
+    if (events && !twoMiceEnabled) drainTouch();
     vis->renderAll(false);
 
     glPushAttrib(GL_ALL_ATTRIB_BITS);
@@ -213,6 +221,8 @@ void QTKelvoWidgetGL::paintGL()
 
     vis->renderTouchIndication();
     if (twoMiceEnabled) draw_mice(viewWidth, viewHeight);
+    if (minimumFrameMs > 0 && frameClock.elapsed() < minimumFrameMs)
+        QThread::msleep(static_cast<unsigned long>(minimumFrameMs - frameClock.elapsed()));
     ++framesPainted;
     painting = false;
     if (onDemand) restIfIdle();
@@ -334,6 +344,14 @@ bool QTKelvoWidgetGL::event(QEvent* e)
 
 void QTKelvoWidgetGL::pollTouch()
 {
+    // An event sent from here may repaint at once, and the repaint polls
+    // again: that inner poll must not hand out the item being handled.
+    if (pollingTouch) return;
+    pollingTouch = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{pollingTouch};
     TouchManager* touch = TouchManager::Instance();
     // A counted press that is no longer the one shown was withdrawn by the
     // touch manager without being sent: take its count back.
@@ -348,6 +366,21 @@ void QTKelvoWidgetGL::pollTouch()
         tuioRelease();
     } else if (touch->movePending) {
         tuioMove();
+    }
+}
+
+void QTKelvoWidgetGL::drainTouch()
+{
+    if (pollingTouch) return;
+    TouchManager* touch = TouchManager::Instance();
+    // Each turn hands over the shown item and shows the next; it stops when
+    // a turn changes nothing (an item the view holds back).
+    for (size_t turn = 0; turn < TouchManager::kMaxQueued && touch->PendingCount() > 0; ++turn) {
+        const size_t before = touch->PendingCount();
+        const unsigned long sent = eventsSent;
+        pollTouch();
+        touch->Pump();
+        if (touch->PendingCount() == before && eventsSent == sent) break;
     }
 }
 
@@ -368,9 +401,11 @@ void QTKelvoWidgetGL::tuioPress()
     if (!component) return; // stays pending; looked at again at the next event
     component->onHit();
     touch->MousePressEvent(x, y, id);
-    send(PRESS, id, x, y, component);
+    // Cleared before sending: the framework may repaint at once, and the
+    // repaint drains touch input again.
     touch->pressPending = false;
     tuioPressCounted = false;
+    send(PRESS, id, x, y, component);
 }
 
 void QTKelvoWidgetGL::tuioRelease()
@@ -381,12 +416,12 @@ void QTKelvoWidgetGL::tuioRelease()
     --sharedPressCount;
     const int x = static_cast<int>(touch->touchX), y = static_cast<int>(touch->touchY);
     const int id = touch->touchId;
+    touch->releasePending = false;
     if (touch->MouseReleaseEvent(x, y, id)) {
         if (VisComponent* component = events->getComponentAt(x, y, true))
             events->addToUpdateList(component->getId());
         send(RELEASE, id, x, y, nullptr);
     }
-    touch->releasePending = false;
 }
 
 void QTKelvoWidgetGL::tuioMove()
@@ -395,8 +430,8 @@ void QTKelvoWidgetGL::tuioMove()
     const int x = static_cast<int>(touch->touchX), y = static_cast<int>(touch->touchY);
     const int id = touch->touchId;
     if (!touch->MouseMoveEvent(x, y, id)) return;
-    send(DRAG, id, x, y, nullptr);
     touch->movePending = false;
+    send(DRAG, id, x, y, nullptr);
 }
 
 // ---------------------------------------------------------------- Qt mouse
@@ -451,7 +486,7 @@ void QTKelvoWidgetGL::mousePressEvent(QMouseEvent* e)
     if (!component) return;
     component->onHit();
     TouchManager::Instance()->MousePressEvent(x, y, 0);
-    send(pressType(), 0, x, y, component);
+    send(pressType(), 0, x, y, component, true);
 }
 
 void QTKelvoWidgetGL::mouseMoveEvent(QMouseEvent* e)
@@ -462,7 +497,7 @@ void QTKelvoWidgetGL::mouseMoveEvent(QMouseEvent* e)
     const int x = std::max(p.x(), 0);
     const int y = std::max(viewHeight - p.y(), 0);
     TouchManager::Instance()->MouseMoveEvent(x, y, 0);
-    send(moveType(), 0, x, y, nullptr);
+    send(moveType(), 0, x, y, nullptr, true);
 }
 
 void QTKelvoWidgetGL::mouseReleaseEvent(QMouseEvent* e)
@@ -473,7 +508,7 @@ void QTKelvoWidgetGL::mouseReleaseEvent(QMouseEvent* e)
     if (!mouseEnabled || !events) return;
     if (VisComponent* component = events->getComponentAt(x, y, true)) events->addToUpdateList(component->getId());
     TouchManager::Instance()->MouseReleaseEvent(x, y, 0);
-    send(releaseType(), 0, x, y, nullptr);
+    send(releaseType(), 0, x, y, nullptr, true);
     keyMode = NoKey;
 }
 
@@ -550,12 +585,15 @@ void QTKelvoWidgetGL::OnXYUp(int x, int y, int, int pointer)
 
 // ---------------------------------------------------------------- events and slots
 
-void QTKelvoWidgetGL::send(uint32_t type, int id, double x, double y, VisComponent* component)
+void QTKelvoWidgetGL::send(uint32_t type, int id, double x, double y, VisComponent* component, bool keyboard)
 {
     // Owned here for exactly the length of the call, also if it throws.
     std::unique_ptr<OmbraEvent> event(new OmbraEvent(type, id, x, y, 0.0, nullptr, 1));
     ++eventsSent;
+    // Senders other than this view (the extra mice) find the flag off.
+    events->setPointerHasKeyboard(keyboard);
     events->processEvent(event.get(), component);
+    if (keyboard) events->setPointerHasKeyboard(false);
 }
 
 void QTKelvoWidgetGL::toggleCursor()

@@ -66,6 +66,8 @@ public:
     // Frames painted with a visualization so far.
     unsigned long getFramesPainted() const { return framesPainted; }
     void setRenderOnDemand(bool onDemand);
+    // Test hook: every frame takes at least this long (a slow renderer).
+    void setMinimumFrameMilliseconds(int ms) { minimumFrameMs = ms; }
     bool rendersOnDemand() const { return onDemand; }
     // False while an on-demand view rests (draws no frames).
     bool isAwake() const;
@@ -114,7 +116,11 @@ private:
     void tuioMove();
     // Creates the event, hands it over and deletes it: the framework keeps
     // no pointer to it.
-    void send(uint32_t type, int id, double x, double y, VisComponent* component);
+    // `keyboard`: the Qt mouse, whose lasso modes come from its keys.
+    void send(uint32_t type, int id, double x, double y, VisComponent* component, bool keyboard = false);
+    // Hands every waiting TUIO item to the framework (a lasso needs them all
+    // before the frame that draws it).
+    void drainTouch();
     uint32_t pressType() const;
     uint32_t moveType() const;
     uint32_t releaseType() const;
@@ -146,6 +152,8 @@ private:
     bool painting = false;
     bool repainting = false; // inside mypaintGL's repaint()
     unsigned long framesPainted = 0;
+    int minimumFrameMs = 0;
+    bool pollingTouch = false; // inside pollTouch
     // A TUIO press over no component stays pending and is looked at again at
     // every event; it is counted once, and the count is taken back if the
     // press disappears without having been sent.

@@ -101,10 +101,10 @@ BENCHMARK(BM_ExtractIsoSurfaceNewField)->Unit(benchmark::kMillisecond);
 
 // IsWithinBounds + IsInsideSurface for a million particles, as the mask is
 // computed (threads where the machine has them).
-void BM_MaskMillionParticles(benchmark::State& state)
+void MaskParticles(benchmark::State& state, size_t count)
 {
     GridFixture grid(0, kNodes - 1, kNodes);
-    osg::ref_ptr<osg::Vec3Array> cloud = Particles(1000000);
+    osg::ref_ptr<osg::Vec3Array> cloud = Particles(count);
     BlobVolume volume(cloud.get());
     for (auto _ : state) {
         volume.ComputeMaskFromField();
@@ -115,7 +115,11 @@ void BM_MaskMillionParticles(benchmark::State& state)
         inside += m;
     state.counters["inside"] = static_cast<double>(inside);
 }
+void BM_MaskMillionParticles(benchmark::State& state) { MaskParticles(state, 1000000); }
 BENCHMARK(BM_MaskMillionParticles)->Unit(benchmark::kMillisecond)->UseRealTime();
+// Simulation scale.
+void BM_MaskTenMillionParticles(benchmark::State& state) { MaskParticles(state, 10000000); }
+BENCHMARK(BM_MaskTenMillionParticles)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The same test on one thread, as each thread runs it.
 void BM_MaskMillionParticlesOneThread(benchmark::State& state)

@@ -1,14 +1,12 @@
 // The interactive paths of the selection facade on a 1,000,000-particle
 // dataset: a density-aware lasso from window points to mask (after the frame
 // that captures it; the capture is painted by hand here), a threshold change on
-// the newest lasso, undo and redo, and the memory of a six-state history.
+// the newest lasso, undo and redo, and the memory of a six-state history; the
+// threshold change on a minus lasso and undo and redo also on 10,000,000.
 #include "bench/ProcessUsage.h"
 #include "framework/study/BuiltInDatasets.h"
 #include "framework/study/FerrowManager.h"
-#include "selection/ParticleSelection.h"
-#include "tests/support/DatasetFixture.h"
-#include "tests/support/DrawLasso.h"
-#include "tests/support/SceneFixture.h"
+#include "tests/support/SelectionSession.h"
 
 #include <benchmark/benchmark.h>
 #include <osg/BoundingBox>
@@ -30,21 +28,23 @@ double heapMiB()
     return static_cast<double>(m.uordblks + m.hblkhd) / (1024.0 * 1024.0);
 }
 
+// The session on the built-in clusters dataset, looked at from the front.
 struct Session {
-    Session()
+    explicit Session(size_t count) : count(count)
     {
         BuiltInDataset clusters;
-        BuiltInDatasets::Generate("clusters", clusters, 1000000);
-        data.reset(new DatasetFixture(clusters.positions.get(), clusters.labels));
-        scene.reset(new SceneFixture(data->particles.get(), 1024, 768));
+        BuiltInDatasets::Generate("clusters", clusters, count);
+        SelectionSessionOptions options;
+        options.viewportWidth = 1024;
+        options.viewportHeight = 768;
+        options.labels = clusters.labels;
+        hosted.reset(new SelectionSession(clusters.positions.get(), options));
         osg::BoundingBox box;
-        for (const osg::Vec3& p : *data->particles) box.expandBy(p);
+        for (const osg::Vec3& p : *hosted->data.particles) box.expandBy(p);
         const double r = box.radius();
-        scene->LookAt(box.center() + osg::Vec3d(0, 0, 3 * r), box.center(), osg::Vec3d(0, 1, 0), 40.0, r, 5 * r);
-        mask.assign(data->particles->size(), false);
-        selection.reset(new ParticleSelection(scene->viewer.get(), scene->viewer->getCamera(), &mask, &changed));
+        hosted->scene.LookAt(box.center() + osg::Vec3d(0, 0, 3 * r), box.center(), osg::Vec3d(0, 1, 0), 40.0, r, 5 * r);
+        selection = hosted->selection.get();
         FerrowManager::Instance()->SetTechnique(FerrowManager::PravikTechnique);
-        selection->ResetSelection();
     }
     // A 500-point circular lasso of radius r pixels around the viewport centre.
     std::vector<osg::Vec2f> circle(double r, double cx = 512, double cy = 384)
@@ -54,28 +54,23 @@ struct Session {
             p.push_back(osg::Vec2f(cx + r * std::cos(2 * kPi * i / 500), cy + r * std::sin(2 * kPi * i / 500)));
         return p;
     }
-    void lasso(int mode, const std::vector<osg::Vec2f>& p)
-    {
-        DrawLasso(*selection, mode, p);
-        scene->PaintLassoImage(p);
-    }
-    void build()
-    {
-        selection->BuildGeometry();
-        selection->SetendPathTag(false);
-    }
+    void lasso(int mode, const std::vector<osg::Vec2f>& p) { hosted->DrawLasso(mode, p); }
+    void build() { hosted->Build(); }
 
-    std::unique_ptr<DatasetFixture> data;
-    std::unique_ptr<SceneFixture> scene;
-    std::vector<bool> mask;
-    bool changed = false;
-    std::unique_ptr<ParticleSelection> selection;
+    size_t count;
+    std::unique_ptr<SelectionSession> hosted;
+    ParticleSelection* selection = nullptr;
 };
 
-Session& session()
+// One session at a time: the dataset and density singletons hold one dataset.
+Session& session(size_t count = 1000000)
 {
-    static Session s;
-    return s;
+    static std::unique_ptr<Session> s;
+    if (!s || s->count != count) {
+        s.reset();
+        s.reset(new Session(count));
+    }
+    return *s;
 }
 
 void BM_BuildGeometryDensityAware(benchmark::State& state)
@@ -115,9 +110,9 @@ void BM_ThresholdChangeOnFirstLasso(benchmark::State& state)
 }
 BENCHMARK(BM_ThresholdChangeOnFirstLasso)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
-void BM_ThresholdChangeOnNewestLasso(benchmark::State& state)
+void ThresholdChangeOnMinusLasso(benchmark::State& state, size_t count)
 {
-    Session& s = session();
+    Session& s = session(count);
     s.selection->ResetSelection();
     s.lasso(1, s.circle(250));
     s.build();
@@ -126,6 +121,7 @@ void BM_ThresholdChangeOnNewestLasso(benchmark::State& state)
     MoveThresholdSlider(state, s);
     state.SetLabel("a minus lasso: re-threshold plus a new combined state");
 }
+void BM_ThresholdChangeOnNewestLasso(benchmark::State& state) { ThresholdChangeOnMinusLasso(state, 1000000); }
 BENCHMARK(BM_ThresholdChangeOnNewestLasso)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 void BM_UndoRedo(benchmark::State& state)
@@ -163,6 +159,30 @@ void BM_SixStateHistoryMemory(benchmark::State& state)
     }
 }
 BENCHMARK(BM_SixStateHistoryMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Simulation scale, last: building its session (the density estimate of 10M
+// particles) takes seconds and replaces the 1M one.
+void BM_ThresholdChangeOnNewestLassoTenMillion(benchmark::State& state)
+{
+    ThresholdChangeOnMinusLasso(state, 10000000);
+}
+BENCHMARK(BM_ThresholdChangeOnNewestLassoTenMillion)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_UndoRedoTenMillion(benchmark::State& state)
+{
+    Session& s = session(10000000);
+    s.selection->ResetSelection();
+    s.lasso(1, s.circle(250));
+    s.build();
+    s.lasso(1, s.circle(100, 800, 200));
+    s.build();
+    for (auto _ : state) {
+        s.selection->undoLastSelection();
+        s.selection->redoLastSelection();
+    }
+    state.SetLabel("one undo plus one redo per iteration");
+}
+BENCHMARK(BM_UndoRedoTenMillion)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 }  // namespace
 

@@ -1,6 +1,6 @@
 #include "geometry/LassoProjection.h"
 
-#include "framework/kelvo/LassoCaptureCallback.h"
+#include "geometry/LassoImage.h"
 
 #include <osg/Camera>
 #include <osg/Group>
@@ -115,18 +115,19 @@ LassoProjection::LassoProjection(osgViewer::Viewer* v, const std::vector<osg::Ve
         throw std::runtime_error(Where("the scene root has no child 1 (the lasso camera)"));
     const osg::Camera* lassoCamera = dynamic_cast<const osg::Camera*>(root->getChild(1));
     if (!lassoCamera) throw std::runtime_error(Where("child 1 of the scene root is not an osg::Camera"));
-    const LassoCaptureCallback* capture =
-        dynamic_cast<const LassoCaptureCallback*>(lassoCamera->getFinalDrawCallback());
+    const LassoImage* capture = dynamic_cast<const LassoImage*>(lassoCamera->getFinalDrawCallback());
     if (!capture)
-        throw std::runtime_error(Where("the lasso camera's final draw callback is not a LassoCaptureCallback"));
-    if (capture->width < 0 || capture->height < 0 ||
-        capture->image.size() < static_cast<size_t>(capture->width) * static_cast<size_t>(capture->height) * 3)
-        throw std::runtime_error(Where("the lasso image of ") + std::to_string(capture->width) + " x " +
-                                 std::to_string(capture->height) + " pixels holds only " +
-                                 std::to_string(capture->image.size()) + " bytes");
-    imageWidth = capture->width;
-    imageHeight = capture->height;
-    lassoImage = capture->image;
+        throw std::runtime_error(
+            Where("the lasso camera's final draw callback is not a LassoImage (such as LassoCaptureCallback)"));
+    const std::vector<unsigned char>& image = capture->LassoImageBytes();
+    const int width = capture->LassoImageWidth(), height = capture->LassoImageHeight();
+    if (width < 0 || height < 0 || image.size() < static_cast<size_t>(width) * static_cast<size_t>(height) * 3)
+        throw std::runtime_error(Where("the lasso image of ") + std::to_string(width) + " x " +
+                                 std::to_string(height) + " pixels holds only " + std::to_string(image.size()) +
+                                 " bytes");
+    imageWidth = width;
+    imageHeight = height;
+    lassoImage = image;
     // One bit per pixel, set where the first byte is not zero: 1/24 of the
     // image, small enough to stay in cache for the lookups of every node.
     const size_t pixels = static_cast<size_t>(imageWidth) * static_cast<size_t>(imageHeight);

@@ -3,8 +3,8 @@
 // volumes, and the signed screen distance of a grid node to the lasso.
 //
 // In: the viewer (its master camera with a viewport; its scene data a Group
-// whose child 1 is the lasso camera, with a LassoCaptureCallback as final draw
-// callback), the lasso in window coordinates (pixels, origin lower left) and
+// whose child 1 is the lasso camera, with a LassoImage as final draw callback),
+// the lasso in window coordinates (pixels, origin lower left) and
 // the data-to-world matrix.
 // Out: for a data-space point, a double whose sign says whether the point
 // projects between the near and far plane onto a lasso pixel (+) or not (−)
@@ -46,7 +46,7 @@ class LassoProjection {
 public:
     // Throws std::invalid_argument for a null viewer and std::runtime_error,
     // naming what is missing, when the scene has no lasso camera with a
-    // LassoCaptureCallback, the master camera has no viewport, or the captured
+    // LassoImage, the master camera has no viewport, or the captured
     // image holds fewer bytes than its width and height announce.
     LassoProjection(osgViewer::Viewer* viewer, const std::vector<osg::Vec2f>& lassoPoints,
                     const osg::Matrixf& modelMatrix, LassoImageBounds bounds);

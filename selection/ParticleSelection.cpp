@@ -10,6 +10,7 @@
 #include "geometry/MinusGeometry.h"
 #include "geometry/UnionGeometry.h"
 #include "selection/Delaunay.h"
+#include "selection/LassoClip.h"
 
 extern "C" {
 #include <triangle.h>
@@ -48,6 +49,22 @@ const char* const kTriangleQuiet = "Q";
 // units), so a lasso wider or taller than any viewport OpenGL can draw is
 // refused rather than triangulated into gigabytes.
 const float kLargestLassoExtent = 16384.0f;
+// Only the lasso's part within the viewport and this margin (window units)
+// is triangulated: nothing beyond the viewport reaches the lasso image, and
+// the margin keeps the stretches the clipping adds along its sides out of it.
+const double kLassoClipMargin = 64.0;
+bool lassoClippedToView = true;
+
+// Exact duplicates stay once, at their first position.
+void dropRepeatedPoints(std::vector<osg::Vec2f>& points)
+{
+    std::set<std::pair<float, float>> seen;
+    std::vector<osg::Vec2f> unique;
+    unique.reserve(points.size());
+    for (const osg::Vec2f& p : points)
+        if (seen.insert({p.x(), p.y()}).second) unique.push_back(p);
+    points.swap(unique);
+}
 
 enum SelectionMode { PlusMode = 1, MinusMode = 2, IntersectionMode = 3 };
 
@@ -243,6 +260,7 @@ void ParticleSelection::endPath()
     flatTrianglesVertices->clear();
     flatTrianglesVertices->dirty();
     removeFirstPrimitiveSet(flatTrianglesGeometry.get());
+    lassoRefusal.clear();
     if (lassoPoints.empty()) return;
 
     // Drop the closing stretch that comes back to the first point.
@@ -271,23 +289,27 @@ void ParticleSelection::endPath()
         return;
     }
 
-    // Exact duplicates stay once, at their first position.
-    {
-        std::set<std::pair<float, float>> seen;
-        std::vector<osg::Vec2f> unique;
-        unique.reserve(lassoPoints.size());
-        for (const osg::Vec2f& p : lassoPoints)
-            if (seen.insert({p.x(), p.y()}).second) unique.push_back(p);
-        lassoPoints.swap(unique);
-    }
+    dropRepeatedPoints(lassoPoints);
     if (lassoPoints.size() < 3) {
         refuseLasso("it has fewer than 3 points at least 2 window units apart");
         return;
     }
 
-    {
+    // The volumes' screen distances keep reading every lasso point; only the
+    // flat triangles are limited to what the lasso camera can draw, so their
+    // cost no longer grows with the lasso's area beyond the view.
+    std::vector<osg::Vec2f> drawn = lassoPoints;
+    const osg::Viewport* vp = viewer && viewer->getCamera() ? viewer->getCamera()->getViewport() : nullptr;
+    if (lassoClippedToView && vp) {
+        const ClipRectangle view{vp->x() - kLassoClipMargin, vp->y() - kLassoClipMargin,
+                                 vp->x() + vp->width() + kLassoClipMargin, vp->y() + vp->height() + kLassoClipMargin};
+        drawn = ClipLassoToRectangle(lassoPoints, view);
+        dropRepeatedPoints(drawn);
+    }
+
+    if (drawn.size() >= 3) {
         boost::shared_ptr<Delaunay> delaunay = boost::make_shared<Delaunay>(
-            lassoPoints, std::string(triangulatorReport ? "" : kTriangleQuiet) + kTriangleSwitches);
+            drawn, std::string(triangulatorReport ? "" : kTriangleQuiet) + kTriangleSwitches);
         const triangulateio* out = delaunay->output;
         const int corners = out->numberofcorners;
         flatTrianglesVertices->reserve(static_cast<size_t>(out->numberoftriangles) * 3);
@@ -310,6 +332,7 @@ void ParticleSelection::endPath()
 }
 
 bool ParticleSelection::GetendPathTag() { return endPathTag; }
+void ParticleSelection::SetLassoClippedToView(bool on) { lassoClippedToView = on; }
 void ParticleSelection::SetendPathTag(bool value) { endPathTag = value; }
 
 void ParticleSelection::BuildGeometry()

@@ -55,6 +55,10 @@ public:
     bool GetendPathTag();
     void SetendPathTag(bool value);
     void BuildGeometry();
+    // Whether endPath triangulates only the lasso's part within the viewport
+    // (the default) or all of it; the lasso image differs only in pixels on
+    // the lasso's boundary. For comparing the two in tests.
+    static void SetLassoClippedToView(bool on);
 
     void updateSelection(float t);
     void ChangeThreshold(float t);
@@ -137,6 +141,7 @@ private:
     int32_t currentMode;  // the mode of currentVolume's lasso
     float currentFactor;  // the threshold currentVolume was last built at
     bool endPathTag;
+    std::string lassoRefusal;
     osg::ref_ptr<osg::Geometry> flatTrianglesGeometry;
     osg::ref_ptr<osg::Vec3Array> flatTrianglesVertices;
     osg::ref_ptr<osg::Geode> flatTrianglesGeode;
@@ -145,6 +150,5 @@ private:
     std::deque<int> redoStack;
     bool bindingsPending;
     bool* selectionChanged;
-    std::string lassoRefusal;
     bool triangulatorReport = false;
 };

@@ -13,6 +13,7 @@
 #include "density/DensityProgress.h"
 #include "density/PreComputedDensity.h"
 #include "framework/kelvo/LassoCamera.h"
+#include "framework/kelvo/OffscreenContext.h"
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
 #include "selection/ParticleSelection.h"
@@ -21,7 +22,6 @@
 #include <osg/BoundingBox>
 #include <osg/Geode>
 #include <osg/Geometry>
-#include <osg/GraphicsContext>
 #include <osg/MatrixTransform>
 #include <osgViewer/Viewer>
 
@@ -240,19 +240,9 @@ struct OffscreenScene {
         root->addChild(lassoCamera.get());
         viewer->setSceneData(root.get());
 
-        osg::ref_ptr<osg::GraphicsContext::Traits> traits = new osg::GraphicsContext::Traits;
-        traits->readDISPLAY();
-        traits->setUndefinedScreenDetailsToDefaultScreen();
-        traits->width = width;
-        traits->height = height;
-        traits->pbuffer = true;
-        traits->doubleBuffer = false;
-        gc = osg::GraphicsContext::createGraphicsContext(traits.get());
-        if (!gc) throw std::runtime_error("no offscreen OpenGL context (is DISPLAY set? try xvfb-run -a)");
-        viewer->getCamera()->setGraphicsContext(gc.get());
         viewer->getCamera()->setViewport(0, 0, width, height);
-        viewer->setThreadingModel(osgViewer::ViewerBase::SingleThreaded);
-        viewer->realize();
+        gc = DrawViewerOffscreen(*viewer, width, height);
+        if (!gc) throw std::runtime_error("no offscreen OpenGL context (is DISPLAY set? try xvfb-run -a)");
     }
 
     osg::ref_ptr<osgViewer::Viewer> viewer;

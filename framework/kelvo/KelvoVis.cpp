@@ -6,12 +6,14 @@
 #include "framework/kelvo/OSGFrameAndPlotStrategy.h"
 #include "framework/kelvo/ParticleScene.h"
 #include "framework/kelvo/StudyTrialControl.h"
+#include "framework/kelvo/TouchManager.h"
 #include "framework/ombra/ButtonComponent.h"
 #include "framework/ombra/ButtonStrategy.h"
 #include "framework/ombra/OmbraEvent.h"
 #include "framework/ombra/SliderComponent.h"
 #include "framework/ombra/SliderStrategy.h"
 #include "framework/ombra/TextLabel.h"
+#include "framework/runner/LassoRecord.h"
 #include "framework/runner/StudyRunner.h"
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
@@ -83,9 +85,22 @@ KelvoVis::KelvoVis(WindowsFrameTimer* timer, WId window, int displayWidth, int d
             frameStrategy->applyClearSelection();
             study->Cleared();
         }))));
-    // Added last: it lies over the 3D area and takes its presses first.
     studyButton = static_cast<ButtonComponent*>(addComponent(new ButtonComponent(
         StudyId, ButtonComponent::StartIcon, new ButtonStrategy([this] { study->PressButton(*this); }))));
+    const char* const modeWords[] = {"Rotate", "Lasso +", "Lasso \xE2\x88\x92", "Lasso \xE2\x88\xA9"};
+    for (int m = 0; m < 4; ++m) {
+        modeButtons[m] = static_cast<ButtonComponent*>(addComponent(new ButtonComponent(
+            RotateModeId + m, ButtonComponent::TextOnly,
+            new ButtonStrategy([this, m] { SetStrokeMode(static_cast<StrokeMode>(m)); }))));
+        modeButtons[m]->setText(modeWords[m]);
+    }
+    const char* const techniqueWords[] = {"Density", "Cylinder"};
+    for (int t = 0; t < 2; ++t) {
+        techniqueButtons[t] = static_cast<ButtonComponent*>(addComponent(new ButtonComponent(
+            DensityTechniqueId + t, ButtonComponent::TextOnly, new ButtonStrategy([this, t] { SetTouchCylinder(t == 1); }))));
+        techniqueButtons[t]->setText(techniqueWords[t]);
+    }
+    updateTouchButtons();
 
     // Densities of an earlier visualization in this process are reused.
     densitiesReady = !datasets->datasets.empty() &&
@@ -154,6 +169,21 @@ void KelvoVis::placeComponents()
 
     double l, b, w, h;
     scaled(kelvo.mainArea, l, b, w, h);
+    // The message band lies above the 3D area when the view has room there,
+    // else it takes the top of the main area.
+    bandHeight = std::max(24.0, Round(h * 0.06));
+    if (viewHeight - (b + h) < bandHeight && h > bandHeight * 4) h -= bandHeight;
+    bandLeft = l;
+    bandBottom = b + h;
+    bandWidth = w;
+    // The touch controls take a column at the right of the main area.
+    if (w > kMinTouchSize * 4 && h > kMinTouchSize * 4) {
+        const double strip = touchColumnWidth(w, h);
+        placeTouchColumn(l + w - strip, b, strip, h);
+        w -= strip + Round(std::max(2.0, strip * 0.08));
+    } else {
+        placeTouchColumn(0, 0, 0, 0);
+    }
     frameComponent->setBounds(l, b, w, h);
     scene->SetViewport(static_cast<int>(l), static_cast<int>(b), static_cast<int>(w), static_cast<int>(h));
 
@@ -188,13 +218,6 @@ void KelvoVis::placeComponents()
         eh = band;
         slider->setBounds(sl, sb + band, sw, sh - labelHeight - band);
     }
-    // The study button sits in the lower right corner of the 3D area.
-    const double studySize = std::max(40.0, std::min(w, h) * 0.12);
-    if (study->ButtonVisible() && w > studySize * 2 && h > studySize * 2)
-        studyButton->setBounds(l + w - studySize * 1.2, b + studySize * 0.2, studySize, studySize);
-    else
-        studyButton->setBounds(0, 0, 0, 0);
-
     if (ew > 0 && eh > 0) {
         const bool stacked = eh > ew;
         const double grownH = std::max(eh, stacked ? 3 * TouchMinimum : TouchMinimum);
@@ -215,6 +238,72 @@ void KelvoVis::placeComponents()
             buttons[i]->setBounds(el + bw * i, eb, bw, eh);
         }
     }
+}
+
+double KelvoVis::touchColumnWidth(double w, double h)
+{
+    // Cells a tenth of the area's smaller side, at least the touch size. One
+    // column holds four modes, half a cell of gap, two techniques, half a
+    // cell, the study button (two cells): nine cells. A short area gets two
+    // columns: the modes beside the rest.
+    columnCell = std::max(kMinTouchSize, Round(std::min(w, h) * 0.1));
+    columnCount = 1;
+    if (columnCell * 9 > h) columnCell = std::max(kMinTouchSize, std::floor(h / 9));
+    if (columnCell * 9 > h) {
+        columnCount = 2;
+        columnCell = std::max(kMinTouchSize, std::min(columnCell * 1.5, std::floor(h / 5)));
+    }
+    return columnCell * columnCount;
+}
+
+void KelvoVis::placeTouchColumn(double l, double b, double w, double h)
+{
+    for (ButtonComponent* button : modeButtons) button->setBounds(0, 0, 0, 0);
+    for (ButtonComponent* button : techniqueButtons) button->setBounds(0, 0, 0, 0);
+    studyButton->setBounds(0, 0, 0, 0);
+    if (w <= 0 || h <= 0) return;
+    const double c = columnCell, top = b + h;
+    const double right = l + w - c; // left edge of the rightmost column
+    const double modes = columnCount == 2 ? l : right;
+    for (int m = 0; m < 4; ++m) modeButtons[m]->setBounds(modes, top - c * (m + 1), c, c);
+    // The technique is the trial's during a study.
+    const double techniqueTop = columnCount == 2 ? top : top - c * 4.5;
+    if (!study->IsActive())
+        for (int t = 0; t < 2; ++t) techniqueButtons[t]->setBounds(right, techniqueTop - c * (t + 1), c, c);
+    // The study button takes the lower right corner.
+    if (study->ButtonVisible()) studyButton->setBounds(right, b, c, c * 2);
+}
+
+void KelvoVis::GetMessageBand(double& left, double& bottom, double& width, double& height) const
+{
+    left = bandLeft;
+    bottom = bandBottom;
+    width = bandWidth;
+    height = bandHeight;
+}
+
+void KelvoVis::SetStrokeMode(StrokeMode mode)
+{
+    strokeMode = mode;
+    updateTouchButtons();
+    changeNotifier->notify();
+}
+
+void KelvoVis::SetTouchCylinder(bool cylinder)
+{
+    touchCylinder = cylinder;
+    updateTouchButtons();
+    changeNotifier->notify();
+}
+
+void KelvoVis::updateTouchButtons()
+{
+    for (int m = 0; m < 4; ++m) modeButtons[m]->setSelected(m == strokeMode);
+    techniqueButtons[0]->setSelected(!touchCylinder);
+    techniqueButtons[1]->setSelected(touchCylinder);
+    // A lasso's samples must all reach it: touch moves are merged only
+    // while touch strokes rotate.
+    TouchManager::Instance()->SetMergeMoves(strokeMode == RotateMode);
 }
 
 void KelvoVis::ShowDataset(int nr)
@@ -290,6 +379,50 @@ void KelvoVis::SetMessage(const std::string& text)
     message = text;
 }
 
+bool KelvoVis::IsLassoInProgress() const
+{
+    return frameStrategy->IsLassoActive() || frameStrategy->IsBuildPending();
+}
+
+bool KelvoVis::DescribeBuiltLasso(LassoRecord& lasso) const
+{
+    if (!selection) return false;
+    const osg::Camera* camera = scene->GetViewer()->getCamera();
+    const int mode = selection->GetSelectionMode();
+    lasso.mode = mode == 2 ? LassoRecord::Minus : mode == 3 ? LassoRecord::Intersection : LassoRecord::Plus;
+    lasso.threshold = selection->GetThreshold();
+    lasso.viewportX = scene->GetViewportX();
+    lasso.viewportY = scene->GetViewportY();
+    lasso.viewportWidth = scene->GetViewportWidth();
+    lasso.viewportHeight = scene->GetViewportHeight();
+    lasso.model = scene->GetDataTransform()->getMatrix();
+    lasso.view = camera->getViewMatrix();
+    lasso.projection = camera->getProjectionMatrix();
+    lasso.points = frameStrategy->GetBuiltLasso();
+    return true;
+}
+
+void KelvoVis::ResetSelection()
+{
+    frameStrategy->applyReset();
+}
+
+void KelvoVis::PresetThreshold(float threshold)
+{
+    slider->setValue(threshold);
+    frameStrategy->applyChangeThreshold(threshold);
+}
+
+void KelvoVis::SetView(const osg::Quat& rotation, double zoom)
+{
+    scene->SetView(rotation, zoom);
+}
+
+void KelvoVis::ColourParticles(const std::vector<bool>& flagged, bool target)
+{
+    scene->UpdateColours(flagged, target ? ParticleScene::TargetColour : ParticleScene::SelectedColour);
+}
+
 void KelvoVis::refreshColoursIfChanged()
 {
     if (!selectionChanged) return;
@@ -359,9 +492,12 @@ void KelvoVis::renderAll(bool)
         changeNotifier->notify();
     }
     if (study->Update(*this)) changeNotifier->notify();
-    const bool studyButtonShown = studyButton->isVisible();
-    studyButton->setIcon(study->ButtonStarts() ? ButtonComponent::StartIcon : ButtonComponent::DoneIcon);
-    if (studyButtonShown != study->ButtonVisible()) placeComponents();
+    const bool starts = study->ButtonStarts();
+    studyButton->setIcon(starts ? ButtonComponent::StartIcon : ButtonComponent::DoneIcon);
+    studyButton->setText(starts ? "Start" : "Done");
+    if (studyButton->isVisible() != study->ButtonVisible() ||
+        techniqueButtons[0]->isVisible() == study->IsActive())
+        placeComponents();
     refreshColoursIfChanged();
 
     updateButtonStates();
@@ -417,15 +553,28 @@ void KelvoVis::renderTouchIndication()
         glEnd();
     }
     if (!message.empty()) {
-        const int size = static_cast<int>(std::max(14.0, frameComponent->getHeight() * 0.04));
-        messageLabel->setText(message, size);
-        const double x = frameComponent->getLeft() + (frameComponent->getWidth() - messageLabel->width()) * 0.5;
-        const double y = frameComponent->getBottom() + (frameComponent->getHeight() - messageLabel->height()) * 0.5;
-        messageLabel->draw(std::max(0.0, x), std::max(0.0, y));
+        // In the band above the 3D area, centred on it; a long line gets a
+        // smaller font until it fits the band (at the smallest size it may
+        // reach beyond it, within the view).
+        // Fitted once per text and band, not every frame.
+        if (message != fittedMessage || bandWidth != fittedWidth) {
+            fittedMessage = message;
+            fittedWidth = bandWidth;
+            int size =
+                static_cast<int>(std::min(bandHeight * 0.7, std::max(14.0, frameComponent->getHeight() * 0.04)));
+            messageLabel->setText(message, size);
+            while (size > 9 && messageLabel->width() > bandWidth) messageLabel->setText(message, --size);
+        }
+        double x = bandLeft + (bandWidth - messageLabel->width()) * 0.5;
+        x = std::max(0.0, std::min(x, viewWidth - static_cast<double>(messageLabel->width())));
+        const double y = bandBottom + (bandHeight - messageLabel->height()) * 0.5;
+        messageLabel->draw(x, std::max(0.0, y));
         if (densityWorker.joinable() && !densitiesReady) {
-            // Progress bar under the message: outline, then the share done.
-            const double w = frameComponent->getWidth() * 0.4, h = size * 0.6;
-            const double bx = frameComponent->getLeft() + (frameComponent->getWidth() - w) * 0.5, by = y - h * 2.0;
+            // Progress bar in the middle of the 3D area (nothing can be
+            // selected yet): outline, then the share done.
+            const double w = frameComponent->getWidth() * 0.4, h = std::max(8.0, bandHeight * 0.3);
+            const double bx = frameComponent->getLeft() + (frameComponent->getWidth() - w) * 0.5;
+            const double by = frameComponent->getBottom() + (frameComponent->getHeight() - h) * 0.5;
             const double done = w * DensityProgress::Current().Fraction();
             glColor4f(1.0f, 1.0f, 1.0f, 0.8f);
             glBegin(GL_QUADS);
@@ -476,21 +625,46 @@ void KelvoVis::processEvent(OmbraEvent* event, VisComponent* component)
         known = kinds.emplace(event->type,
                               EventKind::FromName(ConstantProvider::getInstance()->getEventTypeName(event->type)))
                     .first;
-    const EventKind kind = known->second;
+    EventKind kind = known->second;
     if (kind.gesture == EventKind::Unknown) return;
 
     VisComponent* target = nullptr;
     if (kind.phase == EventKind::Start) {
+        // One lasso at a time, and nothing else while it is drawn: another
+        // pointer's press goes nowhere (its moves and release follow it).
+        if (frameStrategy->IsLassoActive()) {
+            auto owner = strokeTarget.find(event->id);
+            if (owner == strokeTarget.end() || owner->second != frameComponent) return;
+        }
         target = component ? component : getComponentAt(event->x, event->y, true);
+        translated.erase(event->id);
         if (target) {
             strokeTarget[event->id] = target;
             pointersDown[event->id] = {event->x, event->y};
+            // A plain stroke of a pointer without keys on the 3D area does
+            // what the stroke mode says.
+            if (target == frameComponent && kind.gesture == EventKind::Pointer && !pointerHasKeyboard &&
+                strokeMode != RotateMode) {
+                EventKind lasso;
+                lasso.gesture = EventKind::Lasso;
+                lasso.mode = strokeMode == PlusMode    ? EventKind::Plus
+                             : strokeMode == MinusMode ? EventKind::Minus
+                                                       : EventKind::Intersection;
+                lasso.cylinder = touchCylinder;
+                translated[event->id] = lasso;
+            }
         }
     } else {
         // Moves and releases belong to the component that took the press.
         auto it = strokeTarget.find(event->id);
         target = it != strokeTarget.end() ? it->second : component;
         if (it != strokeTarget.end()) pointersDown[event->id] = {event->x, event->y};
+    }
+    auto lasso = translated.find(event->id);
+    if (lasso != translated.end() && kind.gesture == EventKind::Pointer) {
+        const EventKind::Phase phase = kind.phase;
+        kind = lasso->second;
+        kind.phase = phase;
     }
 
     bool changed = false;
@@ -499,6 +673,7 @@ void KelvoVis::processEvent(OmbraEvent* event, VisComponent* component)
         if (target) target->setHighlighted(false);
         strokeTarget.erase(event->id);
         pointersDown.erase(event->id);
+        translated.erase(event->id);
         changed = true;
     }
     if (changed) {

@@ -3,15 +3,28 @@
 // dataset in an embedded OSG viewer placed in the kelvo main area, hosts the
 // ParticleSelection that turns lassos into a selection, and draws the
 // on-screen controls (threshold slider, undo, redo, clear) in the side and
-// extra areas.
+// extra areas. A column along the right edge of the main area holds the
+// touch controls: the stroke mode for pointers without a keyboard (rotate;
+// lasso plus, minus, intersection), the technique in free exploration
+// (density-aware, cylinder) and the study's Start/Done button; every one is
+// at least kMinTouchSize pixels. Messages (the trial's instruction) go in a
+// band above the 3D area, never over the data.
+//
+// Pointers without a keyboard (TUIO fingers, the whiteboard pen, the extra
+// mice) send plain strokes; a plain stroke that starts on the 3D area does
+// what the selected stroke mode says. The Qt mouse keeps its keys (the view
+// says which pointer it is through setPointerHasKeyboard). While a lasso is
+// being drawn, presses of every other pointer are ignored, buttons included:
+// a second hand must not change the selection under a lasso in progress.
 //
 // How the view drives it, every paint: setDefaultFboId(fbo) when the view
 // renders into a framebuffer object, renderAll(false) (controls; finishes a
 // lasso that has been drawn once), frame() on every viewer of GetOsgViewer(),
 // then renderTouchIndication(). Input arrives as OmbraEvents through
 // getComponentAt / processEvent; changeNotifier's valueChanged() asks for an
-// immediate repaint.
+// immediate repaint. The study trial control sees it only as a StudyTrialView.
 #include "framework/kelvo/KelvoLayout.h"
+#include "framework/kelvo/StudyTrialView.h"
 #include "framework/ombra/EventKind.h"
 #include "framework/ombra/OmbraManager.h"
 
@@ -36,10 +49,18 @@ class StudyTrialControl;
 class TextLabel;
 class WindowsFrameTimer;
 
-class KelvoVis : public OmbraManager {
+class KelvoVis : public OmbraManager, public StudyTrialView {
 public:
     // Component ids; the view hands them back through addToUpdateList.
-    enum ComponentId { FrameId = 1, SliderId = 2, UndoId = 3, RedoId = 4, ClearId = 5, StudyId = 6 };
+    enum ComponentId {
+        FrameId = 1, SliderId = 2, UndoId = 3, RedoId = 4, ClearId = 5, StudyId = 6,
+        RotateModeId = 7, PlusModeId = 8, MinusModeId = 9, IntersectionModeId = 10,
+        DensityTechniqueId = 11, CylinderTechniqueId = 12
+    };
+    // What a plain stroke of a pointer without a keyboard does on the 3D area.
+    enum StrokeMode { RotateMode = 0, PlusMode, MinusMode, IntersectionMode };
+    // Touch controls are never smaller than this (view pixels).
+    static constexpr double kMinTouchSize = 40.0;
 
     // Loads the study datasets when none are loaded, builds the scene for the
     // current dataset and hosts the selection. The 3D view covers the whole
@@ -56,6 +77,19 @@ public:
     void processEvent(OmbraEvent* event, VisComponent* component) override;
     VisComponent* getComponentAt(double x, double y, bool touch) override;
     void addToUpdateList(int id) override;
+    void setPointerHasKeyboard(bool keyboard) override { pointerHasKeyboard = keyboard; }
+
+    StrokeMode GetStrokeMode() const { return strokeMode; }
+    void SetStrokeMode(StrokeMode mode);
+    // Technique of touch lassos in free exploration (a trial fixes its own).
+    bool GetTouchCylinder() const { return touchCylinder; }
+    void SetTouchCylinder(bool cylinder);
+    ButtonComponent* GetModeButton(StrokeMode mode) const { return modeButtons[mode]; }
+    ButtonComponent* GetTechniqueButton(bool cylinder) const { return techniqueButtons[cylinder ? 1 : 0]; }
+    // Pointers drawn as down (touch marks), for tests.
+    size_t GetPointersDown() const { return pointersDown.size(); }
+    // Where the message band lies (view pixels, origin lower left).
+    void GetMessageBand(double& left, double& bottom, double& width, double& height) const;
 
     // Draws the controls with plain GL in the view's orthographic pixel space
     // and runs the between-frames work (dataset switch, density computation,
@@ -75,7 +109,7 @@ public:
 
     // For the program, a study runner and tests.
     ParticleSelection* GetSelection() const { return selection.get(); }
-    const std::vector<bool>& GetSelectionMask() const { return mask; }
+    const std::vector<bool>& GetSelectionMask() const override { return mask; }
     OSGFrameAndPlotStrategy* GetFrameStrategy() const { return frameStrategy; }
     ParticleScene* GetScene() const { return scene.get(); }
     SliderComponent* GetThresholdSlider() const { return slider; }
@@ -88,7 +122,7 @@ public:
     VisComponent* GetFrameComponent() const { return frameComponent; }
     const KelvoLayout& GetKelvoLayout() const { return kelvo; }
     int GetShownDataset() const { return shownDataset; }
-    bool DensitiesReady() const { return densitiesReady; }
+    bool DensitiesReady() const override { return densitiesReady; }
     // Runs the density precomputation now if it has not run (it prints one
     // progress line per dataset), or waits for the one running. renderAll
     // starts it on a worker thread after one frame has shown the "Computing
@@ -99,11 +133,23 @@ public:
     void ShowDataset(int nr);
     std::vector<int> GetUpdateList() const { return updateList; }
     // Status line over the 3D area ("Computing densities…"); empty hides it.
-    void SetMessage(const std::string& text);
+    void SetMessage(const std::string& text) override;
     const std::string& GetMessage() const { return message; }
 
 private:
+    // What the study trial control may do (StudyTrialView).
+    bool IsLassoInProgress() const override;
+    bool DescribeBuiltLasso(LassoRecord& lasso) const override;
+    void ResetSelection() override;
+    void PresetThreshold(float threshold) override;
+    void SetView(const osg::Quat& rotation, double zoom) override;
+    void ColourParticles(const std::vector<bool>& flagged, bool target) override;
+
     void placeComponents();
+    // Width of the touch column for a main area of w x h; sets its cells.
+    double touchColumnWidth(double w, double h);
+    void placeTouchColumn(double l, double b, double w, double h);
+    void updateTouchButtons();
     // Creates the ParticleSelection over the shown dataset once densities exist.
     void hostSelection();
     void refreshColoursIfChanged();
@@ -134,6 +180,16 @@ private:
     ButtonComponent* redoButton = nullptr;
     ButtonComponent* clearButton = nullptr;
     ButtonComponent* studyButton = nullptr;
+    ButtonComponent* modeButtons[4] = {};
+    ButtonComponent* techniqueButtons[2] = {};
+    StrokeMode strokeMode = RotateMode;
+    bool touchCylinder = false;
+    bool pointerHasKeyboard = false;
+    // Plain strokes turned into lassos by the stroke mode, per pointer id.
+    std::map<int, EventKind> translated;
+    double columnCell = kMinTouchSize;
+    int columnCount = 1;
+    double bandLeft = 0, bandBottom = 0, bandWidth = 0, bandHeight = 0;
     std::unique_ptr<StudyTrialControl> study;
 
     // Component that took the press, per pointer id; moves and releases go there.
@@ -157,5 +213,7 @@ private:
     double labelHeight = 0.0;
     std::string message;
     std::unique_ptr<TextLabel> messageLabel;
+    std::string fittedMessage;
+    double fittedWidth = -1.0;
     std::unique_ptr<TextLabel> thresholdLabel;
 };

@@ -1,8 +1,10 @@
 #pragma once
 // LassoCaptureCallback: the final draw callback of the lasso camera. After the
 // camera has drawn the filled lasso it keeps the drawn viewport: three bytes per
-// pixel, rows of `width` pixels, row 0 at the bottom. Selection volumes read the
-// three members below, in this order.
+// pixel, rows of `width` pixels, row 0 at the bottom. The selection volumes read
+// it as the engine's LassoImage.
+#include "geometry/LassoImage.h"
+
 #include <osg/Camera>
 #include <osg/GL>
 #include <osg/Image>
@@ -12,13 +14,17 @@
 #include <cstring>
 #include <vector>
 
-class LassoCaptureCallback : public osg::Camera::DrawCallback {
+class LassoCaptureCallback : public osg::Camera::DrawCallback, public LassoImage {
 public:
     mutable std::vector<unsigned char> image;
     mutable int width = 0;
     mutable int height = 0;
     // Frames captured so far; lets a caller wait for a fresh image.
     mutable unsigned frames = 0;
+
+    const std::vector<unsigned char>& LassoImageBytes() const override { return image; }
+    int LassoImageWidth() const override { return width; }
+    int LassoImageHeight() const override { return height; }
 
     void operator()(osg::RenderInfo& renderInfo) const override
     {

@@ -205,6 +205,14 @@ void ParticleScene::UpdateColours(const std::vector<bool>& mask, const osg::Vec4
         (*colours)[i] = selected ? flagged : UnselectedColour;
         if (selected) selectedPoints->push_back(static_cast<GLuint>(i));
     }
+    // The flagged points are drawn once more on top, in one colour: the
+    // target's green while a trial is presented, else the selection's.
+    if (auto* overall = dynamic_cast<osg::Vec4ubArray*>(selectedGeometry->getColorArray())) {
+        if (overall->empty() || (*overall)[0] != flagged) {
+            overall->assign(1, flagged);
+            overall->dirty();
+        }
+    }
     colours->dirty();
     selectedPoints->dirty();
     selectedGeometry->dirtyBound();

@@ -1,11 +1,7 @@
 #include "framework/kelvo/StudyTrialControl.h"
 
-#include "framework/kelvo/KelvoVis.h"
-#include "framework/kelvo/OSGFrameAndPlotStrategy.h"
-#include "framework/kelvo/ParticleScene.h"
-#include "framework/ombra/SliderComponent.h"
+#include "framework/kelvo/StudyTrialView.h"
 #include "framework/runner/StudyRunner.h"
-#include "selection/ParticleSelection.h"
 
 #include <algorithm>
 
@@ -38,53 +34,51 @@ const std::vector<bool>* StudyTrialControl::Highlight() const
     return runner && runner->IsPresenting() ? &runner->TargetMask() : nullptr;
 }
 
-bool StudyTrialControl::Update(KelvoVis& vis)
+bool StudyTrialControl::Update(StudyTrialView& view)
 {
     if (!IsActive()) return false;
-    if (finishPending) finishIfReady(vis);
+    if (finishPending) finishIfReady(view);
     if (runner->IsFinished()) {
         if (endShown) return false;
         endShown = true;
         presentedTrial = runningTrial = -1;
-        vis.GetFrameStrategy()->applyReset();
-        vis.GetScene()->UpdateColours({});
-        vis.SetMessage(EndMessage);
+        view.ResetSelection();
+        view.ColourParticles({}, false);
+        view.SetMessage(EndMessage);
         return true;
     }
     endShown = false;
     // The densities come first: until then the "computing" message stays and
     // no selection exists to reset.
-    if (!vis.DensitiesReady()) return false;
+    if (!view.DensitiesReady()) return false;
     const StudyTrial* trial = runner->CurrentTrial();
     if (!trial) return false;
 
     if (runner->IsPresenting() && trial->number != presentedTrial) {
         presentedTrial = trial->number;
         runningTrial = -1;
-        OSGFrameAndPlotStrategy* strategy = vis.GetFrameStrategy();
         // Every trial starts from an empty selection at its own threshold.
-        strategy->applyReset();
-        vis.GetThresholdSlider()->setValue(trial->startThreshold);
-        strategy->applyChangeThreshold(trial->startThreshold);
-        if (trial->view.given) vis.GetScene()->SetView(trial->view.rotation, trial->view.zoom);
-        vis.GetScene()->UpdateColours(runner->TargetMask(), ParticleScene::TargetColour);
+        view.ResetSelection();
+        view.PresetThreshold(trial->startThreshold);
+        if (trial->view.given) view.SetView(trial->view.rotation, trial->view.zoom);
+        view.ColourParticles(runner->TargetMask(), true);
         std::string text = "Trial " + std::to_string(trial->number) + " of " +
                            std::to_string(runner->Sequence().size()) + (trial->practice ? " (practice)" : "") +
                            ": " + (trial->instruction.empty() ? "remember the highlighted particles, then press Start"
                                                                : trial->instruction);
-        vis.SetMessage(text);
+        view.SetMessage(text);
         return true;
     }
     if (runner->IsRunning() && trial->number != runningTrial) {
         runningTrial = trial->number;
-        vis.GetScene()->UpdateColours(vis.GetSelectionMask());
-        vis.SetMessage("");
+        view.ColourParticles(view.GetSelectionMask(), false);
+        view.SetMessage("");
         return true;
     }
     return false;
 }
 
-void StudyTrialControl::PressButton(KelvoVis& vis)
+void StudyTrialControl::PressButton(StudyTrialView& view)
 {
     if (!runner) return;
     if (runner->IsPresenting()) {
@@ -94,40 +88,25 @@ void StudyTrialControl::PressButton(KelvoVis& vis)
     }
     if (runner->IsRunning()) {
         finishPending = true;
-        finishIfReady(vis);
+        finishIfReady(view);
     }
 }
 
-void StudyTrialControl::finishIfReady(KelvoVis& vis)
+void StudyTrialControl::finishIfReady(StudyTrialView& view)
 {
     // A lasso still being drawn or built belongs to the trial: done waits.
-    const OSGFrameAndPlotStrategy* strategy = vis.GetFrameStrategy();
-    if (strategy->IsLassoActive() || strategy->IsBuildPending()) return;
+    if (view.IsLassoInProgress()) return;
     finishPending = false;
-    if (runner->IsRunning()) runner->FinishTrial(vis.GetSelectionMask(), StudyRunner::Now());
+    if (runner->IsRunning()) runner->FinishTrial(view.GetSelectionMask(), StudyRunner::Now());
 }
 
-void StudyTrialControl::LassoBuilt(KelvoVis& vis)
+void StudyTrialControl::LassoBuilt(StudyTrialView& view)
 {
     if (!runner || !runner->IsRunning()) return;
-    const ParticleSelection* selection = vis.GetSelection();
-    if (!selection) return;
-    ParticleScene* scene = vis.GetScene();
-    osg::Camera* camera = scene->GetViewer()->getCamera();
     LassoRecord lasso;
+    if (!view.DescribeBuiltLasso(lasso)) return;
     lasso.time = StudyRunner::Now();
-    const int mode = selection->GetSelectionMode();
-    lasso.mode = mode == 2 ? LassoRecord::Minus : mode == 3 ? LassoRecord::Intersection : LassoRecord::Plus;
-    lasso.threshold = selection->GetThreshold();
-    lasso.viewportX = scene->GetViewportX();
-    lasso.viewportY = scene->GetViewportY();
-    lasso.viewportWidth = scene->GetViewportWidth();
-    lasso.viewportHeight = scene->GetViewportHeight();
-    lasso.model = scene->GetDataTransform()->getMatrix();
-    lasso.view = camera->getViewMatrix();
-    lasso.projection = camera->getProjectionMatrix();
-    lasso.points = vis.GetFrameStrategy()->GetBuiltLasso();
-    const std::vector<bool>& mask = vis.GetSelectionMask();
+    const std::vector<bool>& mask = view.GetSelectionMask();
     lasso.selectedAfter = std::count(mask.begin(), mask.end(), true);
     runner->OnLasso(lasso);
 }

@@ -8,11 +8,12 @@
 //              threshold change goes to the runner
 //   finished   the end message stays, lassos are off, no button
 //
-// Without a study that has begun it does nothing: free exploration.
+// Without a study that has begun it does nothing: free exploration. It reads
+// and changes the visualization only through StudyTrialView.
 #include <vector>
 
-class KelvoVis;
 class StudyRunner;
+class StudyTrialView;
 
 class StudyTrialControl {
 public:
@@ -28,13 +29,13 @@ public:
     // The target mask while a trial is presented, else null.
     const std::vector<bool>* Highlight() const;
 
-    // Follows the runner; KelvoVis calls it every frame after the dataset of
-    // the current trial is shown. Returns true when the picture changed.
-    bool Update(KelvoVis& vis);
+    // Follows the runner; the visualization calls it every frame after the
+    // dataset of the current trial is shown. Returns true when the picture changed.
+    bool Update(StudyTrialView& view);
     // The study button was pressed.
-    void PressButton(KelvoVis& vis);
+    void PressButton(StudyTrialView& view);
     // A lasso has just been built into the selection.
-    void LassoBuilt(KelvoVis& vis);
+    void LassoBuilt(StudyTrialView& view);
     void Undone();
     void Redone();
     void Cleared();
@@ -43,7 +44,7 @@ public:
     static const char* const EndMessage;
 
 private:
-    void finishIfReady(KelvoVis& vis);
+    void finishIfReady(StudyTrialView& view);
 
     StudyRunner* runner;
     int presentedTrial = -1;   // number of the trial whose presentation is set up

@@ -205,9 +205,9 @@ void TouchManager::QueuePress(uint32_t x, uint32_t y, int32_t id)
 
 void TouchManager::QueueMove(uint32_t x, uint32_t y, int32_t id)
 {
-    // Only the latest position of a run of moves matters to a drag; merging
+    // Only the latest position of a run of moves matters to a rotation; merging
     // keeps a fast finger from piling up items the view takes one per event.
-    if (!queue.empty()) {
+    if (mergeMoves && !queue.empty()) {
         Item& last = queue.back();
         const bool lastShown = shown && queue.size() == 1;
         if (last.kind == ItemKind::Move && last.id == id && (!lastShown || movePending)) {

@@ -77,7 +77,7 @@ public:
 
     // Queue of TUIO items, fed by the TUIO receiver (view pixels, origin
     // lower left). Consecutive moves of one contact are merged into the
-    // latest position; presses and releases are never merged or dropped
+    // latest position while SetMergeMoves allows it; presses and releases are never merged or dropped
     // (except as described at Pump).
     enum class ItemKind { Press, Move, Release };
     struct Item {
@@ -86,6 +86,10 @@ public:
         uint32_t y;
         int32_t id;
     };
+    // Moves are merged only while this is on (touch strokes rotate); a
+    // lasso needs every sample.
+    void SetMergeMoves(bool merge) { mergeMoves = merge; }
+    bool MergesMoves() const { return mergeMoves; }
     void QueuePress(uint32_t x, uint32_t y, int32_t id);
     void QueueMove(uint32_t x, uint32_t y, int32_t id);
     void QueueRelease(uint32_t x, uint32_t y, int32_t id);
@@ -161,6 +165,7 @@ private:
     bool pressLooked = false;    // the view examined the shown press
     bool moveRefused = false;    // MouseMoveEvent refused the shown move
     int graceMs = 200;
+    bool mergeMoves = true;
     std::map<int32_t, bool> withdrawn; // TUIO contacts whose press was withdrawn
     QTimer* timer = nullptr;
 };

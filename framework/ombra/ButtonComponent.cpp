@@ -23,6 +23,8 @@ void ButtonComponent::render()
         glColor4f(0.18f, 0.19f, 0.22f, 1.0f);
     else if (isHighlighted())
         glColor4f(0.95f, 0.6f, 0.15f, 1.0f);
+    else if (selected)
+        glColor4f(0.2f, 0.45f, 0.85f, 1.0f);
     else
         glColor4f(0.3f, 0.33f, 0.4f, 1.0f);
     glVertex2d(x0, y0);
@@ -31,9 +33,28 @@ void ButtonComponent::render()
     glVertex2d(x0, y1);
     glEnd();
 
-    // Icon in a square centred in the button.
-    const double s = std::min(x1 - x0, y1 - y0) * 0.6;
-    const double cx = (x0 + x1) * 0.5, cy = (y0 + y1) * 0.5;
+    // The word takes the lower part of the button when there is an icon.
+    double iconBottom = y0;
+    if (!text.empty()) {
+        if (!label) label.reset(new TextLabel);
+        const double room = x1 - x0 - 4.0;
+        const int wanted = static_cast<int>(std::min(24.0, (y1 - y0) * (icon == TextOnly ? 0.45 : 0.3)));
+        // Fitted once per word and size, not every frame.
+        if (label->getText() != text || wanted != labelWanted || room != labelRoom) {
+            labelWanted = wanted;
+            labelRoom = room;
+            int size = wanted;
+            label->setText(text, size);
+            while (size > 8 && label->width() > room) label->setText(text, --size);
+        }
+        const double ty = icon == TextOnly ? (y0 + y1 - label->height()) * 0.5 : y0 + 2.0;
+        label->draw(std::max(x0, (x0 + x1 - label->width()) * 0.5), ty);
+        iconBottom = ty + label->height();
+        if (icon == TextOnly) return;
+    }
+    // Icon in a square centred in the button (above the word).
+    const double s = std::min(x1 - x0, y1 - iconBottom) * 0.6;
+    const double cx = (x0 + x1) * 0.5, cy = (iconBottom + y1) * 0.5;
     glLineWidth(static_cast<float>(std::max(1.5, s * 0.1)));
     glColor4f(enabled ? 0.95f : 0.45f, enabled ? 0.95f : 0.45f, enabled ? 0.95f : 0.45f, 1.0f);
     if (icon == StartIcon) {

@@ -16,4 +16,8 @@ public:
     virtual VisComponent* getComponentAt(double x, double y, bool touch) = 0;
     // The component with this id wants a repaint.
     virtual void addToUpdateList(int id) = 0;
+    // The events that follow come from a pointer with a keyboard beside it
+    // (the Qt mouse, which has its own lasso keys) or without one (fingers,
+    // pen, extra mice). The view says so before each event it sends.
+    virtual void setPointerHasKeyboard(bool) {}
 };

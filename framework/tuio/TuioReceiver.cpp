@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -172,6 +173,11 @@ int TuioReceiver::OnBundleEnd(void* self)
 
 bool TuioReceiver::ProcessDatagram(const char* data, size_t size)
 {
+    const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
+    pauseBeforeDatagramMs = lastDatagramMs < 0 ? 0 : now - lastDatagramMs;
+    lastDatagramMs = now;
     // liblo hands each message over while it walks a bundle, and stops at the
     // first broken element: collect them all and apply them only when the
     // whole datagram decoded.
@@ -222,7 +228,11 @@ bool TuioReceiver::ProcessDatagram(const char* data, size_t size)
         } else if (command == "fseq") {
             int64_t fseq = 0;
             if (argc < 2 || !ReadInt(types[1], argv[1], fseq)) continue;
-            const bool fresh = fseq == -1 || !anyFrame || fseq > currentFseq || currentFseq - fseq > kRestartGap;
+            // A source that paused, or lifted every cursor, may come back
+            // as a restarted client counting from anywhere.
+            const bool restarted = currentFseq - fseq > kRestartGap || pauseBeforeDatagramMs >= kRestartPauseMs ||
+                                   cursors.empty();
+            const bool fresh = fseq == -1 || !anyFrame || fseq > currentFseq || restarted;
             if (fresh) {
                 if (fseq != -1) {
                     currentFseq = fseq;
@@ -263,6 +273,16 @@ void TuioReceiver::ApplyFrame()
             if (!cursors.count(kv.first)) alive.push_back(kv.first);
     }
 
+    // Ignored cursors that left are forgotten; a flood that has ended may be
+    // reported again.
+    for (auto it = ignored.begin(); it != ignored.end();) {
+        if (std::find(alive.begin(), alive.end(), it->first) == alive.end())
+            it = ignored.erase(it);
+        else
+            ++it;
+    }
+    if (ignored.empty()) floodReported = false;
+
     // Releases first: their ids become free for the contacts of this frame.
     for (auto it = cursors.begin(); it != cursors.end();) {
         if (std::find(alive.begin(), alive.end(), it->first) == alive.end()) {
@@ -281,6 +301,17 @@ void TuioReceiver::ApplyFrame()
         if (set == frameSet.end()) continue; // no position yet: pressed when one comes
         auto known = cursors.find(sid);
         if (known == cursors.end()) {
+            if (ignored.count(sid)) continue;
+            if (cursors.size() >= kMaxCursors) {
+                ignored[sid] = true;
+                if (!floodReported) {
+                    std::printf("TUIO: more than %zu cursors at once; the others are ignored until they lift\n",
+                                kMaxCursors);
+                    std::fflush(stdout);
+                    floodReported = true;
+                }
+                continue;
+            }
             Cursor c;
             c.x = set->second.first;
             c.y = set->second.second;

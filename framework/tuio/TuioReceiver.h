@@ -5,11 +5,16 @@
 // by liblo (its server's dispatch, on a socket it never reads). `source` is accepted and ignored, `alive` lists the session ids
 // in contact, `set` gives a cursor's normalised position (0..1, origin upper
 // left), `fseq` closes a frame. A frame takes effect when its fseq arrives;
-// frames older than the last applied one are dropped (fseq -1 always applies,
-// and a jump back of more than 100 frames means the tracker restarted).
+// frames older than the last applied one are dropped, except that a new
+// stream begins (a restarted tracker or client) when fseq is -1, when it
+// jumps back by more than 100 frames, when nothing arrived for at least
+// kRestartPauseMs before it, or when the last applied frame had no cursor.
 // Out: TouchManager::QueuePress/QueueMove/QueueRelease in view pixels, origin
 // lower left, with small contact ids (smallest free) instead of session ids.
-// Within a frame: releases first, then new contacts, then moves.
+// Within a frame: releases first, then new contacts, then moves. Each session
+// id is pressed once and released once, when it leaves `alive`.
+// At most kMaxCursors cursors are followed; more at once (a flood) are
+// ignored until they leave `alive`, with one console line per flood.
 //
 // The socket is non-blocking and read from a QSocketNotifier, so everything
 // runs on the GUI thread. Malformed or truncated datagrams are dropped whole.
@@ -45,6 +50,10 @@ public:
     // Counters for diagnostics and tests.
     size_t DroppedPackets() const { return dropped; }
     size_t AppliedFrames() const { return applied; }
+    size_t IgnoredCursors() const { return ignored.size(); }
+
+    static constexpr size_t kMaxCursors = 10;
+    static constexpr int64_t kRestartPauseMs = 1000;
 
     struct Cursor {
         float x = 0, y = 0; // normalised, origin upper left
@@ -89,4 +98,9 @@ private:
     std::map<int32_t, Cursor> cursors;
     int64_t currentFseq = -1;
     bool anyFrame = false;
+    // Session ids beyond kMaxCursors, ignored while they stay alive.
+    std::map<int32_t, bool> ignored;
+    bool floodReported = false;
+    int64_t lastDatagramMs = -1;
+    int64_t pauseBeforeDatagramMs = 0;
 };

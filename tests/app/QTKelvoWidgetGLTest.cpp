@@ -33,10 +33,12 @@ struct Sent {
 };
 
 // Stands in for the visualization: one component covers the left half
-// [0, 400) x [0, 600) of the view; the right half is empty space.
+// [0, componentRight) x [0, 600) of the view (400: the left half); the rest
+// is empty space.
 class RecordingManager : public OmbraManager {
 public:
     RecordingManager() : component(7) {}
+    double componentRight = 400;
 
     void processEvent(OmbraEvent* e, VisComponent* c) override
     {
@@ -45,7 +47,7 @@ public:
     }
     VisComponent* getComponentAt(double x, double y, bool) override
     {
-        return (x >= 0 && x < 400 && y >= 0 && y < 600) ? &component : nullptr;
+        return (x >= 0 && x < componentRight && y >= 0 && y < 600) ? &component : nullptr;
     }
     void addToUpdateList(int id) override { updates.push_back(id); }
 
@@ -99,6 +101,52 @@ protected:
     Configuration config;
     RecordingManager manager;
     std::unique_ptr<QTKelvoWidgetGL> view;
+};
+
+// The touch manager's TUIO queue as the view takes it: the view looks at the
+// shown item at every event it gets, then the loop turns (Pump).
+class TouchQueueTest : public ViewTest {
+protected:
+    void SetUp() override
+    {
+        ViewTest::SetUp();
+        TouchManager::Destroy();
+        tm = TouchManager::Instance();
+        tm->SetGraceMilliseconds(0);
+        makeView();
+    }
+    void TearDown() override
+    {
+        view.reset();
+        TouchManager::Destroy();
+    }
+
+    // One event reaches the view, then the loop turns: what the view sent,
+    // as "TYPE id@x,y".
+    std::string Step()
+    {
+        const size_t before = manager.sent.size();
+        poke();
+        tm->Pump();
+        std::string out;
+        for (size_t i = before; i < manager.sent.size(); ++i) {
+            const Sent& e = manager.sent[i];
+            out += (out.empty() ? "" : " ") + e.type + " " + std::to_string(e.id) + "@" +
+                   std::to_string(static_cast<int>(e.x)) + "," + std::to_string(static_cast<int>(e.y));
+        }
+        return out;
+    }
+    std::vector<std::string> Drain(int steps = 20)
+    {
+        std::vector<std::string> out;
+        for (int i = 0; i < steps; ++i) {
+            const std::string s = Step();
+            if (!s.empty()) out.push_back(s);
+        }
+        return out;
+    }
+
+    TouchManager* tm = nullptr;
 };
 
 }
@@ -319,4 +367,109 @@ TEST_F(ViewTest, BoardContactsFlipYAndUseThePointerBit)
     view->OnXYDown(700, 0, 0, 0x200);
     EXPECT_TRUE(manager.sent.empty());
     view->OnXYUp(700, 0, 0, 0x200);
+}
+
+TEST_F(TouchQueueTest, QueuedItemsAreShownOneAtATimeInArrivalOrder)
+{
+    tm->SetGraceMilliseconds(60000);
+    tm->QueuePress(10, 20, 0);
+    tm->QueueMove(11, 21, 0);
+    tm->QueueMove(12, 22, 0); // merged with the move before
+    tm->QueuePress(300, 400, 1);
+    tm->QueueRelease(13, 23, 0);
+    tm->QueueRelease(301, 401, 1);
+    EXPECT_EQ(tm->PendingCount(), 5u);
+    EXPECT_TRUE(tm->pressPending);
+    EXPECT_FALSE(tm->movePending);
+    EXPECT_FALSE(tm->releasePending);
+    EXPECT_EQ(tm->touchX, 10u);
+
+    // Flags not cleared: nothing advances.
+    tm->Pump();
+    EXPECT_EQ(tm->PendingCount(), 5u);
+    EXPECT_EQ(tm->touchX, 10u);
+
+    const std::vector<std::string> expected = {"PRESS 0@10,20", "DRAG 0@12,22", "PRESS 1@300,400",
+                                               "RELEASE 0@13,23", "RELEASE 1@301,401"};
+    EXPECT_EQ(Drain(), expected);
+    EXPECT_EQ(tm->PendingCount(), 0u);
+    EXPECT_FALSE(tm->pressPending || tm->movePending || tm->releasePending);
+
+    // A move arriving while the shown move is still pending updates it.
+    tm->QueuePress(1, 1, 0);
+    Step();
+    tm->QueueMove(2, 2, 0);
+    tm->QueueMove(3, 4, 0);
+    EXPECT_TRUE(tm->movePending);
+    EXPECT_EQ(tm->touchX, 3u);
+    EXPECT_EQ(tm->touchY, 4u);
+    EXPECT_EQ(tm->PendingCount(), 1u);
+}
+
+TEST_F(TouchQueueTest, HeldBackReleaseGoesOutRightAfterTheNextPress)
+{
+    // The view holds a release back while it has counted no press (here: the
+    // finger went down before the view was there).
+    tm->QueueRelease(30, 40, 0);
+    EXPECT_EQ(Step(), "");
+    EXPECT_TRUE(tm->releasePending);
+    tm->QueuePress(70, 80, 1);
+    tm->QueueMove(75, 85, 1);
+    EXPECT_FALSE(tm->pressPending); // the view may not have looked yet
+    int turns = 0;
+    for (; !tm->pressPending && turns < 10; ++turns) EXPECT_EQ(Step(), "");
+    EXPECT_GE(turns, 2);
+    // The press is shown beside the held release, so the view can count it;
+    // the release then goes out with the values of that moment.
+    EXPECT_TRUE(tm->pressPending);
+    EXPECT_TRUE(tm->releasePending);
+    EXPECT_EQ(Step(), "PRESS 1@70,80");
+    EXPECT_EQ(Step(), "RELEASE 1@70,80");
+    EXPECT_TRUE(tm->movePending);
+    EXPECT_EQ(tm->touchX, 75u);
+
+    // Within the grace period the press waits its turn however often the
+    // loop turns.
+    view.reset();
+    TouchManager::Destroy();
+    tm = TouchManager::Instance();
+    tm->SetGraceMilliseconds(60000);
+    makeView();
+    tm->QueueRelease(30, 40, 0);
+    tm->QueuePress(70, 80, 1);
+    for (int turn = 0; turn < 10; ++turn) EXPECT_EQ(Step(), "");
+    EXPECT_FALSE(tm->pressPending);
+    EXPECT_TRUE(tm->releasePending);
+}
+
+TEST_F(TouchQueueTest, PressOverNothingIsWithdrawnWithItsContact)
+{
+    tm->SetGraceMilliseconds(60000);
+    tm->QueuePress(705, 5, 0); // empty space
+    tm->QueueMove(706, 6, 0);
+    tm->QueueRelease(707, 7, 0);
+    tm->QueuePress(100, 100, 1);
+    tm->QueueRelease(101, 101, 1);
+    // Nothing is dropped before the view has looked.
+    EXPECT_EQ(tm->PendingCount(), 5u);
+    EXPECT_EQ(tm->touchId, 0);
+    // The view finds nothing under contact 0 and leaves the flag set: the
+    // contact is withdrawn with its move and release, and counted once.
+    const std::vector<std::string> expected = {"PRESS 1@100,100", "RELEASE 1@101,101"};
+    EXPECT_EQ(Drain(), expected);
+    EXPECT_EQ(view->getSharedPressCount(), 0);
+    EXPECT_EQ(tm->PendingCount(), 0u);
+
+    // Alone in the queue the press stays pending and is examined again.
+    tm->QueuePress(708, 8, 0);
+    EXPECT_TRUE(Drain().empty());
+    EXPECT_TRUE(tm->pressPending);
+    manager.componentRight = 800; // the component now lies under it
+    EXPECT_EQ(Drain(), std::vector<std::string>{"PRESS 0@708,8"});
+
+    // A move the view refuses (its contact has no accepted press) is dropped
+    // once something waits behind it.
+    tm->QueueMove(50, 50, 7);
+    tm->QueueRelease(9, 9, 0);
+    EXPECT_EQ(Drain(), std::vector<std::string>{"RELEASE 0@9,9"});
 }

@@ -2,38 +2,30 @@
 // self-intersecting points included) through endPath and BuildGeometry on a
 // small dataset, with every mode, technique, threshold, undo, redo and clear.
 #include "framework/study/FerrowManager.h"
-#include "selection/ParticleSelection.h"
-#include "tests/support/DatasetFixture.h"
-#include "tests/support/SceneFixture.h"
+#include "tests/support/SelectionSession.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 namespace {
 
-struct World {
-    World()
-        : data(DatasetFixture::BlobInNoise(2000, 2000).get()), scene(data.particles.get(), 320, 240),
-          mask(data.particles->size(), false),
-          selection(scene.viewer.get(), scene.viewer->getCamera(), &mask, &changed)
-    {
-        scene.LookAt(osg::Vec3d(0, 0, 20), osg::Vec3d(0, 0, 0), osg::Vec3d(0, 1, 0), 40.0, 1.0, 60.0);
-        selection.ResetSelection();
-    }
-    DatasetFixture data;
-    SceneFixture scene;
-    std::vector<bool> mask;
-    bool changed = false;
-    ParticleSelection selection;
-};
+SelectionSession* NewSession()
+{
+    SelectionSessionOptions options;
+    options.viewportWidth = 320;
+    options.viewportHeight = 240;
+    SelectionSession* session = new SelectionSession(DatasetFixture::BlobInNoise(2000, 2000).get(), options);
+    session->scene.LookAt(osg::Vec3d(0, 0, 20), osg::Vec3d(0, 0, 0), osg::Vec3d(0, 1, 0), 40.0, 1.0, 60.0);
+    return session;
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static World* world = new World;  // lives for the whole run, like the program's
-    ParticleSelection& s = world->selection;
+    static SelectionSession* session = NewSession();  // lives for the whole run, like the program's
+    ParticleSelection& s = *session->selection;
     if (size < 2) return 0;
     const uint8_t command = data[0];
     data += 1;
@@ -73,16 +65,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     s.endPath();
     if (s.GetendPathTag()) {
-        world->scene.PaintLassoImage(s.GetLassoPoints());
         s.ChangeThreshold((command >> 6) * 0.75f);
-        s.BuildGeometry();
-        s.SetendPathTag(false);
+        session->BuildKeptLasso();
     }
     // The mask always equals the current state's volume mask.
-    const auto& history = s.GetHistory();
-    const SelectionGeometry* state = history[static_cast<size_t>(s.GetUndoStack().back())].get();
-    for (size_t i = 0; i < world->mask.size(); ++i)
-        if (world->mask[i] != state->mask[i]) std::abort();
+    if (session->MaskMismatch(*session->CurrentState()) >= 0) std::abort();
     if (s.GetHistory().size() > 64) s.ResetSelection();
     return 0;
 }

@@ -290,6 +290,44 @@ TEST(IsoSurfaceExtraction, MatchesFullCellRecordsOnRandomFields)
     }
 }
 
+// The extraction classifies a row of cells 64 at a time: rows just below,
+// at and beyond a word's length, NaN values (never below the level) and a
+// level below the border value (border nodes then not below) must give the
+// reference's mesh and cell cases too.
+TEST(IsoSurfaceExtraction, MatchesFullCellRecordsOnRowsAroundAWordLong)
+{
+    std::mt19937 rng(777);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    for (int nx : {61, 62, 63, 64, 65, 126, 127, 130}) {
+        ScalarField3D field(0.5, 0.5 + 0.1 * nx, nx, -1.0, 1.0, 4, 2.0, 3.0, 3);
+        RefField ref(field);
+        for (int extraction = 0; extraction < 3; ++extraction) {
+            for (double& v : field.values) {
+                const double r = u(rng);
+                v = r > 0.97 ? std::nan("") : (extraction == 2 && r < -0.9 ? -1e39 : r);
+            }
+            const double iso = extraction == 2 ? -3.5e38 : 0.1 * extraction;
+            ref.Extract(iso);
+            field.ExtractIsoSurface(iso);
+            ExpectSameMesh(ref.surface, field.surface);
+            for (int i = 0; i <= field.xCount; ++i)
+                for (int j = 0; j <= field.yCount; ++j)
+                    for (int k = 0; k <= field.zCount; ++k) {
+                        const CubeCell cell = field.Cell(i, j, k);
+                        ASSERT_EQ(ref.cells[i][j][k].cubeIndex, cell.cubeIndex)
+                            << "row of " << nx << " nodes, cell " << i << " " << j << " " << k;
+                        for (int t = 0; t < cell.triangleCount; ++t)
+                            ASSERT_EQ(ref.cells[i][j][k].triangles.at(t).v2,
+                                      field.surface.triangles[cell.firstTriangle + t].v2);
+                    }
+            for (int q = 0; q < 2000; ++q) {
+                const osg::Vec3f p = RandomPoint(rng, field);
+                ASSERT_EQ(ref.Inside(p), field.IsInsideSurface(p)) << "row of " << nx << " nodes";
+            }
+        }
+    }
+}
+
 TEST(IsoSurfaceExtraction, AllNegativeFieldHasNoSurfaceAndNothingInside)
 {
     ScalarField3D field = UnitGrid(8);

@@ -30,6 +30,20 @@ void FillHalfRamp(ScalarField3D& density)
                     ix >= density.xCount / 2 ? 1.0 + static_cast<double>(iy) / (density.yCount - 1) : 0.0;
 }
 
+// The half ramp on the hand grid, seen by a scene whose lasso images are
+// painted by hand.
+struct HalfRampScene {
+    HalfRampScene() : grid(nullptr), scene(grid.particles.get()) { FillHalfRamp(*grid.density); }
+    // The volume of a lasso (window points) whose image has just been painted.
+    MarchingCubesGeometry Volume(const std::vector<osg::Vec2f>& lasso)
+    {
+        scene.PaintLassoImage(lasso);
+        return MarchingCubesGeometry(grid.particles.get(), scene.viewer.get(), lasso, osg::Matrixf());
+    }
+    HandDensityGrid grid;
+    SceneFixture scene;
+};
+
 osg::ref_ptr<osg::Vec3Array> UniformParticles(int n, unsigned seed)
 {
     std::mt19937 rng(seed);
@@ -49,12 +63,9 @@ struct RightHalfVolume : MarchingCubesGeometry {
 
 TEST(MarchingCubesGeometryTest, MeanDensityUnderTheLassoWithWholeGridFallback)
 {
-    HandDensityGrid grid(nullptr);
-    FillHalfRamp(*grid.density);
-    SceneFixture scene(grid.particles.get());
-    const std::vector<osg::Vec2f> lasso = Circle(420, 300, 80, 100);
-    scene.PaintLassoImage(lasso);
-    MarchingCubesGeometry volume(grid.particles.get(), scene.viewer.get(), lasso, osg::Matrixf());
+    HalfRampScene ramp;
+    const HandDensityGrid& grid = ramp.grid;
+    MarchingCubesGeometry volume = ramp.Volume(Circle(420, 300, 80, 100));
 
     EXPECT_EQ(volume.xCount, 64);
     EXPECT_EQ(volume.yCount, 64);
@@ -79,8 +90,7 @@ TEST(MarchingCubesGeometryTest, MeanDensityUnderTheLassoWithWholeGridFallback)
 
     // A lasso beside the data: no node under it, ρ̄ is the whole grid's mean.
     const std::vector<osg::Vec2f> beside = Circle(60, 60, 20, 40);
-    scene.PaintLassoImage(beside);
-    MarchingCubesGeometry away(grid.particles.get(), scene.viewer.get(), beside, osg::Matrixf());
+    MarchingCubesGeometry away = ramp.Volume(beside);
     double all = 0.0;
     for (double v : grid.density->values) all += v;
     EXPECT_EQ(away.meanDensity, all / (64.0 * 64.0 * 64.0));
@@ -89,18 +99,15 @@ TEST(MarchingCubesGeometryTest, MeanDensityUnderTheLassoWithWholeGridFallback)
     EXPECT_TRUE(away.GetSurface().triangles.empty());
 
     // An empty lasso gives s = 0 everywhere.
-    MarchingCubesGeometry empty(grid.particles.get(), scene.viewer.get(), {}, osg::Matrixf());
+    MarchingCubesGeometry empty(grid.particles.get(), ramp.scene.viewer.get(), {}, osg::Matrixf());
     for (double s : empty.lassoField->values) ASSERT_EQ(s, 0.0);
 }
 
 TEST(MarchingCubesGeometryTest, ThresholdFactorOnlyEverRemovesNodes)
 {
-    HandDensityGrid grid(nullptr);
-    FillHalfRamp(*grid.density);
-    SceneFixture scene(grid.particles.get());
-    const std::vector<osg::Vec2f> lasso = Circle(400, 300, 90, 120);
-    scene.PaintLassoImage(lasso);
-    MarchingCubesGeometry volume(grid.particles.get(), scene.viewer.get(), lasso, osg::Matrixf());
+    HalfRampScene ramp;
+    const HandDensityGrid& grid = ramp.grid;
+    MarchingCubesGeometry volume = ramp.Volume(Circle(400, 300, 90, 120));
     const std::vector<double>& s = volume.lassoField->values;
     const std::vector<double>& rho = grid.density->values;
 

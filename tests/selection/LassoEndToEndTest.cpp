@@ -1,16 +1,16 @@
 // A lasso from window points to the particle mask through a real OpenGL frame:
 // the lasso camera draws the flat triangles offscreen, its capture feeds the
 // volume. Needs a display (the test script runs under Xvfb).
-#include "framework/kelvo/LassoCamera.h"
+#include "framework/kelvo/LassoCaptureCallback.h"
+#include "framework/kelvo/OffscreenContext.h"
 #include "framework/study/FerrowManager.h"
-#include "selection/ParticleSelection.h"
-#include "tests/support/DatasetFixture.h"
-#include "tests/support/SceneFixture.h"
+#include "tests/support/SelectionSession.h"
 
 #include <gtest/gtest.h>
-#include <osg/GraphicsContext>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <cstdlib>
 #include <random>
 
@@ -18,59 +18,37 @@ namespace {
 
 const double kPi = 3.14159265358979323846;
 
-// Two dense balls (labels 1 and 2) in uniform noise (label 0) over [-5, 5]³.
-osg::ref_ptr<osg::Vec3Array> twoClusters(std::vector<int>& labels)
-{
-    osg::ref_ptr<osg::Vec3Array> p = new osg::Vec3Array;
-    std::mt19937 rng(7);
-    auto unit = [&] { return (rng() >> 8) * (1.0 / 16777216.0); };
-    for (int c = 1; c <= 2; ++c)
-        for (int i = 0; i < 15000; ++i) {
-            osg::Vec3d d;
-            do d.set(unit() * 2 - 1, unit() * 2 - 1, unit() * 2 - 1); while (d.length2() > 1.0);
-            p->push_back(osg::Vec3(d * 0.8 + osg::Vec3d(c == 1 ? -2.5 : 2.5, 0, 0)));
-            labels.push_back(c);
+// Two dense balls (labels 1 and 2) in uniform noise (label 0) over [-5, 5]³,
+// for a session whose lassos the real lasso camera draws.
+struct TwoClusters {
+    TwoClusters() : particles(new osg::Vec3Array)
+    {
+        std::mt19937 rng(7);
+        auto unit = [&] { return (rng() >> 8) * (1.0 / 16777216.0); };
+        for (int c = 1; c <= 2; ++c)
+            for (int i = 0; i < 15000; ++i) {
+                osg::Vec3d d;
+                do d.set(unit() * 2 - 1, unit() * 2 - 1, unit() * 2 - 1); while (d.length2() > 1.0);
+                particles->push_back(osg::Vec3(d * 0.8 + osg::Vec3d(c == 1 ? -2.5 : 2.5, 0, 0)));
+                options.labels.push_back(c);
+            }
+        for (int i = 0; i < 20000; ++i) {
+            particles->push_back(osg::Vec3(unit() * 10 - 5, unit() * 10 - 5, unit() * 10 - 5));
+            options.labels.push_back(0);
         }
-    for (int i = 0; i < 20000; ++i) {
-        p->push_back(osg::Vec3(unit() * 10 - 5, unit() * 10 - 5, unit() * 10 - 5));
-        labels.push_back(0);
+        options.realLassoCamera = true;
     }
-    return p;
-}
+    osg::ref_ptr<osg::Vec3Array> particles;
+    SelectionSessionOptions options;
+};
 
 struct EndToEnd : testing::Test {
-    EndToEnd() : data(twoClusters(labels).get(), labels), scene(data.particles.get(), 800, 600)
+    EndToEnd() : EndToEnd(TwoClusters()) {}
+    explicit EndToEnd(const TwoClusters& cloud)
+        : session(cloud.particles.get(), cloud.options), scene(session.scene), selection(session.selection)
     {
-        // The real lasso camera in place of the fixture's stand-in.
-        lassoCamera = new LassoCamera(scene.viewer->getCamera(), scene.dataTransform.get());
-        scene.root->setChild(1, lassoCamera.get());
         scene.LookAt(osg::Vec3d(0, 0, 16), osg::Vec3d(0, 0, 0), osg::Vec3d(0, 1, 0), 40.0, 1.0, 40.0);
-
-        osg::ref_ptr<osg::GraphicsContext::Traits> traits = new osg::GraphicsContext::Traits;
-        traits->readDISPLAY();
-        traits->setUndefinedScreenDetailsToDefaultScreen();
-        traits->width = 800;
-        traits->height = 600;
-        traits->pbuffer = true;
-        traits->doubleBuffer = false;
-        traits->red = traits->green = traits->blue = 8;
-        traits->depth = 24;
-        gc = osg::GraphicsContext::createGraphicsContext(traits.get());
-        if (!gc) return;
-        scene.viewer->getCamera()->setGraphicsContext(gc.get());
-        scene.viewer->setThreadingModel(osgViewer::ViewerBase::SingleThreaded);
-        scene.viewer->realize();
-
-        mask.assign(data.particles->size(), false);
-        selection.reset(new ParticleSelection(scene.viewer.get(), scene.viewer->getCamera(), &mask, &changed));
-        scene.dataTransform->addChild(selection->GetSelectionNode());
-        lassoCamera->addChild(selection->GetFlatTriangles());
-        selection->ResetSelection();
-    }
-    ~EndToEnd() override
-    {
-        selection.reset();
-        FerrowManager::Destroy();
+        gc = DrawViewerOffscreen(*scene.viewer, 800, 600);
     }
 
     // A circle of window points around the projection of a data point.
@@ -83,28 +61,18 @@ struct EndToEnd : testing::Test {
             selection->addIntoPath(c.x() + r * std::cos(2 * kPi * i / 120), c.y() + r * std::sin(2 * kPi * i / 120));
         selection->endPath();
         ASSERT_TRUE(selection->GetendPathTag());
-        const unsigned before = lassoCamera->GetCapture()->frames;
+        const unsigned before = scene.capture->frames;
         scene.viewer->frame();
-        ASSERT_EQ(lassoCamera->GetCapture()->frames, before + 1) << "the lasso camera did not draw";
-        selection->BuildGeometry();
-        selection->SetendPathTag(false);
+        ASSERT_EQ(scene.capture->frames, before + 1) << "the lasso camera did not draw";
+        session.Build();
     }
-    // Selected particles with the given label.
-    size_t selected(int label) const
-    {
-        size_t n = 0;
-        for (size_t i = 0; i < mask.size(); ++i) n += mask[i] && labels[i] == label;
-        return n;
-    }
+    size_t selected(int label) const { return session.Selected(label); }
 
-    std::vector<int> labels;
-    DatasetFixture data;
-    SceneFixture scene;
-    osg::ref_ptr<LassoCamera> lassoCamera;
+    SelectionSession session;
+    SceneFixture& scene;
+    std::unique_ptr<ParticleSelection>& selection;
+    std::vector<bool>& mask = session.mask;
     osg::ref_ptr<osg::GraphicsContext> gc;
-    std::vector<bool> mask;
-    bool changed = false;
-    std::unique_ptr<ParticleSelection> selection;
 };
 
 }  // namespace
@@ -115,7 +83,7 @@ TEST_F(EndToEnd, CaptureShowsTheFilledLassoInsideTheViewport)
     ASSERT_TRUE(gc) << "no OpenGL context on this display";
     FerrowManager::Instance()->SetTechnique(FerrowManager::CylinderTechnique);
     lassoAround(osg::Vec3d(-2.5, 0, 0), 1.2);
-    const LassoCaptureCallback* cap = lassoCamera->GetCapture();
+    const LassoCaptureCallback* cap = scene.capture.get();
     ASSERT_EQ(cap->width, 800);
     ASSERT_EQ(cap->height, 600);
     const osg::Vec3d c = scene.Project(osg::Vec3d(-2.5, 0, 0));
@@ -129,7 +97,7 @@ TEST_F(EndToEnd, CaptureShowsTheFilledLassoInsideTheViewport)
     size_t covered = 0;
     for (size_t i = 0; i < cap->image.size(); i += 3) covered += cap->image[i] != 0;
     EXPECT_NEAR(double(covered), kPi * r * r, 0.02 * kPi * r * r);
-    EXPECT_EQ(lassoCamera->getNodeMask(), 0u);  // switched off again by BuildGeometry
+    EXPECT_EQ(scene.lassoCamera->getNodeMask(), 0u);  // switched off again by BuildGeometry
 }
 
 TEST_F(EndToEnd, DensityAwareLassoKeepsTheClusterAndDropsTheNoiseAroundIt)
@@ -163,4 +131,85 @@ TEST_F(EndToEnd, DensityAwareLassoKeepsTheClusterAndDropsTheNoiseAroundIt)
             ASSERT_TRUE(before[i]);
         }
     }
+}
+
+namespace {
+
+// Pixel distance from (x, y) to the closed polygon's sides.
+double DistanceToBoundary(const std::vector<osg::Vec2f>& polygon, double x, double y)
+{
+    double best = 1e300;
+    for (size_t i = 0; i < polygon.size(); ++i) {
+        const osg::Vec2d a(polygon[i]), b(polygon[(i + 1) % polygon.size()]);
+        const osg::Vec2d ab = b - a, ap = osg::Vec2d(x, y) - a;
+        const double t = std::min(1.0, std::max(0.0, (ap * ab) / (ab * ab)));
+        best = std::min(best, (ap - ab * t).length());
+    }
+    return best;
+}
+
+}  // namespace
+
+// A lasso reaching far beyond the view on three sides is triangulated only
+// within the viewport and a margin: far fewer flat triangles, and against the
+// whole triangulation the captured image differs only in pixels on the
+// lasso's boundary and the mask only for particles next to it.
+TEST_F(EndToEnd, LassoBeyondTheViewIsDrawnAsAWholeOneWouldBe)
+{
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display (the test script runs under Xvfb)";
+    ASSERT_TRUE(gc) << "no OpenGL context on this display";
+    FerrowManager::Instance()->SetTechnique(FerrowManager::CylinderTechnique);
+    // A wavy circle around a centre below the view, its top crossing the view.
+    std::vector<osg::Vec2f> lasso;
+    for (int i = 0; i < 1500; ++i) {
+        const double a = 2 * kPi * i / 1500, r = 700 + 40 * std::sin(9 * a);
+        lasso.push_back(osg::Vec2f(static_cast<float>(400 + r * std::cos(a)), static_cast<float>(-280 + r * std::sin(a))));
+    }
+    struct Run {
+        std::vector<unsigned char> image;
+        std::vector<bool> mask;
+        size_t triangles;
+    };
+    auto run = [&](bool clipped) {
+        ParticleSelection::SetLassoClippedToView(clipped);
+        selection->startPlusPath(lasso[0].x(), lasso[0].y());
+        for (size_t i = 1; i < lasso.size(); ++i) selection->addIntoPath(lasso[i].x(), lasso[i].y());
+        selection->endPath();
+        ParticleSelection::SetLassoClippedToView(true);
+        Run r;
+        r.triangles = selection->GetFlatTriangleVertices()->size() / 3;
+        EXPECT_EQ(selection->GetLassoPoints().size(), lasso.size()) << "the screen distances read every point";
+        scene.viewer->frame();
+        r.image = scene.capture->image;
+        selection->BuildGeometry();
+        selection->SetendPathTag(false);
+        r.mask = mask;
+        selection->undoLastSelection();
+        return r;
+    };
+    const Run whole = run(false), clipped = run(true);
+    EXPECT_LT(clipped.triangles * 3, whole.triangles);
+    ASSERT_EQ(whole.image.size(), clipped.image.size());
+    size_t differing = 0, covered = 0;
+    for (size_t p = 0; p < whole.image.size() / 3; ++p) {
+        covered += whole.image[3 * p] != 0;
+        if (std::memcmp(&whole.image[3 * p], &clipped.image[3 * p], 3) == 0) continue;
+        ++differing;
+        const double x = p % 800 + 0.5, y = p / 800 + 0.5;
+        ASSERT_LE(DistanceToBoundary(lasso, x, y), 1.0) << "pixel " << x << " " << y << " off the boundary";
+    }
+    EXPECT_GT(covered, 800u * 200u);  // the lasso covers a good part of the view
+    size_t selectedCount = 0, nearBoundary = 0;
+    for (size_t i = 0; i < mask.size(); ++i) {
+        selectedCount += whole.mask[i];
+        if (whole.mask[i] == clipped.mask[i]) continue;
+        const osg::Vec3d w = scene.Project(osg::Vec3d((*session.data.particles)[i]));
+        // A node on a boundary pixel may take the other sign at a distance
+        // of about a pixel, which moves the surface across its cells by as much.
+        ASSERT_LE(DistanceToBoundary(lasso, w.x(), w.y()), 3.0) << "particle " << i << " off the boundary";
+        ++nearBoundary;
+    }
+    EXPECT_GT(selectedCount, 1000u);
+    std::printf("flat triangles %zu whole, %zu clipped; %zu pixels and %zu particles differ, all on the boundary\n",
+                whole.triangles, clipped.triangles, differing, nearBoundary);
 }

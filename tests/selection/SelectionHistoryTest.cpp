@@ -6,10 +6,7 @@
 #include "geometry/MarchingCubesGeometry.h"
 #include "geometry/MinusGeometry.h"
 #include "geometry/SelectionGeometry.h"
-#include "selection/ParticleSelection.h"
-#include "tests/support/DatasetFixture.h"
-#include "tests/support/DrawLasso.h"
-#include "tests/support/SceneFixture.h"
+#include "tests/support/SelectionSession.h"
 
 #include <gtest/gtest.h>
 
@@ -20,20 +17,24 @@
 
 namespace {
 
+SelectionSessionOptions MaskLongerThanTheDataset()
+{
+    SelectionSessionOptions options;
+    options.extraMaskFlags = 7;
+    return options;
+}
+
 // Cylinder lassos on a blob in noise, seen along −z through an orthographic
 // camera; the lasso image is painted by hand, so no GL context is needed.
 struct History : testing::Test {
     History()
-        : data(DatasetFixture::BlobInNoise(3000, 3000).get()), scene(data.particles.get()),
-          mask(data.particles->size() + 7, false),
-          selection(scene.viewer.get(), scene.viewer->getCamera(), &mask, &changed)
+        : session(DatasetFixture::BlobInNoise(3000, 3000).get(), MaskLongerThanTheDataset()), scene(session.scene),
+          data(session.data), mask(session.mask), changed(session.changed), selection(*session.selection)
     {
         scene.viewer->getCamera()->setViewMatrixAsLookAt(osg::Vec3d(0, 0, 20), osg::Vec3d(0, 0, 0), osg::Vec3d(0, 1, 0));
         scene.Ortho(-8, 8, -6, 6, 1, 40);
         FerrowManager::Instance()->SetTechnique(FerrowManager::CylinderTechnique);
-        selection.ResetSelection();
     }
-    ~History() override { FerrowManager::Destroy(); }
 
     // A rectangular lasso over data-space x0..x1, y0..y1; returns its window points.
     std::vector<osg::Vec2f> lasso(int mode, double x0, double y0, double x1, double y1)
@@ -41,35 +42,23 @@ struct History : testing::Test {
         const osg::Vec3d a = scene.Project(osg::Vec3d(x0, y0, 0)), b = scene.Project(osg::Vec3d(x1, y1, 0));
         std::vector<osg::Vec2f> poly = {osg::Vec2f(a.x(), a.y()), osg::Vec2f(b.x(), a.y()),
                                         osg::Vec2f(b.x(), b.y()), osg::Vec2f(a.x(), b.y())};
-        DrawLasso(selection, mode, poly);
-        EXPECT_TRUE(selection.GetendPathTag());
-        scene.PaintLassoImage(poly);
-        selection.BuildGeometry();
-        selection.SetendPathTag(false);
+        EXPECT_TRUE(session.DrawLasso(mode, poly));
+        session.Build();
         return poly;
     }
     std::vector<int> undo() const { return {selection.GetUndoStack().begin(), selection.GetUndoStack().end()}; }
     std::vector<int> redo() const { return {selection.GetRedoStack().begin(), selection.GetRedoStack().end()}; }
     const SelectionGeometry* state(size_t i) const { return selection.GetHistory()[i].get(); }
-    size_t selectedCount() const
-    {
-        size_t n = 0;
-        for (size_t i = 0; i < data.particles->size(); ++i) n += mask[i];
-        return n;
-    }
+    size_t selectedCount() const { return session.Selected(); }
     // The mask holds the current state's membership for every particle.
-    void expectMaskIsState(size_t k) const
-    {
-        const SelectionGeometry* s = state(k);
-        for (size_t i = 0; i < data.particles->size(); ++i)
-            ASSERT_EQ(mask[i], s->mask[i]) << "particle " << i;
-    }
+    void expectMaskIsState(size_t k) const { EXPECT_EQ(session.MaskMismatch(*state(k)), -1) << "state " << k; }
 
-    DatasetFixture data;
-    SceneFixture scene;
-    std::vector<bool> mask;
-    bool changed = false;
-    ParticleSelection selection;
+    SelectionSession session;
+    SceneFixture& scene;
+    DatasetFixture& data;
+    std::vector<bool>& mask;
+    bool& changed;
+    ParticleSelection& selection;
 };
 
 }  // namespace

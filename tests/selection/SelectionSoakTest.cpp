@@ -10,10 +10,8 @@
 #include "geometry/IntersectionGeometry.h"
 #include "geometry/MinusGeometry.h"
 #include "geometry/UnionGeometry.h"
-#include "selection/ParticleSelection.h"
-#include "tests/support/DatasetFixture.h"
 #include "tests/support/DrawLasso.h"
-#include "tests/support/SceneFixture.h"
+#include "tests/support/SelectionSession.h"
 
 #include <gtest/gtest.h>
 
@@ -27,13 +25,12 @@ TEST(SelectionSoak, RandomSessionKeepsMaskAndHistoryConsistent)
 {
     const char* env = std::getenv("TRELLAN_SOAK_STEPS");
     const int steps = env ? std::atoi(env) : 120;
-    DatasetFixture data(DatasetFixture::BlobInNoise(50000, 50000, 3).get());
-    SceneFixture scene(data.particles.get(), 320, 240);
-    scene.LookAt(osg::Vec3d(0, 0, 18), osg::Vec3d(0, 0, 0), osg::Vec3d(0, 1, 0), 40.0, 1.0, 60.0);
-    std::vector<bool> mask(data.particles->size(), false);
-    bool changed = false;
-    ParticleSelection s(scene.viewer.get(), scene.viewer->getCamera(), &mask, &changed);
-    s.ResetSelection();
+    SelectionSessionOptions options;
+    options.viewportWidth = 320;
+    options.viewportHeight = 240;
+    SelectionSession session(DatasetFixture::BlobInNoise(50000, 50000, 3).get(), options);
+    session.scene.LookAt(osg::Vec3d(0, 0, 18), osg::Vec3d(0, 0, 0), osg::Vec3d(0, 1, 0), 40.0, 1.0, 60.0);
+    ParticleSelection& s = *session.selection;
 
     std::mt19937 rng(12345);
     auto uniform = [&](double a, double b) { return a + (b - a) * ((rng() >> 8) * (1.0 / 16777216.0)); };
@@ -59,11 +56,8 @@ TEST(SelectionSoak, RandomSessionKeepsMaskAndHistoryConsistent)
                                                                         : FerrowManager::CylinderTechnique);
             DrawLasso(s, mode, p);
             setOperationOnEmpty = emptyBefore && mode != 1;
-            if (s.GetendPathTag()) {
-                scene.PaintLassoImage(s.GetLassoPoints());
-                const SelectionGeometry* before = s.GetCurrentVolume().get();
-                s.BuildGeometry();
-                s.SetendPathTag(false);
+            const SelectionGeometry* before = s.GetCurrentVolume().get();
+            if (session.BuildKeptLasso()) {
                 ++lassos;
                 if (s.GetCurrentVolume() && s.GetCurrentVolume().get() != before) lassoMode = mode;
             }
@@ -87,23 +81,21 @@ TEST(SelectionSoak, RandomSessionKeepsMaskAndHistoryConsistent)
         ASSERT_LT(static_cast<size_t>(current), history.size());
         const SelectionGeometry* state = history[static_cast<size_t>(current)].get();
         ASSERT_NE(state, nullptr) << "step " << step;
-        for (size_t i = 0; i < mask.size(); ++i)
-            ASSERT_EQ(mask[i], state->mask[i]) << "step " << step << ", particle " << i;
+        ASSERT_EQ(session.MaskMismatch(*state), -1) << "step " << step;
         if (setOperationOnEmpty) {
-            for (size_t i = 0; i < mask.size(); ++i) ASSERT_FALSE(mask[i]) << "step " << step << ", particle " << i;
+            ASSERT_EQ(session.Selected(), 0u) << "step " << step;
         }
         const boost::shared_ptr<SelectionGeometry>& lasso = s.GetCurrentVolume();
         if (lasso && current >= 2) {
             ASSERT_EQ(static_cast<size_t>(current), history.size() - 1) << "step " << step;
             SelectionGeometry* previous = history[static_cast<size_t>(current) - 1].get();
             const CombinedGeometry::MaskTiming now = CombinedGeometry::MaskTiming::Now;
+            osg::Vec3Array* particles = session.data.particles.get();
             std::unique_ptr<SelectionGeometry> fresh;
-            if (lassoMode == 2) fresh.reset(new MinusGeometry(data.particles.get(), previous, lasso.get(), now));
-            else if (lassoMode == 3)
-                fresh.reset(new IntersectionGeometry(data.particles.get(), previous, lasso.get(), now));
-            else fresh.reset(new UnionGeometry(data.particles.get(), previous, lasso.get(), now));
-            for (size_t i = 0; i < mask.size(); ++i)
-                ASSERT_EQ(mask[i], fresh->mask[i]) << "step " << step << ", particle " << i;
+            if (lassoMode == 2) fresh.reset(new MinusGeometry(particles, previous, lasso.get(), now));
+            else if (lassoMode == 3) fresh.reset(new IntersectionGeometry(particles, previous, lasso.get(), now));
+            else fresh.reset(new UnionGeometry(particles, previous, lasso.get(), now));
+            ASSERT_EQ(session.MaskMismatch(*fresh), -1) << "step " << step;
         }
         std::set<const SelectionGeometry*> own;
         for (const auto& v : history)

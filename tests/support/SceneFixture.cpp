@@ -1,5 +1,7 @@
 #include "tests/support/SceneFixture.h"
 
+#include "framework/kelvo/LassoCamera.h"
+
 #include <osg/Viewport>
 
 SceneFixture::SceneFixture(osg::Vec3Array* p, int w, int h)
@@ -21,6 +23,14 @@ SceneFixture::SceneFixture(osg::Vec3Array* p, int w, int h)
     viewer->setSceneData(root.get());
     viewer->getCamera()->setViewport(new osg::Viewport(0, 0, w, h));
     LookAt(osg::Vec3d(0, 0, 10), osg::Vec3d(0, 0, 0), osg::Vec3d(0, 1, 0));
+}
+
+void SceneFixture::UseLassoCamera()
+{
+    osg::ref_ptr<LassoCamera> camera = new LassoCamera(viewer->getCamera(), dataTransform.get());
+    root->setChild(1, camera.get());
+    lassoCamera = camera;
+    capture = camera->GetCapture();
 }
 
 void SceneFixture::LookAt(const osg::Vec3d& eye, const osg::Vec3d& center, const osg::Vec3d& up,

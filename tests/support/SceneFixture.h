@@ -26,6 +26,10 @@ struct SceneFixture {
     // Fills the lasso image by hand: every pixel inside the polygon (window
     // coordinates relative to the viewport) gets a non-zero first byte.
     void PaintLassoImage(const std::vector<osg::Vec2f>& polygon);
+    // Puts the framework's LassoCamera (it draws the lasso in a frame, so the
+    // viewer needs a GL context) in place of the stand-in; lassoCamera and
+    // capture then name it and its capture.
+    void UseLassoCamera();
 
     osg::ref_ptr<osgViewer::Viewer> viewer;
     osg::ref_ptr<osg::Group> root;

@@ -3,14 +3,21 @@
 // packets over loopback UDP through oscsend, and recorded input-event streams
 // for the whiteboard and the extra mice, fed through FIFOs in place of
 // devices. Needs DISPLAY (the test script runs the suite under Xvfb) and both
-// tools; skipped without them.
+// tools; skipped without them. TUIO bundles (alive, set, fseq in one
+// datagram, as trackers send them) go out through liblo.
 #include "app/MyApp.h"
 #include "app/QTConfiguration.h"
 #include "app/QTKelvoWidgetGL.h"
 #include "app/QTPravik.h"
 #include "app/TwoMice.h"
 #include "framework/kelvo/KelvoVis.h"
+#include "framework/kelvo/OSGFrameAndPlotStrategy.h"
 #include "framework/kelvo/StudyManager.h"
+#include "framework/ombra/ButtonComponent.h"
+#include "framework/ombra/SliderComponent.h"
+#include "framework/runner/StudyRunner.h"
+#include "framework/study/FerrowDatasetManager.h"
+#include "framework/tuio/TuioReceiver.h"
 #include "framework/ombra/VisComponent.h"
 #include "framework/study/FerrowManager.h"
 #include "framework/tuio/TuioInit.h"
@@ -22,6 +29,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -30,6 +38,9 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <linux/input.h>
+#include <lo/lo.h>
+#include <map>
+#include <queue>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
@@ -42,8 +53,50 @@ int argcStore = 1;
 char nameStore[] = "Pravik";
 char* argvStore[] = {nameStore, nullptr};
 
+// A TUIO 1.1 client: each frame is one bundle of alive, set and fseq.
+class TuioClient {
+public:
+    explicit TuioClient(int port) : address(lo_address_new("127.0.0.1", std::to_string(port).c_str())) {}
+    ~TuioClient() { lo_address_free(address); }
+    TuioClient(const TuioClient&) = delete;
+    TuioClient& operator=(const TuioClient&) = delete;
+
+    // Cursors by session id, positions normalised with the origin upper left.
+    bool Frame(const std::map<int, QPointF>& cursors)
+    {
+        lo_bundle bundle = lo_bundle_new(LO_TT_IMMEDIATE);
+        lo_message alive = lo_message_new();
+        lo_message_add_string(alive, "alive");
+        for (const auto& c : cursors) lo_message_add_int32(alive, c.first);
+        lo_bundle_add_message(bundle, "/tuio/2Dcur", alive);
+        for (const auto& c : cursors) {
+            lo_message set = lo_message_new();
+            lo_message_add_string(set, "set");
+            lo_message_add_int32(set, c.first);
+            lo_message_add_float(set, float(c.second.x()));
+            lo_message_add_float(set, float(c.second.y()));
+            for (int i = 0; i < 3; ++i) lo_message_add_float(set, 0.0f);
+            lo_bundle_add_message(bundle, "/tuio/2Dcur", set);
+        }
+        lo_message seq = lo_message_new();
+        lo_message_add_string(seq, "fseq");
+        lo_message_add_int32(seq, fseq++);
+        lo_bundle_add_message(bundle, "/tuio/2Dcur", seq);
+        const int sent = lo_send_bundle(address, bundle);
+        lo_bundle_free_recursive(bundle);
+        return sent > 0;
+    }
+    int fseq = 1;
+
+private:
+    lo_address address;
+};
+
 class InputEndToEndTest : public ::testing::Test {
 protected:
+    // A study to run (the study file's text), or null for free exploration.
+    virtual const char* Study() const { return nullptr; }
+
     void SetUp() override
     {
         if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display";
@@ -79,6 +132,15 @@ protected:
                 "</config>\n");
         f.close();
         configuration = new QTConfiguration(config);
+        if (Study()) {
+            QFile study(dir.filePath("study.xml"));
+            ASSERT_TRUE(study.open(QIODevice::WriteOnly));
+            study.write(Study());
+            study.close();
+            std::vector<std::string> lines;
+            ASSERT_EQ(StudyRunner::Instance()->OpenSession(study.fileName().toStdString(), 1, 0, lines),
+                      StudyRunner::SessionStarted);
+        }
         window = new QTPravik(configuration);
         StudyManager::Instance()->setConditionId(configuration->condition);
         FerrowManager::Instance()->PravikSelectionStart();
@@ -99,6 +161,13 @@ protected:
     void TearDown() override
     {
         delete window; // the view, and with it the visualization
+        tuio.reset();
+        if (Study()) {
+            // The next test explores the built-in datasets again.
+            StudyRunner::Destroy();
+            FerrowDatasetManager::Destroy();
+            FerrowManager::Destroy();
+        }
         unsetenv("TRELLAN_BOARD_DEVICE");
         unsetenv("TRELLAN_MICE");
         for (int fd : {board, mouse[0], mouse[1]})
@@ -159,7 +228,71 @@ protected:
         return total ? double(changed) / total : 0.0;
     }
 
+    // Listens for TUIO on a port of this test's own, so that parallel runs do
+    // not meet; returns the port.
+    int StartTuio()
+    {
+        int port = 0;
+        for (int attempt = 0; attempt < 20 && !(tuio && tuio->IsListening()); ++attempt) {
+            port = 41000 + (getpid() * 13 + attempt * 97) % 20000;
+            tuio = std::make_unique<TuioInit>(port);
+        }
+        return tuio && tuio->IsListening() ? port : 0;
+    }
+    // View pixel (origin lower left) as a TUIO position (normalised, origin
+    // upper left).
+    QPointF Normalised(double x, double y) const
+    {
+        return QPointF(x / view->getViewWidth(), 1.0 - y / view->getViewHeight());
+    }
+    QPointF Centre(const VisComponent* c) const
+    {
+        return Normalised(c->getLeft() + c->getWidth() * 0.5, c->getBottom() + c->getHeight() * 0.5);
+    }
+    // A finger taps a component: press, then lift.
+    void Tap(TuioClient& client, int session, const VisComponent* c)
+    {
+        ASSERT_TRUE(client.Frame({{session, Centre(c)}}));
+        Settle(2);
+        ASSERT_TRUE(client.Frame({}));
+        Settle(2);
+    }
+    // A closed loop of `points` positions round the middle of the 3D area, in
+    // view pixels (origin lower left).
+    std::vector<QPointF> Loop(int points, double share) const
+    {
+        const VisComponent* frame = view->getVis()->GetFrameComponent();
+        const double cx = frame->getLeft() + frame->getWidth() * 0.5;
+        const double cy = frame->getBottom() + frame->getHeight() * 0.5;
+        const double r = share * std::min(frame->getWidth(), frame->getHeight());
+        std::vector<QPointF> loop;
+        for (int i = 0; i <= points; ++i)
+            loop.emplace_back(cx + r * std::cos(i * 2.0 * M_PI / points), cy + r * std::sin(i * 2.0 * M_PI / points));
+        return loop;
+    }
+    // One finger draws the loop: every position its own frame. `burst`: the
+    // frames come 8 ms apart while the program is busy (they wait in the
+    // socket together), else the program takes each one as it comes.
+    void Draw(TuioClient& client, int session, const std::vector<QPointF>& loop, bool burst = false)
+    {
+        for (const QPointF& p : loop) {
+            ASSERT_TRUE(client.Frame({{session, Normalised(p.x(), p.y())}}));
+            if (burst)
+                QThread::msleep(8);
+            else
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        ASSERT_TRUE(client.Frame({}));
+        EXPECT_TRUE(WaitUntil([&] { return view->getSharedPressCount() == 0; }, 10000));
+    }
+    long Selected() const
+    {
+        const std::vector<bool>& mask = view->getVis()->GetSelectionMask();
+        return std::count(mask.begin(), mask.end(), true);
+    }
+
     static MyApp* app;
+    std::unique_ptr<TuioInit> tuio;
     QTemporaryDir dir;
     std::string boardPath;
     int board = -1;
@@ -232,14 +365,8 @@ TEST_F(InputEndToEndTest, AnOnDemandViewRestsWhenIdleAndWakesForInput)
 
 TEST_F(InputEndToEndTest, AOneFingerTuioDragRotatesTheView)
 {
-    // Our own port, so that parallel runs do not meet.
-    int port = 0;
-    std::unique_ptr<TuioInit> tuio;
-    for (int attempt = 0; attempt < 20 && !(tuio && tuio->IsListening()); ++attempt) {
-        port = 41000 + (getpid() * 13 + attempt * 97) % 20000;
-        tuio = std::make_unique<TuioInit>(port);
-    }
-    ASSERT_TRUE(tuio->IsListening());
+    const int port = StartTuio();
+    ASSERT_NE(port, 0);
 
     const QRect area = Area();
     const QImage before = view->grabFramebuffer();
@@ -329,6 +456,210 @@ TEST_F(InputEndToEndTest, ExtraMiceMoveTheirDotsAndOneDragRotatesTheView)
     EXPECT_EQ(view->getSharedPressCount(), 0);
     EXPECT_EQ(mice_real[0].x, startX + 8 * (area.width() / 20));
     EXPECT_GT(ChangedFraction(before, view->grabFramebuffer(), area), 0.05);
+}
+
+TEST_F(InputEndToEndTest, TwoFingersAFloodAndARestartedClientLeaveOneFingerLassosWorking)
+{
+    const int port = StartTuio();
+    ASSERT_NE(port, 0);
+    KelvoVis* vis = view->getVis();
+    const QRect area = Area();
+    const double w = view->getViewWidth(), h = view->getViewHeight();
+    auto inArea = [&](double fx, double fy) {
+        return QPointF((area.left() + area.width() * fx) / w, (area.top() + area.height() * fy) / h);
+    };
+    {
+        TuioClient client(port);
+        // Two fingers land, move together and lift in one frame.
+        ASSERT_TRUE(client.Frame({{3, inArea(0.4, 0.5)}, {4, inArea(0.6, 0.5)}}));
+        Settle(2);
+        for (int i = 1; i <= 4; ++i) {
+            ASSERT_TRUE(client.Frame({{3, inArea(0.4 + 0.02 * i, 0.5)}, {4, inArea(0.6 - 0.02 * i, 0.5)}}));
+            Settle(1);
+        }
+        EXPECT_EQ(vis->GetPointersDown(), 2u);
+        ASSERT_TRUE(client.Frame({}));
+        EXPECT_TRUE(WaitUntil([&] { return view->getSharedPressCount() == 0; }, 10000));
+        Settle();
+        EXPECT_EQ(vis->GetPointersDown(), 0u);
+
+        // A flood of 999 cursors, over the 3D area and then over the slider:
+        // only the first ten are followed, with one console line.
+        std::map<int, QPointF> flood;
+        const SliderComponent* slider = vis->GetThresholdSlider();
+        for (int i = 0; i < 900; ++i) flood[100 + i] = inArea((i % 30 + 0.5) / 30.0, (i / 30 + 0.5) / 30.0);
+        for (int i = 900; i < 999; ++i)
+            flood[100 + i] = Normalised(slider->getLeft() + slider->getWidth() * 0.5,
+                                        slider->getBottom() + slider->getHeight() * (i - 900 + 0.5) / 99.0);
+        const double threshold = vis->GetThresholdSlider()->getValue();
+        testing::internal::CaptureStdout();
+        ASSERT_TRUE(client.Frame(flood));
+        QElapsedTimer responsive;
+        responsive.start();
+        Settle();
+        EXPECT_EQ(vis->GetPointersDown(), TuioReceiver::kMaxCursors);
+        ASSERT_TRUE(client.Frame(flood));
+        Settle();
+        const std::string console = testing::internal::GetCapturedStdout();
+        EXPECT_LT(responsive.elapsed(), 5000);
+        size_t lines = 0;
+        for (size_t at = console.find("cursors at once"); at != std::string::npos;
+             at = console.find("cursors at once", at + 1))
+            ++lines;
+        EXPECT_EQ(lines, 1u) << console;
+        ASSERT_TRUE(client.Frame({}));
+        EXPECT_TRUE(WaitUntil([&] { return view->getSharedPressCount() == 0; }, 10000));
+        Settle();
+        EXPECT_EQ(vis->GetPointersDown(), 0u);
+        // None of the flood reached the slider (it lies outside the first ten).
+        EXPECT_EQ(vis->GetThresholdSlider()->getValue(), threshold);
+
+        // A finger stays down when its client dies.
+        client.fseq = 40; // a restart counting from 1 lies less than 100 frames back
+        ASSERT_TRUE(client.Frame({{7, inArea(0.5, 0.5)}}));
+        Settle();
+        EXPECT_EQ(vis->GetPointersDown(), 1u);
+    }
+    // The client restarts after a pause, counting from 1 again: its first
+    // frame ends the old finger (released once) and is taken.
+    WaitUntil([] { return false; }, 1100);
+    TuioClient restarted(port);
+    // The stroke mode is chosen by touch: "Lasso +".
+    Tap(restarted, 1, vis->GetModeButton(KelvoVis::PlusMode));
+    EXPECT_EQ(vis->GetStrokeMode(), KelvoVis::PlusMode);
+    EXPECT_EQ(vis->GetPointersDown(), 0u);
+    EXPECT_EQ(view->getSharedPressCount(), 0);
+
+    ASSERT_EQ(Selected(), 0);
+    Draw(restarted, 2, Loop(24, 0.3));
+    EXPECT_TRUE(WaitUntil([&] { return Selected() > 0; }, 30000));
+    EXPECT_LT(Selected(), long(vis->GetSelectionMask().size()));
+    EXPECT_EQ(vis->GetPointersDown(), 0u);
+}
+
+// A study of one trial with the density-aware technique.
+class TouchStudyTest : public InputEndToEndTest {
+protected:
+    const char* Study() const override
+    {
+        return "<study name=\"touch\" results=\"results\">\n"
+               "  <dataset id=\"clusters\" builtin=\"clusters\"/>\n"
+               "  <trial dataset=\"clusters\" targetLabel=\"1\" technique=\"density\"\n"
+               "         instruction=\"Select the green cluster.\"/>\n"
+               "</study>\n";
+    }
+    // Lines of a results file, header first.
+    QStringList Rows(const QString& name) const
+    {
+        QFile f(dir.filePath("results/" + name));
+        if (!f.open(QIODevice::ReadOnly)) return {};
+        return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+    }
+    static QString Column(const QStringList& rows, int row, const QString& name)
+    {
+        const int at = rows[0].split(',').indexOf(name);
+        return at < 0 || row >= rows.size() ? QString() : rows[row].split(',').value(at);
+    }
+};
+
+TEST_F(TouchStudyTest, TheStartButtonIsFoundByItsPixelsAndATouchLassoOnSlowFramesIsLogged)
+{
+    KelvoVis* vis = view->getVis();
+    StudyRunner* runner = StudyRunner::Instance();
+    ASSERT_TRUE(runner->IsPresenting());
+    Settle();
+
+    // The start button, found in the picture: the tallest region of button
+    // colour that is at least 40 pixels in both directions.
+    const QImage shot = view->grabFramebuffer().convertToFormat(QImage::Format_RGB32);
+    const QRgb face = qRgb(76, 84, 102);
+    auto isFace = [&](int x, int y) {
+        const QRgb c = shot.pixel(x, y);
+        return std::abs(qRed(c) - qRed(face)) <= 3 && std::abs(qGreen(c) - qGreen(face)) <= 3 &&
+               std::abs(qBlue(c) - qBlue(face)) <= 3;
+    };
+    std::vector<char> seen(size_t(shot.width()) * shot.height(), 0);
+    QRect button;
+    for (int y0 = 0; y0 < shot.height(); ++y0) {
+        for (int x0 = 0; x0 < shot.width(); ++x0) {
+            if (seen[size_t(y0) * shot.width() + x0] || !isFace(x0, y0)) continue;
+            QRect box(x0, y0, 1, 1);
+            std::queue<QPoint> todo;
+            todo.push(QPoint(x0, y0));
+            seen[size_t(y0) * shot.width() + x0] = 1;
+            while (!todo.empty()) {
+                const QPoint p = todo.front();
+                todo.pop();
+                box = box.united(QRect(p, QSize(1, 1)));
+                for (const QPoint d : {QPoint(1, 0), QPoint(-1, 0), QPoint(0, 1), QPoint(0, -1)}) {
+                    const QPoint q = p + d;
+                    if (!shot.rect().contains(q) || seen[size_t(q.y()) * shot.width() + q.x()] || !isFace(q.x(), q.y()))
+                        continue;
+                    seen[size_t(q.y()) * shot.width() + q.x()] = 1;
+                    todo.push(q);
+                }
+            }
+            if (box.width() >= 40 && box.height() >= 40 && box.height() > box.width() * 3 / 2 &&
+                box.height() > button.height())
+                button = box;
+        }
+    }
+    ASSERT_FALSE(button.isNull()) << "no start button in the picture";
+    // The instruction is in the band above the 3D area, not over it.
+    double bandLeft, bandBottom, bandWidth, bandHeight;
+    vis->GetMessageBand(bandLeft, bandBottom, bandWidth, bandHeight);
+    EXPECT_GE(bandBottom, vis->GetFrameComponent()->getBottom() + vis->GetFrameComponent()->getHeight());
+    // The target is shown in green.
+    long green = 0;
+    const QRect area = Area();
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QRgb c = shot.pixel(x, y);
+            if (qGreen(c) > 180 && qRed(c) < 100 && qBlue(c) < 130) ++green;
+        }
+    EXPECT_GT(green, 200);
+
+    // Clicked with the X pointer.
+    const QPoint at = view->mapToGlobal(button.center());
+    ASSERT_TRUE(Run("xdotool", {"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"}));
+    ASSERT_TRUE(WaitUntil([&] { return runner->IsRunning(); }, 10000));
+    Settle();
+    EXPECT_EQ(vis->GetStudyButton()->getText(), "Done");
+
+    // Touch: "Lasso +" chosen by a tap, then one finger draws a 36-point loop
+    // while every frame takes 150 ms.
+    const int port = StartTuio();
+    ASSERT_NE(port, 0);
+    TuioClient client(port);
+    Tap(client, 1, vis->GetModeButton(KelvoVis::PlusMode));
+    ASSERT_EQ(vis->GetStrokeMode(), KelvoVis::PlusMode);
+    view->setMinimumFrameMilliseconds(150);
+    Settle(2);
+    const unsigned long framesBefore = view->getFramesPainted();
+    Draw(client, 2, Loop(36, 0.3), true);
+    EXPECT_TRUE(WaitUntil([&] { return Selected() > 0; }, 30000));
+    // All the samples went into the lasso before a frame drew it: it was
+    // built within a few frames, not one frame per sample.
+    EXPECT_LE(view->getFramesPainted() - framesBefore, 10u);
+    view->setMinimumFrameMilliseconds(0);
+    // Every position reached the lasso (the loop's points lie far more than
+    // 2 pixels apart).
+    EXPECT_GE(vis->GetFrameStrategy()->GetBuiltLasso().size(), 36u);
+
+    // Done, by touch.
+    Tap(client, 3, vis->GetStudyButton());
+    ASSERT_TRUE(WaitUntil([&] { return runner->IsFinished(); }, 10000));
+
+    const QStringList trials = Rows("P1_trials.csv");
+    ASSERT_EQ(trials.size(), 2) << trials.join('\n').toStdString();
+    EXPECT_EQ(Column(trials, 1, "technique"), "density");
+    EXPECT_EQ(Column(trials, 1, "lassos_plus"), "1");
+    EXPECT_GT(Column(trials, 1, "selected").toLong(), 0);
+    const QStringList lassos = Rows("P1_lassos.csv");
+    ASSERT_EQ(lassos.size(), 2) << lassos.join('\n').toStdString();
+    EXPECT_EQ(Column(lassos, 1, "mode"), "plus");
+    EXPECT_EQ(Column(lassos, 1, "technique"), "density");
+    EXPECT_GE(Column(lassos, 1, "points").count(';') + 1, 36);
 }
 
 } // namespace

@@ -23,27 +23,28 @@ std::string Describe(const std::vector<BoardContact>& contacts)
 
 TEST(BoardDeviceReader, TwoContactsGetThePointerBitOfTheirSlot)
 {
-    std::string s;
-    AppendInputEvent(s, EV_ABS, ABS_MT_SLOT, 0);
-    AppendInputEvent(s, EV_ABS, ABS_MT_TRACKING_ID, 40);
-    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_X, 100);
-    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_Y, 200);
-    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
-    AppendInputEvent(s, EV_ABS, ABS_MT_SLOT, 1);
-    AppendInputEvent(s, EV_ABS, ABS_MT_TRACKING_ID, 41);
-    AppendInputEvent(s, EV_ABS, ABS_MT_TOOL_TYPE, MT_TOOL_PEN);
-    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_X, 5000);
-    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_Y, 6000);
-    AppendInputEvent(s, EV_ABS, ABS_MT_SLOT, 0);
-    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_X, 110);
-    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
-    AppendInputEvent(s, EV_ABS, ABS_MT_TRACKING_ID, -1);
-    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
-    AppendInputEvent(s, EV_ABS, ABS_MT_SLOT, 1);
-    AppendInputEvent(s, EV_ABS, ABS_MT_TRACKING_ID, 42); // a new contact in the same slot
-    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
-    AppendInputEvent(s, EV_ABS, ABS_MT_TRACKING_ID, -1);
-    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
+    std::string s = InputEventBytes({
+        {EV_ABS, ABS_MT_SLOT, 0},
+        {EV_ABS, ABS_MT_TRACKING_ID, 40},
+        {EV_ABS, ABS_MT_POSITION_X, 100},
+        {EV_ABS, ABS_MT_POSITION_Y, 200},
+        {EV_SYN, SYN_REPORT, 0},
+        {EV_ABS, ABS_MT_SLOT, 1},
+        {EV_ABS, ABS_MT_TRACKING_ID, 41},
+        {EV_ABS, ABS_MT_TOOL_TYPE, MT_TOOL_PEN},
+        {EV_ABS, ABS_MT_POSITION_X, 5000},
+        {EV_ABS, ABS_MT_POSITION_Y, 6000},
+        {EV_ABS, ABS_MT_SLOT, 0},
+        {EV_ABS, ABS_MT_POSITION_X, 110},
+        {EV_SYN, SYN_REPORT, 0},
+        {EV_ABS, ABS_MT_TRACKING_ID, -1},
+        {EV_SYN, SYN_REPORT, 0},
+        {EV_ABS, ABS_MT_SLOT, 1},
+        {EV_ABS, ABS_MT_TRACKING_ID, 42}, // a new contact in the same slot
+        {EV_SYN, SYN_REPORT, 0},
+        {EV_ABS, ABS_MT_TRACKING_ID, -1},
+        {EV_SYN, SYN_REPORT, 0},
+    });
 
     BoardDeviceReader reader;
     std::vector<BoardContact> out;
@@ -59,11 +60,12 @@ TEST(BoardDeviceReader, BrokenStreamsAreReadWithoutHarm)
 {
     BoardDeviceReader reader;
     std::vector<BoardContact> out;
-    std::string s;
-    AppendInputEvent(s, EV_ABS, ABS_MT_TRACKING_ID, 1);
-    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_X, 10);
-    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_Y, 20);
-    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
+    std::string s = InputEventBytes({
+        {EV_ABS, ABS_MT_TRACKING_ID, 1},
+        {EV_ABS, ABS_MT_POSITION_X, 10},
+        {EV_ABS, ABS_MT_POSITION_Y, 20},
+        {EV_SYN, SYN_REPORT, 0},
+    });
     // Split in the middle of a record: nothing until the rest comes.
     reader.Feed(s.data(), s.size() - 5, out);
     EXPECT_TRUE(out.empty());
@@ -73,16 +75,18 @@ TEST(BoardDeviceReader, BrokenStreamsAreReadWithoutHarm)
     // Lost events: the broken report is discarded, the next one counts.
     out.clear();
     s.clear();
-    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_X, 999);
-    AppendInputEvent(s, EV_SYN, SYN_DROPPED, 0);
-    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_Y, 888);
-    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
-    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_X, 30);
-    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
-    // Slots beyond what is tracked are ignored.
-    AppendInputEvent(s, EV_ABS, ABS_MT_SLOT, 1000);
-    AppendInputEvent(s, EV_ABS, ABS_MT_TRACKING_ID, 7);
-    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
+    s += InputEventBytes({
+        {EV_ABS, ABS_MT_POSITION_X, 999},
+        {EV_SYN, SYN_DROPPED, 0},
+        {EV_ABS, ABS_MT_POSITION_Y, 888},
+        {EV_SYN, SYN_REPORT, 0},
+        {EV_ABS, ABS_MT_POSITION_X, 30},
+        {EV_SYN, SYN_REPORT, 0},
+        // Slots beyond what is tracked are ignored.
+        {EV_ABS, ABS_MT_SLOT, 1000},
+        {EV_ABS, ABS_MT_TRACKING_ID, 7},
+        {EV_SYN, SYN_REPORT, 0},
+    });
     reader.Feed(s.data(), s.size(), out);
     EXPECT_EQ(Describe(out), "move 30,20 p0;");
 
@@ -105,15 +109,16 @@ TEST(BoardDeviceReader, BrokenStreamsAreReadWithoutHarm)
 
 TEST(BoardDeviceReader, SingleTouchBoardsAreOneContact)
 {
-    std::string s;
-    AppendInputEvent(s, EV_ABS, ABS_X, 300);
-    AppendInputEvent(s, EV_ABS, ABS_Y, 400);
-    AppendInputEvent(s, EV_KEY, BTN_TOUCH, 1);
-    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
-    AppendInputEvent(s, EV_ABS, ABS_X, 310);
-    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
-    AppendInputEvent(s, EV_KEY, BTN_TOUCH, 0);
-    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
+    std::string s = InputEventBytes({
+        {EV_ABS, ABS_X, 300},
+        {EV_ABS, ABS_Y, 400},
+        {EV_KEY, BTN_TOUCH, 1},
+        {EV_SYN, SYN_REPORT, 0},
+        {EV_ABS, ABS_X, 310},
+        {EV_SYN, SYN_REPORT, 0},
+        {EV_KEY, BTN_TOUCH, 0},
+        {EV_SYN, SYN_REPORT, 0},
+    });
     BoardDeviceReader reader;
     std::vector<BoardContact> out;
     reader.Feed(s.data(), s.size(), out);

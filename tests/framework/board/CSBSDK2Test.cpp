@@ -89,20 +89,21 @@ TEST_F(CSBSDK2Test, ContactsReachTheHandlerInWindowPixelsOnTheGuiThread)
     board.SBSDKSendMouseEvents(wnd, 2, -1);
     EXPECT_EQ(board.SBSDKGetSendMouseEvents(), 2);
 
-    std::string s;
-    AppendInputEvent(s, EV_ABS, ABS_MT_SLOT, 1);
-    AppendInputEvent(s, EV_ABS, ABS_MT_TRACKING_ID, 5);
-    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_X, 0);
-    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_Y, 0);
-    AppendInputEvent(s, EV_ABS, ABS_MT_PRESSURE, 12);
-    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
-    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_X, 32767);
-    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_Y, 32767);
-    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
-    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_X, 16384);
-    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
-    AppendInputEvent(s, EV_ABS, ABS_MT_TRACKING_ID, -1);
-    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
+    std::string s = InputEventBytes({
+        {EV_ABS, ABS_MT_SLOT, 1},
+        {EV_ABS, ABS_MT_TRACKING_ID, 5},
+        {EV_ABS, ABS_MT_POSITION_X, 0},
+        {EV_ABS, ABS_MT_POSITION_Y, 0},
+        {EV_ABS, ABS_MT_PRESSURE, 12},
+        {EV_SYN, SYN_REPORT, 0},
+        {EV_ABS, ABS_MT_POSITION_X, 32767},
+        {EV_ABS, ABS_MT_POSITION_Y, 32767},
+        {EV_SYN, SYN_REPORT, 0},
+        {EV_ABS, ABS_MT_POSITION_X, 16384},
+        {EV_SYN, SYN_REPORT, 0},
+        {EV_ABS, ABS_MT_TRACKING_ID, -1},
+        {EV_SYN, SYN_REPORT, 0},
+    });
     ASSERT_EQ(write(fds[1], s.data(), s.size()), static_cast<ssize_t>(s.size()));
 
     // Nothing is delivered outside the window's message.
@@ -116,11 +117,13 @@ TEST_F(CSBSDK2Test, ContactsReachTheHandlerInWindowPixelsOnTheGuiThread)
     // The window shrinks: contacts follow its size.
     window.setProperty("size", QSize(800, 600));
     s.clear();
-    AppendInputEvent(s, EV_ABS, ABS_MT_SLOT, 0);
-    AppendInputEvent(s, EV_ABS, ABS_MT_TRACKING_ID, 6);
-    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_X, 32767);
-    AppendInputEvent(s, EV_ABS, ABS_MT_POSITION_Y, 32767);
-    AppendInputEvent(s, EV_SYN, SYN_REPORT, 0);
+    s += InputEventBytes({
+        {EV_ABS, ABS_MT_SLOT, 0},
+        {EV_ABS, ABS_MT_TRACKING_ID, 6},
+        {EV_ABS, ABS_MT_POSITION_X, 32767},
+        {EV_ABS, ABS_MT_POSITION_Y, 32767},
+        {EV_SYN, SYN_REPORT, 0},
+    });
     ASSERT_EQ(write(fds[1], s.data(), s.size()), static_cast<ssize_t>(s.size()));
     WaitForCalls(5);
     ASSERT_EQ(handler.calls.size(), 5u);

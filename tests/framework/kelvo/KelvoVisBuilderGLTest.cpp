@@ -3,12 +3,30 @@
 #include "framework/ombra/ButtonComponent.h"
 #include "framework/ombra/SliderComponent.h"
 #include "framework/study/FerrowManager.h"
-#include "tests/framework/kelvo/VisTestSupport.h"
 #include "tests/support/DatasetFixture.h"
+#include "tests/support/VisTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
+
+namespace {
+
+// Both stages for a display of the given size, the second with the default
+// configuration's windows (made for 2400 x 1600).
+std::unique_ptr<KelvoVis> BuildWithTheDefaultLayout(KelvoVisBuilderGL& builder, int displayWidth, int displayHeight)
+{
+    builder.buildVis(nullptr, 0, Point3d(0, 0, 0), displayWidth, displayHeight);
+    std::unique_ptr<KelvoVis> vis(builder.getVis());
+    if (!vis) return vis;
+    builder.buildKelvo(Point3d(displayWidth / 2, displayHeight / 2, 0), displayWidth, displayHeight,
+                       Point3d(600, 800, 0), 960, 720, 648, 800, 864, 720, 168, 800, 96, 720, 1104, 1016, 38, 144, 96,
+                       Point3d(600, 800, 0), 960, 720, 624, 800, 708, 248, 144, 800, 48, 720,
+                       1104, 1016, 38, 144, 96);
+    return vis;
+}
+
+}  // namespace
 
 TEST(KelvoVisBuilderGL, TwoStagesBuildTheVisualizationAndLayItOut)
 {
@@ -16,15 +34,9 @@ TEST(KelvoVisBuilderGL, TwoStagesBuildTheVisualizationAndLayItOut)
     vistest::OffscreenContext context; // the viewer releases its GL objects on destruction
     KelvoVisBuilderGL builder;
     EXPECT_EQ(builder.getVis(), nullptr);
-    builder.buildVis(nullptr, 0, Point3d(0, 0, 0), 2400, 1600);
-    std::unique_ptr<KelvoVis> vis(builder.getVis());
-    ASSERT_TRUE(vis);
-
     // The default configuration's values.
-    builder.buildKelvo(Point3d(1200, 800, 0), 2400, 1600, Point3d(600, 800, 0), 960, 720,
-                       648, 800, 864, 720, 168, 800, 96, 720, 1104, 1016, 38, 144, 96,
-                       Point3d(600, 800, 0), 960, 720, 624, 800, 708, 248, 144, 800, 48, 720,
-                       1104, 1016, 38, 144, 96);
+    std::unique_ptr<KelvoVis> vis = BuildWithTheDefaultLayout(builder, 2400, 1600);
+    ASSERT_TRUE(vis);
     const KelvoLayout& k = vis->GetKelvoLayout();
     EXPECT_EQ(k.centre, Point3d(600, 800, 0));
     EXPECT_EQ(k.width, 960);
@@ -37,7 +49,14 @@ TEST(KelvoVisBuilderGL, TwoStagesBuildTheVisualizationAndLayItOut)
     const osg::Viewport* vp = vis->GetOsgViewer()[0]->getCamera()->getViewport();
     EXPECT_EQ(vp->x(), 216);
     EXPECT_EQ(vp->y(), 440);
-    EXPECT_EQ(vp->width(), 864);
+    // The touch column (cells of a tenth of 720, one column) and a small gap
+    // take the right of the main area; the message band lies above it.
+    EXPECT_EQ(vp->width(), 864 - 72 - 6);
+    const ButtonComponent* rotate = vis->GetModeButton(KelvoVis::RotateMode);
+    EXPECT_EQ(rotate->getLeft() + rotate->getWidth(), 1080);
+    EXPECT_EQ(rotate->getBottom() + rotate->getHeight(), 1160);
+    EXPECT_EQ(rotate->getWidth(), 72);
+    EXPECT_EQ(vis->getComponentAt(1050, 1140, true), static_cast<const VisComponent*>(rotate));
     EXPECT_EQ(vis->getComponentAt(600, 800, true), vis->GetFrameComponent());
     EXPECT_EQ(vis->getComponentAt(168, 800, true), static_cast<VisComponent*>(vis->GetThresholdSlider()));
     EXPECT_EQ(vis->getComponentAt(1104, 1080, true), static_cast<VisComponent*>(vis->GetUndoButton()));
@@ -65,17 +84,22 @@ TEST(KelvoVisBuilderGL, ALayoutLargerThanTheDisplayShrinksToFitIt)
     KelvoVisBuilderGL builder;
     // A 1200 x 900 display with the layout made for 2400 x 1600, whose top
     // edge lies at 1160.
-    builder.buildVis(nullptr, 0, Point3d(0, 0, 0), 1200, 900);
-    std::unique_ptr<KelvoVis> vis(builder.getVis());
+    std::unique_ptr<KelvoVis> vis = BuildWithTheDefaultLayout(builder, 1200, 900);
     ASSERT_TRUE(vis);
-    builder.buildKelvo(Point3d(600, 450, 0), 1200, 900, Point3d(600, 800, 0), 960, 720,
-                       648, 800, 864, 720, 168, 800, 96, 720, 1104, 1016, 38, 144, 96,
-                       Point3d(600, 800, 0), 960, 720, 624, 800, 708, 248, 144, 800, 48, 720,
-                       1104, 1016, 38, 144, 96);
     const double fit = 900.0 / 1160.0;
     const osg::Viewport* vp = vis->GetOsgViewer()[0]->getCamera()->getViewport();
-    EXPECT_NEAR(vp->y() + vp->height(), 900, 1.0);
-    EXPECT_NEAR(vp->width(), 864 * fit, 1.0);
+    // No room above the main area: the message band takes its top.
+    double bandLeft, bandBottom, bandWidth, bandHeight;
+    vis->GetMessageBand(bandLeft, bandBottom, bandWidth, bandHeight);
+    EXPECT_NEAR(bandBottom + bandHeight, 900, 1.0);
+    EXPECT_NEAR(vp->y() + vp->height(), bandBottom, 1.0);
+    EXPECT_NEAR(bandWidth, 864 * fit, 1.0);
+    // The touch column at the right edge, never below the touch size.
+    const ButtonComponent* minus = vis->GetModeButton(KelvoVis::MinusMode);
+    EXPECT_NEAR(minus->getLeft() + minus->getWidth(), (648 + 432) * fit, 1.0);
+    EXPECT_GE(minus->getWidth(), KelvoVis::kMinTouchSize);
+    EXPECT_GE(minus->getHeight(), KelvoVis::kMinTouchSize);
+    EXPECT_LT(vp->x() + vp->width(), minus->getLeft());
     EXPECT_EQ(vis->getComponentAt(648 * fit, 800 * fit, true), vis->GetFrameComponent());
     EXPECT_EQ(vis->getComponentAt(1104 * fit, 1080 * fit, true), static_cast<VisComponent*>(vis->GetUndoButton()));
     EXPECT_EQ(vis->getComponentAt(168 * fit, 800 * fit, true), static_cast<VisComponent*>(vis->GetThresholdSlider()));

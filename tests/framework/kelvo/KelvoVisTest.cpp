@@ -9,8 +9,8 @@
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
 #include "selection/ParticleSelection.h"
-#include "tests/framework/kelvo/VisTestSupport.h"
 #include "tests/support/DatasetFixture.h"
+#include "tests/support/VisTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -107,14 +107,17 @@ TEST_F(VisFixture, SceneHasTheLayoutTheSelectionBindsTo)
     // The viewer draws into the view's context in the 3D area.
     EXPECT_EQ(viewer->getThreadingModel(), osgViewer::ViewerBase::SingleThreaded);
     const osg::Viewport* vp = viewer->getCamera()->getViewport();
+    // The main area 80..800 by 20..580, less the touch column at its right
+    // (cells of 53, a gap of 4) and the message band at its top (34; the view
+    // has no room above it).
     EXPECT_EQ(vp->x(), 80);
     EXPECT_EQ(vp->y(), 20);
-    EXPECT_EQ(vp->width(), 720);
-    EXPECT_EQ(vp->height(), 560);
+    EXPECT_EQ(vp->width(), 720 - 53 - 4);
+    EXPECT_EQ(vp->height(), 560 - 34);
     // The data centre sits in the middle of the area.
     const osg::Vec3d c = Project(*vis, vis->GetScene()->GetDataCentre());
-    EXPECT_NEAR(c.x(), 440, 1e-6);
-    EXPECT_NEAR(c.y(), 300, 1e-6);
+    EXPECT_NEAR(c.x(), 80 + (720 - 57) * 0.5, 1e-6);
+    EXPECT_NEAR(c.y(), 20 + (560 - 34) * 0.5, 1e-6);
 }
 
 TEST_F(VisFixture, LassoEventsSelectTheClusterOnceAFrameHasDrawnTheLasso)
@@ -246,7 +249,11 @@ TEST_F(VisFixture, ComponentsAreFoundAtTheirRectanglesAndNowhereElse)
 {
     EXPECT_EQ(vis->getComponentAt(440, 300, true), vis->GetFrameComponent());
     EXPECT_EQ(vis->getComponentAt(80, 20, true), vis->GetFrameComponent());
-    EXPECT_EQ(vis->getComponentAt(799, 579, true), vis->GetFrameComponent());
+    EXPECT_EQ(vis->getComponentAt(720, 540, true), vis->GetFrameComponent());
+    EXPECT_EQ(vis->getComponentAt(799, 579 - 34, true),
+              static_cast<VisComponent*>(vis->GetModeButton(KelvoVis::RotateMode)));
+    EXPECT_EQ(vis->getComponentAt(799, 579 - 34 - 53, true),
+              static_cast<VisComponent*>(vis->GetModeButton(KelvoVis::PlusMode)));
     EXPECT_EQ(vis->getComponentAt(40, 300, true), static_cast<VisComponent*>(vis->GetThresholdSlider()));
     EXPECT_EQ(vis->getComponentAt(40, 140, true), static_cast<VisComponent*>(vis->GetUndoButton()));
     EXPECT_EQ(vis->getComponentAt(40, 90, true), static_cast<VisComponent*>(vis->GetRedoButton()));
@@ -274,21 +281,23 @@ TEST_F(VisFixture, ComponentsAreFoundAtTheirRectanglesAndNowhereElse)
     EXPECT_EQ(vis->getComponentAt(440, 300, true), nullptr);
     const osg::Viewport* vp = vis->GetOsgViewer()[0]->getCamera()->getViewport();
     EXPECT_EQ(vp->x(), 40);
-    EXPECT_EQ(vp->width(), 360);
+    // Too short for one column of nine cells: two columns of 51, a gap of 8.
+    EXPECT_EQ(vp->width(), 360 - 2 * 51 - 8);
 }
 
 TEST_F(VisFixture, PlainDragTurnsTheDataAboutItsCentreAndFollowsThePress)
 {
     const osg::Matrixd before = vis->GetScene()->GetDataTransform()->getMatrix();
-    Send(*vis, "PRESS", 440, 300);
-    Send(*vis, "DRAG", 540, 300);
-    Send(*vis, "RELEASE", 540, 300);
+    // Across the middle of the 3D area (80 + 663 / 2, 20 + 526 / 2).
+    Send(*vis, "PRESS", 411.5, 283);
+    Send(*vis, "DRAG", 511.5, 283);
+    Send(*vis, "RELEASE", 511.5, 283);
     const osg::Matrixd after = vis->GetScene()->GetDataTransform()->getMatrix();
     EXPECT_NE(before, after);
-    // The data centre stays where it was on screen.
+    // The data centre stays where it was on screen, the middle of the area.
     const osg::Vec3d c = Project(*vis, vis->GetScene()->GetDataCentre());
-    EXPECT_NEAR(c.x(), 440, 1e-6);
-    EXPECT_NEAR(c.y(), 300, 1e-6);
+    EXPECT_NEAR(c.x(), 80 + (720 - 57) * 0.5, 1e-6);
+    EXPECT_NEAR(c.y(), 20 + (560 - 34) * 0.5, 1e-6);
     // A horizontal drag turns about the vertical axis: y is unchanged.
     const osg::Vec3d p = vis->GetScene()->GetDataCentre() + osg::Vec3d(1, 0, 0);
     EXPECT_NEAR((p * after).y(), 0.0, 1e-9);
@@ -403,7 +412,7 @@ TEST_F(TwoDatasets, ChangingTheTrialsDatasetShowsItWithAFreshSelection)
     EXPECT_EQ(vis.GetScene()->GetColours()->size(), 1000u);
     // The new data is centred in the area.
     const osg::Vec3d c = Project(vis, vis.GetScene()->GetDataCentre());
-    EXPECT_NEAR(c.x(), 440, 1e-6);
+    EXPECT_NEAR(c.x(), 80 + (720 - 57) * 0.5, 1e-6);
     // Only one selection node hangs below the data transform.
     EXPECT_EQ(vis.GetScene()->GetDataTransform()->getNumChildren(), 2u);
 }

@@ -79,23 +79,25 @@ TEST_F(ManyMouseTest, NamedDevicesAreListedInOrder)
 TEST_F(ManyMouseTest, EachDeviceReportsItsOwnMotionButtonsAndScroll)
 {
     ASSERT_EQ(ManyMouse_Init(), 3);
-    std::string a;
-    AppendInputEvent(a, EV_REL, REL_X, 3);
-    AppendInputEvent(a, EV_REL, REL_X, 4); // one report: one motion of 7
-    AppendInputEvent(a, EV_REL, REL_Y, -2);
-    AppendInputEvent(a, EV_SYN, SYN_REPORT, 0);
-    AppendInputEvent(a, EV_REL, REL_Y, 5);
-    AppendInputEvent(a, EV_KEY, BTN_LEFT, 1); // the motion before it is reported first
-    AppendInputEvent(a, EV_SYN, SYN_REPORT, 0);
-    AppendInputEvent(a, EV_KEY, BTN_LEFT, 2); // key repeat: nothing
-    AppendInputEvent(a, EV_SYN, SYN_REPORT, 0);
+    std::string a = InputEventBytes({
+        {EV_REL, REL_X, 3},
+        {EV_REL, REL_X, 4}, // one report: one motion of 7
+        {EV_REL, REL_Y, -2},
+        {EV_SYN, SYN_REPORT, 0},
+        {EV_REL, REL_Y, 5},
+        {EV_KEY, BTN_LEFT, 1}, // the motion before it is reported first
+        {EV_SYN, SYN_REPORT, 0},
+        {EV_KEY, BTN_LEFT, 2}, // key repeat: nothing
+        {EV_SYN, SYN_REPORT, 0},
+    });
     Write(0, a);
-    std::string c;
-    AppendInputEvent(c, EV_KEY, BTN_RIGHT, 1);
-    AppendInputEvent(c, EV_REL, REL_WHEEL, -1);
-    AppendInputEvent(c, EV_SYN, SYN_REPORT, 0);
-    AppendInputEvent(c, EV_KEY, BTN_RIGHT, 0);
-    AppendInputEvent(c, EV_SYN, SYN_REPORT, 0);
+    std::string c = InputEventBytes({
+        {EV_KEY, BTN_RIGHT, 1},
+        {EV_REL, REL_WHEEL, -1},
+        {EV_SYN, SYN_REPORT, 0},
+        {EV_KEY, BTN_RIGHT, 0},
+        {EV_SYN, SYN_REPORT, 0},
+    });
     Write(2, c);
 
     struct Want {
@@ -134,13 +136,14 @@ TEST_F(ManyMouseTest, BrokenStreamsAndUnpluggedDevicesDoNoHarm)
     EXPECT_EQ(got[0].value, 9);
 
     // Events lost by the kernel: the broken report is discarded whole.
-    std::string d;
-    AppendInputEvent(d, EV_REL, REL_X, 100);
-    AppendInputEvent(d, EV_SYN, SYN_DROPPED, 0);
-    AppendInputEvent(d, EV_REL, REL_X, 50);
-    AppendInputEvent(d, EV_SYN, SYN_REPORT, 0);
-    AppendInputEvent(d, EV_REL, REL_X, 1);
-    AppendInputEvent(d, EV_SYN, SYN_REPORT, 0);
+    std::string d = InputEventBytes({
+        {EV_REL, REL_X, 100},
+        {EV_SYN, SYN_DROPPED, 0},
+        {EV_REL, REL_X, 50},
+        {EV_SYN, SYN_REPORT, 0},
+        {EV_REL, REL_X, 1},
+        {EV_SYN, SYN_REPORT, 0},
+    });
     Write(1, d);
     got = PollAll();
     ASSERT_EQ(got.size(), 1u);

@@ -2,11 +2,11 @@
 // a replay needs, and its selected count is the participant's mask.
 #include "framework/kelvo/OSGFrameAndPlotStrategy.h"
 #include "framework/kelvo/StudyTrialControl.h"
-#include "framework/runner/CsvFormat.h"
 #include "framework/runner/StudyRunner.h"
 #include "framework/study/FerrowManager.h"
-#include "tests/framework/kelvo/VisTestSupport.h"
+#include "tests/support/CsvRecords.h"
 #include "tests/support/DatasetFixture.h"
+#include "tests/support/VisTestSupport.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -63,13 +63,9 @@ TEST(StudyLassoLog, ALassoInATrialIsLoggedForReplay)
     for (bool b : vis->GetSelectionMask()) selected += b;
     EXPECT_GT(selected, 3000u);
 
-    std::ifstream in(runner->LassosPath());
-    std::stringstream text;
-    text << in.rdbuf();
-    const auto rows = CsvFormat::Parse(text.str());
-    ASSERT_EQ(rows.size(), 2u) << text.str();
-    std::map<std::string, std::string> row;
-    for (size_t i = 0; i < rows[0].size() && i < rows[1].size(); ++i) row[rows[0][i]] = rows[1][i];
+    const auto lassos = ReadCsvRecords(runner->LassosPath());
+    ASSERT_EQ(lassos.size(), 1u);
+    std::map<std::string, std::string> row = lassos[0];
     EXPECT_EQ(row["participant"], "3");
     EXPECT_EQ(row["mode"], "plus");
     EXPECT_EQ(row["technique"], "density");

@@ -1,20 +1,25 @@
 #include "framework/kelvo/StudyTrialControl.h"
 
+#include "framework/kelvo/StudyTrialView.h"
 #include "framework/kelvo/KelvoVis.h"
 #include "framework/kelvo/OSGFrameAndPlotStrategy.h"
 #include "framework/kelvo/ParticleScene.h"
 #include "framework/ombra/ButtonComponent.h"
 #include "framework/ombra/SliderComponent.h"
 #include "framework/runner/CsvFormat.h"
+#include "framework/runner/LassoRecord.h"
 #include "framework/runner/StudyRunner.h"
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
+#include "tests/support/CsvRecords.h"
 
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 namespace {
@@ -47,24 +52,105 @@ std::string ReadFile(const std::string& path)
     return s.str();
 }
 
-}  // namespace
-
-TEST(StudyTrialControl, TakesTheParticipantThroughTheTrials)
+// A study over the "blobs" dataset with these <trial> elements, loaded and
+// begun for participant 1, its logs in the folder.
+void BeginBlobStudy(const QTemporaryDir& dir, const std::string& trials)
 {
     FerrowDatasetManager::Destroy();
     FerrowManager::Destroy();
     StudyRunner::Destroy();
     AddDataset("blobs");
-    QTemporaryDir dir;
     const std::string study = dir.filePath("study.xml").toStdString();
-    std::ofstream(study) << "<study>\n<dataset id=\"b\" builtin=\"blobs\"/>\n"
-                            "<trial name=\"one\" dataset=\"b\" targetLabel=\"1\" technique=\"cylinder\" threshold=\"1.5\">\n"
-                            "<view azimuth=\"90\"/>\n</trial>\n"
-                            "<trial name=\"two\" dataset=\"b\" targetLabel=\"2\" technique=\"density\" instruction=\"Select it\"/>\n"
-                            "</study>\n";
+    std::ofstream(study) << "<study>\n<dataset id=\"b\" builtin=\"blobs\"/>\n" << trials << "</study>\n";
     StudyRunner* runner = StudyRunner::Instance();
+    runner->SetResultsFolder(dir.path().toStdString());
     ASSERT_TRUE(runner->Load(study).empty());
     ASSERT_EQ(runner->Begin(1, 0), "");
+}
+
+// What the trial control asks of the visualization, recorded; no window.
+struct StandInView : StudyTrialView {
+    bool DensitiesReady() const override { return true; }
+    const std::vector<bool>& GetSelectionMask() const override { return mask; }
+    bool IsLassoInProgress() const override { return lassoInProgress; }
+    bool DescribeBuiltLasso(LassoRecord& lasso) const override
+    {
+        lasso.mode = LassoRecord::Minus;
+        lasso.viewportWidth = 640;
+        lasso.points = {osg::Vec2f(1, 2), osg::Vec2f(30, 2), osg::Vec2f(30, 40)};
+        return true;
+    }
+    void ResetSelection() override { ++resets; }
+    void PresetThreshold(float t) override { threshold = t; }
+    void SetView(const osg::Quat&, double z) override { zoom = z; }
+    void ColourParticles(const std::vector<bool>& flagged, bool target) override
+    {
+        colouredTarget = target;
+        colouredFlags = std::count(flagged.begin(), flagged.end(), true);
+    }
+    void SetMessage(const std::string& text) override { message = text; }
+
+    std::vector<bool> mask;
+    bool lassoInProgress = false;
+    int resets = 0;
+    float threshold = 0.0f;
+    double zoom = 0.0;
+    bool colouredTarget = false;
+    long colouredFlags = -1;
+    std::string message;
+};
+
+}  // namespace
+
+TEST(StudyTrialControl, WorksThroughItsViewAloneAndWaitsForALassoInProgress)
+{
+    QTemporaryDir dir;
+    ASSERT_NO_FATAL_FAILURE(BeginBlobStudy(dir, "<trial name=\"one\" dataset=\"b\" targetLabel=\"2\" "
+                                                "technique=\"density\" threshold=\"0.5\">\n<view zoom=\"2\"/>\n</trial>\n"));
+    StudyRunner* runner = StudyRunner::Instance();
+
+    StudyTrialControl control(runner);
+    StandInView view;
+    view.mask.assign(600, false);
+    ASSERT_TRUE(control.Update(view));  // presented: reset, threshold, view, target
+    EXPECT_EQ(view.resets, 1);
+    EXPECT_FLOAT_EQ(view.threshold, 0.5f);
+    EXPECT_DOUBLE_EQ(view.zoom, 2.0);
+    EXPECT_TRUE(view.colouredTarget);
+    EXPECT_EQ(view.colouredFlags, 200);
+    EXPECT_NE(view.message.find("Trial 1 of 1"), std::string::npos) << view.message;
+
+    control.PressButton(view);
+    ASSERT_TRUE(control.Update(view));  // running: the selection's colours
+    EXPECT_FALSE(view.colouredTarget);
+    view.mask[3] = view.mask[4] = true;
+    control.LassoBuilt(view);
+    // Done waits for the lasso still being drawn.
+    view.lassoInProgress = true;
+    control.PressButton(view);
+    EXPECT_TRUE(runner->IsRunning());
+    view.lassoInProgress = false;
+    control.Update(view);
+    EXPECT_TRUE(runner->IsFinished());
+
+    const auto lassos = ReadCsvRecords(runner->LassosPath());
+    ASSERT_EQ(lassos.size(), 1u);
+    std::map<std::string, std::string> row = lassos[0];
+    EXPECT_EQ(row["mode"], "minus");
+    EXPECT_EQ(row["selected"], "2");
+    EXPECT_EQ(row["viewport_width"], "640");
+    StudyRunner::Destroy();
+    FerrowManager::Destroy();
+}
+
+TEST(StudyTrialControl, TakesTheParticipantThroughTheTrials)
+{
+    QTemporaryDir dir;
+    ASSERT_NO_FATAL_FAILURE(BeginBlobStudy(
+        dir, "<trial name=\"one\" dataset=\"b\" targetLabel=\"1\" technique=\"cylinder\" threshold=\"1.5\">\n"
+             "<view azimuth=\"90\"/>\n</trial>\n"
+             "<trial name=\"two\" dataset=\"b\" targetLabel=\"2\" technique=\"density\" instruction=\"Select it\"/>\n"));
+    StudyRunner* runner = StudyRunner::Instance();
 
     KelvoVis vis(nullptr, 0, 800, 600);
     StudyTrialControl* control = vis.GetStudyControl();

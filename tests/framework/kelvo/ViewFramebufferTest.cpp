@@ -3,8 +3,8 @@
 #include "framework/kelvo/OSGFrameAndPlotStrategy.h"
 #include "framework/study/FerrowManager.h"
 #include "selection/ParticleSelection.h"
-#include "tests/framework/kelvo/VisTestSupport.h"
 #include "tests/support/DatasetFixture.h"
+#include "tests/support/VisTestSupport.h"
 
 #include <gtest/gtest.h>
 #include <osg/GLExtensions>

@@ -213,6 +213,54 @@ TEST_F(TuioReceiverTest, OlderFramesAreDroppedAndARestartedTrackerIsFollowed)
     EXPECT_EQ(receiver.AppliedFrames(), 4u);
 }
 
+TEST_F(TuioReceiverTest, AClientRestartedAfterAnEmptyAliveOrAPauseIsFollowedAndAFloodIsBounded)
+{
+    SendFrame(50, {1}, {{1, 0.5f, 0.5f}});
+    SendFrame(51, {}, {});
+    WaitForFrames(2);
+    EXPECT_EQ(TakeAll(), (std::vector<std::string>{"press 0@400,300", "release 0@400,300"}));
+    // After a frame without cursors a backward fseq is a new stream.
+    SendFrame(1, {7}, {{7, 0.25f, 0.5f}});
+    WaitForFrames(3);
+    EXPECT_EQ(TakeAll(), std::vector<std::string>{"press 0@200,300"});
+    // With a cursor down, a late frame is dropped; after a pause it is a
+    // restarted client, whose alive list ends the old cursor once.
+    SendFrame(0, {8}, {{8, 0.75f, 0.5f}});
+    QElapsedTimer pause;
+    pause.start();
+    while (pause.elapsed() < TuioReceiver::kRestartPauseMs + 100)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_EQ(receiver.AppliedFrames(), 3u);
+    SendFrame(1, {8}, {{8, 0.75f, 0.5f}});
+    WaitForFrames(4);
+    EXPECT_EQ(TakeAll(), (std::vector<std::string>{"release 0@200,300", "press 0@600,300"}));
+    SendFrame(2, {}, {});
+    WaitForFrames(5);
+    TakeAll();
+
+    // Fifty cursors at once: ten are pressed, the rest ignored until they lift.
+    std::vector<int> alive;
+    std::vector<std::vector<float>> sets;
+    for (int i = 0; i < 50; ++i) {
+        alive.push_back(200 + i);
+        sets.push_back({float(200 + i), 0.01f + 0.019f * i, 0.5f});
+    }
+    testing::internal::CaptureStdout();
+    SendFrame(3, alive, sets);
+    SendFrame(4, alive, sets);
+    WaitForFrames(7);
+    const std::string console = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(std::count(console.begin(), console.end(), '\n'), 1) << console;
+    std::vector<std::string> taken = TakeAll();
+    EXPECT_EQ(taken.size(), TuioReceiver::kMaxCursors);
+    EXPECT_EQ(receiver.IgnoredCursors(), 40u);
+    SendFrame(5, {}, {});
+    WaitForFrames(8);
+    taken = TakeAll();
+    EXPECT_EQ(taken.size(), TuioReceiver::kMaxCursors);
+    EXPECT_EQ(receiver.IgnoredCursors(), 0u);
+}
+
 TEST_F(TuioReceiverTest, MalformedPacketsAreDroppedWithoutHarm)
 {
     std::vector<std::string> bad;

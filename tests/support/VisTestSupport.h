@@ -1,16 +1,15 @@
 #pragma once
-// Shared by the visualization tests: an offscreen GL context to draw the
-// embedded viewer into, one paint as the view does it, and events sent by
-// their names.
+// Shared by the tests of the visualization core (KelvoVis): an offscreen GL
+// context made current for the embedded viewer to draw into, one paint as the
+// view does it, and events sent by their names.
 #include "framework/kelvo/KelvoLayout.h"
 #include "framework/kelvo/KelvoVis.h"
+#include "framework/kelvo/OffscreenContext.h"
 #include "framework/kelvo/ParticleScene.h"
 #include "framework/ombra/EventKind.h"
 #include "framework/ombra/OmbraEvent.h"
 #include "framework/ombra/VisComponent.h"
 #include "framework/tovik/ConstantProvider.h"
-
-#include <osg/GraphicsContext>
 
 #include <cstdlib>
 #include <string>
@@ -39,16 +38,7 @@ struct OffscreenContext {
     OffscreenContext()
     {
         if (!std::getenv("DISPLAY")) return;
-        osg::ref_ptr<osg::GraphicsContext::Traits> traits = new osg::GraphicsContext::Traits;
-        traits->readDISPLAY();
-        traits->setUndefinedScreenDetailsToDefaultScreen();
-        traits->width = ViewWidth;
-        traits->height = ViewHeight;
-        traits->pbuffer = true;
-        traits->doubleBuffer = false;
-        traits->red = traits->green = traits->blue = 8;
-        traits->depth = 24;
-        gc = osg::GraphicsContext::createGraphicsContext(traits.get());
+        gc = CreateOffscreenContext(ViewWidth, ViewHeight);
         if (gc && gc->realize()) gc->makeCurrent();
         else gc = nullptr;
     }
