@@ -6,6 +6,7 @@
 //          [--render continuous|on-demand] [--dataset NAME|FILE] [--save-dir DIR]
 //          [--no-density-cache] [DATASET_FILE...]
 //   Pravik --replay P<id>_lassos.csv [--trial N] [--study FILE | --dataset NAME|FILE]
+//   Pravik --help | --version
 //
 // A study file (--study, or "study.xml" in the working directory) is read and
 // checked whole before the window opens; any problem stops the program with
@@ -13,10 +14,12 @@
 // unless --restart is given. Without a study Pravik runs in free exploration.
 // Dataset files given on the command line are shown instead of the built-in
 // datasets. --snapshot writes a picture of the view once the visualization
-// has drawn its data (used by the start-up test), and the program goes on.
-// --replay shows a logged trial step by step (see app/LassoReplay.h).
+// has drawn its data (used by the start-up test) and ends the program. Exit
+// codes as in tools/ExitCode.h. --replay shows a logged trial step by step
+// (see app/LassoReplay.h).
 #include "app/LassoReplay.h"
 #include "app/MyApp.h"
+#include "app/PravikCommandLine.h"
 #include "app/QTConfiguration.h"
 #include "app/QTKelvoWidgetGL.h"
 #include "app/QTPravik.h"
@@ -29,142 +32,23 @@
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
 #include "framework/tuio/TuioInit.h"
+#include "tools/ExitCode.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImage>
-#include <QStringList>
 #include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
 
-const char* const kUsage =
-    "usage: Pravik [--config FILE] [--study FILE] [--participant N] [--restart] [--snapshot PNG]\n"
-    "              [--render continuous|on-demand] [--dataset NAME|FILE] [--save-dir DIR]\n"
-    "              [--no-density-cache] [DATASET_FILE...]\n"
-    "       Pravik --replay LASSO_LOG.csv [--trial N] [--study FILE | --dataset NAME|FILE]\n"
-    "  --config FILE    read the configuration from FILE (default config.xml)\n"
-    "  --study FILE     run this study (default study.xml when it exists)\n"
-    "  --participant N  participant id (default: participantID of config.xml)\n"
-    "  --restart        start the participant's study at trial 1 instead of resuming\n"
-    "  --snapshot PNG   save a picture of the view once the data is drawn\n"
-    "  --render MODE    continuous (default) redraws all the time; on-demand only\n"
-    "                   after a change, so an idle program rests\n"
-    "  --dataset NAME   the dataset shown first (a built-in name, a DATASET_FILE, or\n"
-    "                   another file); Page Up and Page Down switch datasets\n"
-    "  --save-dir DIR   Ctrl+S saves the selection into DIR without a file dialog\n"
-    "  --replay LOG     shows a trial of a lasso log (P<id>_lassos.csv) step by step,\n"
-    "                   with the events log beside it; space pauses, arrows step\n"
-    "  --trial N        the logged trial to replay (default: the first)\n"
-    "  --no-density-cache  estimate densities afresh and store nothing\n"
-    "  DATASET_FILE     particle files shown instead of the built-in datasets\n"
-    "                   (formats: docs/data-formats.md)\n";
-
-struct Options {
-    QString configFile = QStringLiteral("config.xml");
-    bool configGiven = false;
-    QString snapshot;
-    QString studyFile;
-    QString render; // empty: as the configuration says
-    bool participantGiven = false;
-    int participant = 0;
-    bool restart = false;
-    std::vector<std::string> datasets;
-    QString dataset;  // shown first
-    QString saveDir;
-    QString replay;
-    QString trial;
-};
-
-// -1: stop with success (help shown), 0: go on, otherwise the exit code.
-int parseOptions(const QStringList& args, Options& options)
-{
-    for (int i = 1; i < args.size(); ++i) {
-        const QString& a = args[i];
-        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
-            std::printf("%s", kUsage);
-            return -1;
-        }
-        if (a == QLatin1String("--restart")) {
-            options.restart = true;
-            continue;
-        }
-        QString name = a, value;
-        const bool takesValue = a.startsWith(QLatin1String("--config")) || a.startsWith(QLatin1String("--snapshot")) ||
-                                a.startsWith(QLatin1String("--study")) || a.startsWith(QLatin1String("--participant")) ||
-                                a.startsWith(QLatin1String("--render")) || a.startsWith(QLatin1String("--dataset")) ||
-                                a.startsWith(QLatin1String("--save-dir")) || a.startsWith(QLatin1String("--replay")) ||
-                                a.startsWith(QLatin1String("--trial"));
-        if (takesValue && a.contains(QLatin1Char('='))) {
-            name = a.section(QLatin1Char('='), 0, 0);
-            value = a.section(QLatin1Char('='), 1);
-        } else if (a == QLatin1String("--config") || a == QLatin1String("--snapshot") ||
-                   a == QLatin1String("--study") || a == QLatin1String("--participant") ||
-                   a == QLatin1String("--render") || a == QLatin1String("--dataset") ||
-                   a == QLatin1String("--save-dir") || a == QLatin1String("--replay") || a == QLatin1String("--trial")) {
-            if (i + 1 >= args.size()) {
-                std::fprintf(stderr, "Pravik: %s needs a file name\n%s", qPrintable(a), kUsage);
-                return 2;
-            }
-            value = args[++i];
-        }
-        if (name == QLatin1String("--config")) {
-            options.configFile = value;
-            options.configGiven = true;
-        } else if (name == QLatin1String("--snapshot")) {
-            options.snapshot = value;
-        } else if (name == QLatin1String("--study")) {
-            options.studyFile = value;
-        } else if (name == QLatin1String("--dataset")) {
-            options.dataset = value;
-        } else if (name == QLatin1String("--save-dir")) {
-            options.saveDir = value;
-        } else if (name == QLatin1String("--replay")) {
-            options.replay = value;
-        } else if (name == QLatin1String("--trial")) {
-            options.trial = value;
-        } else if (name == QLatin1String("--render")) {
-            if (value != QLatin1String("continuous") && value != QLatin1String("on-demand")) {
-                std::fprintf(stderr, "Pravik: --render takes continuous or on-demand, not %s\n%s", qPrintable(value),
-                             kUsage);
-                return 2;
-            }
-            options.render = value;
-        } else if (name == QLatin1String("--participant")) {
-            bool ok = false;
-            options.participant = value.toInt(&ok);
-            options.participantGiven = true;
-            if (!ok && !value.isEmpty()) {
-                std::fprintf(stderr, "Pravik: --participant needs a whole number, not %s\n%s", qPrintable(value), kUsage);
-                return 2;
-            }
-        } else if (a == QLatin1String("--no-density-cache")) {
-            FerrowDatasetManager::Instance()->densityCache = false;
-        } else if (a.startsWith(QLatin1Char('-'))) {
-            std::fprintf(stderr, "Pravik: unknown option %s\n%s", qPrintable(a), kUsage);
-            return 2;
-        } else {
-            options.datasets.push_back(a.toStdString());
-        }
-        if ((name == QLatin1String("--config") || name == QLatin1String("--snapshot") ||
-             name == QLatin1String("--study") || name == QLatin1String("--participant") ||
-             name == QLatin1String("--dataset") || name == QLatin1String("--save-dir") ||
-             name == QLatin1String("--replay") || name == QLatin1String("--trial")) && value.isEmpty()) {
-            std::fprintf(stderr, "Pravik: %s needs a file name\n%s", qPrintable(name), kUsage);
-            return 2;
-        }
-    }
-    return 0;
-}
-
 // Saves the view once the visualization has drawn a few frames with its
-// densities in place (or after a minute at the latest).
+// densities in place (or after a minute at the latest), then ends the
+// program: 0 when the picture was written, 1 when not.
 void scheduleSnapshot(QTPravik* window, const QString& path)
 {
     auto* clock = new QElapsedTimer();
@@ -182,24 +66,23 @@ void scheduleSnapshot(QTPravik* window, const QString& path)
         const bool saved = view->grabFramebuffer().save(path);
         std::printf(saved ? "snapshot written to %s\n" : "snapshot could not be written to %s\n",
                     qPrintable(path));
-        std::fflush(stdout);
         delete clock;
+        QCoreApplication::exit(saved ? kExitSuccess : kExitFailure);
     });
     poll->start(200);
 }
 
 // The trial to replay and its dataset, made current. 0, or the exit code
 // after a line saying what is wrong.
-int prepareReplay(const Options& options, ReplayTrial& trial, bool& hasEvents)
+int prepareReplay(const PravikOptions& options, ReplayTrial& trial, bool& hasEvents)
 {
     if (!options.datasets.empty() || !options.saveDir.isEmpty()) {
-        std::fprintf(stderr, "Pravik: --replay takes its dataset from --study or --dataset, and saves nothing\n%s",
-                     kUsage);
-        return 2;
+        PrintCommandLineMistake("Pravik", "--replay takes its dataset from --study or --dataset, and saves nothing");
+        return kExitUsage;
     }
     if (!options.studyFile.isEmpty() && !options.dataset.isEmpty()) {
-        std::fprintf(stderr, "Pravik: give either --study or --dataset with --replay, not both\n%s", kUsage);
-        return 2;
+        PrintCommandLineMistake("Pravik", "give either --study or --dataset with --replay, not both");
+        return kExitUsage;
     }
     ReplayLog log;
     std::string error;
@@ -264,22 +147,21 @@ int prepareReplay(const Options& options, ReplayTrial& trial, bool& hasEvents)
 
 int main(int argc, char** argv)
 {
-    // Help needs no display: answer it before Qt connects to one.
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::printf("%s", kUsage);
-            return 0;
-        }
-    }
+    // Messages appear as they happen, also when standard output is a pipe
+    // or a log file, and nothing is lost if the program dies.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    // Help and version need no display: answered before Qt connects to one.
+    if (AnswerHelpOrVersion(argc, argv)) return kExitSuccess;
     MyApp app(argc, argv);
 
-    Options options;
-    const int early = parseOptions(MyApp::arguments(), options);
-    if (early != 0) return early < 0 ? 0 : early;
+    PravikOptions options;
+    const int early = ParsePravikCommandLine(MyApp::arguments(), options);
+    if (early >= 0) return early;
+    if (!options.densityCache) FerrowDatasetManager::Instance()->densityCache = false;
 
     if (options.configGiven && !QFileInfo(options.configFile).isReadable()) {
         std::fprintf(stderr, "Pravik: configuration file %s cannot be read\n", qPrintable(options.configFile));
-        return 2;
+        return kExitUsage;
     }
     // Files from the command line replace the built-ins; the visualization
     // loads the built-ins only when no dataset is there.
@@ -290,13 +172,13 @@ int main(int argc, char** argv)
             datasets->datasets[nr]->empty()) {
             // The loader has said what is wrong with the file.
             std::fprintf(stderr, "Pravik: dataset %s could not be loaded; stopping\n", path.c_str());
-            return 1;
+            return kExitFailure;
         }
     }
 
     if (!options.trial.isEmpty() && options.replay.isEmpty()) {
-        std::fprintf(stderr, "Pravik: --trial goes with --replay\n%s", kUsage);
-        return 2;
+        PrintCommandLineMistake("Pravik", "--trial goes with --replay");
+        return kExitUsage;
     }
     if (!options.dataset.isEmpty() && options.replay.isEmpty() &&
         (!options.studyFile.isEmpty() || QFileInfo::exists(QString::fromLatin1(StudyRunner::DefaultStudyFile)))) {
@@ -332,7 +214,7 @@ int main(int argc, char** argv)
                                  : StudyRunner::FreeExploration;
     for (const std::string& line : studyLines)
         std::fprintf(study == StudyRunner::SessionFailed ? stderr : stdout, "%s\n", line.c_str());
-    if (study == StudyRunner::SessionFailed) return 1;
+    if (study == StudyRunner::SessionFailed) return kExitFailure;
     if (!options.render.isEmpty()) configuration->renderOnDemand = options.render == QLatin1String("on-demand");
     QTPravik* window = new QTPravik(configuration);
     StudyManager::Instance()->setConditionId(configuration->condition);

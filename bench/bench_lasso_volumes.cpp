@@ -7,6 +7,7 @@
 #include "tests/support/SceneFixture.h"
 
 #include <benchmark/benchmark.h>
+#include <nanoflann.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -106,6 +107,49 @@ void BM_LassoFieldFast(benchmark::State& state)
     }
 }
 BENCHMARK(BM_LassoFieldFast)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->ComputeStatistics("min", Least);
+
+// The same field with nanoflann's k-d tree for the nearest lasso point, on one
+// thread (compare processor time with BM_LassoFieldFast, which spreads over
+// threads). Fails unless every distance equals FillField's bit for bit.
+struct LassoPointCloud {
+    const std::vector<osg::Vec2f>& points;
+    size_t kdtree_get_point_count() const { return points.size(); }
+    double kdtree_get_pt(size_t i, size_t axis) const { return points[i][static_cast<unsigned>(axis)]; }
+    template <class Box>
+    bool kdtree_get_bbox(Box&) const { return false; }
+};
+
+void BM_LassoFieldNanoflann(benchmark::State& state)
+{
+    World& w = Shared(1000);
+    LassoProjection projection(w.scene->viewer.get(), w.lasso, osg::Matrixf(), LassoImageBounds::IncludeLeftBottomEdge);
+    ScalarField3D reference(-1, 1, 64, -1, 1, 64, -1, 1, 64);
+    projection.FillField(reference);
+    using Tree = nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<double, LassoPointCloud>,
+                                                     LassoPointCloud, 2, uint32_t>;
+    const LassoPointCloud cloud{w.lasso};
+    std::vector<double> distance(reference.values.size());
+    size_t differ = 0;
+    for (auto _ : state) {
+        Tree tree(2, cloud, nanoflann::KDTreeSingleIndexAdaptorParams(8));
+        for (int iz = 0; iz < 64; ++iz)
+            for (int iy = 0; iy < 64; ++iy)
+                for (int ix = 0; ix < 64; ++ix) {
+                    const osg::Vec3d win = projection.WindowPosition(
+                        projection.EyePosition(LassoProjection::NodePosition(reference, ix, iy, iz)));
+                    const double query[2] = {win.x(), win.y()};
+                    uint32_t nearest = 0;
+                    double d2 = 0.0;
+                    tree.knnSearch(query, 1, &nearest, &d2);
+                    distance[static_cast<size_t>(reference.NodeIndex(ix, iy, iz))] = std::sqrt(d2);
+                }
+        benchmark::DoNotOptimize(distance.data());
+    }
+    for (size_t i = 0; i < distance.size(); ++i) differ += distance[i] != std::fabs(reference.values[i]);
+    state.counters["differ"] = static_cast<double>(differ);
+    if (differ) state.SkipWithError("nanoflann's distances differ from FillField's");
+}
+BENCHMARK(BM_LassoFieldNanoflann)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->ComputeStatistics("min", Least);
 
 // Whole construction: capture, field, extraction and mask.
 void BM_BuildCylinder(benchmark::State& state)

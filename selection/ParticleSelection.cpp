@@ -42,6 +42,9 @@ const float kLassoPointSpacing = 2.0f;
 // Triangle: planar straight-line graph, zero-based numbering, edges and
 // neighbours, drop unused points, no triangle above 20 square window units.
 const char* const kTriangleSwitches = "epzjna20";
+// Triangle's quiet switch: no statistics on standard output, where they would
+// bury the program's own messages; the triangulation stays the same.
+const char* const kTriangleQuiet = "Q";
 // The triangulation grows with the lasso's area (no triangle above 20 square
 // units), so a lasso wider or taller than any viewport OpenGL can draw is
 // refused rather than triangulated into gigabytes.
@@ -217,9 +220,17 @@ void ParticleSelection::appendLassoPoint(double x, double y)
     unprojectAndAppend(x, y);
 }
 
+void ParticleSelection::refuseLasso(const std::string& why)
+{
+    std::printf("ParticleSelection: lasso ignored, %s\n", why.c_str());
+    lassoRefusal = why;
+    lassoPoints.clear();
+}
+
 void ParticleSelection::startPath(int mode, double x, double y)
 {
     selectionMode = mode;
+    lassoRefusal.clear();
     volumeGeode->setNodeMask(1);
     lassoPoints.push_back(osg::Vec2f(static_cast<float>(x), static_cast<float>(y)));
     refreshSceneBindings();  // a refused binding keeps the previous matrices
@@ -266,9 +277,7 @@ void ParticleSelection::endPath()
     for (size_t i = 0; i < lassoPoints.size(); ++i) {
         const osg::Vec2f& p = lassoPoints[i];
         if (!std::isfinite(p.x()) || !std::isfinite(p.y())) {
-            lassoRefusal = "point " + std::to_string(i) + " is not finite";
-            std::printf("ParticleSelection: lasso ignored, %s\n", lassoRefusal.c_str());
-            lassoPoints.clear();
+            refuseLasso("point " + std::to_string(i) + " is not finite");
             return;
         }
         if (i == 0) { minX = maxX = p.x(); minY = maxY = p.y(); }
@@ -276,18 +285,13 @@ void ParticleSelection::endPath()
         minY = std::min(minY, p.y()); maxY = std::max(maxY, p.y());
     }
     if (maxX - minX > kLargestLassoExtent || maxY - minY > kLargestLassoExtent) {
-        char text[96];
-        std::snprintf(text, sizeof text, "it spans more than %g window units", static_cast<double>(kLargestLassoExtent));
-        lassoRefusal = text;
-        std::printf("ParticleSelection: lasso ignored, %s\n", text);
-        lassoPoints.clear();
+        refuseLasso("it spans more than " + std::to_string(static_cast<int>(kLargestLassoExtent)) + " window units");
         return;
     }
 
     dropRepeatedPoints(lassoPoints);
     if (lassoPoints.size() < 3) {
-        lassoRefusal = "fewer than 3 distinct points";
-        lassoPoints.clear();
+        refuseLasso("it has fewer than 3 points at least 2 window units apart");
         return;
     }
 
@@ -304,7 +308,8 @@ void ParticleSelection::endPath()
     }
 
     if (drawn.size() >= 3) {
-        boost::shared_ptr<Delaunay> delaunay = boost::make_shared<Delaunay>(drawn, kTriangleSwitches);
+        boost::shared_ptr<Delaunay> delaunay = boost::make_shared<Delaunay>(
+            drawn, std::string(triangulatorReport ? "" : kTriangleQuiet) + kTriangleSwitches);
         const triangulateio* out = delaunay->output;
         const int corners = out->numberofcorners;
         flatTrianglesVertices->reserve(static_cast<size_t>(out->numberoftriangles) * 3);
@@ -352,13 +357,11 @@ void ParticleSelection::BuildGeometry()
         else if (FerrowManager::Instance()->IsCylinderSelection())
             volume = boost::make_shared<CylinderGeometry>(particlePositions, viewer, lassoPoints, modelMatrix);
         else {
-            std::printf("ParticleSelection: no selection technique is set for this trial; lasso ignored\n");
-            lassoPoints.clear();
+            refuseLasso("no selection technique is set for this trial");
             return;
         }
     } catch (const std::exception& e) {
-        std::printf("ParticleSelection: lasso ignored, its volume cannot be built: %s\n", e.what());
-        lassoPoints.clear();
+        refuseLasso(std::string("its volume cannot be built: ") + e.what());
         return;
     }
     lassoPoints.clear();
@@ -389,6 +392,7 @@ void ParticleSelection::BuildGeometry()
     } catch (const std::exception& e) {
         restoreDisplay(shown);
         std::printf("ParticleSelection: lasso not added, the selection stays as it was: %s\n", e.what());
+        lassoRefusal = std::string("not added, the selection stays as it was: ") + e.what();
     }
 }
 

@@ -59,10 +59,6 @@ public:
     // (the default) or all of it; the lasso image differs only in pixels on
     // the lasso's boundary. For comparing the two in tests.
     static void SetLassoClippedToView(bool on);
-    // Why the last endPath raised no tag (a lasso too large, with a point
-    // that is not finite, or with fewer than 3 distinct points); empty after
-    // one that did, or that had no points at all.
-    const std::string& GetLassoRefusal() const { return lassoRefusal; }
 
     void updateSelection(float t);
     void ChangeThreshold(float t);
@@ -89,6 +85,11 @@ public:
     osg::Geode* GetVolumeGeode() const { return volumeGeode.get(); }
     osg::Camera* GetLassoCamera() const { return lassoCamera; }
     osg::Camera* GetCamera() const { return camera; }
+    // Why the newest finished lasso was ignored (also said on the console);
+    // empty when it was taken.
+    const std::string& GetLassoRefusal() const { return lassoRefusal; }
+    // The triangulator is quiet unless asked for its statistics (a debugging aid).
+    void SetTriangulatorReport(bool on) { triangulatorReport = on; }
 
 private:
     bool refreshSceneBindings();
@@ -114,6 +115,7 @@ private:
     DisplayArrays saveDisplay() const;
     void restoreDisplay(const DisplayArrays& arrays);
     void clearFlatTriangles();
+    void refuseLasso(const std::string& why);
 
     osgViewer::Viewer* viewer;
     std::vector<bool>* selectionMask;
@@ -148,4 +150,5 @@ private:
     std::deque<int> redoStack;
     bool bindingsPending;
     bool* selectionChanged;
+    bool triangulatorReport = false;
 };

@@ -7,7 +7,8 @@
 //       --lasso 'plus:density:100,100;300,100;300,300;100,300' --out selected.txt
 //   trellan-select --replay P1_lassos.csv
 //
-// Prints "selected K of N particles" after each lasso. Needs an X display for
+// Prints "selected K of N particles" after each lasso, or says why the engine
+// refused it (exit code 1 then). Needs an X display for
 // the offscreen context; a virtual one is fine (xvfb-run -a trellan-select ...).
 #include "density/DensityProgress.h"
 #include "density/PreComputedDensity.h"
@@ -17,6 +18,7 @@
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
 #include "selection/ParticleSelection.h"
+#include "tools/CommandLine.h"
 
 #include <osg/BoundingBox>
 #include <osg/Geode>
@@ -37,30 +39,25 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
 
-const char* const kUsage =
-    "usage: trellan-select --dataset NAME|FILE [camera] [--viewport WxH] [--threshold F]\n"
-    "                      --lasso MODE:TECHNIQUE:X,Y;X,Y;... [--lasso ...] [--out FILE]\n"
-    "       trellan-select --replay LASSO_LOG.csv [--only-dataset ID] [--dataset NAME|FILE] [--out FILE]\n"
-    "  NAME       a built-in dataset (clusters, disk, filaments) or a particle file\n"
-    "  camera     --eye X,Y,Z --center X,Y,Z --up X,Y,Z --fovy DEGREES (perspective), or\n"
-    "             --view M --projection M with M sixteen numbers, row by row;\n"
-    "             default: the whole dataset seen along -z, 30 degrees\n"
-    "  --model M  the data transform (default identity)\n"
-    "  MODE       plus | minus | intersection;  TECHNIQUE  density | cylinder\n"
-    "  points     window coordinates, origin at the lower left of the viewport\n"
-    "  --replay   replays every lasso of a study's lasso log, trial by trial, with the\n"
-    "             undo, redo, clear and threshold rows of the events log beside it; the log's\n"
-    "             dataset column holds the study's dataset id: name the dataset itself\n"
-    "             with --dataset, and pick one dataset's lassos with --only-dataset\n"
-    "  --out      writes the indices of the selected particles, one per line\n"
-    "  --verbose  keeps the triangulator's report\n"
-    "  --no-density-cache  estimates the density afresh and stores nothing\n"
-    "  FILE       any particle format of docs/data-formats.md (FILE.csv?x=A&y=B&z=C, FILE.hdf5:/path)\n";
+// What the option list alone does not say.
+const char* const kNotes =
+    "Without --replay: --dataset and at least one --lasso.\n"
+    "  DATASET   a built-in dataset (clusters, disk, filaments) or a particle file\n"
+    "  camera    --eye/--center/--up/--fovy (perspective), or --view/--projection;\n"
+    "            default: the whole dataset seen along -z, 30 degrees\n"
+    "  LASSO     MODE:TECHNIQUE:X,Y;X,Y;... with MODE plus | minus | intersection,\n"
+    "            TECHNIQUE density | cylinder, points in window pixels from the lower left\n"
+    "  M         sixteen numbers, row by row, separated by commas or spaces\n"
+    "  FILE      any particle format of docs/data-formats.md (FILE.csv?x=A&y=B&z=C, FILE.hdf5:/path)\n"
+    "--replay replays every lasso of a study's lasso log, trial by trial, with the
+undo, redo, clear and threshold rows of the events log beside it; the log's\n"
+    "dataset column holds the study's dataset id: name the dataset itself with\n"
+    "--dataset, and pick one dataset's lassos with --only-dataset.\n"
+    "Prints \"selected K of N particles\" after each lasso, or on standard error why it was refused.";
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -198,29 +195,6 @@ std::vector<Lasso> readLassoLog(const std::string& path)
     return out;
 }
 
-// Sends standard output to /dev/null while alive.
-struct QuietStdout {
-    explicit QuietStdout(bool on) : saved(-1)
-    {
-        if (!on) return;
-        std::fflush(stdout);
-        saved = dup(1);
-        const int null = open("/dev/null", O_WRONLY);
-        if (null >= 0) {
-            dup2(null, 1);
-            close(null);
-        }
-    }
-    ~QuietStdout()
-    {
-        if (saved < 0) return;
-        std::fflush(stdout);
-        dup2(saved, 1);
-        close(saved);
-    }
-    int saved;
-};
-
 // The scene the facade expects, drawn offscreen.
 struct OffscreenScene {
     OffscreenScene(osg::Vec3Array* particles, int width, int height)
@@ -255,71 +229,115 @@ struct OffscreenScene {
     osg::ref_ptr<osg::GraphicsContext> gc;
 };
 
-int run(int argc, char** argv)
-{
+// Everything the command line sets. A new option is a member here and one
+// line in AddOptions.
+struct Options {
     std::string dataset, replay, out, onlyDataset;
-    std::vector<Lasso> lassos;
-    int width = 800, height = 600;
+    std::vector<std::string> lassoSpecs;
+    std::string viewport;
     float threshold = 1.0f;
     bool lookAt = false, explicitMatrices = false;
-    osg::Vec3d eye, center, up(0, 1, 0);
+    osg::Vec3d eye, center, up = osg::Vec3d(0, 1, 0);
     double fovy = 30.0;
     osg::Matrixd model, view, projection;
     bool haveView = false, haveProjection = false;
     bool verbose = false;
+};
 
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "-h" || arg == "--help") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (arg == "--verbose") {
-            verbose = true;
-            continue;
-        }
-        if (arg == "--no-density-cache") {
-            FerrowDatasetManager::Instance()->densityCache = false;
-            continue;
-        }
-        if (i + 1 >= argc) throw UsageError(arg + ": missing value");
-        const std::string v = argv[++i];
-        if (arg == "--dataset") dataset = v;
-        else if (arg == "--replay") replay = v;
-        else if (arg == "--only-dataset") onlyDataset = v;
-        else if (arg == "--out") out = v;
-        else if (arg == "--lasso") lassos.push_back(lassoSpec(v));
-        else if (arg == "--threshold") threshold = static_cast<float>(numbers(v, ' ', 1, arg)[0]);
-        else if (arg == "--viewport") {
-            const size_t x = v.find('x');
-            if (x == std::string::npos) throw UsageError("--viewport: expected WxH");
-            width = std::atoi(v.substr(0, x).c_str());
-            height = std::atoi(v.substr(x + 1).c_str());
-            if (width <= 0 || height <= 0 || width > 16384 || height > 16384) throw UsageError("--viewport: bad size '" + v + "'");
-        } else if (arg == "--eye") { eye = vec3(v, arg); lookAt = true; }
-        else if (arg == "--center") { center = vec3(v, arg); lookAt = true; }
-        else if (arg == "--up") up = vec3(v, arg);
-        else if (arg == "--fovy") fovy = numbers(v, ' ', 1, arg)[0];
-        else if (arg == "--view") { view = matrix(v, arg); haveView = explicitMatrices = true; }
-        else if (arg == "--projection") { projection = matrix(v, arg); haveProjection = explicitMatrices = true; }
-        else if (arg == "--model") model = matrix(v, arg);
-        else throw UsageError("unknown option '" + arg + "'");
+// A check for CLI11: the empty string accepts, anything else is the complaint.
+CLI::Validator Must(bool (*accept)(double), const std::string& what)
+{
+    return CLI::Validator(
+        [accept, what](std::string& text) {
+            char* end = nullptr;
+            const double v = std::strtod(text.c_str(), &end);
+            if (end == text.c_str() || *end != '\0' || !std::isfinite(v)) return "'" + text + "' is not a number";
+            return accept(v) ? std::string() : "'" + text + "' " + what;
+        },
+        "");
+}
+
+void AddOptions(CLI::App& app, Options& o)
+{
+    // The callbacks convert as they parse, so a bad value is reported with its option.
+    auto vec3Option = [&app](const char* name, osg::Vec3d& target, bool* flag, const char* help) {
+        app.add_option_function<std::string>(
+               name, [name, &target, flag](const std::string& v) { target = vec3(v, name); if (flag) *flag = true; },
+               help)
+            ->type_name("X,Y,Z");
+    };
+    auto matrixOption = [&app](const char* name, osg::Matrixd& target, bool* flag, const char* help) {
+        app.add_option_function<std::string>(
+               name, [name, &target, flag](const std::string& v) { target = matrix(v, name); if (flag) *flag = true; },
+               help)
+            ->type_name("M");
+    };
+    app.add_option("--dataset", o.dataset, "the dataset: a built-in name or a particle file")->type_name("NAME|FILE");
+    app.add_option("--lasso", o.lassoSpecs, "a lasso, run in the order given (repeatable)")
+        ->type_name("LASSO")
+        ->allow_extra_args(false);
+    app.add_option("--replay", o.replay, "replay the lassos of a study's lasso log")->type_name("LASSO_LOG.csv");
+    app.add_option("--only-dataset", o.onlyDataset, "with --replay: only the lassos on this dataset id")->type_name("ID");
+    app.add_option("--out", o.out, "write the indices of the selected particles, one per line")->type_name("FILE");
+    app.add_option("--viewport", o.viewport, "size of the offscreen frame in pixels (default 800x600)")
+        ->type_name("WxH");
+    app.add_option("--threshold", o.threshold, "density threshold factor of the lassos (default 1)")
+        ->type_name("F")
+        ->check(Must([](double v) { return v >= 0.0; }, "is negative"));
+    vec3Option("--eye", o.eye, &o.lookAt, "camera position");
+    vec3Option("--center", o.center, &o.lookAt, "point the camera looks at");
+    vec3Option("--up", o.up, nullptr, "camera's up direction (default 0,1,0)");
+    app.add_option("--fovy", o.fovy, "vertical field of view (default 30)")
+        ->type_name("DEGREES")
+        ->check(Must([](double v) { return v > 0.0 && v < 180.0; }, "is not between 0 and 180 degrees"));
+    matrixOption("--view", o.view, &o.haveView, "view matrix, with --projection instead of --eye/--center");
+    matrixOption("--projection", o.projection, &o.haveProjection, "projection matrix");
+    matrixOption("--model", o.model, nullptr, "the data transform (default identity)");
+    app.add_flag("--verbose", o.verbose, "print the triangulator's statistics too");
+    app.add_flag_callback(
+        "--no-density-cache", [] { FerrowDatasetManager::Instance()->densityCache = false; },
+        "estimate the density afresh and store nothing");
+}
+
+int run(int argc, char** argv)
+{
+    CLI::App app("Runs lassos on a dataset through the selection engine in an offscreen OpenGL frame\n"
+                 "(any X display; a virtual one is fine: xvfb-run -a trellan-select ...).",
+                 "trellan-select");
+    Options o;
+    AddOptions(app, o);
+    app.footer(kNotes);
+    SetUpCommandLine(app);
+    const int early = ParseCommandLine(app, argc, argv);
+    if (early >= 0) return early;
+
+    o.explicitMatrices = o.haveView || o.haveProjection;
+    int width = 800, height = 600;
+    if (!o.viewport.empty()) {
+        const std::string& v = o.viewport;
+        const size_t x = v.find('x');
+        if (x == std::string::npos) throw UsageError("--viewport: expected WxH, not '" + v + "'");
+        width = std::atoi(v.substr(0, x).c_str());
+        height = std::atoi(v.substr(x + 1).c_str());
+        if (width <= 0 || height <= 0 || width > 16384 || height > 16384) throw UsageError("--viewport: bad size '" + v + "'");
     }
-    if (!replay.empty()) {
+    std::vector<Lasso> lassos;
+    for (const std::string& spec : o.lassoSpecs) lassos.push_back(lassoSpec(spec));
+    if (!o.replay.empty()) {
         if (!lassos.empty()) throw UsageError("--replay and --lasso exclude each other");
-        lassos = readLassoLog(replay);
-        if (!onlyDataset.empty()) {
+        lassos = readLassoLog(o.replay);
+        if (!o.onlyDataset.empty()) {
             std::vector<Lasso> kept;
             for (const Lasso& l : lassos)
-                if (l.dataset == onlyDataset) kept.push_back(l);
-            if (kept.empty()) throw UsageError(replay + ": no lasso on dataset '" + onlyDataset + "'");
+                if (l.dataset == o.onlyDataset) kept.push_back(l);
+            if (kept.empty()) throw UsageError(o.replay + ": no lasso on dataset '" + o.onlyDataset + "'");
             lassos.swap(kept);
         }
-        if (dataset.empty()) {
-            dataset = lassos.front().dataset;
+        if (o.dataset.empty()) {
+            o.dataset = lassos.front().dataset;
             for (const Lasso& l : lassos)
-                if (l.dataset != dataset)
-                    throw UsageError(replay + ": lassos on several datasets ('" + dataset + "', '" + l.dataset +
+                if (l.dataset != o.dataset)
+                    throw UsageError(o.replay + ": lassos on several datasets ('" + o.dataset + "', '" + l.dataset +
                                      "'); replay one at a time with --only-dataset ID --dataset NAME|FILE");
         }
         width = height = 0;  // the window must hold every logged viewport
@@ -329,24 +347,24 @@ int run(int argc, char** argv)
             height = std::max(height, l.viewportY + l.viewportHeight);
         }
     }
-    if (dataset.empty()) throw UsageError("no --dataset given");
+    if (o.dataset.empty()) throw UsageError("no --dataset given");
     if (lassos.empty()) throw UsageError("no --lasso given");
-    if (explicitMatrices && (!haveView || !haveProjection)) throw UsageError("--view and --projection go together");
-    if (explicitMatrices && lookAt) throw UsageError("give either --eye/--center or --view/--projection");
+    if (o.explicitMatrices && (!o.haveView || !o.haveProjection)) throw UsageError("--view and --projection go together");
+    if (o.explicitMatrices && o.lookAt) throw UsageError("give either --eye/--center or --view/--projection");
     for (Lasso& l : lassos)
-        if (!l.hasCamera) l.threshold = threshold;
+        if (!l.hasCamera) l.threshold = o.threshold;
 
     FerrowDatasetManager* datasets = FerrowDatasetManager::Instance();
-    datasets->LoadConfigured({dataset});
+    datasets->LoadConfigured({o.dataset});
     osg::ref_ptr<osg::Vec3Array> particles = datasets->datasets.empty() ? nullptr : datasets->datasets[0];
     // The reader has printed why; this line only ends the run.
-    if (!particles || particles->empty()) throw std::runtime_error("dataset '" + dataset + "' could not be loaded");
+    if (!particles || particles->empty()) throw std::runtime_error("dataset '" + o.dataset + "' could not be loaded");
     const size_t n = particles->size();
     // Progress goes to a terminal only; scripts reading standard error see none.
     if (isatty(2)) {
         DensityProgress::SetListener([&](const DensityProgress::Snapshot& p) {
             if (p.stage == DensityProgress::Looking) return;
-            std::fprintf(stderr, "\rdensity of %s: %s", dataset.c_str(),
+            std::fprintf(stderr, "\rdensity of %s: %s", o.dataset.c_str(),
                          p.stage == DensityProgress::Done ? (p.cached ? "read from the cache\n" : "estimated\n")
                                                           : "estimating...");
             std::fflush(stderr);
@@ -358,32 +376,33 @@ int run(int argc, char** argv)
 
     OffscreenScene scene(particles.get(), width, height);
     osg::Camera* camera = scene.viewer->getCamera();
-    if (explicitMatrices) {
-        camera->setViewMatrix(view);
-        camera->setProjectionMatrix(projection);
+    if (o.explicitMatrices) {
+        camera->setViewMatrix(o.view);
+        camera->setProjectionMatrix(o.projection);
     } else {
         osg::BoundingBox box;
         for (const osg::Vec3& p : *particles) box.expandBy(p);
         const double radius = box.radius() > 0 ? box.radius() : 1.0;
-        if (!lookAt) {
-            center = box.center();
-            eye = center + osg::Vec3d(0, 0, radius / std::sin(osg::DegreesToRadians(fovy) * 0.5) * 1.05);
+        if (!o.lookAt) {
+            o.center = box.center();
+            o.eye = o.center + osg::Vec3d(0, 0, radius / std::sin(osg::DegreesToRadians(o.fovy) * 0.5) * 1.05);
         }
-        const double distance = (eye - center).length();
-        camera->setViewMatrixAsLookAt(eye, center, up);
-        camera->setProjectionMatrixAsPerspective(fovy, double(width) / height, std::max(distance - 2 * radius, distance * 0.01),
+        const double distance = (o.eye - o.center).length();
+        camera->setViewMatrixAsLookAt(o.eye, o.center, o.up);
+        camera->setProjectionMatrixAsPerspective(o.fovy, double(width) / height, std::max(distance - 2 * radius, distance * 0.01),
                                                  distance + 2 * radius);
     }
-    scene.dataTransform->setMatrix(model);
+    scene.dataTransform->setMatrix(o.model);
 
     std::vector<bool> mask(n, false);
     bool changed = false;
     ParticleSelection selection(scene.viewer.get(), camera, &mask, &changed);
     scene.dataTransform->addChild(selection.GetSelectionNode());
     scene.lassoCamera->addChild(selection.GetFlatTriangles());
+    selection.SetTriangulatorReport(o.verbose);
     selection.ResetSelection();
 
-    int mismatches = 0;
+    int mismatches = 0, refused = 0;
     std::string group;
     for (size_t li = 0; li < lassos.size(); ++li) {
         const Lasso& l = lassos[li];
@@ -424,19 +443,20 @@ int run(int argc, char** argv)
         else if (l.mode == 2) selection.startMinusPath(p0.x(), p0.y());
         else selection.startIntersectionPath(p0.x(), p0.y());
         for (size_t i = 1; i < l.points.size(); ++i) selection.addIntoPath(l.points[i].x(), l.points[i].y());
-        {
-            // The triangulator reports on standard output; keep ours readable.
-            QuietStdout quiet(!verbose);
-            selection.endPath();
-        }
-        if (!selection.GetendPathTag() && !selection.GetLassoRefusal().empty())
-            std::printf("lasso %zu ignored: %s\n", li + 1, selection.GetLassoRefusal().c_str());
+        selection.endPath();
         if (selection.GetendPathTag()) {
             scene.viewer->frame();
             selection.BuildGeometry();
             selection.SetendPathTag(false);
         }
         const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        if (!selection.GetLassoRefusal().empty()) {
+            // The engine has said why on its console line; a count here would
+            // read as a selection that happened.
+            std::fprintf(stderr, "trellan-select: lasso %zu refused: %s\n", li + 1, selection.GetLassoRefusal().c_str());
+            ++refused;
+            continue;
+        }
         size_t k = 0;
         for (size_t i = 0; i < n; ++i) k += mask[i];
         std::printf("selected %zu of %zu particles", k, n);
@@ -445,30 +465,32 @@ int run(int argc, char** argv)
             mismatches += static_cast<long long>(k) != l.logged;
         }
         std::printf(" [%.1f ms]\n", ms);
-        std::fflush(stdout);
     }
 
-    if (!out.empty()) {
-        std::ofstream o(out);
+    if (!o.out.empty()) {
+        std::ofstream file(o.out);
         for (size_t i = 0; i < n; ++i)
-            if (mask[i]) o << i << '\n';
-        o.flush();
-        if (!o) throw std::runtime_error(out + ": cannot be written");
+            if (mask[i]) file << i << '\n';
+        file.flush();
+        if (!file) throw std::runtime_error(o.out + ": cannot be written");
     }
-    return mismatches ? 3 : 0;
+    if (refused) return kExitFailure;
+    return mismatches ? kExitDiffers : kExitSuccess;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    // Each line appears as it is printed, also through a pipe.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     try {
         return run(argc, argv);
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "trellan-select: %s\n%s", e.what(), kUsage);
-        return 2;
+        PrintCommandLineMistake("trellan-select", e.what());
+        return kExitUsage;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "trellan-select: %s\n", e.what());
-        return 1;
+        return kExitFailure;
     }
 }

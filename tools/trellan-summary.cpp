@@ -3,26 +3,14 @@
 // completion time and of F1, printed as a table and drawn into an SVG file.
 #include "framework/runner/ResultsSummary.h"
 #include "framework/runner/SummaryPlot.h"
+#include "tools/CommandLine.h"
 
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
 
 namespace {
-
-void Usage(FILE* out)
-{
-    std::fprintf(out,
-                 "usage: trellan-summary [options] TRIALS.csv...\n"
-                 "  --svg FILE          picture of both measures (default summary.svg)\n"
-                 "  --csv FILE          the table as CSV as well\n"
-                 "  --title TEXT        title of the picture\n"
-                 "  --include-practice  count practice trials too\n"
-                 "  --per-participant   average each participant's trials first, so each\n"
-                 "                      participant is one observation\n");
-}
 
 bool WriteFile(const std::string& path, const std::string& text)
 {
@@ -36,37 +24,42 @@ bool WriteFile(const std::string& path, const std::string& text)
     return true;
 }
 
+// Everything the command line sets. A new option is a member here and one
+// line in AddOptions.
+struct Options {
+    std::string svgPath = "summary.svg", csvPath, title = "Study summary";
+    std::vector<std::string> files;
+};
+
+void AddOptions(CLI::App& app, Options& o, ResultsSummary& summary)
+{
+    app.add_option("--svg", o.svgPath, "picture of both measures (default summary.svg)")->type_name("FILE");
+    app.add_option("--csv", o.csvPath, "the table as CSV as well")->type_name("FILE");
+    app.add_option("--title", o.title, "title of the picture")->type_name("TEXT");
+    app.add_flag("--include-practice", summary.includePractice, "count practice trials too");
+    app.add_flag("--per-participant", summary.perParticipant,
+                 "average each participant's trials first, so each participant is one observation");
+    app.add_option("trials", o.files, "trial files of the study (results/P<id>_trials*.csv)")->type_name("FILE");
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     ResultsSummary summary;
-    std::string svgPath = "summary.svg", csvPath, title = "Study summary";
-    std::vector<std::string> files;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (a == "--help" || a == "-h") {
-            Usage(stdout);
-            return 0;
-        } else if (a == "--include-practice") {
-            summary.includePractice = true;
-        } else if (a == "--per-participant") {
-            summary.perParticipant = true;
-        } else if ((a == "--svg" || a == "--csv" || a == "--title") && hasValue) {
-            (a == "--svg" ? svgPath : a == "--csv" ? csvPath : title) = argv[++i];
-        } else if (a.rfind("--", 0) == 0) {
-            std::fprintf(stderr, "trellan-summary: unknown or incomplete option '%s'\n", a.c_str());
-            Usage(stderr);
-            return 2;
-        } else {
-            files.push_back(a);
-        }
-    }
+    Options o;
+    CLI::App app("Sums up the trial files of a study per technique and dataset: mean and 95 % confidence\n"
+                 "interval of completion time and F1, printed as a table and drawn into an SVG file.",
+                 "trellan-summary");
+    AddOptions(app, o, summary);
+    SetUpCommandLine(app);
+    const int early = ParseCommandLine(app, argc, argv);
+    if (early >= 0) return early;
+    const std::vector<std::string>& files = o.files;
     if (files.empty()) {
-        std::fprintf(stderr, "trellan-summary: no trials file given\n");
-        Usage(stderr);
-        return 2;
+        PrintCommandLineMistake("trellan-summary", "no trials file given");
+        return kExitUsage;
     }
     // A summary that silently skipped a broken file would misreport the study:
     // every problem is listed and nothing is written.
@@ -77,12 +70,12 @@ int main(int argc, char** argv)
     }
     if (!problems.empty()) {
         for (const std::string& p : problems) std::fprintf(stderr, "%s\n", p.c_str());
-        return 1;
+        return kExitFailure;
     }
     if (summary.TrialCount() == 0) {
         std::fprintf(stderr, "trellan-summary: the files hold no %strials\n",
                      summary.includePractice ? "" : "measured (non-practice) ");
-        return 1;
+        return kExitFailure;
     }
     if (const int repeated = summary.RepeatedTrials())
         std::printf("%d trial(s) have rows in more than one session (resumed or restarted); "
@@ -90,7 +83,7 @@ int main(int argc, char** argv)
                     repeated);
     const std::vector<SummaryGroup> groups = summary.Groups();
     std::fputs(ResultsSummary::Table(groups).c_str(), stdout);
-    bool ok = WriteFile(svgPath, SummaryPlot::Svg(groups, title));
-    if (!csvPath.empty()) ok = WriteFile(csvPath, ResultsSummary::Csv(groups)) && ok;
-    return ok ? 0 : 1;
+    bool ok = WriteFile(o.svgPath, SummaryPlot::Svg(groups, o.title));
+    if (!o.csvPath.empty()) ok = WriteFile(o.csvPath, ResultsSummary::Csv(groups)) && ok;
+    return ok ? kExitSuccess : kExitFailure;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // SampleStatistics: mean and 95 % confidence interval of a sample, with the
 // Student t distribution for the interval (small samples are the rule in a
-// user study, where the normal approximation would be too narrow).
+// user study, where the normal approximation would be too narrow). The
+// distribution is Boost.Math's; each call costs microseconds.
 #include <vector>
 
 struct SampleStatistics {

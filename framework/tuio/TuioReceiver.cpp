@@ -23,7 +23,6 @@
 namespace {
 
 const char kCursorPath[] = "/tuio/2Dcur";
-const char kBundleTag[] = "#bundle"; // with its NUL, the first 8 bytes of a bundle
 // Deep nesting is legal but never sent by trackers; the bound keeps a hostile
 // packet from recursing without end.
 const int kMaxBundleDepth = 8;
@@ -33,11 +32,6 @@ const int kMaxDatagramsPerWake = 256;
 // A jump back by more than this many frames is a restarted tracker, not a late
 // packet.
 const int64_t kRestartGap = 100;
-
-struct MessageDeleter {
-    void operator()(lo_message m) const { lo_message_free(m); }
-};
-using Message = std::unique_ptr<std::remove_pointer<lo_message>::type, MessageDeleter>;
 
 // Arguments lie in the decoded message 4-byte aligned, which is less than the
 // argument union asks for: their bytes are copied out instead of read through
@@ -74,43 +68,42 @@ bool ReadFloat(char type, const lo_arg* arg, float& out)
     return std::isfinite(out);
 }
 
-uint32_t BigEndian32(const char* p)
-{
-    const auto* u = reinterpret_cast<const unsigned char*>(p);
-    return (uint32_t(u[0]) << 24) | (uint32_t(u[1]) << 16) | (uint32_t(u[2]) << 8) | uint32_t(u[3]);
-}
-
-// Splits a datagram into its messages, bundles unpacked in order. False when
-// any part of it is malformed.
-bool Collect(const char* data, size_t size, int depth, std::vector<std::string>& out)
-{
-    if (size < 4 || size % 4 != 0) return false;
-    if (size >= 8 && std::memcmp(data, kBundleTag, 8) == 0) {
-        if (depth >= kMaxBundleDepth || size < 16) return false;
-        size_t pos = 16; // tag and time tag
-        while (pos < size) {
-            if (size - pos < 4) return false;
-            const uint32_t len = BigEndian32(data + pos);
-            pos += 4;
-            if (len == 0 || len % 4 != 0 || len > size - pos) return false;
-            if (!Collect(data + pos, len, depth + 1, out)) return false;
-            pos += len;
-        }
-        return true;
-    }
-    if (data[0] != '/') return false;
-    out.emplace_back(data, size);
-    return true;
-}
-
 } // namespace
 
-TuioReceiver::TuioReceiver(QObject* parent) : QObject(parent) {}
+void TuioReceiver::MessageDeleter::operator()(void* m) const
+{
+    lo_message_free(static_cast<lo_message>(m));
+}
+
+TuioReceiver::TuioReceiver(QObject* parent) : QObject(parent)
+{
+    // liblo splits bundles only inside a server, and a server owns a UDP
+    // socket. Ours never reads it: connected to itself, it takes nothing from
+    // other senders, while datagrams come in through our own socket on the
+    // address the user chose.
+    decoder = lo_server_new_with_proto(nullptr, LO_UDP, nullptr);
+    if (decoder) {
+        sockaddr_in self{};
+        socklen_t len = sizeof self;
+        const int dfd = lo_server_get_socket_fd(decoder);
+        if (::getsockname(dfd, reinterpret_cast<sockaddr*>(&self), &len) == 0) {
+            self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            ::connect(dfd, reinterpret_cast<sockaddr*>(&self), sizeof self);
+        }
+        // Bundles apply at once whatever their time tag, as trackers mean them.
+        lo_server_enable_queue(decoder, 0, 1);
+        lo_server_add_method(decoder, nullptr, nullptr, &TuioReceiver::OnMessage, this);
+        lo_server_add_bundle_handlers(decoder, &TuioReceiver::OnBundleStart, &TuioReceiver::OnBundleEnd, this);
+    } else {
+        std::printf("TUIO: no OSC decoder (%s); touch input is off\n", std::strerror(errno));
+    }
+}
 
 TuioReceiver::~TuioReceiver()
 {
     delete notifier;
     if (fd >= 0) ::close(fd);
+    if (decoder) lo_server_free(decoder);
     // Contacts still down end with the receiver.
     for (auto& kv : cursors) TouchManager::Instance()->ReleaseTuioId(kv.second.contact);
 }
@@ -154,6 +147,30 @@ void TuioReceiver::ReadPending()
     }
 }
 
+int TuioReceiver::OnMessage(const char* path, const char*, lo_arg**, int, lo_message m, void* self)
+{
+    auto* r = static_cast<TuioReceiver*>(self);
+    // liblo accepts any address; OSC wants a path.
+    if (!path || path[0] != '/') r->decodeFailed = true;
+    if (r->decodeFailed) return 0;
+    lo_message_incref(m);
+    r->decoded.push_back({path, Message(m)});
+    return 0;
+}
+
+int TuioReceiver::OnBundleStart(lo_timetag, void* self)
+{
+    auto* r = static_cast<TuioReceiver*>(self);
+    if (++r->bundleDepth > kMaxBundleDepth) r->decodeFailed = true;
+    return 0;
+}
+
+int TuioReceiver::OnBundleEnd(void* self)
+{
+    --static_cast<TuioReceiver*>(self)->bundleDepth;
+    return 0;
+}
+
 bool TuioReceiver::ProcessDatagram(const char* data, size_t size)
 {
     const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -161,26 +178,30 @@ bool TuioReceiver::ProcessDatagram(const char* data, size_t size)
                             .count();
     pauseBeforeDatagramMs = lastDatagramMs < 0 ? 0 : now - lastDatagramMs;
     lastDatagramMs = now;
-    std::vector<std::string> raw;
-    if (!data || !Collect(data, size, 0, raw)) {
+    // liblo hands each message over while it walks a bundle, and stops at the
+    // first broken element: collect them all and apply them only when the
+    // whole datagram decoded.
+    decoded.clear();
+    decodeFailed = false;
+    bundleDepth = 0;
+    if (decoder && data && size >= 4 && size % 4 == 0) {
+        scratch.assign(data, data + size);  // liblo takes a mutable buffer
+        const int used = lo_server_dispatch_data(decoder, scratch.data(), size);
+        if (used != static_cast<int>(size)) decodeFailed = true;
+    } else {
+        decodeFailed = true;
+    }
+    if (decodeFailed) {
+        decoded.clear();
         ++dropped;
         return false;
     }
-    std::vector<Message> messages;
-    for (std::string& r : raw) {
-        int result = 0;
-        lo_message m = lo_message_deserialise(&r[0], r.size(), &result);
-        if (!m) {
-            ++dropped;
-            return false;
-        }
-        messages.emplace_back(m);
-    }
     // Decoded whole: now take effect, in order.
-    for (size_t i = 0; i < messages.size(); ++i) {
-        const char* path = lo_get_path(&raw[i][0], static_cast<ssize_t>(raw[i].size()));
-        if (!path || std::strcmp(path, kCursorPath) != 0) continue;
-        lo_message m = messages[i].get();
+    std::vector<DecodedMessage> messages;
+    messages.swap(decoded);
+    for (const DecodedMessage& dm : messages) {
+        if (dm.path != kCursorPath) continue;
+        const lo_message m = static_cast<lo_message>(dm.message.get());
         const int argc = lo_message_get_argc(m);
         const char* types = lo_message_get_types(m);
         lo_arg** argv = lo_message_get_argv(m);

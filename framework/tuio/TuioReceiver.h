@@ -2,7 +2,7 @@
 // TuioReceiver: TUIO 1.1 cursor input (/tuio/2Dcur) over UDP.
 //
 // In: OSC datagrams, single messages or bundles (nested bundles too), decoded
-// with liblo. `source` is accepted and ignored, `alive` lists the session ids
+// by liblo (its server's dispatch, on a socket it never reads). `source` is accepted and ignored, `alive` lists the session ids
 // in contact, `set` gives a cursor's normalised position (0..1, origin upper
 // left), `fseq` closes a frame. A frame takes effect when its fseq arrives;
 // frames older than the last applied one are dropped, except that a new
@@ -20,9 +20,13 @@
 // runs on the GUI thread. Malformed or truncated datagrams are dropped whole.
 #include <QObject>
 
+#include <lo/lo_types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <string>
 #include <vector>
 
 class QSocketNotifier;
@@ -57,6 +61,10 @@ public:
     };
 
 private:
+    // liblo's callbacks while a datagram is decoded.
+    static int OnMessage(const char* path, const char* types, lo_arg** argv, int argc, lo_message m, void* self);
+    static int OnBundleStart(lo_timetag time, void* self);
+    static int OnBundleEnd(void* self);
     void ReadPending();
     void ApplyFrame();
     void ToPixels(float nx, float ny, uint32_t& px, uint32_t& py) const;
@@ -66,6 +74,21 @@ private:
     QSocketNotifier* notifier = nullptr;
     size_t dropped = 0;
     size_t applied = 0;
+
+    // Decoding of one datagram.
+    struct MessageDeleter {
+        void operator()(void* m) const;
+    };
+    using Message = std::unique_ptr<void, MessageDeleter>;
+    struct DecodedMessage {
+        std::string path;
+        Message message;
+    };
+    lo_server decoder = nullptr;
+    std::vector<char> scratch;
+    std::vector<DecodedMessage> decoded;
+    int bundleDepth = 0;
+    bool decodeFailed = false;
 
     // Frame being assembled until its fseq.
     std::vector<int32_t> frameAlive;

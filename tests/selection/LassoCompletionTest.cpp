@@ -8,7 +8,9 @@ extern "C" {
 }
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cmath>
+#include <string>
 
 namespace {
 
@@ -183,4 +185,46 @@ TEST(Delaunay, BuildsTheClosedPolygonAndRefusesUnsoundInput)
     EXPECT_THROW(Delaunay({{0, 0}, {1, 1}}, "pz"), std::invalid_argument);
     EXPECT_THROW(Delaunay({{0, 0}, {1, 1}, {0, 0}}, "pz"), std::invalid_argument);
     EXPECT_THROW(Delaunay({{0, 0}, {1, 1}, {INFINITY, 0}}, "pz"), std::invalid_argument);
+}
+
+TEST_F(Completion, TheTriangulatorIsQuietAndARefusalSaysWhy)
+{
+    // The quiet switch changes the console only: the same points and triangles.
+    const std::vector<osg::Vec2f> lasso = square(100, 100, 60, 10);
+    testing::internal::CaptureStdout();
+    Delaunay loud(lasso, "epzjna20");
+    const std::string report = testing::internal::GetCapturedStdout();
+    testing::internal::CaptureStdout();
+    Delaunay quiet(lasso, "Qepzjna20");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_NE(report.find("triangulation"), std::string::npos);
+    ASSERT_EQ(loud.output->numberoftriangles, quiet.output->numberoftriangles);
+    ASSERT_EQ(loud.output->numberofpoints, quiet.output->numberofpoints);
+    EXPECT_TRUE(std::equal(loud.output->trianglelist, loud.output->trianglelist + 3 * loud.output->numberoftriangles,
+                           quiet.output->trianglelist));
+    EXPECT_TRUE(std::equal(loud.output->pointlist, loud.output->pointlist + 2 * loud.output->numberofpoints,
+                           quiet.output->pointlist));
+
+    // Through the facade: flat triangles from the quiet run, nothing on the console.
+    testing::internal::CaptureStdout();
+    draw(lasso);
+    selection.endPath();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(flatCount(), static_cast<size_t>(3 * quiet.output->numberoftriangles));
+    EXPECT_EQ(selection.GetLassoRefusal(), "");
+
+    // A refused lasso says why, on the console and to the caller; the next lasso forgets it.
+    testing::internal::CaptureStdout();
+    draw({{10, 10}, {30000, 10}, {10, 30}});
+    selection.endPath();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "ParticleSelection: lasso ignored, it spans more than 16384 window units\n");
+    EXPECT_EQ(selection.GetLassoRefusal(), "it spans more than 16384 window units");
+    testing::internal::CaptureStdout();
+    selection.startPlusPath(10, 10);
+    selection.endPath();
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("fewer than 3 points"), std::string::npos);
+    draw(lasso);
+    selection.endPath();
+    EXPECT_EQ(selection.GetLassoRefusal(), "");
 }

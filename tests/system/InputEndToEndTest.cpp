@@ -322,10 +322,14 @@ TEST_F(InputEndToEndTest, HoldingQAndDrawingALassoWithTheMouseSelectsACluster)
     args << at(0.0) << "keydown" << "q" << "sleep" << "0.1" << "mousedown" << "1";
     for (int i = 1; i <= 36; ++i) args << at(i * 2.0 * M_PI / 36.0);
     args << "mouseup" << "1" << "sleep" << "0.1" << "keyup" << "q";
+    testing::internal::CaptureStdout();
     ASSERT_TRUE(Run("xdotool", args));
 
-    // The lasso is completed in the frames that follow.
+    // The lasso is completed in the frames that follow, without a word from
+    // the triangulator on the console.
     EXPECT_TRUE(WaitUntil([&] { return std::count(mask.begin(), mask.end(), true) > 0; }, 30000));
+    const std::string console = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(console.find("triangulation"), std::string::npos) << console;
     const long selected = std::count(mask.begin(), mask.end(), true);
     EXPECT_GT(selected, 0);
     EXPECT_LT(selected, long(mask.size()));

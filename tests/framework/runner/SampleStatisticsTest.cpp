@@ -16,6 +16,16 @@ TEST(SampleStatistics, StudentTQuantilesMatchTheTables)
     EXPECT_NEAR(SampleStatistics::StudentTQuantile(0.995, 3), 5.840909309733, 1e-8);
     EXPECT_NEAR(SampleStatistics::StudentTCdf(0.0, 4), 0.5, 1e-15);
     EXPECT_NEAR(SampleStatistics::StudentTCdf(1.0, 1), 0.75, 1e-12);  // Cauchy: 1/2 + atan(1)/pi
+    // One-sided table columns and a fractional df (Welch-style degrees of freedom).
+    EXPECT_NEAR(SampleStatistics::StudentTQuantile(0.95, 1), 6.313751514675043, 1e-9);
+    EXPECT_NEAR(SampleStatistics::StudentTQuantile(0.90, 20), 1.325340706985046, 1e-9);
+    EXPECT_NEAR(SampleStatistics::StudentTQuantile(0.99, 7), 2.997951566868529, 1e-9);
+    EXPECT_NEAR(SampleStatistics::StudentTQuantile(0.975, 2.5), 3.574654842003682, 1e-9);
+    EXPECT_NEAR(SampleStatistics::StudentTCdf(SampleStatistics::StudentTQuantile(0.975, 9), 9), 0.975, 1e-14);
+    // Outside the domain: NaN, never an exception that would stop a summary.
+    EXPECT_TRUE(std::isnan(SampleStatistics::StudentTQuantile(1.0, 5)));
+    EXPECT_TRUE(std::isnan(SampleStatistics::StudentTQuantile(0.975, 0)));
+    EXPECT_TRUE(std::isnan(SampleStatistics::StudentTCdf(1.0, -1)));
 }
 
 TEST(SampleStatistics, MeanAndIntervalOfSmallSamples)

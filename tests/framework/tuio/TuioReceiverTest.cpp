@@ -342,6 +342,32 @@ TEST_F(TuioReceiverTest, MalformedPacketsAreDroppedWithoutHarm)
     EXPECT_EQ(TakeAll(), expected);
 }
 
+TEST_F(TuioReceiverTest, NestingIsBoundedAndAMessageNeedsAPath)
+{
+    // fseq 1 with an empty alive list: a frame that applies and changes nothing.
+    const std::string fseq("/tuio/2Dcur\0,si\0fseq\0\0\0\0\0\0\0\1", 28);
+    auto nest = [](std::string element, int depth) {
+        for (int d = 0; d < depth; ++d) {
+            const uint32_t n = static_cast<uint32_t>(element.size());
+            const char len[4] = {char(n >> 24), char(n >> 16), char(n >> 8), char(n)};
+            element = std::string("#bundle\0\0\0\0\0\0\0\0\1", 16) + std::string(len, 4) + element;
+        }
+        return element;
+    };
+    const std::string deepest = nest(fseq, 8), tooDeep = nest(fseq, 9);
+    EXPECT_TRUE(receiver.ProcessDatagram(deepest.data(), deepest.size()));
+    EXPECT_EQ(receiver.AppliedFrames(), 1u);
+    EXPECT_FALSE(receiver.ProcessDatagram(tooDeep.data(), tooDeep.size()));
+    // An address without its leading slash is not OSC, even inside a bundle.
+    std::string noSlash = fseq;
+    noSlash[0] = 'x';
+    const std::string bundled = nest(noSlash, 1);
+    EXPECT_FALSE(receiver.ProcessDatagram(noSlash.data(), noSlash.size()));
+    EXPECT_FALSE(receiver.ProcessDatagram(bundled.data(), bundled.size()));
+    EXPECT_EQ(receiver.DroppedPackets(), 3u);
+    EXPECT_EQ(receiver.AppliedFrames(), 1u);
+}
+
 TEST_F(TuioReceiverTest, APortInUseGivesOneLineAndNoInput)
 {
     TuioReceiver second;

@@ -1,0 +1,136 @@
+#include "app/PravikCommandLine.h"
+
+#include "tools/ExitCode.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+
+#include <cstdio>
+#include <cstring>
+
+#ifndef TRELLAN_VERSION
+#error "TRELLAN_VERSION comes from the project's VERSION in CMake"
+#endif
+
+namespace {
+
+const char kProgram[] = "Pravik";
+
+struct Parser {
+    QCommandLineParser parser;
+    QCommandLineOption help{{"h", "help"}, "print this help and exit"};
+    QCommandLineOption version{"version", "print the version and exit"};
+    QCommandLineOption config{"config", "read the configuration from FILE (default config.xml)", "FILE"};
+    QCommandLineOption study{"study", "run this study (default study.xml when it exists)", "FILE"};
+    QCommandLineOption participant{"participant", "participant id (default: participantID of config.xml)", "N"};
+    QCommandLineOption restart{"restart", "start the participant's study at trial 1 instead of resuming"};
+    QCommandLineOption snapshot{"snapshot", "save a picture of the view once the data is drawn, then exit", "PNG"};
+    QCommandLineOption render{"render",
+                              "continuous (default) redraws all the time; on-demand only after a change, so an "
+                              "idle program rests",
+                              "MODE"};
+    QCommandLineOption noDensityCache{"no-density-cache", "estimate densities afresh and store nothing"};
+    QCommandLineOption dataset{"dataset",
+                               "the dataset shown first (a built-in name, a DATASET_FILE, or another file); Page Up "
+                               "and Page Down switch datasets",
+                               "NAME|FILE"};
+    QCommandLineOption saveDir{"save-dir", "Ctrl+S saves the selection into DIR without a file dialog", "DIR"};
+    QCommandLineOption replay{"replay",
+                              "show a trial of a lasso log (P<id>_lassos.csv) step by step, with the events log "
+                              "beside it; space pauses, arrows step",
+                              "LOG"};
+    QCommandLineOption trial{"trial", "the logged trial to replay (default: the first)", "N"};
+
+    Parser()
+    {
+        parser.setApplicationDescription(
+            "Lasso selection in 3D particle clouds, for free exploration or a controlled study.");
+        parser.addOptions({help, version, config, study, participant, restart, snapshot, render, noDensityCache, dataset,
+                           saveDir, replay, trial});
+        parser.addPositionalArgument("DATASET_FILE",
+                                     "particle files shown instead of the built-in datasets (formats: "
+                                     "docs/data-formats.md)",
+                                     "[DATASET_FILE...]");
+    }
+
+    void PrintHelp() const
+    {
+        // Without an application object Qt cannot know the program's name.
+        QString text = parser.helpText();
+        text.replace(QLatin1String("<executable_name>"), QLatin1String(kProgram));
+        std::printf("%s\n%s\n", qPrintable(text), TRELLAN_EXIT_CODES_HELP);
+    }
+};
+
+void PrintVersion()
+{
+    std::printf("%s %s\n", kProgram, TRELLAN_VERSION);
+}
+
+int Mistake(const QString& what)
+{
+    QString line = what;
+    if (line.endsWith(QLatin1Char('.'))) line.chop(1);
+    PrintCommandLineMistake(kProgram, line.toStdString());
+    return kExitUsage;
+}
+
+}  // namespace
+
+bool AnswerHelpOrVersion(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0) break;
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            Parser().PrintHelp();
+            return true;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            PrintVersion();
+            return true;
+        }
+    }
+    return false;
+}
+
+int ParsePravikCommandLine(const QStringList& arguments, PravikOptions& options)
+{
+    Parser p;
+    if (!p.parser.parse(arguments)) return Mistake(p.parser.errorText());
+    if (p.parser.isSet(p.help)) {
+        p.PrintHelp();
+        return kExitSuccess;
+    }
+    if (p.parser.isSet(p.version)) {
+        PrintVersion();
+        return kExitSuccess;
+    }
+    for (const QCommandLineOption* file : {&p.config, &p.study, &p.snapshot, &p.dataset, &p.saveDir, &p.replay, &p.trial})
+        if (p.parser.isSet(*file) && p.parser.value(*file).isEmpty())
+            return Mistake("--" + file->names().first() + " needs a file name");
+    if (p.parser.isSet(p.config)) {
+        options.configFile = p.parser.value(p.config);
+        options.configGiven = true;
+    }
+    options.studyFile = p.parser.value(p.study);
+    options.snapshot = p.parser.value(p.snapshot);
+    options.densityCache = !p.parser.isSet(p.noDensityCache);
+    options.restart = p.parser.isSet(p.restart);
+    options.dataset = p.parser.value(p.dataset);
+    options.saveDir = p.parser.value(p.saveDir);
+    options.replay = p.parser.value(p.replay);
+    options.trial = p.parser.value(p.trial);
+    if (p.parser.isSet(p.render)) {
+        options.render = p.parser.value(p.render);
+        if (options.render != QLatin1String("continuous") && options.render != QLatin1String("on-demand"))
+            return Mistake("--render takes continuous or on-demand, not '" + options.render + "'");
+    }
+    if (p.parser.isSet(p.participant)) {
+        bool ok = false;
+        options.participant = p.parser.value(p.participant).toInt(&ok);
+        if (!ok) return Mistake("--participant needs a whole number, not '" + p.parser.value(p.participant) + "'");
+        options.participantGiven = true;
+    }
+    for (const QString& file : p.parser.positionalArguments()) options.datasets.push_back(file.toStdString());
+    return -1;
+}
