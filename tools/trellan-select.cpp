@@ -53,8 +53,8 @@ const char* const kNotes =
     "            TECHNIQUE density | cylinder, points in window pixels from the lower left\n"
     "  M         sixteen numbers, row by row, separated by commas or spaces\n"
     "  FILE      any particle format of docs/data-formats.md (FILE.csv?x=A&y=B&z=C, FILE.hdf5:/path)\n"
-    "--replay replays every lasso of a study's lasso log, trial by trial, with the
-undo, redo, clear and threshold rows of the events log beside it; the log's\n"
+    "--replay replays every lasso of a study's lasso log, trial by trial, with the\n"
+    "undo, redo, clear and threshold rows of the events log beside it; the log's\n"
     "dataset column holds the study's dataset id: name the dataset itself with\n"
     "--dataset, and pick one dataset's lassos with --only-dataset.\n"
     "Prints \"selected K of N particles\" after each lasso, or on standard error why it was refused.";
