@@ -1,6 +1,8 @@
 // Pravik as a participant meets it: it opens its window, draws the particles
 // of the built-in datasets, answers its keyboard commands and quits on
 // Escape with exit code 0. Also the command-line errors.
+#include "tests/support/XdoTool.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -29,38 +31,11 @@ void ensureCoreApp()
     new QCoreApplication(argc, argv);
 }
 
-// Runs xdotool and returns its standard output, trimmed.
-QString xdotool(const QStringList& args, int timeoutMs = 20000)
-{
-    QProcess p;
-    p.start("xdotool", args);
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished();
-        return QString();
-    }
-    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
-}
+using XdoTool::Geometry;
 
-QString findWindow()
-{
-    // The last match is the newest window of that name.
-    const QStringList ids = xdotool({"search", "--sync", "--onlyvisible", "--name", kTitle}).split('\n');
-    return ids.isEmpty() ? QString() : ids.last().trimmed();
-}
-
-QRect windowGeometry(const QString& id)
-{
-    QRect r;
-    for (const QString& line : xdotool({"getwindowgeometry", "--shell", id}).split('\n')) {
-        const QString key = line.section('=', 0, 0), value = line.section('=', 1);
-        if (key == "X") r.moveLeft(value.toInt());
-        if (key == "Y") r.moveTop(value.toInt());
-        if (key == "WIDTH") r.setWidth(value.toInt());
-        if (key == "HEIGHT") r.setHeight(value.toInt());
-    }
-    return r;
-}
+QString xdotool(const QStringList& args, int timeoutMs = 20000) { return XdoTool::Run(args, timeoutMs); }
+QString findWindow() { return XdoTool::FindWindow(kTitle); }
+QRect windowGeometry(const QString& id) { return Geometry(id); }
 
 // The window's geometry once it equals `wanted`, or the last one seen after
 // a few seconds: the X server may report a change a little later.
@@ -82,19 +57,12 @@ QRect displayRect()
     return size.size() == 2 ? QRect(0, 0, size[0].toInt(), size[1].toInt()) : QRect();
 }
 
+// Shortcuts fire only in the active window, and there is no window manager
+// to make it active: the helper gives it the input focus until X says so.
 void pressKeys(const QString& keys)
 {
-    const QString id = findWindow();
-    // Shortcuts fire only in the active window, and there is no window
-    // manager to make it active: give it the input focus until X says so.
-    for (int i = 0; i < 25; ++i) {
-        xdotool({"windowfocus", id}, 5000);
-        QThread::msleep(200);
-        if (xdotool({"getwindowfocus"}) == id) break;
-    }
+    XdoTool::Keys(findWindow(), keys);
     QThread::msleep(200);
-    xdotool({"key", "--window", id, keys});
-    QThread::msleep(500);
 }
 
 class PravikSystem : public ::testing::Test {
