@@ -8,9 +8,14 @@
 // context (8 bits per colour, 24-bit depth, single-buffered), not realized,
 // or null when the display has none; DrawViewerOffscreen also makes it the
 // viewer's and realizes the viewer single-threaded, so frame() draws into it.
-// Cost: one context creation.
+// Cost: one context creation; a display that refuses the connection is
+// tried again up to four times, 250 ms apart.
 #include <osg/GraphicsContext>
 #include <osgViewer/Viewer>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
 
 inline osg::ref_ptr<osg::GraphicsContext> CreateOffscreenContext(int width, int height)
 {
@@ -23,7 +28,15 @@ inline osg::ref_ptr<osg::GraphicsContext> CreateOffscreenContext(int width, int 
     traits->doubleBuffer = false;
     traits->red = traits->green = traits->blue = 8;
     traits->depth = 24;
-    return osg::GraphicsContext::createGraphicsContext(traits.get());
+    osg::ref_ptr<osg::GraphicsContext> gc = osg::GraphicsContext::createGraphicsContext(traits.get());
+    // A busy X server now and then refuses a connection for a moment (seen
+    // while many test programs connect at once): worth a few more tries.
+    const char* display = std::getenv("DISPLAY");
+    for (int retry = 0; !gc && display && *display && retry < 4; ++retry) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        gc = osg::GraphicsContext::createGraphicsContext(traits.get());
+    }
+    return gc;
 }
 
 inline osg::ref_ptr<osg::GraphicsContext> DrawViewerOffscreen(osgViewer::Viewer& viewer, int width, int height)
