@@ -124,9 +124,9 @@ void ThresholdChangeOnMinusLasso(benchmark::State& state, size_t count)
 void BM_ThresholdChangeOnNewestLasso(benchmark::State& state) { ThresholdChangeOnMinusLasso(state, 1000000); }
 BENCHMARK(BM_ThresholdChangeOnNewestLasso)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
-void BM_UndoRedo(benchmark::State& state)
+void UndoRedo(benchmark::State& state, size_t count)
 {
-    Session& s = session();
+    Session& s = session(count);
     s.selection->ResetSelection();
     s.lasso(1, s.circle(250));
     s.build();
@@ -138,6 +138,7 @@ void BM_UndoRedo(benchmark::State& state)
     }
     state.SetLabel("one undo plus one redo per iteration");
 }
+void BM_UndoRedo(benchmark::State& state) { UndoRedo(state, 1000000); }
 BENCHMARK(BM_UndoRedo)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 void BM_SixStateHistoryMemory(benchmark::State& state)
@@ -168,20 +169,7 @@ void BM_ThresholdChangeOnNewestLassoTenMillion(benchmark::State& state)
 }
 BENCHMARK(BM_ThresholdChangeOnNewestLassoTenMillion)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
-void BM_UndoRedoTenMillion(benchmark::State& state)
-{
-    Session& s = session(10000000);
-    s.selection->ResetSelection();
-    s.lasso(1, s.circle(250));
-    s.build();
-    s.lasso(1, s.circle(100, 800, 200));
-    s.build();
-    for (auto _ : state) {
-        s.selection->undoLastSelection();
-        s.selection->redoLastSelection();
-    }
-    state.SetLabel("one undo plus one redo per iteration");
-}
+void BM_UndoRedoTenMillion(benchmark::State& state) { UndoRedo(state, 10000000); }
 BENCHMARK(BM_UndoRedoTenMillion)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 }  // namespace
