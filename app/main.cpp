@@ -17,6 +17,7 @@
 // has drawn its data (used by the start-up test) and ends the program. Exit
 // codes as in tools/ExitCode.h. --replay shows a logged trial step by step
 // (see app/LassoReplay.h).
+#include "app/Guide.h"
 #include "app/LassoReplay.h"
 #include "app/MyApp.h"
 #include "app/PravikCommandLine.h"
@@ -223,6 +224,10 @@ int main(int argc, char** argv)
     window->setWindowTitle("Selection Demo Application");
     if (configuration->fullscreen == 1) window->toggleFullscreen();
     Workbench* workbench = new Workbench(window, window->getView(), options.saveDir);
+    // The start hint is for free exploration; a picture taken for a test shows the data alone.
+    new Guide(window, window->getView(),
+              study == StudyRunner::FreeExploration && options.replay.isEmpty() && options.snapshot.isEmpty(),
+              options.replay.isEmpty() ? Guide::Rows() : LassoReplay::KeyHelp());
     if (!options.replay.isEmpty()) {
         // The view holds every logged viewport at its logged place.
         int width = configuration->mainWidth, height = configuration->mainHeight;
