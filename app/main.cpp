@@ -151,8 +151,23 @@ int main(int argc, char** argv)
     // Messages appear as they happen, also when standard output is a pipe
     // or a log file, and nothing is lost if the program dies.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    // Help and version need no display: answered before Qt connects to one.
-    if (AnswerHelpOrVersion(argc, argv)) return kExitSuccess;
+    // Help, version and command-line mistakes need no display: answered
+    // before Qt connects to one (which aborts in the platform plugin when
+    // there is none, e.g. over ssh).
+    {
+        PravikOptions checked;
+        QStringList qtOptions;
+        const int early = ParsePravikCommandLine(ArgumentsWithoutQtOptions(argc, argv, &qtOptions), checked);
+        if (early >= 0) return early;
+        // Qt's own answer to a missing display is a page of text and an abort.
+        if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+            qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qtOptions.contains(QLatin1String("platform")) &&
+            !qtOptions.contains(QLatin1String("display"))) {
+            std::fprintf(stderr, "Pravik: no display to open a window on (DISPLAY is not set): run it in a desktop "
+                                 "session or under xvfb-run\n");
+            return kExitFailure;
+        }
+    }
     MyApp app(argc, argv);
 
     PravikOptions options;
