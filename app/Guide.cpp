@@ -83,9 +83,9 @@ void Guide::toggleHelp()
 void Guide::pointersSwitched()
 {
     if (view->isTwoMiceEnabled()) {
-        const std::string found =
-            available_micereal > 0 ? std::to_string(available_micereal) + " found" : "but none was found";
-        notify("Extra mice on (" + found + "), the mouse is off: Ctrl+T switches back", kNoticeMilliseconds);
+        const std::string found = available_micereal > 0 ? " (" + std::to_string(available_micereal) + " found)"
+                                                          : ", but none was found";
+        notify("Extra mice on" + found + "; the mouse is off: Ctrl+T switches it back on", kNoticeMilliseconds);
     } else if (!view->isMouseEnabled()) {
         notify("Mouse off (touch input only): Ctrl+C switches it back on", kNoticeMilliseconds);
     } else {

@@ -238,4 +238,7 @@ TEST_F(Workbench, ExplainsItselfInThe3DArea)
     ASSERT_GE(waitForOutput("Mouse off (touch input only): Ctrl+C switches it back on", 10000), 0)
         << output.toStdString();
     EXPECT_GT(Differing(cleared, picture(window)), 2000);
+    // So does Ctrl+T, which takes it for the extra mice.
+    XdoTool::Keys(window, "ctrl+t");
+    EXPECT_GE(waitForOutput("the mouse is off: Ctrl+T switches it back on", 10000), 0) << output.toStdString();
 }
