@@ -458,9 +458,15 @@ void KelvoVis::refreshColoursIfChanged()
 void KelvoVis::updateStatusLine()
 {
     const DatasetStatus s = GetDatasetStatus();
-    statusLine = s.number < 0 ? std::string()
-                              : s.name.substr(s.name.find_last_of('/') + 1) + Dot + std::to_string(s.particles) +
-                                    " particles" + Dot + std::to_string(s.selected) + " selected";
+    if (s.number < 0) {
+        statusLine.clear();
+        return;
+    }
+    // Which of several: Page Up and Page Down step through them.
+    const std::string of =
+        s.datasets > 1 ? " (" + std::to_string(s.number + 1) + " of " + std::to_string(s.datasets) + ")" : "";
+    statusLine = s.name.substr(s.name.find_last_of('/') + 1) + of + Dot + std::to_string(s.particles) + " particles" +
+                 Dot + std::to_string(s.selected) + " selected";
 }
 
 bool KelvoVis::ThresholdFollowsSelection() const

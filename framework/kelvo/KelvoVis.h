@@ -171,7 +171,7 @@ public:
     // One line in the lower part of the 3D area; empty hides it.
     void SetNotice(const std::string& text) { notice = text; }
     const std::string& GetNotice() const { return notice; }
-    // "clusters · 300000 particles · 1200 selected"; empty while none is shown.
+    // "clusters (1 of 3) · 300000 particles · 1200 selected"; empty while none is shown.
     const std::string& GetStatusLine() const { return statusLine; }
     // Whether moving the slider changes the selection now: the newest state
     // is a density-aware lasso's. Otherwise the value waits for the next one.
