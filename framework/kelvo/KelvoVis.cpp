@@ -334,28 +334,30 @@ void KelvoVis::ShowDataset(int nr)
 void KelvoVis::hostSelection()
 {
     if (selection || mask.empty()) return;
-    selection.reset(new ParticleSelection(scene->GetViewer(), scene->GetPlotCamera(), &mask, &selectionChanged));
-    scene->GetDataTransform()->addChild(selection->GetSelectionNode());
-    scene->GetLassoCamera()->addChild(selection->GetFlatTriangles());
-    try {
+    // A dataset without a density field (its estimate failed, or it came
+    // after the estimate) can be looked at, not selected.
+    const std::vector<boost::shared_ptr<ParticleDensityField3D>>& fields = PreComputedDensity::Instance()->densities;
+    const ParticleDensityField3D* field =
+        shownDataset >= 0 && shownDataset < static_cast<int>(fields.size()) ? fields[static_cast<size_t>(shownDataset)].get()
+                                                                            : nullptr;
+    std::string reason;
+    if (field) {
+        selection.reset(new ParticleSelection(scene->GetViewer(), scene->GetPlotCamera(), &mask, &selectionChanged));
+        scene->GetDataTransform()->addChild(selection->GetSelectionNode());
+        scene->GetLassoCamera()->addChild(selection->GetFlatTriangles());
         selection->ResetSelection();
-    } catch (const std::exception& e) {
-        // No density field for this dataset: it can be looked at, not selected.
-        printf("Dataset %d cannot be selected: %s\n", shownDataset, e.what());
-        scene->GetDataTransform()->removeChild(selection->GetSelectionNode());
-        scene->GetLassoCamera()->removeChild(selection->GetFlatTriangles());
-        selection.reset();
-        return;
+        selection->ChangeThreshold(static_cast<float>(slider->getValue()));
+        frameStrategy->SetSelection(selection.get());
+        // A field without volume or without any density selects nothing: say so
+        // on screen, not only on the console.
+        const bool noExtent = field->xMax <= field->xMin && field->yMax <= field->yMin && field->zMax <= field->zMin;
+        reason = noExtent ? "All particles lie at one point: nothing can be selected"
+                 : field->Mean() == 0.0 ? "Too few particles for a density: nothing can be selected"
+                                        : "";
+    } else {
+        reason = "No density for this dataset: nothing can be selected";
+        printf("Dataset %d cannot be selected: it has no density field\n", shownDataset);
     }
-    selection->ChangeThreshold(static_cast<float>(slider->getValue()));
-    frameStrategy->SetSelection(selection.get());
-    // A field without volume or without any density selects nothing: say so
-    // on screen, not only on the console.
-    const ParticleDensityField3D& field = *PreComputedDensity::Instance()->Field(shownDataset);
-    const bool noExtent = field.xMax <= field.xMin && field.yMax <= field.yMin && field.zMax <= field.zMin;
-    const std::string reason = noExtent ? "All particles lie at one point: nothing can be selected"
-                               : field.Mean() == 0.0 ? "Too few particles for a density: nothing can be selected"
-                                                     : "";
     if (!unselectableReason.empty() && message == unselectableReason) SetMessage("");
     unselectableReason = reason;
     if (!reason.empty() && message.empty()) SetMessage(reason);

@@ -527,4 +527,12 @@ TEST_F(TwoDatasets, ADatasetAtOnePointSaysOnScreenThatNothingCanBeSelected)
     FerrowManager::Instance()->SetCurrentDatasetNr(1);
     Paint(vis);
     EXPECT_EQ(vis.GetMessage(), "") << "a dataset that can be selected clears it";
+
+    // One loaded after the estimate has no field: shown, not selectable, no crash.
+    FerrowDatasetManager::Instance()->Add("late", point);
+    FerrowManager::Instance()->SetCurrentDatasetNr(3);
+    testing::internal::CaptureStdout();
+    Paint(vis);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Dataset 3 cannot be selected: it has no density field\n");
+    EXPECT_EQ(vis.GetMessage(), "No density for this dataset: nothing can be selected");
 }
