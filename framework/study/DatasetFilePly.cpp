@@ -215,8 +215,9 @@ bool DatasetFile::ParsePly(const void* bytes, size_t size, const std::string& na
                     if (static_cast<int>(pi) == axis[0] || static_cast<int>(pi) == axis[1] || static_cast<int>(pi) == axis[2])
                         xyz[3 * r + static_cast<size_t>(a)] = value;
                     if (static_cast<int>(pi) == label) {
-                        if (value != static_cast<double>(static_cast<int>(value)) ||
-                            value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max())
+                        // The range first: converting a value outside int's range is undefined.
+                        if (!(value >= std::numeric_limits<int>::min() && value <= std::numeric_limits<int>::max()) ||
+                            value != static_cast<double>(static_cast<int>(value)))
                             return fail("label " + std::to_string(value) + " is not a whole number");
                         labels[r] = static_cast<int>(value);
                     }
