@@ -378,10 +378,17 @@ void ParticleSelection::BuildGeometry()
         // Only the newest four states keep volumes of their own.
         if (n > 5)
             for (size_t i = 0; i <= n - 5; ++i) history[i] = emptyVolume;
+        std::vector<DisplayArrays> displays(stateDisplays.begin(),
+                                            stateDisplays.begin() + static_cast<std::ptrdiff_t>(k) + 1);
+        displays.emplace_back();
+        if (n > 5)
+            for (size_t i = 0; i <= n - 5; ++i) displays[i] = DisplayArrays();
         std::deque<int> undo = undoStack;
         undo.push_back(static_cast<int>(n) - 1);
         history[n - 1] = buildState(n == 2 ? nullptr : history[n - 2].get(), volume, selectionMode, threshold);
+        displays[n - 1] = saveDisplay();
         selectionHistory.swap(history);
+        stateDisplays.swap(displays);
         undoStack.swap(undo);
         redoStack.clear();
         currentVolume = volume;
@@ -456,6 +463,7 @@ void ParticleSelection::updateSelection(float t)
         // even when it was rejected.
         selectionHistory[h] =
             buildState(h == 1 ? nullptr : selectionHistory[h - 1].get(), currentVolume, currentMode, t);
+        stateDisplays[h] = saveDisplay();
         currentFactor = t;
         writeMaskFromState(static_cast<int>(h));
         *selectionChanged = true;
@@ -518,11 +526,25 @@ void ParticleSelection::rebuildVolumeDisplay(const SelectionGeometry& state)
         elements->push_back(static_cast<GLuint>(t.v2));
     }
     volumeGeometry->setVertexArray(vertices.get());
+    // Smoothing leaves an empty surface's normals alone: the previous state's
+    // would stay, and stay held by this state's kept display.
+    volumeGeometry->setNormalArray(nullptr);
     if (volumeGeometry->getNumPrimitiveSets() > 0) volumeGeometry->setPrimitiveSet(0, elements.get());
     else volumeGeometry->addPrimitiveSet(elements.get());
     AllocationFaults::Check();
     osgUtil::SmoothingVisitor::smooth(*volumeGeometry);
     volumeGeometry->dirtyBound();
+}
+
+void ParticleSelection::showState(size_t k)
+{
+    DisplayArrays& kept = stateDisplays[k];
+    if (kept.vertices) {
+        restoreDisplay(kept);
+        return;
+    }
+    rebuildVolumeDisplay(*selectionHistory[k]);
+    kept = saveDisplay();
 }
 
 void ParticleSelection::clearFlatTriangles()
@@ -537,12 +559,17 @@ void ParticleSelection::ClearSelection()
     if (!emptyVolume) return;  // no ResetSelection yet
     const DisplayArrays shown = saveDisplay();
     try {
+        stateDisplays.reserve(selectionHistory.size() + 1);  // the push below cannot throw then
         selectionHistory.push_back(emptyVolume);
         try {
             undoStack.push_back(static_cast<int>(selectionHistory.size()) - 1);
             try {
-                rebuildVolumeDisplay(*emptyVolume);
+                AllocationFaults::Check();  // the pushes may have had to grow the history and the stack
+                // The empty selection looks the same in every state it is.
+                stateDisplays.push_back(stateDisplays.front());
+                showState(stateDisplays.size() - 1);
             } catch (...) {
+                stateDisplays.pop_back();
                 undoStack.pop_back();
                 throw;
             }
@@ -574,7 +601,9 @@ void ParticleSelection::ResetSelection()
         std::vector<boost::shared_ptr<SelectionGeometry>> history(1, empty);
         std::deque<int> undo(1, 0);
         rebuildVolumeDisplay(*empty);
+        std::vector<DisplayArrays> displays(1, saveDisplay());
         selectionHistory.swap(history);
+        stateDisplays.swap(displays);
         undoStack.swap(undo);
         emptyVolume = empty;
     } catch (const std::exception& e) {
@@ -597,7 +626,8 @@ void ParticleSelection::undoLastSelection()
     try {
         redoStack.push_back(undoStack.back());
         try {
-            rebuildVolumeDisplay(*selectionHistory[static_cast<size_t>(k)]);
+            AllocationFaults::Check();  // the push may have had to grow the stack
+            showState(static_cast<size_t>(k));
         } catch (...) {
             redoStack.pop_back();
             throw;
@@ -621,7 +651,8 @@ void ParticleSelection::redoLastSelection()
     try {
         undoStack.push_back(v);
         try {
-            rebuildVolumeDisplay(*selectionHistory[static_cast<size_t>(v)]);
+            AllocationFaults::Check();  // the push may have had to grow the stack
+            showState(static_cast<size_t>(v));
         } catch (...) {
             undoStack.pop_back();
             throw;

@@ -112,6 +112,9 @@ private:
     void writeMaskFromState(int k);
     // Shows the state's surface in volumeGeometry.
     void rebuildVolumeDisplay(const SelectionGeometry& state);
+    // Shows history state k: the arrays it was shown with before, else
+    // rebuilt from its surface and kept for the next time.
+    void showState(size_t k);
     DisplayArrays saveDisplay() const;
     void restoreDisplay(const DisplayArrays& arrays);
     void clearFlatTriangles();
@@ -135,6 +138,10 @@ private:
     osg::Matrixf screenMatrix;
     int32_t selectionMode;
     std::vector<boost::shared_ptr<SelectionGeometry>> selectionHistory;
+    // The display of each history state once shown (empty arrays: not yet),
+    // so undo and redo need not smooth a surface again; dropped with the
+    // state's volume when the history is trimmed or cut.
+    std::vector<DisplayArrays> stateDisplays;
     boost::shared_ptr<SelectionGeometry> currentVolume;
     boost::shared_ptr<SelectionGeometry> emptyVolume;
     float threshold;
