@@ -365,6 +365,8 @@ void ParticleSelection::BuildGeometry()
         return;
     }
     lassoPoints.clear();
+    if (knownCells && knownCellsPositions.get() == particlePositions && !volume->particleCells)
+        volume->particleCells = knownCells;  // the mask checks they lie on its grid
 
     // The new history and stacks are built aside and swapped in once the new
     // state, its mask and the display are done, so a failure changes nothing.
@@ -394,6 +396,10 @@ void ParticleSelection::BuildGeometry()
         currentVolume = volume;
         currentMode = selectionMode;
         currentFactor = threshold;
+        if (volume->particleCells) {
+            knownCells = volume->particleCells;
+            knownCellsPositions = particlePositions;
+        }
         writeMaskFromState(static_cast<int>(n) - 1);
         *selectionChanged = true;
     } catch (const std::exception& e) {

@@ -144,6 +144,11 @@ private:
     std::vector<DisplayArrays> stateDisplays;
     boost::shared_ptr<SelectionGeometry> currentVolume;
     boost::shared_ptr<SelectionGeometry> emptyVolume;
+    // The particles' cells on the density grid, found by an earlier volume:
+    // every volume of a dataset lies on that grid, so a new lasso's first
+    // mask need not search them again. Held with the positions they are of.
+    boost::shared_ptr<const ParticleCells> knownCells;
+    osg::ref_ptr<osg::Vec3Array> knownCellsPositions;
     float threshold;
     int32_t currentMode;  // the mode of currentVolume's lasso
     float currentFactor;  // the threshold currentVolume was last built at
