@@ -8,6 +8,7 @@
 #include "geometry/MarchingCubesGeometry.h"
 #include "geometry/MaskWords.h"
 #include "geometry/MinusGeometry.h"
+#include "geometry/SurfaceNormals.h"
 #include "geometry/UnionGeometry.h"
 #include "selection/Delaunay.h"
 #include "selection/LassoClip.h"
@@ -23,7 +24,6 @@ extern "C" {
 #include <osg/MatrixTransform>
 #include <osg/PolygonMode>
 #include <osg/Viewport>
-#include <osgUtil/SmoothingVisitor>
 
 #include <tbb/task_group.h>
 
@@ -531,14 +531,14 @@ void ParticleSelection::rebuildVolumeDisplay(const SelectionGeometry& state)
         elements->push_back(static_cast<GLuint>(t.v1));
         elements->push_back(static_cast<GLuint>(t.v2));
     }
+    AllocationFaults::Check();
+    // An empty surface has no normals (not the previous state's, which this
+    // state's kept display would then hold on to).
+    osg::ref_ptr<osg::Vec3Array> normals = mesh.vertices.empty() ? nullptr : SurfaceNormals(mesh);
     volumeGeometry->setVertexArray(vertices.get());
-    // Smoothing leaves an empty surface's normals alone: the previous state's
-    // would stay, and stay held by this state's kept display.
-    volumeGeometry->setNormalArray(nullptr);
+    volumeGeometry->setNormalArray(normals.get(), osg::Array::BIND_PER_VERTEX);
     if (volumeGeometry->getNumPrimitiveSets() > 0) volumeGeometry->setPrimitiveSet(0, elements.get());
     else volumeGeometry->addPrimitiveSet(elements.get());
-    AllocationFaults::Check();
-    osgUtil::SmoothingVisitor::smooth(*volumeGeometry);
     volumeGeometry->dirtyBound();
 }
 
