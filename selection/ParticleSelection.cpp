@@ -435,8 +435,10 @@ boost::shared_ptr<SelectionGeometry> ParticleSelection::buildState(SelectionGeom
             break;
         }
     }
+    // The lasso volume's own mask is read only where the volume is the state
+    // itself: beside a previous state it would be a million tests for nothing.
     std::vector<SelectionGeometry*> masksLeft;
-    if (lassoMaskLeft) masksLeft.push_back(volume.get());
+    if (lassoMaskLeft && !previous) masksLeft.push_back(volume.get());
     if (previous) masksLeft.push_back(state.get());
     tbb::task_group masks;
     for (SelectionGeometry* v : masksLeft) masks.run([v] { v->ComputeMask(); });
@@ -476,10 +478,12 @@ void ParticleSelection::updateSelection(float t)
     } catch (const std::exception& e) {
         restoreDisplay(shown);
         // The lasso volume was re-thresholded in place: the same factor
-        // gives back the same field, surface and mask.
+        // gives back the same field, surface and mask (the mask only where
+        // the volume is the state, as buildState leaves it).
         const char* lasso = "";
         try {
-            currentVolume->UpdateThreshold(static_cast<double>(currentFactor));
+            if (h == 1) currentVolume->UpdateThreshold(static_cast<double>(currentFactor));
+            else currentVolume->UpdateThresholdLeavingMask(static_cast<double>(currentFactor));
         } catch (const std::exception&) {
             currentVolume.reset();
             lasso = "; the newest lasso no longer follows the threshold";

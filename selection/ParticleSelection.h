@@ -75,6 +75,8 @@ public:
     const std::deque<int>& GetUndoStack() const { return undoStack; }
     const std::deque<int>& GetRedoStack() const { return redoStack; }
     // The newest lasso's volume while threshold changes follow it, else null.
+    // Its own mask is kept only where it is the first state; combined with a
+    // previous state only the combination's mask is computed.
     const boost::shared_ptr<SelectionGeometry>& GetCurrentVolume() const { return currentVolume; }
     int GetSelectionMode() const { return selectionMode; }
     float GetThreshold() const { return threshold; }
