@@ -25,7 +25,23 @@ std::string Fixed(double v)
     std::snprintf(text, sizeof text, "%.2f", v);
     return text;
 }
+// The keys eventFilter answers, for the help.
+const struct {
+    const char* key;
+    const char* what;
+} ReplayKeys[] = {
+    {"space", "replay: pause / go on"},
+    {"right arrow", "replay: one step forward (pauses)"},
+    {"left arrow", "replay: one step back (pauses)"},
+};
 }  // namespace
+
+std::vector<std::pair<std::string, std::string>> LassoReplay::KeyHelp()
+{
+    std::vector<std::pair<std::string, std::string>> rows;
+    for (const auto& k : ReplayKeys) rows.emplace_back(k.key, k.what);
+    return rows;
+}
 
 LassoReplay::LassoReplay(QTKelvoWidgetGL* view, ReplayTrial trial, bool hasEvents, const QString& snapshot)
     : QObject(view), view(view), trial(std::move(trial)), hasEvents(hasEvents), snapshot(snapshot),
@@ -199,6 +215,7 @@ bool LassoReplay::eventFilter(QObject* watched, QEvent* event)
     }
     if (event->type() != QEvent::KeyPress || !started) return false;
     const int key = static_cast<QKeyEvent*>(event)->key();
+    // The keys of ReplayKeys, in its order.
     if (key == Qt::Key_Space) {
         paused = !paused;
         std::printf(paused ? "replay paused\n" : "replay goes on\n");

@@ -20,6 +20,9 @@
 #include <QString>
 
 #include <cstddef>
+#include <string>
+#include <utility>
+#include <vector>
 
 class QTKelvoWidgetGL;
 class QTimer;
@@ -28,6 +31,9 @@ class LassoReplay : public QObject {
     Q_OBJECT
 public:
     static constexpr int kStepMilliseconds = 1500;
+
+    // The keys above as help rows (what to press, what it does).
+    static std::vector<std::pair<std::string, std::string>> KeyHelp();
 
     LassoReplay(QTKelvoWidgetGL* view, ReplayTrial trial, bool hasEvents, const QString& snapshot);
 

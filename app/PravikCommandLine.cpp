@@ -6,7 +6,6 @@
 #include <QCommandLineParser>
 
 #include <cstdio>
-#include <cstring>
 
 #ifndef TRELLAN_VERSION
 #error "TRELLAN_VERSION comes from the project's VERSION in CMake"
@@ -77,20 +76,42 @@ int Mistake(const QString& what)
 
 }  // namespace
 
-bool AnswerHelpOrVersion(int argc, char** argv)
+QStringList ArgumentsWithoutQtOptions(int argc, char** argv, QStringList* qtOptions)
 {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--") == 0) break;
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            Parser().PrintHelp();
-            return true;
+    // What QGuiApplication, QApplication and the xcb platform take from the
+    // command line; one or two leading dashes, a value after a space or '='.
+    static const char* const withValue[] = {"platform", "platformpluginpath", "platformtheme", "plugin",
+                                            "qwindowgeometry", "qwindowtitle", "qwindowicon", "geometry",
+                                            "title", "icon", "session", "display", "name", "visual",
+                                            "style", "stylesheet", "fontengine"};
+    static const char* const flags[] = {"reverse", "testability", "widgetcount", "sync", "nograb", "dograb"};
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        const QString argument = QString::fromLocal8Bit(argv[i]);
+        if (i == 0 || !argument.startsWith(QLatin1Char('-')) || argument == QLatin1String("--")) {
+            arguments << argument;
+            if (argument == QLatin1String("--"))
+                for (++i; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+            continue;
         }
-        if (std::strcmp(argv[i], "--version") == 0) {
-            PrintVersion();
-            return true;
-        }
+        QString name = argument.mid(argument.startsWith(QLatin1String("--")) ? 2 : 1);
+        const int equals = name.indexOf(QLatin1Char('='));
+        const bool valueAttached = equals >= 0;
+        if (valueAttached) name.truncate(equals);
+        bool qtOption = valueAttached && name == QLatin1String("qmljsdebugger");  // only with '='
+        for (const char* option : withValue)
+            if (name == QLatin1String(option)) {
+                qtOption = true;
+                if (!valueAttached && i + 1 < argc) ++i;  // the value follows
+            }
+        for (const char* option : flags)
+            if (!valueAttached && name == QLatin1String(option)) qtOption = true;
+        if (!qtOption)
+            arguments << argument;
+        else if (qtOptions)
+            *qtOptions << name;
     }
-    return false;
+    return arguments;
 }
 
 int ParsePravikCommandLine(const QStringList& arguments, PravikOptions& options)

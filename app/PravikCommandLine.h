@@ -4,7 +4,8 @@
 // line and exit code 2 for a mistake).
 //
 // In: the program's arguments, Qt's own (-platform, -display, ...) already
-// taken out by the application object. Out: the options, or the exit code
+// taken out (by the application object, or by ArgumentsWithoutQtOptions
+// before it exists). Out: the options, or the exit code
 // when the program is to stop now (help, version, mistake), with what it
 // printed. Cost: the parse.
 //
@@ -33,9 +34,11 @@ struct PravikOptions {
     QString trial;    // the logged trial to replay (default: the first)
 };
 
-// Answers --help and --version without a display, before the application
-// object exists; false when neither was asked for.
-bool AnswerHelpOrVersion(int argc, char** argv);
+// The arguments as the application object will leave them: Qt's own
+// options (-platform NAME, -display D, -style=S, ...) taken out, so the
+// command line can be checked before Qt connects to a display. The names of
+// the Qt options taken out go to qtOptions when given.
+QStringList ArgumentsWithoutQtOptions(int argc, char** argv, QStringList* qtOptions = nullptr);
 
 // -1 to go on; otherwise the exit code, after the help, the version or the
 // mistake was printed.

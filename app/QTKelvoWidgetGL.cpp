@@ -17,6 +17,7 @@
 
 #include <QCoreApplication>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QMouseEvent>
 #include <QThread>
 #include <QTimer>
@@ -36,6 +37,26 @@ uint32_t typeId(const char* name)
 }
 // What the board SDK is told about system mouse events for the view.
 const int kBoardMouseEventFlags = 2;
+}
+
+const QTKelvoWidgetGL::LassoKey QTKelvoWidgetGL::LassoKeys[6] = {
+    {Qt::Key_Q, KeyQ, false, "add"},    {Qt::Key_W, KeyW, false, "remove"}, {Qt::Key_E, KeyE, false, "intersect"},
+    {Qt::Key_A, KeyA, true, "add"},     {Qt::Key_S, KeyS, true, "remove"},  {Qt::Key_D, KeyD, true, "intersect"},
+};
+
+std::vector<std::pair<std::string, std::string>> QTKelvoWidgetGL::KeyHelp()
+{
+    std::vector<std::pair<std::string, std::string>> rows{{"drag", "rotate the data"}};
+    for (const bool cylinder : {false, true}) {
+        std::string keys, operations;
+        for (const LassoKey& k : LassoKeys) {
+            if (k.cylinder != cylinder) continue;
+            keys += (keys.empty() ? "" : " / ") + QKeySequence(k.key).toString().toStdString();
+            operations += (operations.empty() ? "" : " / ") + std::string(k.operation);
+        }
+        rows.emplace_back(keys + " + drag", (cylinder ? "cylinder lasso: " : "density-aware lasso: ") + operations);
+    }
+    return rows;
 }
 
 QTKelvoWidgetGL::QTKelvoWidgetGL(const QSurfaceFormat& format, Configuration* configuration, QWidget* parent)
@@ -522,15 +543,12 @@ void QTKelvoWidgetGL::keyPressEvent(QKeyEvent* e)
         QWidget::keyPressEvent(e);
         return;
     }
-    switch (e->key()) {
-    case Qt::Key_Q: keyMode = KeyQ; break;
-    case Qt::Key_W: keyMode = KeyW; break;
-    case Qt::Key_E: keyMode = KeyE; break;
-    case Qt::Key_A: keyMode = KeyA; break;
-    case Qt::Key_S: keyMode = KeyS; break;
-    case Qt::Key_D: keyMode = KeyD; break;
-    default: QWidget::keyPressEvent(e); break;
+    for (const LassoKey& k : LassoKeys) {
+        if (e->key() != k.key) continue;
+        keyMode = k.mode;
+        return;
     }
+    QWidget::keyPressEvent(e);
 }
 
 void QTKelvoWidgetGL::keyReleaseEvent(QKeyEvent* e)
@@ -614,6 +632,7 @@ void QTKelvoWidgetGL::toggleCursor()
         setCursor(Qt::ArrowCursor);
         StudyManager::Instance()->setConditionId(0);
     }
+    emit pointersSwitched();
 }
 
 void QTKelvoWidgetGL::toggleTwomice()
@@ -631,4 +650,5 @@ void QTKelvoWidgetGL::toggleTwomice()
         tuioPressCounted = false;
     }
     StudyManager::Instance()->setConditionId(0);
+    emit pointersSwitched();
 }

@@ -28,6 +28,9 @@
 #include <QSurfaceFormat>
 
 #include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
 
 class CSBSDK2;
 class CSBSDKWnd;
@@ -43,6 +46,18 @@ class QTKelvoWidgetGL : public QOpenGLWidget, public KelvoVisBuildDirector, publ
 public:
     // Selection modifier of the Qt mouse (keyMode).
     enum KeyMode { NoKey = 0, KeyA = 3, KeyS = 4, KeyD = 5, KeyQ = 9, KeyW = 10, KeyE = 11 };
+
+    // The selection keys: held while the Qt mouse drags in the 3D area. The
+    // key handling reads this table, and so does the help.
+    struct LassoKey {
+        int key;        // Qt::Key
+        KeyMode mode;
+        bool cylinder;  // else density-aware
+        const char* operation;
+    };
+    static const LassoKey LassoKeys[6];
+    // The mouse's part of the help: rows of what to press and what it does.
+    static std::vector<std::pair<std::string, std::string>> KeyHelp();
 
     QTKelvoWidgetGL(const QSurfaceFormat& format, Configuration* configuration, QWidget* parent);
     ~QTKelvoWidgetGL() override;
@@ -78,6 +93,10 @@ public:
     static constexpr unsigned kAwakeFrames = 4;
     static constexpr int kAwakeMilliseconds = 400;
     static constexpr int kRestingPollMilliseconds = 15;
+
+signals:
+    // The Qt mouse or the two-mice mode was switched (Ctrl+C, Ctrl+T).
+    void pointersSwitched();
 
 public slots:
     void toggleCursor();

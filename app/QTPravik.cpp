@@ -32,30 +32,35 @@ QTPravik::QTPravik(QTConfiguration* configuration)
     quitAction->setShortcut(QKeySequence(Qt::Key_Escape));
     quitAction->setShortcutContext(Qt::ApplicationShortcut);
     quitAction->setStatusTip(tr("Quit the program"));
+    quitAction->setWhatsThis(tr("quit (twice during a study trial)"));
     connect(quitAction, &QAction::triggered, this, &QTPravik::requestQuit);
 
     QAction* fullscreenAction = new QAction(tr("Toggle real &fullscreen"), this);
     fullscreenAction->setShortcut(QKeySequence(tr("Ctrl+F")));
     fullscreenAction->setShortcutContext(Qt::ApplicationShortcut);
     fullscreenAction->setStatusTip(tr("Toggle real fullscreen"));
+    fullscreenAction->setWhatsThis(tr("full screen on and off"));
     connect(fullscreenAction, &QAction::triggered, this, &QTPravik::toggleFullscreen);
 
     QAction* multiMonitorAction = new QAction(tr("Toggle &multi-monitor fullscreen"), this);
     multiMonitorAction->setShortcut(QKeySequence(tr("Ctrl+M")));
     multiMonitorAction->setShortcutContext(Qt::ApplicationShortcut);
     multiMonitorAction->setStatusTip(tr("Toggle multi-monitor fullscreen"));
+    multiMonitorAction->setWhatsThis(tr("full screen over all monitors on and off"));
     connect(multiMonitorAction, &QAction::triggered, this, &QTPravik::toggleMultiMonitorFullscreen);
 
     QAction* cursorAction = new QAction(tr("Toggle &cursor"), this);
     cursorAction->setShortcut(QKeySequence(tr("Ctrl+C")));
     cursorAction->setShortcutContext(Qt::ApplicationShortcut);
     cursorAction->setStatusTip(tr("Toggle cursor"));
+    cursorAction->setWhatsThis(tr("mouse off (touch input only) and on again"));
     connect(cursorAction, &QAction::triggered, view, &QTKelvoWidgetGL::toggleCursor);
 
     QAction* twoMiceAction = new QAction(tr("Toggle &two-mice"), this);
     twoMiceAction->setShortcut(QKeySequence(tr("Ctrl+T")));
     twoMiceAction->setShortcutContext(Qt::ApplicationShortcut);
     twoMiceAction->setStatusTip(tr("Toggle mouse tracking"));
+    twoMiceAction->setWhatsThis(tr("extra mice on and off (mouse off meanwhile)"));
     connect(twoMiceAction, &QAction::triggered, view, &QTKelvoWidgetGL::toggleTwomice);
 
     QAction* aboutAction = new QAction(tr("&About"), this);

@@ -3,7 +3,8 @@
 // central widget. There is no menu and no tool bar: its six commands are
 // window actions reached through application-wide shortcuts (Escape quits,
 // Ctrl+F and Ctrl+M switch the two full-screen modes, Ctrl+C the cursor,
-// Ctrl+T the two-mice mode).
+// Ctrl+T the two-mice mode). What each does, in words, is its action's
+// whatsThis: the help panel lists it from there.
 //
 // Escape quits at once, except during a running study trial, where one
 // stray key would lose the trial: there it shows a notice, and only a second

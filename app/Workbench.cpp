@@ -96,16 +96,20 @@ Workbench::Workbench(QMainWindow* window, QTKelvoWidgetGL* view, const QString& 
         const char* text;
         QKeySequence keys;
         void (Workbench::*slot)();
+        const char* help;
     };
     const Command commands[] = {
-        {"&Next dataset", QKeySequence(Qt::Key_PageDown), &Workbench::nextDataset},
-        {"&Previous dataset", QKeySequence(Qt::Key_PageUp), &Workbench::previousDataset},
-        {"&Save selection", QKeySequence(tr("Ctrl+S")), &Workbench::saveSelection},
-        {"&Open target file", QKeySequence(tr("Ctrl+O")), &Workbench::loadTarget},
+        {"&Next dataset", QKeySequence(Qt::Key_PageDown), &Workbench::nextDataset, "next dataset (free exploration)"},
+        {"&Previous dataset", QKeySequence(Qt::Key_PageUp), &Workbench::previousDataset, "previous dataset"},
+        {"&Save selection", QKeySequence(tr("Ctrl+S")), &Workbench::saveSelection,
+         "save the selection (target file and CSV)"},
+        {"&Open target file", QKeySequence(tr("Ctrl+O")), &Workbench::loadTarget,
+         "open a target file and highlight it"},
     };
     for (const Command& c : commands) {
         QAction* action = new QAction(tr(c.text), window);
         action->setShortcut(c.keys);
+        action->setWhatsThis(tr(c.help));
         action->setShortcutContext(Qt::ApplicationShortcut);
         connect(action, &QAction::triggered, this, c.slot);
         window->addAction(action);

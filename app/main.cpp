@@ -17,6 +17,7 @@
 // has drawn its data (used by the start-up test) and ends the program. Exit
 // codes as in tools/ExitCode.h. --replay shows a logged trial step by step
 // (see app/LassoReplay.h).
+#include "app/Guide.h"
 #include "app/LassoReplay.h"
 #include "app/MyApp.h"
 #include "app/PravikCommandLine.h"
@@ -150,8 +151,23 @@ int main(int argc, char** argv)
     // Messages appear as they happen, also when standard output is a pipe
     // or a log file, and nothing is lost if the program dies.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    // Help and version need no display: answered before Qt connects to one.
-    if (AnswerHelpOrVersion(argc, argv)) return kExitSuccess;
+    // Help, version and command-line mistakes need no display: answered
+    // before Qt connects to one (which aborts in the platform plugin when
+    // there is none, e.g. over ssh).
+    {
+        PravikOptions checked;
+        QStringList qtOptions;
+        const int early = ParsePravikCommandLine(ArgumentsWithoutQtOptions(argc, argv, &qtOptions), checked);
+        if (early >= 0) return early;
+        // Qt's own answer to a missing display is a page of text and an abort.
+        if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+            qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qtOptions.contains(QLatin1String("platform")) &&
+            !qtOptions.contains(QLatin1String("display"))) {
+            std::fprintf(stderr, "Pravik: no display to open a window on (DISPLAY is not set): run it in a desktop "
+                                 "session or under xvfb-run\n");
+            return kExitFailure;
+        }
+    }
     MyApp app(argc, argv);
 
     PravikOptions options;
@@ -223,6 +239,10 @@ int main(int argc, char** argv)
     window->setWindowTitle("Selection Demo Application");
     if (configuration->fullscreen == 1) window->toggleFullscreen();
     Workbench* workbench = new Workbench(window, window->getView(), options.saveDir);
+    // The start hint is for free exploration; a picture taken for a test shows the data alone.
+    new Guide(window, window->getView(),
+              study == StudyRunner::FreeExploration && options.replay.isEmpty() && options.snapshot.isEmpty(),
+              options.replay.isEmpty() ? Guide::Rows() : LassoReplay::KeyHelp());
     if (!options.replay.isEmpty()) {
         // The view holds every logged viewport at its logged place.
         int width = configuration->mainWidth, height = configuration->mainHeight;

@@ -95,15 +95,16 @@ const BelowMasks kBelowMasks;
 // Corners c = 0 … 7 of a cell take the lower or upper node coordinate on
 // each axis as CornerOffsetX/Y/Z(c) say; as blend masks (bit c: upper).
 constexpr int kUpperX = 0x66, kUpperY = 0xCC, kUpperZ = 0xF0;
-static_assert(CornerOffsetX(1) && CornerOffsetX(2) && CornerOffsetX(5) && CornerOffsetX(6) && !CornerOffsetX(0) &&
-                  !CornerOffsetX(3) && !CornerOffsetX(4) && !CornerOffsetX(7),
-              "kUpperX follows the corner numbering");
-static_assert(CornerOffsetY(2) && CornerOffsetY(3) && CornerOffsetY(6) && CornerOffsetY(7) && !CornerOffsetY(0) &&
-                  !CornerOffsetY(1) && !CornerOffsetY(4) && !CornerOffsetY(5),
-              "kUpperY follows the corner numbering");
-static_assert(CornerOffsetZ(4) && CornerOffsetZ(5) && CornerOffsetZ(6) && CornerOffsetZ(7) && !CornerOffsetZ(0) &&
-                  !CornerOffsetZ(1) && !CornerOffsetZ(2) && !CornerOffsetZ(3),
-              "kUpperZ follows the corner numbering");
+constexpr int UpperCorners(int (*offset)(int))
+{
+    int mask = 0;
+    for (int c = 0; c < 8; ++c)
+        if (offset(c)) mask |= 1 << c;
+    return mask;
+}
+static_assert(UpperCorners(CornerOffsetX) == kUpperX, "kUpperX follows the corner numbering");
+static_assert(UpperCorners(CornerOffsetY) == kUpperY, "kUpperY follows the corner numbering");
+static_assert(UpperCorners(CornerOffsetZ) == kUpperZ, "kUpperZ follows the corner numbering");
 
 __attribute__((target("avx"))) bool CrossesAnyAvx(const osg::Vec3f& p, const float* lowerUpperX, const float* lowerUpperY,
                                                   const float* lowerUpperZ, int cubeIndex, const CellTriangle* tri,

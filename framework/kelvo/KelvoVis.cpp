@@ -18,6 +18,7 @@
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
 #include "framework/tovik/ConstantProvider.h"
+#include "geometry/MarchingCubesGeometry.h"
 #include "selection/ParticleSelection.h"
 
 #include <algorithm>
@@ -39,6 +40,12 @@ double Round(double v)
     return std::floor(v + 0.5);
 }
 
+// The stroke modes' and techniques' buttons, in the order of their ids.
+const char* const ModeWords[] = {"Rotate", "Lasso +", "Lasso \xE2\x88\x92", "Lasso \xE2\x88\xA9"};
+const char* const TechniqueWords[] = {"Density", "Cylinder"};
+const char* const ThresholdName = "density threshold";
+const char* const Dot = " \xC2\xB7 ";
+
 // A control a finger must hit is never smaller than this, in view pixels,
 // however far a large layout is scaled down.
 constexpr double TouchMinimum = 40.0;
@@ -47,7 +54,8 @@ constexpr double TouchMinimum = 40.0;
 KelvoVis::KelvoVis(WindowsFrameTimer* timer, WId window, int displayWidth, int displayHeight)
     : changeNotifier(new ChangeNotifier), timer(timer), window(window), displayWidth(std::max(displayWidth, 1)),
       displayHeight(std::max(displayHeight, 1)), viewWidth(this->displayWidth), viewHeight(this->displayHeight),
-      messageLabel(new TextLabel), thresholdLabel(new TextLabel), captionLabel(new TextLabel)
+      messageLabel(new TextLabel), thresholdLabel(new TextLabel), captionLabel(new TextLabel),
+      noticeLabel(new TextLabel), statusLabel(new TextLabel), sliderNameLabel(new TextLabel)
 {
     FerrowDatasetManager* datasets = FerrowDatasetManager::Instance();
     if (datasets->datasets.empty()) datasets->LoadBuiltIns();
@@ -87,18 +95,16 @@ KelvoVis::KelvoVis(WindowsFrameTimer* timer, WId window, int displayWidth, int d
         }))));
     studyButton = static_cast<ButtonComponent*>(addComponent(new ButtonComponent(
         StudyId, ButtonComponent::StartIcon, new ButtonStrategy([this] { study->PressButton(*this); }))));
-    const char* const modeWords[] = {"Rotate", "Lasso +", "Lasso \xE2\x88\x92", "Lasso \xE2\x88\xA9"};
     for (int m = 0; m < 4; ++m) {
         modeButtons[m] = static_cast<ButtonComponent*>(addComponent(new ButtonComponent(
             RotateModeId + m, ButtonComponent::TextOnly,
             new ButtonStrategy([this, m] { SetStrokeMode(static_cast<StrokeMode>(m)); }))));
-        modeButtons[m]->setText(modeWords[m]);
+        modeButtons[m]->setText(ModeWords[m]);
     }
-    const char* const techniqueWords[] = {"Density", "Cylinder"};
     for (int t = 0; t < 2; ++t) {
         techniqueButtons[t] = static_cast<ButtonComponent*>(addComponent(new ButtonComponent(
             DensityTechniqueId + t, ButtonComponent::TextOnly, new ButtonStrategy([this, t] { SetTouchCylinder(t == 1); }))));
-        techniqueButtons[t]->setText(techniqueWords[t]);
+        techniqueButtons[t]->setText(TechniqueWords[t]);
     }
     updateTouchButtons();
 
@@ -322,33 +328,36 @@ void KelvoVis::ShowDataset(int nr)
     mask.assign(positions ? positions->size() : 0, false);
     selectionChanged = false;
     if (densitiesReady) hostSelection();
+    updateStatusLine();
 }
 
 void KelvoVis::hostSelection()
 {
     if (selection || mask.empty()) return;
-    selection.reset(new ParticleSelection(scene->GetViewer(), scene->GetPlotCamera(), &mask, &selectionChanged));
-    scene->GetDataTransform()->addChild(selection->GetSelectionNode());
-    scene->GetLassoCamera()->addChild(selection->GetFlatTriangles());
-    try {
+    // A dataset without a density field (its estimate failed, or it came
+    // after the estimate) can be looked at, not selected.
+    const std::vector<boost::shared_ptr<ParticleDensityField3D>>& fields = PreComputedDensity::Instance()->densities;
+    const ParticleDensityField3D* field =
+        shownDataset >= 0 && shownDataset < static_cast<int>(fields.size()) ? fields[static_cast<size_t>(shownDataset)].get()
+                                                                            : nullptr;
+    std::string reason;
+    if (field) {
+        selection.reset(new ParticleSelection(scene->GetViewer(), scene->GetPlotCamera(), &mask, &selectionChanged));
+        scene->GetDataTransform()->addChild(selection->GetSelectionNode());
+        scene->GetLassoCamera()->addChild(selection->GetFlatTriangles());
         selection->ResetSelection();
-    } catch (const std::exception& e) {
-        // No density field for this dataset: it can be looked at, not selected.
-        printf("Dataset %d cannot be selected: %s\n", shownDataset, e.what());
-        scene->GetDataTransform()->removeChild(selection->GetSelectionNode());
-        scene->GetLassoCamera()->removeChild(selection->GetFlatTriangles());
-        selection.reset();
-        return;
+        selection->ChangeThreshold(static_cast<float>(slider->getValue()));
+        frameStrategy->SetSelection(selection.get());
+        // A field without volume or without any density selects nothing: say so
+        // on screen, not only on the console.
+        const bool noExtent = field->xMax <= field->xMin && field->yMax <= field->yMin && field->zMax <= field->zMin;
+        reason = noExtent ? "All particles lie at one point: nothing can be selected"
+                 : field->Mean() == 0.0 ? "Too few particles for a density: nothing can be selected"
+                                        : "";
+    } else {
+        reason = "No density for this dataset: nothing can be selected";
+        printf("Dataset %d cannot be selected: it has no density field\n", shownDataset);
     }
-    selection->ChangeThreshold(static_cast<float>(slider->getValue()));
-    frameStrategy->SetSelection(selection.get());
-    // A field without volume or without any density selects nothing: say so
-    // on screen, not only on the console.
-    const ParticleDensityField3D& field = *PreComputedDensity::Instance()->Field(shownDataset);
-    const bool noExtent = field.xMax <= field.xMin && field.yMax <= field.yMin && field.zMax <= field.zMin;
-    const std::string reason = noExtent ? "All particles lie at one point: nothing can be selected"
-                               : field.Mean() == 0.0 ? "Too few particles for a density: nothing can be selected"
-                                                     : "";
     if (!unselectableReason.empty() && message == unselectableReason) SetMessage("");
     unselectableReason = reason;
     if (!reason.empty() && message.empty()) SetMessage(reason);
@@ -445,6 +454,73 @@ void KelvoVis::refreshColoursIfChanged()
         scene->UpdateColours(*target, ParticleScene::TargetColour);
     else
         scene->UpdateColours(mask);
+    updateStatusLine();
+}
+
+void KelvoVis::updateStatusLine()
+{
+    const DatasetStatus s = GetDatasetStatus();
+    if (s.number < 0) {
+        statusLine.clear();
+        return;
+    }
+    // Which of several: Page Up and Page Down step through them.
+    const std::string of =
+        s.datasets > 1 ? " (" + std::to_string(s.number + 1) + " of " + std::to_string(s.datasets) + ")" : "";
+    statusLine = s.name.substr(s.name.find_last_of('/') + 1) + of + Dot + std::to_string(s.particles) + " particles" +
+                 Dot + std::to_string(s.selected) + " selected";
+}
+
+bool KelvoVis::ThresholdFollowsSelection() const
+{
+    if (!selection) return false;
+    // A lasso waiting for its frames is built with the slider's value.
+    if (frameStrategy->IsBuildPending()) return FerrowManager::Instance()->IsPravikSelection();
+    // Only the density-aware volume re-thresholds; undo, redo, clear and
+    // reset drop the current volume.
+    return dynamic_cast<const MarchingCubesGeometry*>(selection->GetCurrentVolume().get()) != nullptr;
+}
+
+std::string KelvoVis::GetThresholdLabel() const
+{
+    return ThresholdFollowsSelection() ? ThresholdName
+                                       : std::string(ThresholdName) + ": applies to the next density-aware lasso";
+}
+
+std::vector<KelvoVis::HelpRow> KelvoVis::ControlHelp()
+{
+    return {
+        {"slider", std::string(ThresholdName) + " of density-aware lassos"},
+        {"undo, redo, clear", "step back, step forward, select nothing"},
+        {std::string(ModeWords[0]) + ", " + ModeWords[1] + " \xE2\x80\xA6", "what a finger, pen or extra mouse does"},
+        {std::string(TechniqueWords[0]) + ", " + TechniqueWords[1], "the technique of those lassos"},
+        {"Start, Done", "begin and end a study trial"},
+    };
+}
+
+void KelvoVis::drawExplanations()
+{
+    const double l = frameComponent->getLeft(), b = frameComponent->getBottom();
+    const double w = frameComponent->getWidth(), h = frameComponent->getHeight();
+    if (w <= 0 || h <= 0) return;
+    const int size = static_cast<int>(std::max(11.0, std::min(16.0, h * 0.03)));
+    const double inset = std::max(4.0, size * 0.5);
+    double above = b + inset;
+    // A participant sees no counts: they would be a hint the study does not give.
+    if (!statusLine.empty() && !study->IsActive()) {
+        statusLabel->fitText(statusLine, size, TextLabel::Ground, static_cast<int>(w - 2 * inset));
+        statusLabel->draw(l + inset, b + inset);
+        above += statusLabel->height() + inset;
+    }
+    if (!notice.empty()) {
+        noticeLabel->fitText(notice, size + 4, TextLabel::Ground, static_cast<int>(w - 2 * inset));
+        noticeLabel->draw(l + std::max(0.0, (w - noticeLabel->width()) * 0.5), std::max(above, b + h * 0.12));
+    }
+    if (helpShown) {
+        helpPanel.fit(size + 2, static_cast<int>(w - 2 * inset), static_cast<int>(h - 2 * inset));
+        helpPanel.draw(l + std::max(0.0, (w - helpPanel.width()) * 0.5),
+                       b + std::max(0.0, (h - helpPanel.height()) * 0.5));
+    }
 }
 
 void KelvoVis::updateButtonStates()
@@ -531,6 +607,22 @@ void KelvoVis::renderAll(bool)
         thresholdLabel->setText(text, static_cast<int>(std::max(10.0, labelHeight * 0.8)));
         const double x = slider->getLeft() + (slider->getWidth() - thresholdLabel->width()) * 0.5;
         thresholdLabel->draw(std::max(0.0, x), slider->getBottom() + slider->getHeight());
+        // Its name runs along it on the side away from the 3D area, or on
+        // the slider's own outer edge when the view leaves no room there.
+        const bool vertical = slider->isVertical();
+        const int size = static_cast<int>(std::max(10.0, labelHeight * 0.7));
+        sliderNameLabel->fitText(GetThresholdLabel(), size, vertical ? TextLabel::Vertical : TextLabel::Plain,
+                                 static_cast<int>(vertical ? slider->getHeight() : slider->getWidth()));
+        if (vertical) {
+            const bool outerLeft = slider->getLeft() + slider->getWidth() * 0.5 <
+                                   frameComponent->getLeft() + frameComponent->getWidth() * 0.5;
+            double nx = outerLeft ? slider->getLeft() - sliderNameLabel->width() - 2
+                                  : slider->getLeft() + slider->getWidth() + 2;
+            nx = std::max(0.0, std::min(nx, viewWidth - static_cast<double>(sliderNameLabel->width())));
+            sliderNameLabel->draw(nx, slider->getBottom() + (slider->getHeight() - sliderNameLabel->height()) * 0.5);
+        } else {
+            sliderNameLabel->draw(slider->getLeft(), std::max(0.0, slider->getBottom() - sliderNameLabel->height()));
+        }
     }
     glPopAttrib();
 
@@ -617,6 +709,7 @@ void KelvoVis::renderTouchIndication()
         const double top = frameComponent->getBottom() + frameComponent->getHeight();
         captionLabel->draw(frameComponent->getLeft() + size * 0.5, std::max(0.0, top - captionLabel->height() - size * 0.5));
     }
+    drawExplanations();
     glPopAttrib();
 }
 

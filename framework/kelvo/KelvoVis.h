@@ -10,6 +10,15 @@
 // at least kMinTouchSize pixels. Messages (the trial's instruction) go in a
 // band above the 3D area, never over the data.
 //
+// Texts that explain the program lie over the 3D area only, never over the
+// touch column or the message band: the help panel (centred), a notice (a
+// hint, what a key did; in the lower part), the status line (dataset,
+// particles, selected; lower-left corner, outside a study) and, along the
+// threshold slider, its label, which says when the value only applies to
+// the next density-aware lasso. Whoever changes the help or the notice
+// wakes an on-demand view; the status line and the label change with
+// frames that are drawn anyway.
+//
 // Pointers without a keyboard (TUIO fingers, the whiteboard pen, the extra
 // mice) send plain strokes; a plain stroke that starts on the 3D area does
 // what the selected stroke mode says. The Qt mouse keeps its keys (the view
@@ -27,6 +36,7 @@
 #include "framework/kelvo/StudyTrialView.h"
 #include "framework/ombra/EventKind.h"
 #include "framework/ombra/OmbraManager.h"
+#include "framework/ombra/TextPanel.h"
 
 #include <QtGui/qwindowdefs.h>
 #include <osg/GL>
@@ -153,6 +163,24 @@ public:
     };
     DatasetStatus GetDatasetStatus() const;
 
+    // The help panel's rows (keys, what they do; a heading has no second part).
+    using HelpRow = TextPanel::Row;
+    void SetHelp(std::vector<HelpRow> rows) { helpPanel.setRows(std::move(rows)); }
+    void SetHelpShown(bool shown) { helpShown = shown; }
+    bool IsHelpShown() const { return helpShown; }
+    // One line in the lower part of the 3D area; empty hides it.
+    void SetNotice(const std::string& text) { notice = text; }
+    const std::string& GetNotice() const { return notice; }
+    // "clusters (1 of 3) · 300000 particles · 1200 selected"; empty while none is shown.
+    const std::string& GetStatusLine() const { return statusLine; }
+    // Whether moving the slider changes the selection now: the newest state
+    // is a density-aware lasso's. Otherwise the value waits for the next one.
+    bool ThresholdFollowsSelection() const;
+    // The slider's label as drawn.
+    std::string GetThresholdLabel() const;
+    // What the on-screen controls do, for the help panel.
+    static std::vector<HelpRow> ControlHelp();
+
 private:
     // What the study trial control may do (StudyTrialView).
     bool IsLassoInProgress() const override;
@@ -236,4 +264,14 @@ private:
     std::string caption;
     std::vector<osg::Vec2f> outline;
     std::unique_ptr<TextLabel> captionLabel;
+
+    void updateStatusLine();
+    void drawExplanations();
+    TextPanel helpPanel;
+    bool helpShown = false;
+    std::string notice;
+    std::unique_ptr<TextLabel> noticeLabel;
+    std::string statusLine;
+    std::unique_ptr<TextLabel> statusLabel;
+    std::unique_ptr<TextLabel> sliderNameLabel;
 };

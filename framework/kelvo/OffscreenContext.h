@@ -29,8 +29,9 @@ inline osg::ref_ptr<osg::GraphicsContext> CreateOffscreenContext(int width, int 
     traits->red = traits->green = traits->blue = 8;
     traits->depth = 24;
     osg::ref_ptr<osg::GraphicsContext> gc = osg::GraphicsContext::createGraphicsContext(traits.get());
-    // A busy X server now and then refuses a connection for a moment (seen
-    // while many test programs connect at once): worth a few more tries.
+    // An X server started without -noreset drops the connections being set
+    // up when its last client leaves (programs starting and ending one after
+    // another): worth a few more tries.
     const char* display = std::getenv("DISPLAY");
     for (int retry = 0; !gc && display && *display && retry < 4; ++retry) {
         std::this_thread::sleep_for(std::chrono::milliseconds(250));

@@ -3,13 +3,24 @@
 // The text is rasterised once by Qt into an image and drawn as pixels, so no
 // font machinery touches the GL state. Without a Qt GUI application (no font
 // database) nothing is drawn.
+//
+// Looks: plain light text; on a dark translucent ground (readable over the
+// particles); turned a quarter to the left (reads bottom to top, for a label
+// along a vertical slider). Cost: one rasterisation per new text, size or
+// look; a draw is one pixel transfer.
 #include <QImage>
 #include <string>
 
 class TextLabel {
 public:
+    enum Look { Plain = 0, Ground = 1, Vertical = 2 };
+
     TextLabel() = default;
-    void setText(const std::string& text, int pixelSize);
+    // `look`: Plain or a combination of Ground and Vertical.
+    void setText(const std::string& text, int pixelSize, int look = Plain);
+    // setText at pixelSize or smaller, down to 8 pixels, so that the label's
+    // length (its height when Vertical) is at most maxLength.
+    void fitText(const std::string& text, int pixelSize, int look, int maxLength);
     const std::string& getText() const { return text; }
     int width() const { return image.width(); }
     int height() const { return image.height(); }
@@ -19,5 +30,9 @@ public:
 private:
     std::string text;
     int pixelSize = 0;
+    int look = Plain;
     QImage image; // RGBA, rows bottom-up
+    // What fitText was last asked for; the same request changes nothing.
+    std::string fittedText;
+    int fittedSize = 0, fittedLook = 0, fittedLength = -1;
 };

@@ -208,6 +208,45 @@ TEST_F(VisFixture, UndoRedoAndClearButtonsActOnTheSelection)
     EXPECT_FALSE(vis->GetUndoButton()->isHighlighted()) << "press feedback ends with the release";
 }
 
+TEST_F(VisFixture, SliderLabelSaysWhenItsValueWaitsForTheNextLassoAndTheStatusLineCounts)
+{
+    if (!HaveGL()) GTEST_SKIP() << "no OpenGL context (the test script runs under Xvfb)";
+    const std::string follows = "density threshold", waits = follows + ": applies to the next density-aware lasso";
+    auto status = [&] { return "fixture \xC2\xB7 8000 particles \xC2\xB7 " + std::to_string(SelectedCount()) + " selected"; };
+    Paint(*vis);
+    EXPECT_EQ(vis->GetThresholdLabel(), waits);
+    EXPECT_EQ(vis->GetStatusLine(), status());
+    LassoAround("SPLUS", osg::Vec3d(0, 0, 0), 1.3);
+    Paint(*vis);
+    Paint(*vis);
+    ASSERT_GT(SelectedCount(), 0u);
+    EXPECT_EQ(vis->GetThresholdLabel(), follows);
+    EXPECT_EQ(vis->GetStatusLine(), status());
+    // Undo, the redo of that lasso and a clear each leave no lasso that follows the slider.
+    for (const double button : {140.0, 90.0, 40.0}) {
+        if (button != 90.0) {
+            LassoAround("SPLUS", osg::Vec3d(0, 0, 0), 1.3);
+            Paint(*vis);
+            Paint(*vis);
+            EXPECT_EQ(vis->GetThresholdLabel(), follows);
+        }
+        Press(40, button);
+        Paint(*vis);
+        EXPECT_EQ(vis->GetThresholdLabel(), waits) << button;
+        EXPECT_EQ(vis->GetStatusLine(), status()) << button;
+    }
+    // Nor does a cylinder lasso; a slider move then changes nothing.
+    LassoAround("CYSPLUS", osg::Vec3d(0, 0, 0), 1.3);
+    Paint(*vis);
+    Paint(*vis);
+    EXPECT_EQ(vis->GetThresholdLabel(), waits);
+    const std::vector<bool> before = vis->GetSelectionMask();
+    Press(40, 500);
+    Paint(*vis);
+    EXPECT_EQ(vis->GetSelectionMask(), before);
+    EXPECT_EQ(vis->GetStatusLine(), status());
+}
+
 TEST_F(VisFixture, SliderSetsTheThresholdAndReThresholdsTheNewestLasso)
 {
     SliderComponent* slider = vis->GetThresholdSlider();
@@ -488,4 +527,12 @@ TEST_F(TwoDatasets, ADatasetAtOnePointSaysOnScreenThatNothingCanBeSelected)
     FerrowManager::Instance()->SetCurrentDatasetNr(1);
     Paint(vis);
     EXPECT_EQ(vis.GetMessage(), "") << "a dataset that can be selected clears it";
+
+    // One loaded after the estimate has no field: shown, not selectable, no crash.
+    FerrowDatasetManager::Instance()->Add("late", point);
+    FerrowManager::Instance()->SetCurrentDatasetNr(3);
+    testing::internal::CaptureStdout();
+    Paint(vis);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Dataset 3 cannot be selected: it has no density field\n");
+    EXPECT_EQ(vis.GetMessage(), "No density for this dataset: nothing can be selected");
 }
