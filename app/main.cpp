@@ -40,9 +40,14 @@
 #include <QImage>
 #include <QTimer>
 
+#include <xcb/xcb.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -144,6 +149,38 @@ int prepareReplay(const PravikOptions& options, ReplayTrial& trial, bool& hasEve
     return 0;
 }
 
+// An X server resets when its last client leaves and drops the connections
+// being set up at that moment; Qt aborts on such a refusal. Holding a
+// connection of our own (tried a few times, 250 ms apart) while Qt opens its
+// own keeps the server from resetting under it. Programs that start and end
+// in turn on one virtual display, as in the tests, meet this often.
+class XServerHold {
+public:
+    explicit XServerHold(const QStringList& qtOptions)
+    {
+        const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+        if (qEnvironmentVariableIsEmpty("DISPLAY") || (!platform.isEmpty() && !platform.startsWith("xcb")) ||
+            qtOptions.contains(QLatin1String("platform")) || qtOptions.contains(QLatin1String("display")))
+            return;
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            connection = xcb_connect(nullptr, nullptr);
+            if (xcb_connection_has_error(connection) == 0) return;
+            xcb_disconnect(connection);
+            connection = nullptr;
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        }
+    }
+    ~XServerHold()
+    {
+        if (connection) xcb_disconnect(connection);
+    }
+    XServerHold(const XServerHold&) = delete;
+    XServerHold& operator=(const XServerHold&) = delete;
+
+private:
+    xcb_connection_t* connection = nullptr;
+};
+
 }
 
 int main(int argc, char** argv)
@@ -154,9 +191,9 @@ int main(int argc, char** argv)
     // Help, version and command-line mistakes need no display: answered
     // before Qt connects to one (which aborts in the platform plugin when
     // there is none, e.g. over ssh).
+    QStringList qtOptions;
     {
         PravikOptions checked;
-        QStringList qtOptions;
         const int early = ParsePravikCommandLine(ArgumentsWithoutQtOptions(argc, argv, &qtOptions), checked);
         if (early >= 0) return early;
         // Qt's own answer to a missing display is a page of text and an abort.
@@ -168,7 +205,9 @@ int main(int argc, char** argv)
             return kExitFailure;
         }
     }
+    std::unique_ptr<XServerHold> hold(new XServerHold(qtOptions));
     MyApp app(argc, argv);
+    hold.reset();
 
     PravikOptions options;
     const int early = ParsePravikCommandLine(MyApp::arguments(), options);

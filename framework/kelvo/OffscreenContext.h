@@ -29,9 +29,9 @@ inline osg::ref_ptr<osg::GraphicsContext> CreateOffscreenContext(int width, int 
     traits->red = traits->green = traits->blue = 8;
     traits->depth = 24;
     osg::ref_ptr<osg::GraphicsContext> gc = osg::GraphicsContext::createGraphicsContext(traits.get());
-    // An X server started without -noreset drops the connections being set
-    // up when its last client leaves (programs starting and ending one after
-    // another): worth a few more tries.
+    // An X server resets when its last client leaves and drops the
+    // connections being set up at that moment (programs starting and ending
+    // in turn, as in the tests): worth a few more tries.
     const char* display = std::getenv("DISPLAY");
     for (int retry = 0; !gc && display && *display && retry < 4; ++retry) {
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
