@@ -1,7 +1,8 @@
 #pragma once
 // AllocationFaults: a test-only switch that makes the engine fail as it does
 // when memory runs out, at the points where a history command allocates the
-// most: a volume's mask, a combined volume's field, the selection display.
+// most: a volume's mask, a combined volume's field, the selection display,
+// the history and its stacks.
 //
 // In: FailAfter(n) from a test. Out: the check after the next n passing ones
 // throws std::bad_alloc, once; every later check passes. Cost: one atomic

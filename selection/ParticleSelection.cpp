@@ -8,6 +8,7 @@
 #include "geometry/MarchingCubesGeometry.h"
 #include "geometry/MaskWords.h"
 #include "geometry/MinusGeometry.h"
+#include "geometry/SurfaceNormals.h"
 #include "geometry/UnionGeometry.h"
 #include "selection/Delaunay.h"
 #include "selection/LassoClip.h"
@@ -23,7 +24,6 @@ extern "C" {
 #include <osg/MatrixTransform>
 #include <osg/PolygonMode>
 #include <osg/Viewport>
-#include <osgUtil/SmoothingVisitor>
 
 #include <tbb/task_group.h>
 
@@ -365,6 +365,8 @@ void ParticleSelection::BuildGeometry()
         return;
     }
     lassoPoints.clear();
+    if (knownCells && knownCellsPositions.get() == particlePositions && !volume->particleCells)
+        volume->particleCells = knownCells;  // the mask checks they lie on its grid
 
     // The new history and stacks are built aside and swapped in once the new
     // state, its mask and the display are done, so a failure changes nothing.
@@ -378,15 +380,26 @@ void ParticleSelection::BuildGeometry()
         // Only the newest four states keep volumes of their own.
         if (n > 5)
             for (size_t i = 0; i <= n - 5; ++i) history[i] = emptyVolume;
+        std::vector<DisplayArrays> displays(stateDisplays.begin(),
+                                            stateDisplays.begin() + static_cast<std::ptrdiff_t>(k) + 1);
+        displays.emplace_back();
+        if (n > 5)
+            for (size_t i = 0; i <= n - 5; ++i) displays[i] = DisplayArrays();
         std::deque<int> undo = undoStack;
         undo.push_back(static_cast<int>(n) - 1);
         history[n - 1] = buildState(n == 2 ? nullptr : history[n - 2].get(), volume, selectionMode, threshold);
+        displays[n - 1] = saveDisplay();
         selectionHistory.swap(history);
+        stateDisplays.swap(displays);
         undoStack.swap(undo);
         redoStack.clear();
         currentVolume = volume;
         currentMode = selectionMode;
         currentFactor = threshold;
+        if (volume->particleCells) {
+            knownCells = volume->particleCells;
+            knownCellsPositions = particlePositions;
+        }
         writeMaskFromState(static_cast<int>(n) - 1);
         *selectionChanged = true;
     } catch (const std::exception& e) {
@@ -422,8 +435,10 @@ boost::shared_ptr<SelectionGeometry> ParticleSelection::buildState(SelectionGeom
             break;
         }
     }
+    // The lasso volume's own mask is read only where the volume is the state
+    // itself: beside a previous state it would be a million tests for nothing.
     std::vector<SelectionGeometry*> masksLeft;
-    if (lassoMaskLeft) masksLeft.push_back(volume.get());
+    if (lassoMaskLeft && !previous) masksLeft.push_back(volume.get());
     if (previous) masksLeft.push_back(state.get());
     tbb::task_group masks;
     for (SelectionGeometry* v : masksLeft) masks.run([v] { v->ComputeMask(); });
@@ -456,16 +471,19 @@ void ParticleSelection::updateSelection(float t)
         // even when it was rejected.
         selectionHistory[h] =
             buildState(h == 1 ? nullptr : selectionHistory[h - 1].get(), currentVolume, currentMode, t);
+        stateDisplays[h] = saveDisplay();
         currentFactor = t;
         writeMaskFromState(static_cast<int>(h));
         *selectionChanged = true;
     } catch (const std::exception& e) {
         restoreDisplay(shown);
         // The lasso volume was re-thresholded in place: the same factor
-        // gives back the same field, surface and mask.
+        // gives back the same field, surface and mask (the mask only where
+        // the volume is the state, as buildState leaves it).
         const char* lasso = "";
         try {
-            currentVolume->UpdateThreshold(static_cast<double>(currentFactor));
+            if (h == 1) currentVolume->UpdateThreshold(static_cast<double>(currentFactor));
+            else currentVolume->UpdateThresholdLeavingMask(static_cast<double>(currentFactor));
         } catch (const std::exception&) {
             currentVolume.reset();
             lasso = "; the newest lasso no longer follows the threshold";
@@ -517,12 +535,26 @@ void ParticleSelection::rebuildVolumeDisplay(const SelectionGeometry& state)
         elements->push_back(static_cast<GLuint>(t.v1));
         elements->push_back(static_cast<GLuint>(t.v2));
     }
+    AllocationFaults::Check();
+    // An empty surface has no normals (not the previous state's, which this
+    // state's kept display would then hold on to).
+    osg::ref_ptr<osg::Vec3Array> normals = mesh.vertices.empty() ? nullptr : SurfaceNormals(mesh);
     volumeGeometry->setVertexArray(vertices.get());
+    volumeGeometry->setNormalArray(normals.get(), osg::Array::BIND_PER_VERTEX);
     if (volumeGeometry->getNumPrimitiveSets() > 0) volumeGeometry->setPrimitiveSet(0, elements.get());
     else volumeGeometry->addPrimitiveSet(elements.get());
-    AllocationFaults::Check();
-    osgUtil::SmoothingVisitor::smooth(*volumeGeometry);
     volumeGeometry->dirtyBound();
+}
+
+void ParticleSelection::showState(size_t k)
+{
+    DisplayArrays& kept = stateDisplays[k];
+    if (kept.vertices) {
+        restoreDisplay(kept);
+        return;
+    }
+    rebuildVolumeDisplay(*selectionHistory[k]);
+    kept = saveDisplay();
 }
 
 void ParticleSelection::clearFlatTriangles()
@@ -537,12 +569,17 @@ void ParticleSelection::ClearSelection()
     if (!emptyVolume) return;  // no ResetSelection yet
     const DisplayArrays shown = saveDisplay();
     try {
+        stateDisplays.reserve(selectionHistory.size() + 1);  // the push below cannot throw then
         selectionHistory.push_back(emptyVolume);
         try {
             undoStack.push_back(static_cast<int>(selectionHistory.size()) - 1);
             try {
-                rebuildVolumeDisplay(*emptyVolume);
+                AllocationFaults::Check();  // the pushes may have had to grow the history and the stack
+                // The empty selection looks the same in every state it is.
+                stateDisplays.push_back(stateDisplays.front());
+                showState(stateDisplays.size() - 1);
             } catch (...) {
+                stateDisplays.pop_back();
                 undoStack.pop_back();
                 throw;
             }
@@ -574,7 +611,9 @@ void ParticleSelection::ResetSelection()
         std::vector<boost::shared_ptr<SelectionGeometry>> history(1, empty);
         std::deque<int> undo(1, 0);
         rebuildVolumeDisplay(*empty);
+        std::vector<DisplayArrays> displays(1, saveDisplay());
         selectionHistory.swap(history);
+        stateDisplays.swap(displays);
         undoStack.swap(undo);
         emptyVolume = empty;
     } catch (const std::exception& e) {
@@ -597,7 +636,8 @@ void ParticleSelection::undoLastSelection()
     try {
         redoStack.push_back(undoStack.back());
         try {
-            rebuildVolumeDisplay(*selectionHistory[static_cast<size_t>(k)]);
+            AllocationFaults::Check();  // the push may have had to grow the stack
+            showState(static_cast<size_t>(k));
         } catch (...) {
             redoStack.pop_back();
             throw;
@@ -621,7 +661,8 @@ void ParticleSelection::redoLastSelection()
     try {
         undoStack.push_back(v);
         try {
-            rebuildVolumeDisplay(*selectionHistory[static_cast<size_t>(v)]);
+            AllocationFaults::Check();  // the push may have had to grow the stack
+            showState(static_cast<size_t>(v));
         } catch (...) {
             undoStack.pop_back();
             throw;

@@ -75,6 +75,8 @@ public:
     const std::deque<int>& GetUndoStack() const { return undoStack; }
     const std::deque<int>& GetRedoStack() const { return redoStack; }
     // The newest lasso's volume while threshold changes follow it, else null.
+    // Its own mask is kept only where it is the first state; combined with a
+    // previous state only the combination's mask is computed.
     const boost::shared_ptr<SelectionGeometry>& GetCurrentVolume() const { return currentVolume; }
     int GetSelectionMode() const { return selectionMode; }
     float GetThreshold() const { return threshold; }
@@ -112,6 +114,9 @@ private:
     void writeMaskFromState(int k);
     // Shows the state's surface in volumeGeometry.
     void rebuildVolumeDisplay(const SelectionGeometry& state);
+    // Shows history state k: the arrays it was shown with before, else
+    // rebuilt from its surface and kept for the next time.
+    void showState(size_t k);
     DisplayArrays saveDisplay() const;
     void restoreDisplay(const DisplayArrays& arrays);
     void clearFlatTriangles();
@@ -135,8 +140,17 @@ private:
     osg::Matrixf screenMatrix;
     int32_t selectionMode;
     std::vector<boost::shared_ptr<SelectionGeometry>> selectionHistory;
+    // The display of each history state once shown (empty arrays: not yet),
+    // so undo and redo need not smooth a surface again; dropped with the
+    // state's volume when the history is trimmed or cut.
+    std::vector<DisplayArrays> stateDisplays;
     boost::shared_ptr<SelectionGeometry> currentVolume;
     boost::shared_ptr<SelectionGeometry> emptyVolume;
+    // The particles' cells on the density grid, found by an earlier volume:
+    // every volume of a dataset lies on that grid, so a new lasso's first
+    // mask need not search them again. Held with the positions they are of.
+    boost::shared_ptr<const ParticleCells> knownCells;
+    osg::ref_ptr<osg::Vec3Array> knownCellsPositions;
     float threshold;
     int32_t currentMode;  // the mode of currentVolume's lasso
     float currentFactor;  // the threshold currentVolume was last built at

@@ -9,6 +9,8 @@
 #include "tests/support/SelectionSession.h"
 
 #include <gtest/gtest.h>
+#include <osg/Geometry>
+#include <osgUtil/SmoothingVisitor>
 
 #include <algorithm>
 #include <cstdio>
@@ -376,4 +378,100 @@ TEST_F(History, AFailingCommandLeavesEverythingAsBefore)
     selection.undoLastSelection();
     withoutDensity("reset", [&] { selection.ResetSelection(); });
     failEverywhere("reset", [&] { selection.ResetSelection(); });
+}
+
+namespace {
+
+// The display a state gets when built from scratch: its surface, smoothed.
+osg::ref_ptr<osg::Geometry> FreshDisplay(const SelectionGeometry& state)
+{
+    osg::ref_ptr<osg::Geometry> g = new osg::Geometry;
+    const SurfaceMesh& mesh = state.GetSurface();
+    g->setVertexArray(new osg::Vec3Array(mesh.vertices.begin(), mesh.vertices.end()));
+    osg::ref_ptr<osg::DrawElementsUInt> elements = new osg::DrawElementsUInt(GL_TRIANGLES);
+    for (const TriangleIndices& t : mesh.triangles) {
+        elements->push_back(static_cast<GLuint>(t.v0));
+        elements->push_back(static_cast<GLuint>(t.v1));
+        elements->push_back(static_cast<GLuint>(t.v2));
+    }
+    g->addPrimitiveSet(elements.get());
+    osgUtil::SmoothingVisitor::smooth(*g);
+    return g;
+}
+
+std::vector<osg::Vec3f> Values(const osg::Array* a)
+{
+    const osg::Vec3Array* v = dynamic_cast<const osg::Vec3Array*>(a);
+    return v ? std::vector<osg::Vec3f>(v->begin(), v->end()) : std::vector<osg::Vec3f>();
+}
+
+std::vector<GLuint> Indices(const osg::Geometry* g)
+{
+    const osg::DrawElementsUInt* e =
+        g->getNumPrimitiveSets() > 0 ? dynamic_cast<const osg::DrawElementsUInt*>(g->getPrimitiveSet(0)) : nullptr;
+    return e ? std::vector<GLuint>(e->begin(), e->end()) : std::vector<GLuint>();
+}
+
+}  // namespace
+
+// Undo and redo show a state again with the arrays it was shown with, which
+// equal a display built from scratch; a threshold change replaces them.
+TEST_F(History, UndoAndRedoShowEachStatesKeptDisplay)
+{
+    FerrowManager::Instance()->SetTechnique(FerrowManager::PravikTechnique);
+    const osg::Geometry* shown = selection.GetVolumeGeometry();
+    auto expectShows = [&](size_t k, const char* when) {
+        ASSERT_EQ(undo().back(), static_cast<int>(k)) << when;
+        const osg::ref_ptr<osg::Geometry> fresh = FreshDisplay(*state(k));
+        EXPECT_EQ(Values(shown->getVertexArray()), Values(fresh->getVertexArray())) << when;
+        EXPECT_EQ(Values(shown->getNormalArray()), Values(fresh->getNormalArray())) << when;
+        EXPECT_EQ(Indices(shown), Indices(fresh.get())) << when;
+    };
+    lasso(1, -3, -3, 3, 3);
+    const osg::Array* first = shown->getVertexArray();
+    lasso(2, -0.5, -4, 4, 4);
+    selection.updateSelection(0.6f);
+    expectShows(2, "after the threshold change");
+    const osg::Array* vertices = shown->getVertexArray();
+    const osg::Array* normals = shown->getNormalArray();
+    selection.undoLastSelection();
+    expectShows(1, "after undo");
+    EXPECT_EQ(shown->getVertexArray(), first);
+    selection.redoLastSelection();
+    expectShows(2, "after redo");
+    EXPECT_EQ(shown->getVertexArray(), vertices);
+    EXPECT_EQ(shown->getNormalArray(), normals);
+
+    // Trimmed states show the empty selection, however often shown.
+    for (int i = 0; i < 4; ++i) lasso(1, -4 + i, -4, -3 + i, 4);
+    ASSERT_EQ(state(2), state(0));
+    for (int i = 0; i < 4; ++i) selection.undoLastSelection();
+    expectShows(2, "a trimmed state");
+    EXPECT_EQ(shown->getVertexArray()->getNumElements(), 0u);
+    selection.redoLastSelection();
+    selection.undoLastSelection();
+    expectShows(2, "a trimmed state again");
+    selection.redoLastSelection();
+    expectShows(3, "the oldest state kept");
+}
+
+// Every lasso after the first finds its particles' cells already: the first
+// lasso's, kept across a reset of the selection.
+TEST_F(History, LassoVolumesTakeTheCellsAnEarlierVolumeFound)
+{
+    FerrowManager::Instance()->SetTechnique(FerrowManager::PravikTechnique);
+    lasso(1, -3, -3, 3, 3);
+    const boost::shared_ptr<const ParticleCells> cells = state(1)->particleCells;
+    ASSERT_TRUE(cells);
+    selection.ResetSelection();
+    const std::vector<osg::Vec2f> poly = lasso(1, -1, -4, 1, 4);
+    EXPECT_EQ(state(1)->particleCells, cells);
+    // The same answers as a volume that searches the cells itself.
+    MarchingCubesGeometry fresh(data.particles.get(), scene.viewer.get(), poly, osg::Matrixf());
+    fresh.UpdateThreshold(selection.GetThreshold());
+    EXPECT_NE(fresh.particleCells, cells);
+    EXPECT_EQ(state(1)->mask, fresh.mask);
+    lasso(2, -0.5, -4, 4, 4);
+    EXPECT_EQ(selection.GetCurrentVolume()->particleCells, cells);
+    expectMaskIsState(2);
 }
