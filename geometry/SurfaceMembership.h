@@ -32,8 +32,9 @@ public:
     explicit SurfaceMembership(const ScalarField3D& field);
 
     bool IsInside(const osg::Vec3f& p) const;
-    // Whether cut cells are tested eight corners at a time where the
-    // processor can (the default) or one segment at a time; same answers.
+    // Whether cut cells are tested eight corners at a time, and points with
+    // known cells classified eight at a time, where the processor can (the
+    // default), or one by one; same answers.
     static void SetVectorTest(bool on);
     // mask[q] = the field's IsWithinBounds(points[q]) && IsInside(points[q])
     // for q in [begin, end).
@@ -59,8 +60,11 @@ private:
     bool InsideCutCell(const osg::Vec3f& p, int i, int j, int k, uint32_t word) const;
     // CellOf for a point within the grid's bounds (faces included); false otherwise.
     bool CellInBounds(const osg::Vec3f& p, size_t& cell) const;
+    // knownCells: the cells of all points when cellOf only reads them there,
+    // so whole words can be classified without it.
     template <class Finder>
-    void TestRange(const osg::Vec3f* points, size_t begin, size_t end, std::vector<bool>& mask, Finder cellOf) const;
+    void TestRange(const osg::Vec3f* points, size_t begin, size_t end, std::vector<bool>& mask, Finder cellOf,
+                   const uint32_t* knownCells = nullptr) const;
 
     double xMin, yMin, zMin, xMax, yMax, zMax, xStep, yStep, zStep;
     double xInverseStep, yInverseStep, zInverseStep;
