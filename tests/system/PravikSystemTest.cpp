@@ -109,6 +109,9 @@ TEST_F(PravikSystem, SnapshotDrawsTheParticlesAndExits)
 
 TEST_F(PravikSystem, FullScreenOverAllMonitorsAndQuitOnEscape)
 {
+    // Keys were now and then lost while the window redrew without pause on a
+    // loaded machine; nothing checked here needs continuous frames.
+    WriteConfig("  <render mode=\"on-demand\"/>\n");
     start({});
     ASSERT_FALSE(findWindow().isEmpty());
 
