@@ -4,10 +4,9 @@
 #include "geometry/SurfaceNormals.h"
 
 #include "density/ScalarField3D.h"
+#include "tests/support/SmoothedSurface.h"
 
 #include <gtest/gtest.h>
-#include <osg/Geometry>
-#include <osgUtil/SmoothingVisitor>
 
 #include <cmath>
 #include <cstring>
@@ -17,17 +16,7 @@ namespace {
 
 osg::ref_ptr<osg::Vec3Array> SmoothedNormals(const SurfaceMesh& mesh)
 {
-    osg::ref_ptr<osg::Geometry> g = new osg::Geometry;
-    g->setVertexArray(new osg::Vec3Array(mesh.vertices.begin(), mesh.vertices.end()));
-    osg::ref_ptr<osg::DrawElementsUInt> elements = new osg::DrawElementsUInt(GL_TRIANGLES);
-    for (const TriangleIndices& t : mesh.triangles) {
-        elements->push_back(static_cast<GLuint>(t.v0));
-        elements->push_back(static_cast<GLuint>(t.v1));
-        elements->push_back(static_cast<GLuint>(t.v2));
-    }
-    g->addPrimitiveSet(elements.get());
-    osgUtil::SmoothingVisitor::smooth(*g);
-    return dynamic_cast<osg::Vec3Array*>(g->getNormalArray());
+    return dynamic_cast<osg::Vec3Array*>(SmoothedGeometry(mesh)->getNormalArray());
 }
 
 }  // namespace

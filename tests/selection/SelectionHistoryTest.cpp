@@ -7,10 +7,10 @@
 #include "geometry/MinusGeometry.h"
 #include "geometry/SelectionGeometry.h"
 #include "tests/support/SelectionSession.h"
+#include "tests/support/SmoothedSurface.h"
 
 #include <gtest/gtest.h>
 #include <osg/Geometry>
-#include <osgUtil/SmoothingVisitor>
 
 #include <algorithm>
 #include <cstdio>
@@ -385,18 +385,7 @@ namespace {
 // The display a state gets when built from scratch: its surface, smoothed.
 osg::ref_ptr<osg::Geometry> FreshDisplay(const SelectionGeometry& state)
 {
-    osg::ref_ptr<osg::Geometry> g = new osg::Geometry;
-    const SurfaceMesh& mesh = state.GetSurface();
-    g->setVertexArray(new osg::Vec3Array(mesh.vertices.begin(), mesh.vertices.end()));
-    osg::ref_ptr<osg::DrawElementsUInt> elements = new osg::DrawElementsUInt(GL_TRIANGLES);
-    for (const TriangleIndices& t : mesh.triangles) {
-        elements->push_back(static_cast<GLuint>(t.v0));
-        elements->push_back(static_cast<GLuint>(t.v1));
-        elements->push_back(static_cast<GLuint>(t.v2));
-    }
-    g->addPrimitiveSet(elements.get());
-    osgUtil::SmoothingVisitor::smooth(*g);
-    return g;
+    return SmoothedGeometry(state.GetSurface());
 }
 
 std::vector<osg::Vec3f> Values(const osg::Array* a)

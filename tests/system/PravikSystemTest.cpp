@@ -1,6 +1,7 @@
 // Pravik as a participant meets it: it opens its window, draws the particles
 // of the built-in datasets, answers its keyboard commands and quits on
 // Escape with exit code 0. Also the command-line errors.
+#include "tests/support/PravikProcess.h"
 #include "tests/support/XdoTool.h"
 
 #include <QCoreApplication>
@@ -65,54 +66,14 @@ void pressKeys(const QString& keys)
     QThread::msleep(200);
 }
 
-class PravikSystem : public ::testing::Test {
+class PravikSystem : public PravikProcessTest {
 protected:
     void SetUp() override
     {
         if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
         ensureCoreApp();
-        ASSERT_TRUE(dir.isValid());
-        // A window that fits the test display, with the 3D view in its middle.
-        QFile config(dir.filePath("config.xml"));
-        ASSERT_TRUE(config.open(QIODevice::WriteOnly));
-        config.write("<config>\n"
-                     "  <startup condition=\"0\" participantID=\"1\"/>\n"
-                     "  <mainwindow width=\"800\" height=\"600\" fullscreen=\"0\"/>\n"
-                     "  <kelvowindow positionx=\"0.5\" positiony=\"0.5\" width=\"0.9\" height=\"0.9\"/>\n"
-                     "</config>\n");
+        WriteConfig();
     }
-
-    void TearDown() override
-    {
-        if (pravik.state() != QProcess::NotRunning) {
-            pravik.kill();
-            pravik.waitForFinished();
-        }
-    }
-
-    void start(const QStringList& args)
-    {
-        pravik.setWorkingDirectory(dir.path());
-        pravik.setProcessChannelMode(QProcess::MergedChannels);
-        pravik.start(PRAVIK_BINARY, args);
-        ASSERT_TRUE(pravik.waitForStarted(10000));
-    }
-
-    // Waits until the program printed `text`; false after timeoutMs.
-    bool waitForOutput(const QString& text, int timeoutMs)
-    {
-        for (int waited = 0; waited < timeoutMs; waited += 200) {
-            output += QString::fromLocal8Bit(pravik.readAll());
-            if (output.contains(text)) return true;
-            if (pravik.state() == QProcess::NotRunning) return false;
-            pravik.waitForReadyRead(200);
-        }
-        return false;
-    }
-
-    QTemporaryDir dir;
-    QProcess pravik;
-    QString output;
 };
 
 }
@@ -121,7 +82,7 @@ TEST_F(PravikSystem, SnapshotDrawsTheParticlesAndExits)
 {
     const QString shot = dir.filePath("view.png");
     start({"--snapshot", shot});
-    ASSERT_TRUE(waitForOutput("snapshot written", 120000)) << output.toStdString();
+    ASSERT_GE(waitForOutput("snapshot written", 120000), 0) << output.toStdString();
     // The snapshot ends the program by itself, successfully.
     ASSERT_TRUE(pravik.waitForFinished(30000)) << "still running after the snapshot";
     EXPECT_EQ(pravik.exitStatus(), QProcess::NormalExit);
@@ -148,6 +109,9 @@ TEST_F(PravikSystem, SnapshotDrawsTheParticlesAndExits)
 
 TEST_F(PravikSystem, FullScreenOverAllMonitorsAndQuitOnEscape)
 {
+    // Keys were now and then lost while the window redrew without pause on a
+    // loaded machine; nothing checked here needs continuous frames.
+    WriteConfig("  <render mode=\"on-demand\"/>\n");
     start({});
     ASSERT_FALSE(findWindow().isEmpty());
 

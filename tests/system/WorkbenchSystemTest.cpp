@@ -7,6 +7,7 @@
 #include "framework/runner/CsvFormat.h"
 #include "framework/runner/TargetFile.h"
 #include "framework/study/BuiltInDatasets.h"
+#include "tests/support/PravikProcess.h"
 #include "tests/support/XdoTool.h"
 
 #include <QGuiApplication>
@@ -35,7 +36,7 @@ std::string ReadFile(const QString& path)
     return s.str();
 }
 
-class Workbench : public ::testing::Test {
+class Workbench : public PravikProcessTest {
 protected:
     void SetUp() override
     {
@@ -46,42 +47,7 @@ protected:
             static char* argv[] = {name, nullptr};
             new QGuiApplication(argc, argv);  // its screen takes pictures of the program's window
         }
-        ASSERT_TRUE(dir.isValid());
-        QFile config(dir.filePath("config.xml"));
-        ASSERT_TRUE(config.open(QIODevice::WriteOnly));
-        config.write("<config>\n"
-                     "  <startup condition=\"0\" participantID=\"1\"/>\n"
-                     "  <mainwindow width=\"800\" height=\"600\" fullscreen=\"0\"/>\n"
-                     "  <kelvowindow positionx=\"0.5\" positiony=\"0.5\" width=\"0.9\" height=\"0.9\"/>\n"
-                     "  <render mode=\"on-demand\"/>\n"
-                     "</config>\n");
-    }
-    void TearDown() override
-    {
-        if (pravik.state() != QProcess::NotRunning) {
-            pravik.kill();
-            pravik.waitForFinished();
-        }
-    }
-    void start(const QStringList& args)
-    {
-        output.clear();
-        pravik.setWorkingDirectory(dir.path());
-        pravik.setProcessChannelMode(QProcess::MergedChannels);
-        pravik.start(PRAVIK_BINARY, args);
-        ASSERT_TRUE(pravik.waitForStarted(10000));
-    }
-    // Waits until the program printed `text` after `from`; its position, or -1.
-    int waitForOutput(const QString& text, int timeoutMs, int from = 0)
-    {
-        for (int waited = 0; waited < timeoutMs; waited += 100) {
-            output += QString::fromLocal8Bit(pravik.readAll());
-            const int at = output.indexOf(text, from);
-            if (at >= 0) return at;
-            if (pravik.state() == QProcess::NotRunning) return -1;
-            pravik.waitForReadyRead(100);
-        }
-        return -1;
+        WriteConfig("  <render mode=\"on-demand\"/>\n");
     }
     // The program's window as X shows it, once a frame or two had time to come.
     QImage picture(const QString& window)
@@ -91,10 +57,6 @@ protected:
     }
     // The rest of the line that starts at `at`.
     QString lineAt(int at) const { return output.mid(at, output.indexOf('\n', at) - at); }
-
-    QTemporaryDir dir;
-    QProcess pravik;
-    QString output;
 };
 
 // How many pixels of `within` differ between two pictures of the window.
