@@ -22,6 +22,7 @@
 #include "framework/study/FerrowManager.h"
 #include "framework/tuio/TuioInit.h"
 #include "tests/support/InputEvents.h"
+#include "tests/support/WaitUntil.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -181,14 +182,6 @@ protected:
         ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
 
-    template <class Done>
-    bool WaitUntil(Done done, int ms)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (!done() && clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        return done();
-    }
     // Lets a few frames go by, or lets the view come to rest: the view draws
     // on demand, and input reaches it within a few of its resting polls.
     void Settle(unsigned frames = 5)

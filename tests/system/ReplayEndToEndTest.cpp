@@ -15,6 +15,7 @@
 #include "framework/runner/StudyRunner.h"
 #include "framework/study/FerrowManager.h"
 #include "tests/support/XdoTool.h"
+#include "tests/support/WaitUntil.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -35,15 +36,6 @@ int argcStore = 1;
 char nameStore[] = "Pravik";
 char* argvStore[] = {nameStore, nullptr};
 MyApp* app = nullptr;
-
-template <class Done>
-bool WaitUntil(Done done, int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
 
 struct Result {
     int exitCode = -1;

@@ -19,6 +19,7 @@
 #include "framework/ombra/SliderComponent.h"
 #include "framework/kelvo/StudyManager.h"
 #include "framework/ombra/VisComponent.h"
+#include "tests/support/WaitUntil.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -144,14 +145,6 @@ protected:
         Settle();
     }
 
-    template <class Done>
-    static bool WaitUntil(Done done, int ms)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (!done() && clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        return done();
-    }
     void Settle(unsigned frames = 5)
     {
         const unsigned long target = view->getFramesPainted() + frames;
