@@ -631,50 +631,35 @@ void ParticleSelection::ResetSelection()
 void ParticleSelection::undoLastSelection()
 {
     if (undoStack.size() < 2) return;  // the initial state cannot be undone
-    const int k = undoStack[undoStack.size() - 2];
-    const DisplayArrays shown = saveDisplay();
-    try {
-        redoStack.push_back(undoStack.back());
-        try {
-            AllocationFaults::Check();  // the push may have had to grow the stack
-            showState(static_cast<size_t>(k));
-        } catch (...) {
-            redoStack.pop_back();
-            throw;
-        }
-    } catch (const std::exception& e) {
-        restoreDisplay(shown);
-        std::printf("ParticleSelection: undo failed, the selection stays as it was: %s\n", e.what());
-        return;
-    }
-    undoStack.pop_back();
-    currentVolume.reset();
-    writeMaskFromState(k);
-    *selectionChanged = true;
+    moveNewest(undoStack, redoStack, undoStack[undoStack.size() - 2], "undo");
 }
 
 void ParticleSelection::redoLastSelection()
 {
     if (redoStack.empty()) return;
-    const int v = redoStack.back();
+    moveNewest(redoStack, undoStack, redoStack.back(), "redo");
+}
+
+void ParticleSelection::moveNewest(std::deque<int>& from, std::deque<int>& to, int state, const char* command)
+{
     const DisplayArrays shown = saveDisplay();
     try {
-        undoStack.push_back(v);
+        to.push_back(from.back());
         try {
             AllocationFaults::Check();  // the push may have had to grow the stack
-            showState(static_cast<size_t>(v));
+            showState(static_cast<size_t>(state));
         } catch (...) {
-            undoStack.pop_back();
+            to.pop_back();
             throw;
         }
     } catch (const std::exception& e) {
         restoreDisplay(shown);
-        std::printf("ParticleSelection: redo failed, the selection stays as it was: %s\n", e.what());
+        std::printf("ParticleSelection: %s failed, the selection stays as it was: %s\n", command, e.what());
         return;
     }
-    redoStack.pop_back();
+    from.pop_back();
     currentVolume.reset();
-    writeMaskFromState(v);
+    writeMaskFromState(state);
     *selectionChanged = true;
 }
 

@@ -117,6 +117,10 @@ private:
     // Shows history state k: the arrays it was shown with before, else
     // rebuilt from its surface and kept for the next time.
     void showState(size_t k);
+    // Undo and redo: moves the newest entry of `from` onto `to` and shows
+    // `state`; on failure both stacks, the display and the mask stay as they
+    // were, with one console line naming `command`.
+    void moveNewest(std::deque<int>& from, std::deque<int>& to, int state, const char* command);
     DisplayArrays saveDisplay() const;
     void restoreDisplay(const DisplayArrays& arrays);
     void clearFlatTriangles();
