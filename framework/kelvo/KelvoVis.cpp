@@ -681,19 +681,17 @@ void KelvoVis::renderTouchIndication()
             const double bx = frameComponent->getLeft() + (frameComponent->getWidth() - w) * 0.5;
             const double by = frameComponent->getBottom() + (frameComponent->getHeight() - h) * 0.5;
             const double done = w * DensityProgress::Current().Fraction();
+            const auto rectangle = [&](GLenum mode, double width) {
+                glBegin(mode);
+                glVertex2d(bx, by);
+                glVertex2d(bx + width, by);
+                glVertex2d(bx + width, by + h);
+                glVertex2d(bx, by + h);
+                glEnd();
+            };
             glColor4f(1.0f, 1.0f, 1.0f, 0.8f);
-            glBegin(GL_QUADS);
-            glVertex2d(bx, by);
-            glVertex2d(bx + done, by);
-            glVertex2d(bx + done, by + h);
-            glVertex2d(bx, by + h);
-            glEnd();
-            glBegin(GL_LINE_LOOP);
-            glVertex2d(bx, by);
-            glVertex2d(bx + w, by);
-            glVertex2d(bx + w, by + h);
-            glVertex2d(bx, by + h);
-            glEnd();
+            rectangle(GL_QUADS, done);
+            rectangle(GL_LINE_LOOP, w);
         }
     }
     if (outline.size() > 1) {
