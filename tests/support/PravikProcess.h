@@ -48,6 +48,16 @@ protected:
         ASSERT_TRUE(pravik.waitForStarted(10000));
     }
 
+    // Runs the program to its end (a test failure if it is still running
+    // after timeoutMs) and returns its exit code; `output` holds all it printed.
+    int run(const QStringList& args, int timeoutMs = 30000)
+    {
+        start(args);
+        EXPECT_TRUE(pravik.waitForFinished(timeoutMs)) << "still running: " << args.join(' ').toStdString();
+        output += QString::fromLocal8Bit(pravik.readAll());
+        return pravik.exitCode();
+    }
+
     // Waits until the program printed `text` at or after `from`; its
     // position in `output`, or -1 after timeoutMs or once the program ended
     // without printing it.

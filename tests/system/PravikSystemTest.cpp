@@ -155,24 +155,16 @@ TEST_F(PravikSystem, FullScreenOverAllMonitorsAndQuitOnEscape)
 TEST_F(PravikSystem, CommandLineMistakesStopWithAMessage)
 {
     // One line naming the mistake, and the exit code of a usage error.
-    start({"--frobnicate"});
-    ASSERT_TRUE(pravik.waitForFinished(20000));
-    EXPECT_EQ(pravik.exitCode(), 2);
-    EXPECT_TRUE(QString::fromLocal8Bit(pravik.readAll()).contains("Pravik: Unknown option 'frobnicate' (see Pravik --help)\n"));
-    start({"--participant", "seven"});
-    ASSERT_TRUE(pravik.waitForFinished(20000));
-    EXPECT_EQ(pravik.exitCode(), 2);
-    EXPECT_TRUE(QString::fromLocal8Bit(pravik.readAll()).contains("--participant needs a whole number, not 'seven'"));
+    EXPECT_EQ(run({"--frobnicate"}, 20000), 2);
+    EXPECT_TRUE(output.contains("Pravik: Unknown option 'frobnicate' (see Pravik --help)\n")) << output.toStdString();
+    EXPECT_EQ(run({"--participant", "seven"}, 20000), 2);
+    EXPECT_TRUE(output.contains("--participant needs a whole number, not 'seven'")) << output.toStdString();
 
-    start({dir.filePath("missing-particles.txt")});
-    ASSERT_TRUE(pravik.waitForFinished(20000));
-    EXPECT_NE(pravik.exitCode(), 0);
-    EXPECT_TRUE(QString::fromLocal8Bit(pravik.readAll()).contains("missing-particles.txt"));
+    EXPECT_NE(run({dir.filePath("missing-particles.txt")}, 20000), 0);
+    EXPECT_TRUE(output.contains("missing-particles.txt")) << output.toStdString();
 
-    start({"--config", dir.filePath("no-config.xml")});
-    ASSERT_TRUE(pravik.waitForFinished(20000));
-    EXPECT_NE(pravik.exitCode(), 0);
-    EXPECT_TRUE(QString::fromLocal8Bit(pravik.readAll()).contains("no-config.xml"));
+    EXPECT_NE(run({"--config", dir.filePath("no-config.xml")}, 20000), 0);
+    EXPECT_TRUE(output.contains("no-config.xml")) << output.toStdString();
 }
 
 TEST_F(PravikSystem, NoVisualizationStopsWithAMessageInsteadOfCrashing)

@@ -144,20 +144,14 @@ TEST_F(Workbench, PageKeysReachEveryDatasetAndASavedSelectionIsAStudyTarget)
 
 TEST_F(Workbench, DatasetAndReplayMistakesStopWithALine)
 {
-    start({"--dataset", "nosuch"});
-    ASSERT_TRUE(pravik.waitForFinished(30000));
-    EXPECT_EQ(pravik.exitCode(), 2);
-    EXPECT_TRUE(QString::fromLocal8Bit(pravik.readAll()).contains("no dataset and no file is named nosuch"));
+    EXPECT_EQ(run({"--dataset", "nosuch"}), 2);
+    EXPECT_TRUE(output.contains("no dataset and no file is named nosuch")) << output.toStdString();
 
-    start({"--trial", "2"});
-    ASSERT_TRUE(pravik.waitForFinished(30000));
-    EXPECT_EQ(pravik.exitCode(), 2);
-    EXPECT_TRUE(QString::fromLocal8Bit(pravik.readAll()).contains("--trial goes with --replay"));
+    EXPECT_EQ(run({"--trial", "2"}), 2);
+    EXPECT_TRUE(output.contains("--trial goes with --replay")) << output.toStdString();
 
-    start({"--replay", dir.filePath("P1_lassos.csv")});
-    ASSERT_TRUE(pravik.waitForFinished(30000));
-    EXPECT_NE(pravik.exitCode(), 0);
-    EXPECT_TRUE(QString::fromLocal8Bit(pravik.readAll()).contains("P1_lassos.csv: cannot be read"));
+    EXPECT_NE(run({"--replay", dir.filePath("P1_lassos.csv")}), 0);
+    EXPECT_TRUE(output.contains("P1_lassos.csv: cannot be read")) << output.toStdString();
 }
 
 TEST_F(Workbench, ExplainsItselfInThe3DArea)
