@@ -4,10 +4,10 @@
 // line and exit code 2 for a mistake).
 //
 // In: the program's arguments, Qt's own (-platform, -display, ...) already
-// taken out (by the application object, or by ArgumentsWithoutQtOptions
-// before it exists). Out: the options, or the exit code
-// when the program is to stop now (help, version, mistake), with what it
-// printed. Cost: the parse.
+// taken out by ArgumentsWithoutQtOptions, so the line is checked before Qt
+// connects to a display. Out: the options, or the exit code when the program
+// is to stop now (help, version, mistake), with what it printed. Cost: the
+// parse.
 //
 // A new option is a member of PravikOptions, one entry in the parser set up
 // in PravikCommandLine.cpp and one line reading it back.

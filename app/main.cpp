@@ -192,26 +192,20 @@ int main(int argc, char** argv)
     // before Qt connects to one (which aborts in the platform plugin when
     // there is none, e.g. over ssh).
     QStringList qtOptions;
-    {
-        PravikOptions checked;
-        const int early = ParsePravikCommandLine(ArgumentsWithoutQtOptions(argc, argv, &qtOptions), checked);
-        if (early >= 0) return early;
-        // Qt's own answer to a missing display is a page of text and an abort.
-        if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
-            qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qtOptions.contains(QLatin1String("platform")) &&
-            !qtOptions.contains(QLatin1String("display"))) {
-            std::fprintf(stderr, "Pravik: no display to open a window on (DISPLAY is not set): run it in a desktop "
-                                 "session or under xvfb-run\n");
-            return kExitFailure;
-        }
+    PravikOptions options;
+    const int early = ParsePravikCommandLine(ArgumentsWithoutQtOptions(argc, argv, &qtOptions), options);
+    if (early >= 0) return early;
+    // Qt's own answer to a missing display is a page of text and an abort.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qtOptions.contains(QLatin1String("platform")) &&
+        !qtOptions.contains(QLatin1String("display"))) {
+        std::fprintf(stderr, "Pravik: no display to open a window on (DISPLAY is not set): run it in a desktop "
+                             "session or under xvfb-run\n");
+        return kExitFailure;
     }
     std::unique_ptr<XServerHold> hold(new XServerHold(qtOptions));
     MyApp app(argc, argv);
     hold.reset();
-
-    PravikOptions options;
-    const int early = ParsePravikCommandLine(MyApp::arguments(), options);
-    if (early >= 0) return early;
     if (!options.densityCache) FerrowDatasetManager::Instance()->densityCache = false;
 
     if (options.configGiven && !QFileInfo(options.configFile).isReadable()) {
