@@ -5,6 +5,8 @@
 #include <osg/Camera>
 #include <osg/Group>
 
+#include <immintrin.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -43,6 +45,13 @@ constexpr double kTileReachPixels = 256.0;
 // of the few operations involved are a few units in 1e-16.
 constexpr double kCandidateSlack = 1e-9;
 
+// Tile lists are scanned in blocks of this many points, one vector register
+// of doubles.
+constexpr size_t kScanBlock = 4;
+
+// States of a tile's candidate list while FillField runs.
+constexpr uint8_t kListNotMade = 0, kListMaking = 1, kListMade = 2;
+
 // The one expression for a squared distance: the full scan, the tree and the
 // tile lists all use it, which keeps their minima the same double.
 inline double SquaredDistance(double x, double y, double px, double py)
@@ -74,6 +83,115 @@ inline Vec AffinePreMult(const Matrix& m, const Vec& v)
                m(0, 2) * v.x() + m(1, 2) * v.y() + m(2, 2) * v.z() + m(3, 2));
 }
 
+bool ProcessorHasAvx2()
+{
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2;
+}
+
+// MinimumSquaredDistance four points at a time: per point the same
+// subtractions, products and sum (no fused multiply-add), and the minimum of
+// all, so the same double comes out.
+__attribute__((target("avx2"))) double MinimumSquaredDistanceAvx2(double x, double y, const double* xs,
+                                                                  const double* ys, size_t count)
+{
+    const __m256d qx = _mm256_set1_pd(x), qy = _mm256_set1_pd(y);
+    __m256d b0 = _mm256_set1_pd(kSearchStartSquaredDistance), b1 = b0;
+    size_t i = 0;
+    for (; i + 2 * kScanBlock <= count; i += 2 * kScanBlock) {
+        const __m256d dx0 = _mm256_sub_pd(qx, _mm256_loadu_pd(xs + i));
+        const __m256d dy0 = _mm256_sub_pd(qy, _mm256_loadu_pd(ys + i));
+        const __m256d dx1 = _mm256_sub_pd(qx, _mm256_loadu_pd(xs + i + kScanBlock));
+        const __m256d dy1 = _mm256_sub_pd(qy, _mm256_loadu_pd(ys + i + kScanBlock));
+        b0 = _mm256_min_pd(_mm256_add_pd(_mm256_mul_pd(dx0, dx0), _mm256_mul_pd(dy0, dy0)), b0);
+        b1 = _mm256_min_pd(_mm256_add_pd(_mm256_mul_pd(dx1, dx1), _mm256_mul_pd(dy1, dy1)), b1);
+    }
+    if (i < count) {
+        const __m256d dx = _mm256_sub_pd(qx, _mm256_loadu_pd(xs + i));
+        const __m256d dy = _mm256_sub_pd(qy, _mm256_loadu_pd(ys + i));
+        b0 = _mm256_min_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy)), b0);
+    }
+    b0 = _mm256_min_pd(b1, b0);
+    const __m128d half = _mm_min_pd(_mm256_castpd256_pd128(b0), _mm256_extractf128_pd(b0, 1));
+    return _mm_cvtsd_f64(_mm_min_sd(_mm_unpackhi_pd(half, half), half));
+}
+
+// m applied to the row vector v: the shorter affine form where m is affine.
+template <class Matrix, class Vec>
+inline Vec Product(const Matrix& m, bool affine, const Vec& v)
+{
+    return affine ? AffinePreMult(m, v) : m.preMult(v);
+}
+
+// The matrices of EyePosition and WindowPosition as plain numbers, m[r][c]
+// = matrix(r, c), for the AVX2 row transform, which requires the model, view
+// and window matrices affine.
+struct RowTransform {
+    float model[4][4];
+    double view[4][4], projection[4][4], window[4][4];
+    bool projectionAffine;
+};
+
+template <class Matrix, class Number>
+void CopyMatrix(const Matrix& from, Number (&to)[4][4])
+{
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c) to[r][c] = from(r, c);
+}
+
+// AffinePreMult on four points at once, the products and sums in its order.
+__attribute__((target("avx2"))) inline void AffineAvx2(const double (&m)[4][4], const __m256d (&v)[3],
+                                                        __m256d (&out)[3])
+{
+    for (int c = 0; c < 3; ++c)
+        out[c] = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(m[0][c]), v[0]),
+                                                           _mm256_mul_pd(_mm256_set1_pd(m[1][c]), v[1])),
+                                             _mm256_mul_pd(_mm256_set1_pd(m[2][c]), v[2])),
+                               _mm256_set1_pd(m[3][c]));
+}
+
+// The general product with the homogeneous divide on four points at once:
+// the reciprocal of the divisor times each affine sum, as preMult forms it.
+__attribute__((target("avx2"))) inline void ProjectiveAvx2(const double (&m)[4][4], const __m256d (&v)[3],
+                                                            __m256d (&out)[3])
+{
+    const __m256d w = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(m[0][3]), v[0]),
+                                                                _mm256_mul_pd(_mm256_set1_pd(m[1][3]), v[1])),
+                                                  _mm256_mul_pd(_mm256_set1_pd(m[2][3]), v[2])),
+                                    _mm256_set1_pd(m[3][3]));
+    const __m256d d = _mm256_div_pd(_mm256_set1_pd(1.0), w);
+    AffineAvx2(m, v, out);
+    for (int c = 0; c < 3; ++c) out[c] = _mm256_mul_pd(out[c], d);
+}
+
+// Window positions of the nodes (nodeX[i], y, z), i < count (a multiple of
+// four), as EyePosition and WindowPosition give them.
+__attribute__((target("avx2"))) void WindowRowAvx2(const RowTransform& t, const float* nodeX, float y, float z,
+                                                   size_t count, double* winX, double* winY, double* winZ)
+{
+    // The y and z products are the same for the whole row.
+    __m128 modelY[3], modelZ[3];
+    for (int c = 0; c < 3; ++c) {
+        modelY[c] = _mm_set1_ps(t.model[1][c] * y);
+        modelZ[c] = _mm_set1_ps(t.model[2][c] * z);
+    }
+    for (size_t i = 0; i < count; i += 4) {
+        const __m128 x = _mm_loadu_ps(nodeX + i);
+        __m256d world[3], eye[3], clip[3], win[3];
+        for (int c = 0; c < 3; ++c)
+            world[c] = _mm256_cvtps_pd(_mm_add_ps(
+                _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(t.model[0][c]), x), modelY[c]), modelZ[c]),
+                _mm_set1_ps(t.model[3][c])));
+        AffineAvx2(t.view, world, eye);
+        if (t.projectionAffine) AffineAvx2(t.projection, eye, clip);
+        else ProjectiveAvx2(t.projection, eye, clip);
+        AffineAvx2(t.window, clip, win);
+        _mm256_storeu_pd(winX + i, win[0]);
+        _mm256_storeu_pd(winY + i, win[1]);
+        _mm256_storeu_pd(winZ + i, win[2]);
+    }
+}
+
 std::string Where(const char* what)
 {
     return std::string("lasso volume: ") + what;
@@ -96,6 +214,8 @@ void ForEachSlab(int32_t count, int64_t itemsPerSlab, const Work& work)
 }
 
 }  // namespace
+
+std::atomic<bool> LassoProjection::vectorScan{true};
 
 LassoProjection::LassoProjection(osgViewer::Viewer* v, const std::vector<osg::Vec2f>& points,
                                  const osg::Matrixf& model, LassoImageBounds imageBounds)
@@ -172,18 +292,15 @@ osg::Vec3f LassoProjection::NodePosition(const ScalarField3D& grid, int ix, int 
 
 osg::Vec3d LassoProjection::EyePosition(const osg::Vec3f& node) const
 {
-    const osg::Vec3f world = modelAffine ? AffinePreMult(modelMatrix, node) : modelMatrix.preMult(node);
-    const osg::Vec3d w(world);
-    return viewAffine ? AffinePreMult(viewMatrix, w) : viewMatrix.preMult(w);
+    return Product(viewMatrix, viewAffine, osg::Vec3d(Product(modelMatrix, modelAffine, node)));
 }
 
 osg::Vec3d LassoProjection::WindowPosition(const osg::Vec3d& eye) const
 {
-    const osg::Vec3d clip = projectionAffine ? AffinePreMult(projectionMatrix, eye) : projectionMatrix.preMult(eye);
-    return windowAffine ? AffinePreMult(windowMatrix, clip) : windowMatrix.preMult(clip);
+    return Product(windowMatrix, windowAffine, Product(projectionMatrix, projectionAffine, eye));
 }
 
-double LassoProjection::ImageSign(const osg::Vec3d& win) const
+inline double LassoProjection::ImageSign(const osg::Vec3d& win) const
 {
     const double x = win.x(), y = win.y(), z = win.z();
     // Written so that a NaN coordinate fails every test.
@@ -320,7 +437,7 @@ LassoProjection::TileGrid LassoProjection::MakeTileGrid() const
     return tiles;
 }
 
-LassoProjection::TileBox LassoProjection::BoxOfTile(const TileGrid& tiles, int32_t column, int32_t row)
+inline LassoProjection::TileBox LassoProjection::BoxOfTile(const TileGrid& tiles, int32_t column, int32_t row)
 {
     // A little wider than the tile, so that a position the floor below put
     // into it lies inside even after rounding.
@@ -329,7 +446,7 @@ LassoProjection::TileBox LassoProjection::BoxOfTile(const TileGrid& tiles, int32
                    tiles.x0 + (column + 1) * tiles.size + margin, tiles.y0 + (row + 1) * tiles.size + margin};
 }
 
-int32_t LassoProjection::TileOf(const TileGrid& tiles, double x, double y)
+inline int32_t LassoProjection::TileOf(const TileGrid& tiles, double x, double y)
 {
     if (tiles.columns == 0) return -1;
     // Tile sizes are powers of two, so the reciprocal is exact.
@@ -372,7 +489,7 @@ std::vector<double> LassoProjection::TileCandidates(const TileGrid& tiles, int32
         const double dy = maxY < box.minY ? box.minY - maxY : (minY > box.maxY ? minY - box.maxY : 0.0);
         return dx * dx + dy * dy;
     };
-    std::vector<double> xy;
+    std::vector<double> xs, ys;
     int32_t stack[kMaxTreeDepth + 2];
     int top = 0;
     stack[top++] = 0;
@@ -387,39 +504,43 @@ std::vector<double> LassoProjection::TileCandidates(const TileGrid& tiles, int32
         for (int32_t i = n.first; i < n.first + n.count; ++i) {
             const double px = treePoints[static_cast<size_t>(i)].x(), py = treePoints[static_cast<size_t>(i)].y();
             if (gap(px, py, px, py) <= limit) {
-                xy.push_back(px);
-                xy.push_back(py);
+                xs.push_back(px);
+                ys.push_back(py);
             }
         }
     }
-    return xy;
+    // Padded to whole blocks with points at infinity, whose squared distance
+    // from a finite position is infinite and never below the search start.
+    const size_t blocks = (xs.size() + kScanBlock - 1) / kScanBlock;
+    xs.resize(blocks * kScanBlock, std::numeric_limits<double>::infinity());
+    ys.resize(blocks * kScanBlock, std::numeric_limits<double>::infinity());
+    xs.insert(xs.end(), ys.begin(), ys.end());
+    return xs;
 }
 
-double LassoProjection::MinimumSquaredDistance(double x, double y, const std::vector<double>& xy)
+double LassoProjection::MinimumSquaredDistance(double x, double y, const double* xs, const double* ys, size_t count)
 {
     // Four running minima for instruction-level parallelism; the minimum of
-    // doubles does not depend on the order it is taken in.
+    // doubles that are never NaN does not depend on the order it is taken in.
     double b0 = kSearchStartSquaredDistance, b1 = b0, b2 = b0, b3 = b0;
-    const size_t n = xy.size() / 2;
-    const double* p = xy.data();
-    size_t i = 0;
-    for (; i + 4 <= n; i += 4, p += 8) {
-        const double d0 = SquaredDistance(x, y, p[0], p[1]);
-        const double d1 = SquaredDistance(x, y, p[2], p[3]);
-        const double d2 = SquaredDistance(x, y, p[4], p[5]);
-        const double d3 = SquaredDistance(x, y, p[6], p[7]);
+    for (size_t i = 0; i < count; i += kScanBlock) {
+        const double d0 = SquaredDistance(x, y, xs[i], ys[i]);
+        const double d1 = SquaredDistance(x, y, xs[i + 1], ys[i + 1]);
+        const double d2 = SquaredDistance(x, y, xs[i + 2], ys[i + 2]);
+        const double d3 = SquaredDistance(x, y, xs[i + 3], ys[i + 3]);
         b0 = d0 < b0 ? d0 : b0;
         b1 = d1 < b1 ? d1 : b1;
         b2 = d2 < b2 ? d2 : b2;
         b3 = d3 < b3 ? d3 : b3;
     }
-    for (; i < n; ++i, p += 2) {
-        const double d = SquaredDistance(x, y, p[0], p[1]);
-        b0 = d < b0 ? d : b0;
-    }
     b0 = b1 < b0 ? b1 : b0;
     b2 = b3 < b2 ? b3 : b2;
     return b2 < b0 ? b2 : b0;
+}
+
+void LassoProjection::SetVectorScan(bool on)
+{
+    vectorScan.store(on, std::memory_order_relaxed);
 }
 
 void LassoProjection::FillField(ScalarField3D& field) const
@@ -428,62 +549,93 @@ void LassoProjection::FillField(ScalarField3D& field) const
         std::fill(field.values.begin(), field.values.end(), 0.0);
         return;
     }
-    const size_t nodeCount = field.values.size();
-    std::vector<double> winX(nodeCount), winY(nodeCount);
-    std::vector<int32_t> tileOfNode(nodeCount);
     const TileGrid tiles = MakeTileGrid();
     const size_t tileCount = static_cast<size_t>(tiles.columns) * static_cast<size_t>(tiles.rows);
-    // Several tasks may mark the same tile; the flags are atomic for that.
-    std::unique_ptr<std::atomic<uint8_t>[]> used(new std::atomic<uint8_t>[tileCount]);
-    for (size_t t = 0; t < tileCount; ++t) used[t].store(0, std::memory_order_relaxed);
+    // A tile's candidate list is made by the first task whose node falls in
+    // it. A task that finds another one still making it searches the tree for
+    // that node instead of waiting: both give the same minimum.
+    std::vector<std::vector<double>> lists(tileCount);
+    std::unique_ptr<std::atomic<uint8_t>[]> listState(new std::atomic<uint8_t>[tileCount]);
+    for (size_t t = 0; t < tileCount; ++t) listState[t].store(kListNotMade, std::memory_order_relaxed);
+    auto listOf = [&](int32_t tile) -> const std::vector<double>* {
+        std::atomic<uint8_t>& state = listState[static_cast<size_t>(tile)];
+        uint8_t now = state.load(std::memory_order_acquire);
+        if (now == kListMade) return &lists[static_cast<size_t>(tile)];
+        if (now != kListNotMade || !state.compare_exchange_strong(now, kListMaking, std::memory_order_acquire))
+            return nullptr;
+        lists[static_cast<size_t>(tile)] = TileCandidates(tiles, tile);
+        state.store(kListMade, std::memory_order_release);
+        return &lists[static_cast<size_t>(tile)];
+    };
 
-    // Pass 1: window position and tile of every node; the image sign goes
-    // into the field right away. Each slab of z-planes writes only its nodes.
+    // Node coordinates per axis, as NodePosition rounds them; x padded to
+    // whole blocks of four for the AVX2 row transform.
+    const size_t rowLength = static_cast<size_t>(field.xCount);
+    const size_t paddedRow = (rowLength + 3) / 4 * 4;
+    std::vector<float> nodeX(paddedRow, 0.0f), nodeY(static_cast<size_t>(field.yCount)),
+        nodeZ(static_cast<size_t>(field.zCount));
+    for (int32_t i = 0; i < field.xCount; ++i) nodeX[static_cast<size_t>(i)] = NodePosition(field, i, 0, 0).x();
+    for (int32_t i = 0; i < field.yCount; ++i) nodeY[static_cast<size_t>(i)] = NodePosition(field, 0, i, 0).y();
+    for (int32_t i = 0; i < field.zCount; ++i) nodeZ[static_cast<size_t>(i)] = NodePosition(field, 0, 0, i).z();
+    const bool avx2 = ProcessorHasAvx2() && vectorScan.load(std::memory_order_relaxed);
+    const bool avx2Rows = avx2 && modelAffine && viewAffine && windowAffine;
+    RowTransform transform;
+    CopyMatrix(modelMatrix, transform.model);
+    CopyMatrix(viewMatrix, transform.view);
+    CopyMatrix(projectionMatrix, transform.projection);
+    CopyMatrix(windowMatrix, transform.window);
+    transform.projectionAffine = projectionAffine;
+
+    // One pass: each slab of z-planes writes only its own nodes. A row of
+    // nodes goes through each step before the next, so that the divisions
+    // and square roots of neighbouring nodes overlap.
     ForEachSlab(field.zCount, static_cast<int64_t>(field.sliceSize), [&](int32_t zFirst, int32_t zLast) {
-        for (int32_t iz = zFirst; iz < zLast; ++iz)
-            for (int32_t iy = 0; iy < field.yCount; ++iy)
-                for (int32_t ix = 0; ix < field.xCount; ++ix) {
-                    const size_t i = static_cast<size_t>(field.NodeIndex(ix, iy, iz));
-                    const osg::Vec3d win = WindowPosition(EyePosition(NodePosition(field, ix, iy, iz)));
-                    winX[i] = win.x();
-                    winY[i] = win.y();
-                    field.values[i] = ImageSign(win);
-                    const int32_t t = TileOf(tiles, win.x(), win.y());
-                    tileOfNode[i] = t;
-                    if (t >= 0 && !used[static_cast<size_t>(t)].load(std::memory_order_relaxed))
-                        used[static_cast<size_t>(t)].store(1, std::memory_order_relaxed);
-                }
-    });
-
-    // The candidate lists of the tiles that some node lies in.
-    std::vector<int32_t> usedTiles;
-    for (size_t t = 0; t < tileCount; ++t)
-        if (used[t].load(std::memory_order_relaxed)) usedTiles.push_back(static_cast<int32_t>(t));
-    std::vector<std::vector<double>> candidates(tileCount);
-    ForEachSlab(static_cast<int32_t>(usedTiles.size()), 64, [&](int32_t first, int32_t last) {
-        for (int32_t u = first; u < last; ++u) {
-            const int32_t t = usedTiles[static_cast<size_t>(u)];
-            candidates[static_cast<size_t>(t)] = TileCandidates(tiles, t);
-        }
-    });
-
-    // Pass 2: the nearest lasso point of every node.
-    ForEachSlab(field.zCount, static_cast<int64_t>(field.sliceSize), [&](int32_t zFirst, int32_t zLast) {
+        std::vector<double> winX(paddedRow), winY(paddedRow), winZ(paddedRow), sign(paddedRow), d2(paddedRow);
         int32_t guess = -1;
-        const size_t first = static_cast<size_t>(zFirst) * static_cast<size_t>(field.sliceSize);
-        const size_t last = static_cast<size_t>(zLast) * static_cast<size_t>(field.sliceSize);
-        for (size_t i = first; i < last; ++i) {
-            const double x = winX[i], y = winY[i];
-            double d2;
-            if (!(std::isfinite(x) && std::isfinite(y))) {
-                // Every squared distance is infinite or NaN: the scan keeps its start.
-                d2 = kSearchStartSquaredDistance;
-            } else if (tileOfNode[i] >= 0) {
-                d2 = MinimumSquaredDistance(x, y, candidates[static_cast<size_t>(tileOfNode[i])]);
-            } else {
-                d2 = NearestSquaredDistance(x, y, guess);
+        int32_t lastTile = -1;
+        const std::vector<double>* lastList = nullptr;
+        for (int32_t iz = zFirst; iz < zLast; ++iz)
+            for (int32_t iy = 0; iy < field.yCount; ++iy) {
+                const float y = nodeY[static_cast<size_t>(iy)], z = nodeZ[static_cast<size_t>(iz)];
+                if (avx2Rows) {
+                    WindowRowAvx2(transform, nodeX.data(), y, z, paddedRow, winX.data(), winY.data(), winZ.data());
+                } else {
+                    for (size_t ix = 0; ix < rowLength; ++ix) {
+                        const osg::Vec3d win = WindowPosition(EyePosition(osg::Vec3f(nodeX[ix], y, z)));
+                        winX[ix] = win.x();
+                        winY[ix] = win.y();
+                        winZ[ix] = win.z();
+                    }
+                }
+                for (size_t ix = 0; ix < rowLength; ++ix) {
+                    const double x = winX[ix], y = winY[ix];
+                    sign[ix] = ImageSign(osg::Vec3d(x, y, winZ[ix]));
+                    if (!(std::isfinite(x) && std::isfinite(y))) {
+                        // Every squared distance is infinite or NaN: the scan keeps its start.
+                        d2[ix] = kSearchStartSquaredDistance;
+                        continue;
+                    }
+                    const int32_t tile = TileOf(tiles, x, y);
+                    if (tile >= 0 && tile != lastTile) {
+                        lastList = listOf(tile);
+                        lastTile = lastList ? tile : -1;
+                    }
+                    if (tile >= 0 && tile == lastTile) {
+                        const size_t half = lastList->size() / 2;
+                        const double* xs = lastList->data();
+                        d2[ix] = avx2 ? MinimumSquaredDistanceAvx2(x, y, xs, xs + half, half)
+                                      : MinimumSquaredDistance(x, y, xs, xs + half, half);
+                    } else {
+                        d2[ix] = NearestSquaredDistance(x, y, guess);
+                    }
+                }
+                // Two square roots at a time (SSE2, part of every x86-64
+                // processor), each rounded as std::sqrt rounds it.
+                double* out = &field.values[static_cast<size_t>(field.NodeIndex(0, iy, iz))];
+                size_t ix = 0;
+                for (; ix + 2 <= rowLength; ix += 2)
+                    _mm_storeu_pd(out + ix, _mm_mul_pd(_mm_loadu_pd(&sign[ix]), _mm_sqrt_pd(_mm_loadu_pd(&d2[ix]))));
+                for (; ix < rowLength; ++ix) out[ix] = sign[ix] * std::sqrt(d2[ix]);
             }
-            field.values[i] = field.values[i] * std::sqrt(d2);
-        }
     });
 }

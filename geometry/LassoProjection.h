@@ -16,11 +16,11 @@
 //
 // Cost: construction copies the image (3 bytes per viewport pixel), keeps one
 // bit per pixel of it and builds a k-d tree over the lasso points. FillField
-// is four matrix products per node, one tree search per 8 x 8-pixel screen
-// tile that nodes fall in (the lasso points that can be nearest there) and a
-// scan of that short list per node (a tree search for nodes far off the
-// lasso), spread over parallel tasks by z-slabs. Exactly the doubles of the full
-// scan come out.
+// is four matrix products per node (four nodes at a time with AVX2), one tree
+// search per 8 x 8-pixel screen tile that nodes fall in (the lasso points that
+// can be nearest there) and a scan of that short list per node, four points at
+// a time with AVX2 (a tree search for nodes far off the lasso), spread over
+// parallel tasks by z-slabs. Exactly the doubles of the full scan come out.
 #include "density/ScalarField3D.h"
 
 #include <osg/Matrixd>
@@ -31,6 +31,7 @@
 #include <osg/ref_ptr>
 #include <osgViewer/Viewer>
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -66,6 +67,9 @@ public:
     // Writes ScreenSignedDistance(EyePosition(NodePosition(node))) into every
     // node of field, bit for bit, without scanning every lasso point per node.
     void FillField(ScalarField3D& field) const;
+    // Lets tests compare FillField's AVX2 scan of the tile lists (on by
+    // default, used where the processor has AVX2) with the plain one.
+    static void SetVectorScan(bool on);
 
     osgViewer::Viewer* viewer;  // not owned
     osg::Matrixf modelMatrix;
@@ -112,11 +116,15 @@ private:
     static TileBox BoxOfTile(const TileGrid& tiles, int32_t column, int32_t row);
     // Index of the tile whose box holds (x, y), or −1.
     static int32_t TileOf(const TileGrid& tiles, double x, double y);
-    // Interleaved x, y of every lasso point that can be nearest to some
-    // position in the tile's box.
+    // Every lasso point that can be nearest to some position in the tile's
+    // box: their x, then their y, each padded to whole blocks of four with
+    // points at infinity.
     std::vector<double> TileCandidates(const TileGrid& tiles, int32_t tile) const;
-    // The smallest squared distance from (x, y) to interleaved points.
-    static double MinimumSquaredDistance(double x, double y, const std::vector<double>& xy);
+    // The smallest squared distance from (x, y) to count points (a multiple
+    // of four).
+    static double MinimumSquaredDistance(double x, double y, const double* xs, const double* ys, size_t count);
+    // Whether FillField scans tile lists with AVX2 where the processor has it.
+    static std::atomic<bool> vectorScan;
 
     // lassoImage reduced to its lasso flags, bit i for pixel i.
     std::vector<uint64_t> lassoBits;

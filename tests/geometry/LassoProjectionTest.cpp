@@ -71,6 +71,9 @@ TEST(LassoProjectionTest, FastFillGivesTheFullScanBitForBit)
     lassos.push_back(RandomLasso(rng, 500, 0.0f, 800.0f));
     lassos.push_back(RandomLasso(rng, 40, -2000.0f, 3000.0f));
     lassos.push_back({osg::Vec2f(400, 300)});
+    // Far off to one side: the tiles reach the nodes, whose nearest lasso
+    // point is farther than the window origin.
+    lassos.push_back({osg::Vec2f(1500, 3000), osg::Vec2f(3000, 1500), osg::Vec2f(3000, 3000)});
     // Duplicates, a huge point and a NaN point: the scan never picks the last
     // two, the tree must not either.
     std::vector<osg::Vec2f> odd = RandomLasso(rng, 30, 200.0f, 600.0f);
@@ -90,23 +93,36 @@ TEST(LassoProjectionTest, FastFillGivesTheFullScanBitForBit)
                               {"oblique perspective", osg::Vec3d(3, 4, 6), false},
                               {"orthographic", osg::Vec3d(0, 0, 10), true},
                               {"inside the grid", osg::Vec3d(0, 0, 0), false}};
+    // An affine model matrix takes the four-at-a-time row transform, a
+    // projective one (never set by the program, allowed by the type) the
+    // per-node one; rows of 33 nodes leave a partial block of four.
+    osg::Matrixf projective = osg::Matrixf::rotate(0.3, osg::Vec3f(1, 2, 3));
+    projective(0, 3) = 0.05f;
+    projective(2, 3) = -0.03f;
+    const osg::Matrixf models[] = {osg::Matrixf::rotate(0.3, osg::Vec3f(1, 2, 3)), projective};
     ScalarField3D grid(-1, 1, 33, -1, 1, 33, -1, 1, 33);
-    for (const Camera& c : cameras) {
-        if (c.eye.length() == 0.0) scene.LookAt(c.eye, osg::Vec3d(1, 1, 1), osg::Vec3d(0, 1, 0), 60.0, 0.1, 10.0);
-        else scene.LookAt(c.eye, osg::Vec3d(0, 0, 0), osg::Vec3d(0, 1, 0));
-        if (c.ortho) scene.Ortho(-1.5, 1.5, -1.2, 1.2, 1.0, 100.0);
-        for (size_t l = 0; l < lassos.size(); ++l) {
-            const osg::Matrixf model = osg::Matrixf::rotate(0.3, osg::Vec3f(1, 2, 3));
-            for (LassoImageBounds rule : {LassoImageBounds::IncludeLeftBottomEdge, LassoImageBounds::ExcludeEdges}) {
-                LassoProjection projection(scene.viewer.get(), lassos[l], model, rule);
-                projection.FillField(grid);
-                const std::vector<double> expected = FullScan(projection, grid);
-                size_t mismatches = 0;
-                for (size_t i = 0; i < expected.size(); ++i) mismatches += Bits(grid.values[i]) != Bits(expected[i]);
-                EXPECT_EQ(mismatches, 0u) << c.name << ", lasso " << l;
-            }
+    for (bool vector : {true, false}) {
+        LassoProjection::SetVectorScan(vector);
+        for (const Camera& c : cameras) {
+            if (c.eye.length() == 0.0) scene.LookAt(c.eye, osg::Vec3d(1, 1, 1), osg::Vec3d(0, 1, 0), 60.0, 0.1, 10.0);
+            else scene.LookAt(c.eye, osg::Vec3d(0, 0, 0), osg::Vec3d(0, 1, 0));
+            if (c.ortho) scene.Ortho(-1.5, 1.5, -1.2, 1.2, 1.0, 100.0);
+            for (size_t l = 0; l < lassos.size(); ++l)
+                for (size_t m = 0; m < 2; ++m)
+                    for (LassoImageBounds rule :
+                         {LassoImageBounds::IncludeLeftBottomEdge, LassoImageBounds::ExcludeEdges}) {
+                        LassoProjection projection(scene.viewer.get(), lassos[l], models[m], rule);
+                        projection.FillField(grid);
+                        const std::vector<double> expected = FullScan(projection, grid);
+                        size_t mismatches = 0;
+                        for (size_t i = 0; i < expected.size(); ++i)
+                            mismatches += Bits(grid.values[i]) != Bits(expected[i]);
+                        EXPECT_EQ(mismatches, 0u) << c.name << ", lasso " << l << ", model " << m
+                                                  << (vector ? ", AVX2" : ", plain");
+                    }
         }
     }
+    LassoProjection::SetVectorScan(true);
 
     // The full-size case: a 500-point lasso on a 64³ grid.
     scene.LookAt(osg::Vec3d(2, -3, 9), osg::Vec3d(0, 0, 0), osg::Vec3d(0, 1, 0));
