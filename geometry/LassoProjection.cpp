@@ -123,6 +123,34 @@ inline Vec Product(const Matrix& m, bool affine, const Vec& v)
     return affine ? AffinePreMult(m, v) : m.preMult(v);
 }
 
+// The lasso flags (first byte of a pixel not zero) of the whole 64-pixel
+// words among the first pixels of an RGB image, sixteen pixels at a time: a
+// byte shuffle gathers every third byte of 48. Returns the pixels done.
+__attribute__((target("avx2"))) size_t LassoFlagsAvx2(const unsigned char* rgb, size_t pixels, uint64_t* bits)
+{
+    // Where the first bytes of pixels 0-5, 6-10 and 11-15 lie in bytes 0-15,
+    // 16-31 and 32-47 (-1: none).
+    const __m128i pick0 = _mm_setr_epi8(0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i pick1 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14, -1, -1, -1, -1, -1);
+    const __m128i pick2 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 1, 4, 7, 10, 13);
+    const __m128i zero = _mm_setzero_si128();
+    const size_t words = pixels / 64;
+    for (size_t w = 0; w < words; ++w) {
+        uint64_t word = 0;
+        for (int q = 0; q < 4; ++q) {
+            const unsigned char* p = rgb + (w * 64 + static_cast<size_t>(q) * 16) * 3;
+            const __m128i first = _mm_or_si128(
+                _mm_or_si128(_mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), pick0),
+                             _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)), pick1)),
+                _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32)), pick2));
+            const uint64_t lit = ~static_cast<uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(first, zero))) & 0xffffu;
+            word |= lit << (16 * q);
+        }
+        bits[w] = word;
+    }
+    return words * 64;
+}
+
 // The matrices of EyePosition and WindowPosition as plain numbers, m[r][c]
 // = matrix(r, c), for the AVX2 row transform, which requires the model, view
 // and window matrices affine.
@@ -252,8 +280,17 @@ LassoProjection::LassoProjection(osgViewer::Viewer* v, const std::vector<osg::Ve
     // image, small enough to stay in cache for the lookups of every node.
     const size_t pixels = static_cast<size_t>(imageWidth) * static_cast<size_t>(imageHeight);
     lassoBits.assign((pixels + 63) / 64, 0);
-    for (size_t i = 0; i < pixels; ++i)
-        lassoBits[i >> 6] |= static_cast<uint64_t>(lassoImage[i * 3] != 0) << (i & 63);
+    size_t done = 0;
+    if (ProcessorHasAvx2() && vectorScan.load(std::memory_order_relaxed))
+        done = LassoFlagsAvx2(lassoImage.data(), pixels, lassoBits.data());
+    // The rest a word at a time, built in a register.
+    for (size_t word = done / 64; word < lassoBits.size(); ++word) {
+        uint64_t bits = 0;
+        const size_t first = word * 64, count = std::min<size_t>(64, pixels - first);
+        for (size_t b = 0; b < count; ++b)
+            bits |= static_cast<uint64_t>(lassoImage[(first + b) * 3] != 0) << b;
+        lassoBits[word] = bits;
+    }
 
     osg::Camera* master = viewer->getCamera();
     if (!master) throw std::runtime_error(Where("the viewer has no master camera"));

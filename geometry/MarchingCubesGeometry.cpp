@@ -39,17 +39,30 @@ MarchingCubesGeometry::MarchingCubesGeometry(osg::Vec3Array* positions, osgViewe
     projection.FillField(*lassoField);
 
     // Summed x outermost, then y, then z: the order fixes the rounding of ρ̄.
-    double sum = 0.0;
+    // Walking the grid in that order strides across memory, so the densities
+    // under the lasso are first copied into that order, four z-planes at a
+    // time, and then summed front to back. The other nodes are copied as
+    // +0.0: adding it leaves any sum that starts at +0.0 as it was.
+    const std::vector<double>& inside = lassoField->values;
+    const std::vector<double>& rho = densityField->values;
+    const size_t column = static_cast<size_t>(zCount), plane = static_cast<size_t>(yCount) * column;
+    std::vector<double> ordered(inside.size());
     int64_t count = 0;
-    for (int32_t ix = 0; ix < xCount; ++ix)
-        for (int32_t iy = 0; iy < yCount; ++iy)
-            for (int32_t iz = 0; iz < zCount; ++iz) {
-                const size_t i = static_cast<size_t>(grid.NodeIndex(ix, iy, iz));
-                if (lassoField->values[i] > 0.0) {
-                    ++count;
-                    sum += densityField->values[i];
+    for (int32_t iy = 0; iy < yCount; ++iy)
+        for (int32_t zFirst = 0; zFirst < zCount; zFirst += 4) {
+            const int32_t zLast = std::min(zCount, zFirst + 4);
+            for (int32_t ix = 0; ix < xCount; ++ix) {
+                double* to = &ordered[static_cast<size_t>(ix) * plane + static_cast<size_t>(iy) * column];
+                for (int32_t iz = zFirst; iz < zLast; ++iz) {
+                    const size_t i = static_cast<size_t>(grid.NodeIndex(ix, iy, iz));
+                    const bool under = inside[i] > 0.0;
+                    count += under;
+                    to[iz] = under ? rho[i] : 0.0;
                 }
             }
+        }
+    double sum = 0.0;
+    for (double v : ordered) sum += v;
     if (count > 0) {
         meanDensity = sum / static_cast<double>(count);
     } else {

@@ -199,6 +199,34 @@ TEST(LassoProjectionTest, ImageBoundsDepthAndPixelLookup)
     for (double v : grid.values) EXPECT_EQ(v, 0.0);
 }
 
+TEST(LassoProjectionTest, PixelFlagsFollowTheFirstByteOfEveryPixel)
+{
+    // A width that is no multiple of 16 or 64, so pixel runs straddle rows,
+    // and random bytes with the first byte zero about half the time.
+    const int width = 797, height = 61;
+    SceneFixture scene(nullptr, width, height);
+    scene.LookAt(osg::Vec3d(0, 0, 10), osg::Vec3d(0, 0, 0), osg::Vec3d(0, 1, 0));
+    scene.Ortho(-1, 1, -1, 1, 1, 100);
+    std::mt19937 rng(5);
+    scene.capture->width = width;
+    scene.capture->height = height;
+    scene.capture->image.resize(static_cast<size_t>(width) * height * 3);
+    for (unsigned char& byte : scene.capture->image) byte = rng() % 2 ? static_cast<unsigned char>(rng()) : 0;
+    for (bool vector : {true, false}) {
+        LassoProjection::SetVectorScan(vector);
+        LassoProjection p(scene.viewer.get(), {osg::Vec2f(0, 0)}, osg::Matrixf(), LassoImageBounds::ExcludeEdges);
+        size_t mismatches = 0;
+        for (int row = 0; row < height; ++row)
+            for (int col = 0; col < width; ++col) {
+                const osg::Vec3d eye((col + 0.5) / (width / 2.0) - 1.0, (row + 0.5) / (height / 2.0) - 1.0, -10.0);
+                const bool lit = scene.capture->image[(static_cast<size_t>(row) * width + col) * 3] != 0;
+                mismatches += (p.ScreenSignedDistance(eye) > 0.0) != lit;
+            }
+        EXPECT_EQ(mismatches, 0u) << (vector ? "AVX2" : "plain");
+    }
+    LassoProjection::SetVectorScan(true);
+}
+
 TEST(LassoProjectionTest, CopiesCameraViewportAndImageAtConstruction)
 {
     SceneFixture scene(nullptr);
