@@ -471,6 +471,16 @@ LassoProjection::TileGrid LassoProjection::MakeTileGrid() const
     tiles.size = size;
     tiles.columns = static_cast<int32_t>(std::floor(width / size)) + 1;
     tiles.rows = static_cast<int32_t>(std::floor(height / size)) + 1;
+    for (int32_t c = 0; c < tiles.columns; ++c) {
+        const TileBox box = BoxOfTile(tiles, c, 0);
+        tiles.columnMin.push_back(box.minX);
+        tiles.columnMax.push_back(box.maxX);
+    }
+    for (int32_t r = 0; r < tiles.rows; ++r) {
+        const TileBox box = BoxOfTile(tiles, 0, r);
+        tiles.rowMin.push_back(box.minY);
+        tiles.rowMax.push_back(box.maxY);
+    }
     return tiles;
 }
 
@@ -494,8 +504,9 @@ inline int32_t LassoProjection::TileOf(const TileGrid& tiles, double x, double y
     const int32_t c = static_cast<int32_t>(column), r = static_cast<int32_t>(row);
     // The candidate lists are only sound for positions inside the box; one
     // that rounding put into a neighbour goes to the tree.
-    const TileBox box = BoxOfTile(tiles, c, r);
-    if (!(x >= box.minX && x <= box.maxX && y >= box.minY && y <= box.maxY)) return -1;
+    if (!(x >= tiles.columnMin[static_cast<size_t>(c)] && x <= tiles.columnMax[static_cast<size_t>(c)] &&
+          y >= tiles.rowMin[static_cast<size_t>(r)] && y <= tiles.rowMax[static_cast<size_t>(r)]))
+        return -1;
     return r * tiles.columns + c;
 }
 

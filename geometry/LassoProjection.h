@@ -108,6 +108,8 @@ private:
     struct TileGrid {
         double x0 = 0.0, y0 = 0.0, size = 1.0;
         int32_t columns = 0, rows = 0;  // no tiles when 0
+        // BoxOfTile's edges of each column and row, looked up per node.
+        std::vector<double> columnMin, columnMax, rowMin, rowMax;
     };
     struct TileBox {
         double minX, minY, maxX, maxY;

@@ -6,6 +6,7 @@
 #include <boost/make_shared.hpp>
 
 #include <algorithm>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <typeinfo>
@@ -46,7 +47,8 @@ MarchingCubesGeometry::MarchingCubesGeometry(osg::Vec3Array* positions, osgViewe
     const std::vector<double>& inside = lassoField->values;
     const std::vector<double>& rho = densityField->values;
     const size_t column = static_cast<size_t>(zCount), plane = static_cast<size_t>(yCount) * column;
-    std::vector<double> ordered(inside.size());
+    // Every element is written below: no zeroing first.
+    const std::unique_ptr<double[]> ordered(new double[inside.size()]);
     int64_t count = 0;
     for (int32_t iy = 0; iy < yCount; ++iy)
         for (int32_t zFirst = 0; zFirst < zCount; zFirst += 4) {
@@ -62,7 +64,7 @@ MarchingCubesGeometry::MarchingCubesGeometry(osg::Vec3Array* positions, osgViewe
             }
         }
     double sum = 0.0;
-    for (double v : ordered) sum += v;
+    for (size_t i = 0; i < inside.size(); ++i) sum += ordered[i];
     if (count > 0) {
         meanDensity = sum / static_cast<double>(count);
     } else {
