@@ -294,6 +294,13 @@ __attribute__((target("avx2,fma"), always_inline)) inline __m256d Divided(__m256
     return w;
 }
 
+// 1 − Q where Q ≤ 1, +0.0 elsewhere (which adds nothing): 1 − Q is negative
+// exactly where Q > 1 (+∞ included), and never −0.0.
+__attribute__((target("avx2,fma"), always_inline)) inline __m256d Contribution(__m256d q)
+{
+    return _mm256_max_pd(_mm256_sub_pd(_mm256_set1_pd(1.0), q), _mm256_setzero_pd());
+}
+
 // Whether some row's Q is at most 1.
 template <int V>
 __attribute__((target("avx2,fma"), always_inline)) inline bool AnyInRun(const __m256d* q)
@@ -318,13 +325,12 @@ __attribute__((target("avx2,fma"), always_inline)) inline void Advance(__m256d* 
 
 // Per-row node runs for V vectors of four rows at once: with the run
 // property above, a node is written exactly when its Q ≤ 1, so each step is
-// two additions, a comparison, a subtraction and a mask per vector. Rows
-// beyond the kernel's (the padding) start at +∞ and never write.
+// two additions, a subtraction and a maximum per vector. Rows beyond the
+// kernel's (the padding) start at +∞ and never write.
 template <int V, Quotient Q>
 __attribute__((target("avx2,fma"))) void SplatRowRuns(const KernelRows& rows, int ix0, int xCount, double p0,
                                                       double sx2, double divisor, double reciprocal)
 {
-    const __m256d one = _mm256_set1_pd(1.0);
     const __m256d n = _mm256_set1_pd(divisor);
     const __m256d y = _mm256_set1_pd(reciprocal);
     for (size_t b = 0; b < rows.count; b += 4 * V) {
@@ -348,21 +354,16 @@ __attribute__((target("avx2,fma"))) void SplatRowRuns(const KernelRows& rows, in
         }
         while (!done && ix + 4 <= xCount) {
             __m256d w[4][V];
-            __m256d writing[V];
 #pragma GCC unroll 4
             for (int k = 0; k < 4; ++k) {
 #pragma GCC unroll 4
-                for (int h = 0; h < V; ++h) {
-                    const __m256d in = _mm256_cmp_pd(q[h], one, _CMP_LE_OQ);
-                    writing[h] = k == 0 ? in : _mm256_or_pd(writing[h], in);
-                    w[k][h] = _mm256_and_pd(_mm256_sub_pd(one, q[h]), in);
-                }
+                for (int h = 0; h < V; ++h) w[k][h] = Contribution(q[h]);
                 Advance<V>(q, p, sx2);
             }
+            // Every vector is added, written or not: whether a vector of rows
+            // writes in a block follows no pattern a branch could predict.
 #pragma GCC unroll 4
             for (int h = 0; h < V; ++h) {
-                if (!_mm256_movemask_pd(writing[h])) continue;
-                // A lane outside its run holds +0.0, which adds nothing.
                 const __m256d v[4] = {Divided<Q>(w[0][h], n, y), Divided<Q>(w[1][h], n, y), Divided<Q>(w[2][h], n, y),
                                       Divided<Q>(w[3][h], n, y)};
                 AddTransposed(row + 4 * h, ix, v);
@@ -375,8 +376,7 @@ __attribute__((target("avx2,fma"))) void SplatRowRuns(const KernelRows& rows, in
             alignas(32) double c[4 * V];
 #pragma GCC unroll 4
             for (int h = 0; h < V; ++h) {
-                const __m256d in = _mm256_cmp_pd(q[h], one, _CMP_LE_OQ);
-                _mm256_store_pd(c + 4 * h, Divided<Q>(_mm256_and_pd(_mm256_sub_pd(one, q[h]), in), n, y));
+                _mm256_store_pd(c + 4 * h, Divided<Q>(Contribution(q[h]), n, y));
             }
 #pragma GCC unroll 16
             for (int l = 0; l < 4 * V; ++l) row[l][ix] += c[l];
