@@ -689,12 +689,14 @@ void SplatPlanes(const ScalarField3D& f, double* v, const osg::Vec3f& bandwidth,
         SplatRowsAvx512(rows, xs.index, f.xCount, p0, sx2, scale.divisor, scale.reciprocal, normalise,
                         scale.exactQuotient);
     } else if (simd == 2 && RunsAreSublevelSets(xs.index, f.xCount, p0, sx, sx2)) {
+        // Twelve rows at a time where each step also divides: more chains of
+        // additions in flight, which the pilot's small kernels cannot fill.
         if (!normalise)
             SplatRowRuns<2, Quotient::None>(rows, xs.index, f.xCount, p0, sx2, 1.0, 1.0);
         else if (scale.exactQuotient)
-            SplatRowRuns<2, Quotient::Exact>(rows, xs.index, f.xCount, p0, sx2, scale.divisor, scale.reciprocal);
+            SplatRowRuns<3, Quotient::Exact>(rows, xs.index, f.xCount, p0, sx2, scale.divisor, scale.reciprocal);
         else
-            SplatRowRuns<2, Quotient::Divide>(rows, xs.index, f.xCount, p0, sx2, scale.divisor, scale.reciprocal);
+            SplatRowRuns<3, Quotient::Divide>(rows, xs.index, f.xCount, p0, sx2, scale.divisor, scale.reciprocal);
     } else if (simd >= 1) {
         SplatRowsAvx(rows, xs.index, f.xCount, p0, sx2, scale.divisor, normalise);
     } else {
