@@ -639,6 +639,7 @@ void LassoProjection::FillField(ScalarField3D& field) const
     // and square roots of neighbouring nodes overlap.
     ForEachSlab(field.zCount, static_cast<int64_t>(field.sliceSize), [&](int32_t zFirst, int32_t zLast) {
         std::vector<double> winX(paddedRow), winY(paddedRow), winZ(paddedRow), sign(paddedRow), d2(paddedRow);
+        std::vector<int32_t> tileOf(paddedRow);
         int32_t guess = -1;
         int32_t lastTile = -1;
         const std::vector<double>* lastList = nullptr;
@@ -655,15 +656,20 @@ void LassoProjection::FillField(ScalarField3D& field) const
                         winZ[ix] = win.z();
                     }
                 }
+                // The image lookups and tiles of the row first: short and
+                // independent of one another, they overlap.
+                for (size_t ix = 0; ix < rowLength; ++ix) {
+                    sign[ix] = ImageSign(osg::Vec3d(winX[ix], winY[ix], winZ[ix]));
+                    tileOf[ix] = TileOf(tiles, winX[ix], winY[ix]);
+                }
                 for (size_t ix = 0; ix < rowLength; ++ix) {
                     const double x = winX[ix], y = winY[ix];
-                    sign[ix] = ImageSign(osg::Vec3d(x, y, winZ[ix]));
                     if (!(std::isfinite(x) && std::isfinite(y))) {
                         // Every squared distance is infinite or NaN: the scan keeps its start.
                         d2[ix] = kSearchStartSquaredDistance;
                         continue;
                     }
-                    const int32_t tile = TileOf(tiles, x, y);
+                    const int32_t tile = tileOf[ix];
                     if (tile >= 0 && tile != lastTile) {
                         lastList = listOf(tile);
                         lastTile = lastList ? tile : -1;

@@ -67,8 +67,9 @@ public:
     // Writes ScreenSignedDistance(EyePosition(NodePosition(node))) into every
     // node of field, bit for bit, without scanning every lasso point per node.
     void FillField(ScalarField3D& field) const;
-    // Lets tests compare FillField's AVX2 scan of the tile lists (on by
-    // default, used where the processor has AVX2) with the plain one.
+    // Lets tests compare the AVX2 paths (FillField's row transform and tile
+    // scan, the construction's pixel flags; on by default, used where the
+    // processor has AVX2) with the plain ones.
     static void SetVectorScan(bool on);
 
     osgViewer::Viewer* viewer;  // not owned
@@ -125,7 +126,7 @@ private:
     // The smallest squared distance from (x, y) to count points (a multiple
     // of four).
     static double MinimumSquaredDistance(double x, double y, const double* xs, const double* ys, size_t count);
-    // Whether FillField scans tile lists with AVX2 where the processor has it.
+    // Whether the AVX2 paths run where the processor has AVX2.
     static std::atomic<bool> vectorScan;
 
     // lassoImage reduced to its lasso flags, bit i for pixel i.
