@@ -72,6 +72,7 @@ private:
     size_t cellsX, cellsXY;
     const CubeCellGrid* cells;  // null before the first extraction
     const CellTriangle* triangles;
+    const uint32_t* classWords;
     const float* cornerX;
     const float* cornerY;
     const float* cornerZ;
