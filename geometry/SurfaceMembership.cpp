@@ -5,10 +5,13 @@
 
 #include <algorithm>
 #include <iterator>
+#include <new>
 #include <type_traits>
 #include <atomic>
 #include <cmath>
 #include <immintrin.h>
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
 
 SurfaceMembership::SurfaceMembership(const ScalarField3D& f)
     : xMin(f.xMin), yMin(f.yMin), zMin(f.zMin),
@@ -279,6 +282,92 @@ __attribute__((target("popcnt"))) void FindCutWords(const CutCellTables& c, cons
     }
 }
 
+// The points of one cut cell, eight at a time with a lane per point: for
+// each triangle and corner below the level, every lane computes what the
+// scalar test computes for its point, operation for operation (no fused
+// operations); a point is inside when any pair counts for its lane. The
+// answers are set in the mask atomically, as other threads set flags of
+// the same words. With a lane per corner, half the lanes were idle (four
+// corners below the level on average) and every pair paid its scalar terms
+// and its branches again.
+__attribute__((target("avx2"))) void TestCellPointsAvx2(const osg::Vec3f* points, const uint32_t* indices,
+                                                        size_t lanes, const float* lowerUpperX,
+                                                        const float* lowerUpperY, const float* lowerUpperZ,
+                                                        int cubeIndex, const CellTriangle* cellTriangles,
+                                                        int triangleCount, std::vector<bool>& mask)
+{
+    const __m256 zero = _mm256_setzero_ps(), one = _mm256_set1_ps(1.0f);
+    const __m256 limit = _mm256_set1_ps(kParallelLimit);
+    const __m256 signBit = _mm256_set1_ps(-0.0f);
+    {
+        const size_t g = 0;
+        alignas(32) float x[8], y[8], z[8];
+        for (size_t l = 0; l < 8; ++l) {
+            // Lanes past the end repeat the last point; their answers are dropped.
+            const osg::Vec3f& p = points[indices[g + std::min(l, lanes - 1)]];
+            x[l] = p.x();
+            y[l] = p.y();
+            z[l] = p.z();
+        }
+        const __m256 px = _mm256_load_ps(x), py = _mm256_load_ps(y), pz = _mm256_load_ps(z);
+        __m256 hit = zero;
+        for (int t = 0; t < triangleCount; ++t) {
+            const CellTriangle& tri = cellTriangles[t];
+            const osg::Vec3f& n = tri.n;
+            if (n.x() == 0.0f && n.y() == 0.0f && n.z() == 0.0f)
+                continue;
+            const __m256 nx = _mm256_set1_ps(n.x()), ny = _mm256_set1_ps(n.y()), nz = _mm256_set1_ps(n.z());
+            const __m256 v0x = _mm256_set1_ps(tri.v0.x()), v0y = _mm256_set1_ps(tri.v0.y()),
+                         v0z = _mm256_set1_ps(tri.v0.z());
+            // a = −(n · (p − v0))
+            const __m256 a = _mm256_xor_ps(
+                signBit, _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(nx, _mm256_sub_ps(px, v0x)),
+                                                     _mm256_mul_ps(ny, _mm256_sub_ps(py, v0y))),
+                                       _mm256_mul_ps(nz, _mm256_sub_ps(pz, v0z))));
+            const osg::Vec3f& u = tri.u;
+            const osg::Vec3f& v = tri.v;
+            const float uu = u * u, uv = u * v, vv = v * v;
+            const float D = uv * uv - uu * vv;
+            const __m256 ux = _mm256_set1_ps(u.x()), uy = _mm256_set1_ps(u.y()), uz = _mm256_set1_ps(u.z());
+            const __m256 vx = _mm256_set1_ps(v.x()), vy = _mm256_set1_ps(v.y()), vz = _mm256_set1_ps(v.z());
+            const __m256 uuV = _mm256_set1_ps(uu), uvV = _mm256_set1_ps(uv), vvV = _mm256_set1_ps(vv);
+            const __m256 dV = _mm256_set1_ps(D);
+            for (int c = 0; c < 8; ++c) {
+                if (!(cubeIndex & (1 << c)))
+                    continue;
+                // d = corner − p
+                const __m256 dx = _mm256_sub_ps(_mm256_set1_ps(lowerUpperX[CornerOffsetX(c)]), px);
+                const __m256 dy = _mm256_sub_ps(_mm256_set1_ps(lowerUpperY[CornerOffsetY(c)]), py);
+                const __m256 dz = _mm256_sub_ps(_mm256_set1_ps(lowerUpperZ[CornerOffsetZ(c)]), pz);
+                const __m256 b =
+                    _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(nx, dx), _mm256_mul_ps(ny, dy)), _mm256_mul_ps(nz, dz));
+                __m256 ok = _mm256_cmp_ps(_mm256_andnot_ps(signBit, b), limit, _CMP_NLT_UQ);
+                const __m256 r = _mm256_div_ps(a, b);
+                ok = _mm256_and_ps(ok, _mm256_and_ps(_mm256_cmp_ps(r, zero, _CMP_NLT_UQ),
+                                                     _mm256_cmp_ps(r, one, _CMP_NGT_UQ)));
+                // w = (p + d·r) − v0
+                const __m256 wx = _mm256_sub_ps(_mm256_add_ps(px, _mm256_mul_ps(dx, r)), v0x);
+                const __m256 wy = _mm256_sub_ps(_mm256_add_ps(py, _mm256_mul_ps(dy, r)), v0y);
+                const __m256 wz = _mm256_sub_ps(_mm256_add_ps(pz, _mm256_mul_ps(dz, r)), v0z);
+                const __m256 wu =
+                    _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(wx, ux), _mm256_mul_ps(wy, uy)), _mm256_mul_ps(wz, uz));
+                const __m256 wv =
+                    _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(wx, vx), _mm256_mul_ps(wy, vy)), _mm256_mul_ps(wz, vz));
+                const __m256 sV = _mm256_div_ps(_mm256_sub_ps(_mm256_mul_ps(uvV, wv), _mm256_mul_ps(vvV, wu)), dV);
+                ok = _mm256_and_ps(ok, _mm256_and_ps(_mm256_cmp_ps(sV, zero, _CMP_NLT_UQ),
+                                                     _mm256_cmp_ps(sV, one, _CMP_NGT_UQ)));
+                const __m256 tV = _mm256_div_ps(_mm256_sub_ps(_mm256_mul_ps(uvV, wu), _mm256_mul_ps(uuV, wv)), dV);
+                ok = _mm256_and_ps(ok, _mm256_and_ps(_mm256_cmp_ps(tV, zero, _CMP_NLT_UQ),
+                                                     _mm256_cmp_ps(_mm256_add_ps(sV, tV), one, _CMP_NGT_UQ)));
+                hit = _mm256_or_ps(hit, ok);
+            }
+        }
+        for (unsigned bits = static_cast<unsigned>(_mm256_movemask_ps(hit)) & ((1u << lanes) - 1); bits;
+             bits &= bits - 1)
+            MaskWords::SetAtomically(mask, indices[g + static_cast<size_t>(__builtin_ctz(bits))]);
+    }
+}
+
 }  // namespace
 
 void SurfaceMembership::SetVectorTest(bool on) { vectorTest.store(on); }
@@ -364,7 +453,7 @@ bool SurfaceMembership::IsInside(const osg::Vec3f& p) const
 // the grid's bounds and in a cell, and which.
 template <class Finder>
 void SurfaceMembership::TestRange(const osg::Vec3f* points, size_t begin, size_t end, std::vector<bool>& mask,
-                                  Finder cellOf, const uint32_t* knownCells) const
+                                  Finder cellOf, const uint32_t* knownCells, bool testCut) const
 {
     const bool vector = vectorTest.load(std::memory_order_relaxed);
     const bool gatherKnown = knownCells && ProcessorHasAvx2() && vector;
@@ -423,6 +512,10 @@ void SurfaceMembership::TestRange(const osg::Vec3f* points, size_t begin, size_t
             block.flags[(wordBegin - blockBegin) / 64] = insideBits;
         }
         block.count = pendingCount;
+        if (!testCut) {
+            MaskWords::Store(block.flags, block.begin, block.end, mask);
+            continue;
+        }
         if (batch) {
             FindCutWords(tables, points, block);
             for (size_t n = 0; n < pendingCount; ++n) {
@@ -516,4 +609,110 @@ void SurfaceMembership::ContainsRange(const osg::Vec3f* points, const ParticleCe
             return found != ParticleCells::kNoCell;
         },
         cellOfPoint);
+}
+
+void SurfaceMembership::OrderByCell(ParticleCells& found) const
+{
+    found.byCell.clear();
+    found.cellStart.clear();
+    const size_t cellCount = cellsXY * (static_cast<size_t>(zCount) + 1);
+    if (found.cell.size() >= UINT32_MAX || cellCount >= UINT32_MAX)
+        return;
+    // The order only speeds later masks up: without the memory for it they
+    // take the range test.
+    try {
+        std::vector<uint32_t> start(cellCount + 1, 0);
+        for (uint32_t c : found.cell)
+            if (c != ParticleCells::kNoCell)
+                ++start[c + 1];
+        for (size_t c = 0; c < cellCount; ++c)
+            start[c + 1] += start[c];
+        std::vector<uint32_t> byCell(start[cellCount]);
+        std::vector<uint32_t> next(start.begin(), start.end() - 1);
+        for (size_t q = 0; q < found.cell.size(); ++q) {
+            const uint32_t c = found.cell[q];
+            if (c != ParticleCells::kNoCell)
+                byCell[next[c]++] = static_cast<uint32_t>(q);
+        }
+        found.byCell = std::move(byCell);
+        found.cellStart = std::move(start);
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+bool SurfaceMembership::TestsCutCellsTogether(const ParticleCells& c) const
+{
+    return cells && MaskWords::kWholeWords && ProcessorHasAvx2() && vectorTest.load(std::memory_order_relaxed) &&
+           OnGridOf(c) && c.cellStart.size() == cellsXY * (static_cast<size_t>(zCount) + 1) + 1;
+}
+
+void SurfaceMembership::ClassifyRange(const osg::Vec3f* points, const ParticleCells& c, size_t begin, size_t end,
+                                     std::vector<bool>& mask) const
+{
+    const uint32_t* cellOfPoint = c.cell.data();
+    TestRange(
+        points, begin, end, mask,
+        [cellOfPoint](size_t q, size_t& cell) {
+            const uint32_t found = cellOfPoint[q];
+            cell = found == ParticleCells::kNoCell ? 0 : found;
+            return found != ParticleCells::kNoCell;
+        },
+        cellOfPoint, false);
+}
+
+void SurfaceMembership::ContainsCutCells(const osg::Vec3f* points, const ParticleCells& c,
+                                        std::vector<bool>& mask) const
+{
+    if (!cells)
+        return;
+    const uint64_t* cutBits = cells->cutBits.data();
+    const uint32_t* cutCellsBefore = cells->cutCellsBefore.data();
+    const uint32_t* cutCells = cells->cutCells.data();
+    const uint32_t* byCell = c.byCell.data();
+    const uint32_t* cellStart = c.cellStart.data();
+    const CellSplit split(cellsX, cellsXY);
+    // The points come in no order that memory could anticipate: each one's
+    // position, and the mask word its answer goes to, are requested this
+    // many points ahead of their test.
+    constexpr size_t kAhead = 64;
+    struct Span {
+        uint32_t cell, word, first, last;
+    };
+    // By words of the cut-cell table: 64 cells to a word, most without cuts.
+    constexpr size_t kWords = 16;
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, cells->cutBits.size(), kWords),
+                      [&](const tbb::blocked_range<size_t>& r) {
+        std::vector<Span> spans;
+        for (size_t w = r.begin(); w < r.end(); ++w) {
+            uint32_t rank = cutCellsBefore[w];
+            for (uint64_t bits = cutBits[w]; bits; bits &= bits - 1, ++rank) {
+                const uint32_t cell = static_cast<uint32_t>(w * 64 + static_cast<size_t>(__builtin_ctzll(bits)));
+                if (cellStart[cell] != cellStart[cell + 1])
+                    spans.push_back({cell, cutCells[rank], cellStart[cell], cellStart[cell + 1]});
+            }
+        }
+        size_t aheadSpan = 0, ahead = spans.empty() ? 0 : spans[0].first;
+        auto requestAhead = [&](size_t n) {
+            for (; n > 0 && aheadSpan < spans.size(); --n) {
+                const uint32_t q = byCell[ahead];
+                __builtin_prefetch(points + q);
+                MaskWords::PrefetchForWrite(mask, q);
+                if (++ahead == spans[aheadSpan].last && ++aheadSpan < spans.size())
+                    ahead = spans[aheadSpan].first;
+            }
+        };
+        requestAhead(kAhead);
+        for (const Span& span : spans) {
+            int i, j, k;
+            split.Split(span.cell, i, j, k);
+            const int cubeIndex = CubeCellGrid::CubeIndexOf(span.word);
+            const CellTriangle* cellTriangles = triangles + CubeCellGrid::FirstTriangleOf(span.word);
+            for (uint32_t g = span.first; g < span.last; g += 8) {
+                const size_t lanes = std::min<size_t>(8, span.last - g);
+                requestAhead(lanes);
+                TestCellPointsAvx2(points, byCell + g, lanes, cornerX + i, cornerY + j, cornerZ + k, cubeIndex,
+                                   cellTriangles, kTriangleCount[cubeIndex], mask);
+            }
+        }
+    });
 }

@@ -130,6 +130,16 @@ TEST(SurfaceMembership, RangesGiveTheLiteralAnswersOnMostlyCutCells)
             if (q % 7 == 0)  // on node planes
                 points[q].x() = static_cast<float>(field.xMin + field.xStep * static_cast<int>(q % shape[0]));
         }
+        // On the surface, where the segments' parameters land on the bounds
+        // that rounding decides: vertices, edge midpoints, centroids.
+        const std::vector<osg::Vec3f>& vertices = field.surface.vertices;
+        for (size_t t = 0; t < field.surface.triangles.size() && t < 3000; ++t) {
+            const osg::Vec3f& a = vertices[field.surface.triangles[t].v0];
+            const osg::Vec3f& b = vertices[field.surface.triangles[t].v1];
+            const osg::Vec3f& c = vertices[field.surface.triangles[t].v2];
+            points[3 * t + 1] = t % 2 ? a : (a + b) * 0.5f;
+            points[3 * t + 2] = (a + b + c) / 3.0f;
+        }
         const std::vector<bool> expected = LiteralAnswers(field, points);
         const size_t inside = static_cast<size_t>(std::count(expected.begin(), expected.end(), true));
         EXPECT_GT(inside, points.size() / 10);
@@ -155,6 +165,25 @@ TEST(SurfaceMembership, RangesGiveTheLiteralAnswersOnMostlyCutCells)
                         << range[0] << "-" << range[1] << " at " << q << " vector " << vectorTest;
             }
         }
+        SurfaceMembership::SetVectorTest(true);
+
+        // Cut cells tested cell by cell, a lane per point, once the points
+        // are ordered by cell; classified in two ranges first, over a mask
+        // prefilled the wrong way.
+        EXPECT_FALSE(membership.TestsCutCellsTogether(cells));
+        membership.OrderByCell(cells);
+        ASSERT_EQ(cells.cellStart.size(), static_cast<size_t>(shape[0] + 1) * (shape[1] + 1) * (shape[2] + 1) + 1);
+        if (__builtin_cpu_supports("avx2")) {
+            ASSERT_TRUE(membership.TestsCutCellsTogether(cells));
+            std::vector<bool> together(points.size(), true);
+            membership.ClassifyRange(points.data(), cells, 0, 12800, together);
+            membership.ClassifyRange(points.data(), cells, 12800, points.size(), together);
+            membership.ContainsCutCells(points.data(), cells, together);
+            for (size_t q = 0; q < points.size(); ++q)
+                ASSERT_EQ(together[q], expected[q]) << "cell by cell at " << q;
+        }
+        SurfaceMembership::SetVectorTest(false);
+        EXPECT_FALSE(membership.TestsCutCellsTogether(cells));
         SurfaceMembership::SetVectorTest(true);
     }
 }
