@@ -53,8 +53,10 @@
 namespace {
 
 // Saves the view once the visualization has drawn a few frames with its
-// densities in place (or after a minute at the latest), then ends the
-// program: 0 when the picture was written, 1 when not.
+// densities in place (or a minute after the densities at the latest), then
+// ends the program: 0 when the picture was written, 1 when not. The estimate
+// always ends, and at ten million particles on a busy machine it can take
+// longer than a minute, so that time is not counted.
 void scheduleSnapshot(QTPravik* window, const QString& path)
 {
     auto* clock = new QElapsedTimer();
@@ -63,7 +65,9 @@ void scheduleSnapshot(QTPravik* window, const QString& path)
     QObject::connect(poll, &QTimer::timeout, window, [=] {
         QTKelvoWidgetGL* view = window->getView();
         KelvoVis* vis = view->getVis();
-        const bool ready = vis && vis->DensitiesReady() && view->getFramesPainted() > 10;
+        const bool densities = vis && vis->DensitiesReady();
+        if (!densities) clock->restart();
+        const bool ready = densities && view->getFramesPainted() > 10;
         if (!ready && clock->elapsed() < 60000) {
             view->wake(); // a picture is waited for: an on-demand view must go on drawing
             return;

@@ -1,4 +1,5 @@
 #include "density/ParticleDensityField3D.h"
+#include "density/ExactQuotient.h"
 
 #include <algorithm>
 #include <atomic>
@@ -6,6 +7,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <immintrin.h>
+#include <limits>
 #include <vector>
 
 #include <tbb/blocked_range.h>
@@ -98,8 +100,9 @@ void ForEachRange(size_t count, int parts, Body body)
 // The rows of a kernel's support, as parallel arrays: where each row's nodes
 // start and Q at its first visited node. Both arrays run on past the last
 // row to a whole number of lanes, so lock-step walks can load full vectors:
-// the extra lanes never write, they add zeros to a spare row of their own
-// (had they shared a real row, each addition would wait for the one before).
+// the extra lanes start at Q = +∞, so they never write; they add zeros to a
+// spare row of their own (had they shared a real row, each addition would
+// wait for the one before).
 struct KernelRows {
     double* const* row;
     const double* q0;
@@ -248,15 +251,147 @@ __attribute__((target("avx"))) void SplatRowsAvx(const KernelRows& rows, int ix0
     }
 }
 
-// a / N correctly rounded without a division: q = a·(1/N) is within one ulp
-// of a / N, the residual a − q·N is exact with a fused multiply-add, and one
-// correction step q + r·(1/N) then rounds to the same double as the quotient
-// (Markstein's theorem; needs 1/N correctly rounded, which it is).
-__attribute__((target("avx512f"), always_inline)) inline __m512d DivideExact(__m512d a, __m512d n, __m512d y)
+// Below this size of 2P + sx², a step of the walk might move Q by less than
+// its own rounding error (see RunsAreSublevelSets).
+const double kStepSignMargin = 1e-9;
+// Node spacings (in bandwidths) up to this keep Q small along the walk.
+const double kRunWalkMaxSpacing = 2.0;
+
+// Whether every row of a kernel writes exactly its nodes with Q ≤ 1, so that
+// a walk needs no per-row state. Q advances by (Q + 2P) + sx², and 2P + sx²
+// grows from node to node as P does. Where it is at least kStepSignMargin in
+// size, the computed step has its sign: on the nodes where Q can cross 1 it
+// is below 1 + |2P + sx²| < 128 with sx ≤ 2, so the step's rounding error is
+// below 128·2⁻⁵¹ ≈ 6·10⁻¹⁴. Q then falls strictly while 2P + sx² < 0 and
+// rises strictly after, so the nodes with Q ≤ 1 form one run per row, and
+// that run is what the row walk writes: it walks in while Q > 1 left of the
+// centre and writes while Q ≤ 1; a row that reaches the centre above 1 only
+// rises. This follows the walk's own chain of P, so it checks the very values
+// the walk will see. Kernels that fail it (a particle within about 10⁻⁹ of
+// half a node step from a node, or a bandwidth below half a node step) take
+// the walk with per-row state.
+bool RunsAreSublevelSets(int ix, int xCount, double p, double sx, double sx2)
 {
-    const __m512d q = _mm512_mul_pd(a, y);
-    const __m512d r = _mm512_fnmadd_pd(q, n, a);
-    return _mm512_fmadd_pd(r, y, q);
+    if (!(sx <= kRunWalkMaxSpacing)) return false;
+    for (; ix < xCount; ++ix) {
+        const double change = 2.0 * p + sx2;
+        if (change >= kStepSignMargin) return true;  // rising from here on
+        if (change > -kStepSignMargin) return false;
+        p = p + sx2;
+    }
+    return true;
+}
+
+// How the contributions 1 − Q are divided by N: not at all (the pilot), by a
+// vector division, or by ExactQuotient where N allows it.
+enum class Quotient { None, Divide, Exact };
+
+template <Quotient Q>
+__attribute__((target("avx2,fma"), always_inline)) inline __m256d Divided(__m256d w, __m256d n, __m256d y)
+{
+    if (Q == Quotient::Exact) return density::ExactQuotient(w, n, y);
+    if (Q == Quotient::Divide) return _mm256_div_pd(w, n);
+    return w;
+}
+
+// 1 − Q where Q ≤ 1, +0.0 elsewhere (which adds nothing): 1 − Q is negative
+// exactly where Q > 1 (+∞ included), and never −0.0.
+__attribute__((target("avx2,fma"), always_inline)) inline __m256d Contribution(__m256d q)
+{
+    return _mm256_max_pd(_mm256_sub_pd(_mm256_set1_pd(1.0), q), _mm256_setzero_pd());
+}
+
+// Whether some row's Q is at most 1.
+template <int V>
+__attribute__((target("avx2,fma"), always_inline)) inline bool AnyInRun(const __m256d* q)
+{
+    const __m256d one = _mm256_set1_pd(1.0);
+    __m256d in = _mm256_cmp_pd(q[0], one, _CMP_LE_OQ);
+#pragma GCC unroll 4
+    for (int h = 1; h < V; ++h) in = _mm256_or_pd(in, _mm256_cmp_pd(q[h], one, _CMP_LE_OQ));
+    return _mm256_movemask_pd(in) != 0;
+}
+
+// One node step of every row: Q + 2P + sx², then P + sx².
+template <int V>
+__attribute__((target("avx2,fma"), always_inline)) inline void Advance(__m256d* q, double& p, double sx2)
+{
+    const __m256d twoP = _mm256_set1_pd(2.0 * p);
+    const __m256d step = _mm256_set1_pd(sx2);
+#pragma GCC unroll 4
+    for (int h = 0; h < V; ++h) q[h] = _mm256_add_pd(_mm256_add_pd(q[h], twoP), step);
+    p = p + sx2;
+}
+
+// Per-row node runs for V vectors of four rows at once: with the run
+// property above, a node is written exactly when its Q ≤ 1, so each step is
+// two additions, a subtraction and a maximum per vector. Rows beyond the
+// kernel's (the padding) start at +∞ and never write.
+template <int V, Quotient Q>
+__attribute__((target("avx2,fma"))) void SplatRowRuns(const KernelRows& rows, int ix0, int xCount, double p0,
+                                                      double sx2, double divisor, double reciprocal)
+{
+    const __m256d n = _mm256_set1_pd(divisor);
+    const __m256d y = _mm256_set1_pd(reciprocal);
+    for (size_t b = 0; b < rows.count; b += 4 * V) {
+        double* const* row = rows.row + b;
+        __m256d q[V];
+#pragma GCC unroll 4
+        for (int h = 0; h < V; ++h) q[h] = _mm256_loadu_pd(rows.q0 + b + 4 * h);
+        double p = p0;
+        int ix = ix0;
+        // Walk in, adding only, until some row reaches its run; once Q rises
+        // with every row above 1, no row has a run left.
+        bool done = false;
+        for (;; ++ix) {
+            const bool inRun = ix < xCount && AnyInRun<V>(q);
+            if (ix >= xCount || (!inRun && 2.0 * p + sx2 > 0.0)) {
+                done = true;
+                break;
+            }
+            if (inRun) break;
+            Advance<V>(q, p, sx2);
+        }
+        while (!done && ix + 4 <= xCount) {
+            __m256d w[4][V];
+#pragma GCC unroll 4
+            for (int k = 0; k < 4; ++k) {
+#pragma GCC unroll 4
+                for (int h = 0; h < V; ++h) w[k][h] = Contribution(q[h]);
+                Advance<V>(q, p, sx2);
+            }
+            // Every vector is added, written or not: whether a vector of rows
+            // writes in a block follows no pattern a branch could predict.
+#pragma GCC unroll 4
+            for (int h = 0; h < V; ++h) {
+                const __m256d v[4] = {Divided<Q>(w[0][h], n, y), Divided<Q>(w[1][h], n, y), Divided<Q>(w[2][h], n, y),
+                                      Divided<Q>(w[3][h], n, y)};
+                AddTransposed(row + 4 * h, ix, v);
+            }
+            ix += 4;
+            done = !AnyInRun<V>(q) && 2.0 * p + sx2 > 0.0;
+        }
+        // The last nodes of the rows, one step at a time.
+        for (; !done && ix < xCount; ++ix) {
+            alignas(32) double c[4 * V];
+#pragma GCC unroll 4
+            for (int h = 0; h < V; ++h) {
+                _mm256_store_pd(c + 4 * h, Divided<Q>(Contribution(q[h]), n, y));
+            }
+#pragma GCC unroll 16
+            for (int l = 0; l < 4 * V; ++l) row[l][ix] += c[l];
+            Advance<V>(q, p, sx2);
+            done = !AnyInRun<V>(q) && 2.0 * p + sx2 > 0.0;
+        }
+    }
+}
+
+
+__attribute__((target("avx512f"), always_inline)) inline __m512d Divided512(__m512d w, __m512d n, __m512d y, bool divide,
+                                                                          bool exactQuotient)
+{
+    if (!divide) return w;
+    return exactQuotient ? density::ExactQuotient512(w, n, y) : _mm512_div_pd(w, n);
 }
 
 // The same walk with AVX-512 for sixteen rows at once: two registers of eight
@@ -264,7 +399,8 @@ __attribute__((target("avx512f"), always_inline)) inline __m512d DivideExact(__m
 // mask bits; the arithmetic per lane is unchanged.
 
 __attribute__((target("avx512f"))) void SplatRowsAvx512(const KernelRows& rows, int ix0, int xCount, double p0,
-                                                       double sx2, double divisor, double reciprocal, bool divide)
+                                                       double sx2, double divisor, double reciprocal, bool divide,
+                                                       bool exactQuotient)
 {
     const __m512d one = _mm512_set1_pd(1.0);
     const __m512d n = _mm512_set1_pd(divisor);
@@ -318,7 +454,7 @@ __attribute__((target("avx512f"))) void SplatRowsAvx512(const KernelRows& rows, 
                 for (int k = 0; k < 4; ++k)
 #pragma GCC unroll 8
                     for (int r = 0; r < 2; ++r)
-                        _mm512_store_pd(c[k] + 8 * r, divide ? DivideExact(w[k][r], n, y) : w[k][r]);
+                        _mm512_store_pd(c[k] + 8 * r, Divided512(w[k][r], n, y, divide, exactQuotient));
 #pragma GCC unroll 8
                 for (int h = 0; h < 4; ++h) {
                     if (!((any >> (4 * h)) & 0xFu)) continue;
@@ -344,7 +480,7 @@ __attribute__((target("avx512f"))) void SplatRowsAvx512(const KernelRows& rows, 
 #pragma GCC unroll 8
             for (int r = 0; r < 2; ++r) {
                 __m512d w = _mm512_maskz_sub_pd(static_cast<__mmask8>(writes >> (8 * r)), one, q[r]);
-                _mm512_store_pd(c + 8 * r, divide ? DivideExact(w, n, y) : w);
+                _mm512_store_pd(c + 8 * r, Divided512(w, n, y, divide, exactQuotient));
             }
 #pragma GCC unroll 16
             for (int l = 0; l < 16; ++l) row[l][ix] += c[l];
@@ -356,14 +492,18 @@ __attribute__((target("avx512f"))) void SplatRowsAvx512(const KernelRows& rows, 
     }
 }
 
-// The widest row walk the processor offers: 2 AVX-512, 1 AVX, 0 scalar.
+// The widest row walk the processor offers: 3 AVX-512, 2 AVX2 with fused
+// multiply-adds (row runs), 1 AVX, 0 scalar.
 int ProcessorSimdLevel()
 {
-    static const int level = __builtin_cpu_supports("avx512f") ? 2 : __builtin_cpu_supports("avx") ? 1 : 0;
+    static const int level = __builtin_cpu_supports("avx512f")                                   ? 3
+                             : __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? 2
+                             : __builtin_cpu_supports("avx")                                   ? 1
+                                                                                               : 0;
     return level;
 }
 
-std::atomic<int> simdLimit{2};
+std::atomic<int> simdLimit{3};
 
 int SimdLevel() { return std::min(ProcessorSimdLevel(), simdLimit.load(std::memory_order_relaxed)); }
 
@@ -381,6 +521,7 @@ struct KernelScale {
     bool normalised = false;
     bool usable = false;
     double sx = 0.0, sy = 0.0, sz = 0.0, sx2 = 0.0, divisor = 1.0, reciprocal = 1.0;
+    bool exactQuotient = false;  // divisor allows ExactQuotient
     KernelScale() = default;
     KernelScale(const ScalarField3D& f, const osg::Vec3f& h, bool normalise) : bandwidth(h), normalised(normalise)
     {
@@ -394,6 +535,7 @@ struct KernelScale {
         sx2 = sx * sx;
         divisor = normalise ? hx * hy * hz : 1.0;
         reciprocal = 1.0 / divisor;
+        exactQuotient = density::QuotientWithoutDivision(divisor);
         usable = true;
     }
 };
@@ -405,15 +547,59 @@ struct SplatScratch {
     std::vector<double> rowQ0;
     std::vector<double> rowSums;
     std::vector<double> spareRow;
+    std::vector<int> planeIndex;
+    std::vector<double> planeUz2, planeReach;
     KernelScale scale;
     SplatScratch(int xCount, int yCount, int planes)
         : rowStart(static_cast<size_t>(yCount) * static_cast<size_t>(planes) + kMaxLanes),
           rowQ0(rowStart.size()),
-          rowSums(static_cast<size_t>(yCount)),
-          spareRow(static_cast<size_t>(xCount) + 4)
+          rowSums(static_cast<size_t>(yCount) + 4),
+          spareRow(static_cast<size_t>(xCount) + 4),
+          planeIndex(static_cast<size_t>(planes)),
+          planeUz2(static_cast<size_t>(planes)),
+          planeReach(static_cast<size_t>(planes))
     {
     }
 };
+
+// Lists rows firstRow ≤ j < endRow of one plane: where each starts (first +
+// j·stride) and its Q at the walk's first node, rowSums[j] + uz². May write up
+// to three entries past the last one listed (and read as far past rowSums'),
+// which the callers' arrays leave room for. Returns how many it listed.
+size_t AddRowsPlain(double** start, double* q0, double* first, size_t stride, const double* rowSums, int firstRow,
+                    int endRow, double uz2)
+{
+    for (int j = firstRow; j < endRow; ++j) {
+        start[j - firstRow] = first + stride * static_cast<size_t>(j);
+        q0[j - firstRow] = rowSums[j] + uz2;
+    }
+    return static_cast<size_t>(endRow - firstRow);
+}
+
+__attribute__((target("avx2"))) size_t AddRowsAvx2(double** start, double* q0, double* first, size_t stride,
+                                                   const double* rowSums, int firstRow, int endRow, double uz2)
+{
+    static_assert(sizeof(double*) == sizeof(long long), "row pointers are listed as 64-bit integers");
+    const long long bytes = static_cast<long long>(stride * sizeof(double));
+    __m256i at = _mm256_add_epi64(_mm256_set1_epi64x(reinterpret_cast<long long>(first + stride * static_cast<size_t>(firstRow))),
+                                  _mm256_setr_epi64x(0, bytes, 2 * bytes, 3 * bytes));
+    const __m256i advance = _mm256_set1_epi64x(4 * bytes);
+    const __m256d z = _mm256_set1_pd(uz2);
+    for (int j = firstRow; j < endRow; j += 4) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(start + (j - firstRow)), at);
+        _mm256_storeu_pd(q0 + (j - firstRow), _mm256_add_pd(_mm256_loadu_pd(rowSums + j), z));
+        at = _mm256_add_epi64(at, advance);
+    }
+    return static_cast<size_t>(endRow - firstRow);
+}
+
+size_t AddRows(double** start, double* q0, double* first, size_t stride, const double* rowSums, int firstRow,
+               int endRow, double uz2)
+{
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2 ? AddRowsAvx2(start, q0, first, stride, rowSums, firstRow, endRow, uz2)
+                : AddRowsPlain(start, q0, first, stride, rowSums, firstRow, endRow, uz2);
+}
 
 // Adds one particle's kernel to the planes firstPlane ≤ iz < endPlane of the
 // values v laid out as f's, so that threads owning disjoint slabs can splat
@@ -454,19 +640,30 @@ void SplatPlanes(const ScalarField3D& f, double* v, const osg::Vec3f& bandwidth,
     double* rowQ0 = scratch.rowQ0.data();
     size_t count = 0;
     const double rowsPerUnit = 1.0 / sy;
+    // The planes first, so that their square roots need not wait for one
+    // another. The rows that can write have |uy| ≤ √(1 − uz²); the bounds
+    // below keep every row with |uy| up to √(kRowMissLimit − uz²), a margin of
+    // at least 5·10⁻⁷ beyond that, against index errors below 10⁻¹².
+    int* planeIndex = scratch.planeIndex.data();
+    double* planeUz2 = scratch.planeUz2.data();
+    double* planeReach = scratch.planeReach.data();
+    int planes = 0;
     double uz = zs.offset;
     for (int iz = zs.index; iz < f.zCount && iz < endPlane && uz <= 1.0; ++iz, uz += sz) {
         // Every plane's offset is still reached by the same chain of
         // additions; only the work inside the slab is done here.
         if (iz < firstPlane) continue;
-        double* first = v + static_cast<size_t>(f.sliceSize) * iz + static_cast<size_t>(f.xCount) * ys.index;
         const double uz2 = uz * uz;
-        // The rows that can write have |uy| ≤ √(1 − uz²); the bounds below
-        // keep every row with |uy| up to √(kRowMissLimit − uz²), a margin of
-        // at least 5·10⁻⁷ beyond that, against index errors below 10⁻¹².
         const double yReach = kRowMissLimit - uz2;
         if (!(yReach >= 0.0)) continue;
-        const double reach = std::sqrt(yReach);
+        planeIndex[planes] = iz;
+        planeUz2[planes] = uz2;
+        planeReach[planes] = yReach;
+        ++planes;
+    }
+    for (int k = 0; k < planes; ++k) planeReach[k] = std::sqrt(planeReach[k]);
+    for (int k = 0; k < planes; ++k) {
+        const double reach = planeReach[k];
         // Clamped to [0, rowCount] before the conversions, which then only
         // see non-negative values and truncate as floor does.
         const double below = std::min(static_cast<double>(rowCount), std::max(0.0, (-reach - ys.offset) * rowsPerUnit - 1e-3));
@@ -475,21 +672,32 @@ void SplatPlanes(const ScalarField3D& f, double* v, const osg::Vec3f& bandwidth,
         int firstRow = static_cast<int>(below);
         firstRow += firstRow < below;
         const int endRow = std::min(rowCount, static_cast<int>(above) + 1);
-        for (int j = firstRow; j < endRow; ++j, ++count) {
-            rowStart[count] = first + static_cast<size_t>(f.xCount) * j;
-            rowQ0[count] = rowSums[j] + uz2;
-        }
+        if (firstRow >= endRow) continue;
+        double* first = v + static_cast<size_t>(f.sliceSize) * planeIndex[k] + static_cast<size_t>(f.xCount) * ys.index;
+        count = AddRows(rowStart + count, rowQ0 + count, first, static_cast<size_t>(f.xCount), rowSums, firstRow, endRow,
+                        planeUz2[k]) +
+                count;
     }
     if (count == 0) return;
     for (size_t r = count; r < count + kMaxLanes; ++r) {
         rowStart[r] = scratch.spareRow.data();
-        rowQ0[r] = 2.0;
+        rowQ0[r] = std::numeric_limits<double>::infinity();
     }
     const KernelRows rows = {rowStart, rowQ0, count};
     const int simd = SimdLevel();
-    if (simd >= 2) {
-        SplatRowsAvx512(rows, xs.index, f.xCount, p0, sx2, scale.divisor, scale.reciprocal, normalise);
-    } else if (simd == 1) {
+    if (simd >= 3) {
+        SplatRowsAvx512(rows, xs.index, f.xCount, p0, sx2, scale.divisor, scale.reciprocal, normalise,
+                        scale.exactQuotient);
+    } else if (simd == 2 && RunsAreSublevelSets(xs.index, f.xCount, p0, sx, sx2)) {
+        // Twelve rows at a time where each step also divides: more chains of
+        // additions in flight, which the pilot's small kernels cannot fill.
+        if (!normalise)
+            SplatRowRuns<2, Quotient::None>(rows, xs.index, f.xCount, p0, sx2, 1.0, 1.0);
+        else if (scale.exactQuotient)
+            SplatRowRuns<3, Quotient::Exact>(rows, xs.index, f.xCount, p0, sx2, scale.divisor, scale.reciprocal);
+        else
+            SplatRowRuns<3, Quotient::Divide>(rows, xs.index, f.xCount, p0, sx2, scale.divisor, scale.reciprocal);
+    } else if (simd >= 1) {
         SplatRowsAvx(rows, xs.index, f.xCount, p0, sx2, scale.divisor, normalise);
     } else {
         for (size_t r = 0; r < count; ++r)
@@ -619,7 +827,7 @@ ParticleDensityField3D::ParticleDensityField3D(double xMin_, double xMax_, int x
 
 void ParticleDensityField3D::SetMaxThreads(int threads) { maxThreads.store(threads < 0 ? 0 : threads); }
 
-void ParticleDensityField3D::SetSimdLevel(int level) { simdLimit.store(std::max(0, std::min(2, level))); }
+void ParticleDensityField3D::SetSimdLevel(int level) { simdLimit.store(std::max(0, std::min(3, level))); }
 
 bool ParticleDensityField3D::SortAscending(double* a, int count)
 {

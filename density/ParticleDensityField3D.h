@@ -42,7 +42,8 @@ public:
     // benchmarks use it to compare against a single thread.
     static void SetMaxThreads(int threads);
     // Upper bound on the vector instructions used for splatting: 0 plain
-    // scalar code, 1 AVX, 2 AVX-512 (the default; the processor's own limit
-    // always applies). Results are the same for every setting.
+    // scalar code, 1 AVX, 2 AVX2 with fused multiply-adds, 3 AVX-512 (the
+    // default; the processor's own limit always applies). Results are the
+    // same for every setting.
     static void SetSimdLevel(int level);
 };
