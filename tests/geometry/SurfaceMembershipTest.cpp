@@ -172,7 +172,16 @@ TEST(SurfaceMembership, RangesGiveTheLiteralAnswersOnMostlyCutCells)
         // prefilled the wrong way.
         EXPECT_FALSE(membership.TestsCutCellsTogether(cells));
         membership.OrderByCell(cells);
-        ASSERT_EQ(cells.cellStart.size(), static_cast<size_t>(shape[0] + 1) * (shape[1] + 1) * (shape[2] + 1) + 1);
+        const size_t cellCount = static_cast<size_t>(shape[0] + 1) * (shape[1] + 1) * (shape[2] + 1);
+        ASSERT_EQ(cells.cellStart.size(), cellCount + 1);
+        const size_t inCells = points.size() - static_cast<size_t>(std::count(cells.cell.begin(), cells.cell.end(),
+                                                                                 ParticleCells::kNoCell));
+        ASSERT_EQ(cells.byCell.size(), inCells);
+        for (size_t c = 0; c < cellCount; ++c)
+            for (uint32_t n = cells.cellStart[c]; n < cells.cellStart[c + 1]; ++n) {
+                ASSERT_EQ(cells.cell[cells.byCell[n]], c);
+                ASSERT_TRUE(n == cells.cellStart[c] || cells.byCell[n - 1] < cells.byCell[n]);
+            }
         if (__builtin_cpu_supports("avx2")) {
             ASSERT_TRUE(membership.TestsCutCellsTogether(cells));
             std::vector<bool> together(points.size(), true);
