@@ -163,7 +163,9 @@ void BM_VolumeMemory(benchmark::State& state)
     const ScalarField3D& f = *volume.field;
     const double values = f.values.capacity() * sizeof(double);
     const double cells = (f.cells.cutBits.capacity() + f.cells.noCornerBelowBits.capacity()) * sizeof(uint64_t) +
-                         (f.cells.cutCellsBefore.capacity() + f.cells.cutCells.capacity()) * sizeof(uint32_t) +
+                         (f.cells.cutCellsBefore.capacity() + f.cells.cutCells.capacity() +
+                          f.cells.classWords.capacity()) *
+                             sizeof(uint32_t) +
                          f.cells.triangles.capacity() * sizeof(CellTriangle) +
                          (f.cells.cornerX.capacity() + f.cells.cornerY.capacity() + f.cells.cornerZ.capacity()) *
                              sizeof(float);

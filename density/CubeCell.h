@@ -21,7 +21,7 @@
 // the field's values or to the surface mesh, so later writes to either change
 // no answer until the next extraction.
 //
-// Memory at 64³ nodes: about 90 KB of bit tables, 4 bytes per cut cell and
+// Memory at 64³ nodes: about 160 KB of bit tables, 4 bytes per cut cell and
 // 48 bytes per triangle.
 #include <osg/Vec3f>
 #include <cfloat>
@@ -62,6 +62,11 @@ struct CubeCellGrid {
     std::vector<uint64_t> noCornerBelowBits;
     // Per word of cutBits, the number of cut cells in the words before it.
     std::vector<uint32_t> cutCellsBefore;
+    // The same two bits in one table for the range test, which reads it
+    // eight cells at a time: word w holds cells 16·w + c, c = 0 … 15, with
+    // bit c set when the cell is cut and bit 16 + c when it is not cut and
+    // has no corner below the level.
+    std::vector<uint32_t> classWords;
     // Per cut cell, in cell order: cubeIndex in the low byte, the index of
     // its first triangle above it.
     std::vector<uint32_t> cutCells;

@@ -1,5 +1,7 @@
 #include "geometry/CellIndexBuilder.h"
 
+#include <emmintrin.h>
+
 namespace {
 
 // Node coordinates for node indices −1 … count, in double then rounded to
@@ -31,6 +33,7 @@ CellIndexBuilder::CellIndexBuilder(ScalarField3D& field, double iso) : cells(fie
     cells.iso = iso;
     cells.triangles.clear();
     cells.cutCells.clear();
+    cells.classWords.clear();
     cells.cutBits.assign(bitWords, 0);
     cells.noCornerBelowBits.assign(bitWords, 0);
     cutBits = cells.cutBits.data();
@@ -46,5 +49,20 @@ void CellIndexBuilder::Finish()
         cells.cutCellsBefore[w] = cutBefore;
         cutBefore += static_cast<uint32_t>(__builtin_popcountll(cells.cutBits[w]));
     }
+    // Sixteen cells' cut bits and inside bits side by side, eight words of
+    // them per interleaving of two 128-bit loads.
+    cells.classWords.resize(bitWords * 4);
+    const uint16_t* cut = reinterpret_cast<const uint16_t*>(cells.cutBits.data());
+    const uint16_t* noCornerBelow = reinterpret_cast<const uint16_t*>(cells.noCornerBelowBits.data());
+    uint32_t* classWords = cells.classWords.data();
+    size_t u = 0;
+    for (; u + 8 <= bitWords * 4; u += 8) {
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cut + u));
+        const __m128i inside = _mm_andnot_si128(c, _mm_loadu_si128(reinterpret_cast<const __m128i*>(noCornerBelow + u)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(classWords + u), _mm_unpacklo_epi16(c, inside));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(classWords + u + 4), _mm_unpackhi_epi16(c, inside));
+    }
+    for (; u < bitWords * 4; ++u)
+        classWords[u] = cut[u] | static_cast<uint32_t>(noCornerBelow[u] & ~cut[u]) << 16;
     cells.complete = true;
 }

@@ -8,9 +8,9 @@
 // first triangle in the surface, the positions of its triangles' vertices).
 // Out: the field's cells: both bit tables, one word per cut cell, one
 // CellTriangle per triangle, and at Finish the counts of cut cells before
-// each bit word. Cost: a few word operations per 64 cells, a word per cut
-// cell, a cross product per triangle, and one pass over the bit words at the
-// end. The records read as incomplete (nothing inside) until Finish.
+// each bit word and both bits interleaved per 16 cells. Cost: a few word
+// operations per 64 cells, a word per cut cell, a cross product per triangle,
+// and one pass over the bit words at the end. The records read as incomplete (nothing inside) until Finish.
 #include "density/ScalarField3D.h"
 
 #include <cstddef>

@@ -41,6 +41,29 @@ inline void Store(const uint64_t* flags, size_t begin, size_t end, std::vector<b
     for (; q < end; ++q) mask[q] = (flags[(q - begin) / 64] >> ((q - begin) % 64)) & 1;
 }
 
+// mask[q] = true, safe against other threads setting flags of the same word
+// at the same time (and nothing else writing it). Only where kWholeWords.
+inline void SetAtomically(std::vector<bool>& mask, size_t q)
+{
+#if defined(__GLIBCXX__) && defined(__LP64__)
+    Word* word = mask.begin()._M_p + q / 64;
+    __atomic_fetch_or(word, Word{1} << (q % 64), __ATOMIC_RELAXED);
+#else
+    mask[q] = true;
+#endif
+}
+
+// Asks the processor to fetch the word of mask[q] for a coming write.
+inline void PrefetchForWrite(std::vector<bool>& mask, size_t q)
+{
+#if defined(__GLIBCXX__) && defined(__LP64__)
+    __builtin_prefetch(mask.begin()._M_p + q / 64, 1);
+#else
+    (void)mask;
+    (void)q;
+#endif
+}
+
 // to[i] = from[i] for i in [0, n); both hold at least n entries.
 inline void CopyPrefix(const std::vector<bool>& from, std::vector<bool>& to, size_t n)
 {

@@ -104,9 +104,15 @@ void SelectionGeometry::ComputeMaskFromField()
     if (!particleCells || particleCells->cell.size() != count || !test.OnGridOf(*particleCells)) {
         auto cells = boost::make_shared<ParticleCells>(test.NewParticleCells(count));
         ForEachChunk(count, [&](size_t begin, size_t end) { test.ContainsRange(points, begin, end, mask, *cells); });
+        test.OrderByCell(*cells);
         particleCells = cells;
         return;
     }
     const ParticleCells& cells = *particleCells;
+    if (test.TestsCutCellsTogether(cells)) {
+        ForEachChunk(count, [&](size_t begin, size_t end) { test.ClassifyRange(points, cells, begin, end, mask); });
+        test.ContainsCutCells(points, cells, mask);
+        return;
+    }
     ForEachChunk(count, [&](size_t begin, size_t end) { test.ContainsRange(points, cells, begin, end, mask); });
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -95,46 +96,103 @@ TEST(SurfaceMembership, NothingIsInsideBeforeTheFirstExtraction)
     }
 }
 
-// The range form with known cells, whose whole words are classified eight
-// points at a time, against the point test on a field where most cells are
-// cut and many values equal the level; both ways of testing cut cells.
-TEST(SurfaceMembership, KnownCellsGiveThePointTestsAnswersOnMostlyCutCells)
+// The literal point test: cut cells tested point by point, one corner and
+// triangle at a time, in scalar single precision.
+std::vector<bool> LiteralAnswers(const ScalarField3D& field, const std::vector<osg::Vec3f>& points)
 {
-    ScalarField3D field(-1.0, 1.5, 23, -0.5, 1.0, 17, -2.0, 0.0, 29);
-    std::mt19937 rng(21);
-    std::uniform_int_distribution<int> level(-2, 2);
-    for (double& v : field.values)
-        v = level(rng) / 2.0;
-    field.ExtractIsoSurface(0.0);
-    std::uniform_real_distribution<float> x(-1.1f, 1.6f), y(-0.6f, 1.1f), z(-2.1f, 0.1f);
-    std::vector<osg::Vec3f> points(40000);
-    for (size_t q = 0; q < points.size(); ++q) {
-        points[q].set(x(rng), y(rng), z(rng));
-        if (q % 7 == 0)  // on node planes
-            points[q].x() = static_cast<float>(field.xMin + field.xStep * static_cast<int>(q % 23));
-    }
-    const SurfaceMembership membership(field);
+    SurfaceMembership::SetVectorTest(false);
     std::vector<bool> expected(points.size());
-    size_t inside = 0;
-    for (size_t q = 0; q < points.size(); ++q) {
+    for (size_t q = 0; q < points.size(); ++q)
         expected[q] = field.IsWithinBounds(points[q]) && field.IsInsideSurface(points[q]);
-        inside += expected[q];
-    }
-    EXPECT_GT(inside, points.size() / 5);
-    EXPECT_LT(inside, points.size() * 4 / 5);
-    ParticleCells cells = membership.NewParticleCells(points.size());
-    std::vector<bool> finding(points.size());
-    membership.ContainsRange(points.data(), 0, points.size(), finding, cells);
-    ASSERT_EQ(finding, expected);
-    const size_t ranges[][2] = {{0, 40000}, {5, 39997}, {64, 6417}, {4096, 4160}};
-    for (bool vectorTest : {true, false}) {
-        SurfaceMembership::SetVectorTest(vectorTest);
-        for (const auto& range : ranges) {
-            std::vector<bool> mask(points.size(), true);
-            membership.ContainsRange(points.data(), cells, range[0], range[1], mask);
-            for (size_t q = range[0]; q < range[1]; ++q)
-                ASSERT_EQ(mask[q], expected[q]) << range[0] << "-" << range[1] << " at " << q << " vector " << vectorTest;
-        }
-    }
     SurfaceMembership::SetVectorTest(true);
+    return expected;
+}
+
+// The range forms, whose whole words are classified eight points at a time
+// and whose cut cells are tested eight corners at a time, against the
+// literal test on fields where most cells are cut and many values equal the
+// level, on grids of several shapes (cell numbers are split without
+// division); both ways of testing cut cells.
+TEST(SurfaceMembership, RangesGiveTheLiteralAnswersOnMostlyCutCells)
+{
+    const int shapes[][3] = {{23, 17, 29}, {64, 3, 5}, {2, 41, 7}};
+    std::mt19937 rng(21);
+    for (const auto& shape : shapes) {
+        ScalarField3D field(-1.0, 1.5, shape[0], -0.5, 1.0, shape[1], -2.0, 0.0, shape[2]);
+        std::uniform_int_distribution<int> level(-2, 2);
+        for (double& v : field.values)
+            v = level(rng) / 2.0;
+        field.ExtractIsoSurface(0.0);
+        std::uniform_real_distribution<float> x(-1.1f, 1.6f), y(-0.6f, 1.1f), z(-2.1f, 0.1f);
+        std::vector<osg::Vec3f> points(40000);
+        for (size_t q = 0; q < points.size(); ++q) {
+            points[q].set(x(rng), y(rng), z(rng));
+            if (q % 7 == 0)  // on node planes
+                points[q].x() = static_cast<float>(field.xMin + field.xStep * static_cast<int>(q % shape[0]));
+        }
+        // On the surface, where the segments' parameters land on the bounds
+        // that rounding decides: vertices, edge midpoints, centroids.
+        const std::vector<osg::Vec3f>& vertices = field.surface.vertices;
+        for (size_t t = 0; t < field.surface.triangles.size() && t < 3000; ++t) {
+            const osg::Vec3f& a = vertices[field.surface.triangles[t].v0];
+            const osg::Vec3f& b = vertices[field.surface.triangles[t].v1];
+            const osg::Vec3f& c = vertices[field.surface.triangles[t].v2];
+            points[3 * t + 1] = t % 2 ? a : (a + b) * 0.5f;
+            points[3 * t + 2] = (a + b + c) / 3.0f;
+        }
+        const std::vector<bool> expected = LiteralAnswers(field, points);
+        const size_t inside = static_cast<size_t>(std::count(expected.begin(), expected.end(), true));
+        EXPECT_GT(inside, points.size() / 10);
+        EXPECT_LT(inside, points.size() * 4 / 5);
+        const SurfaceMembership membership(field);
+        ParticleCells cells = membership.NewParticleCells(points.size());
+        std::vector<bool> finding(points.size());
+        membership.ContainsRange(points.data(), 0, points.size(), finding, cells);
+        ASSERT_EQ(finding, expected) << shape[0] << "x" << shape[1] << "x" << shape[2];
+        for (size_t q = 0; q < points.size(); ++q) {  // the point test's own vector path
+            if (field.IsWithinBounds(points[q])) {
+                ASSERT_EQ(membership.IsInside(points[q]), expected[q]) << q;
+            }
+        }
+        const size_t ranges[][2] = {{0, 40000}, {5, 39997}, {64, 6417}, {4096, 4160}};
+        for (bool vectorTest : {true, false}) {
+            SurfaceMembership::SetVectorTest(vectorTest);
+            for (const auto& range : ranges) {
+                std::vector<bool> mask(points.size(), true);
+                membership.ContainsRange(points.data(), cells, range[0], range[1], mask);
+                for (size_t q = range[0]; q < range[1]; ++q)
+                    ASSERT_EQ(mask[q], expected[q])
+                        << range[0] << "-" << range[1] << " at " << q << " vector " << vectorTest;
+            }
+        }
+        SurfaceMembership::SetVectorTest(true);
+
+        // Cut cells tested cell by cell, a lane per point, once the points
+        // are ordered by cell; classified in two ranges first, over a mask
+        // prefilled the wrong way.
+        EXPECT_FALSE(membership.TestsCutCellsTogether(cells));
+        membership.OrderByCell(cells);
+        const size_t cellCount = static_cast<size_t>(shape[0] + 1) * (shape[1] + 1) * (shape[2] + 1);
+        ASSERT_EQ(cells.cellStart.size(), cellCount + 1);
+        const size_t inCells = points.size() - static_cast<size_t>(std::count(cells.cell.begin(), cells.cell.end(),
+                                                                                 ParticleCells::kNoCell));
+        ASSERT_EQ(cells.byCell.size(), inCells);
+        for (size_t c = 0; c < cellCount; ++c)
+            for (uint32_t n = cells.cellStart[c]; n < cells.cellStart[c + 1]; ++n) {
+                ASSERT_EQ(cells.cell[cells.byCell[n]], c);
+                ASSERT_TRUE(n == cells.cellStart[c] || cells.byCell[n - 1] < cells.byCell[n]);
+            }
+        if (__builtin_cpu_supports("avx2")) {
+            ASSERT_TRUE(membership.TestsCutCellsTogether(cells));
+            std::vector<bool> together(points.size(), true);
+            membership.ClassifyRange(points.data(), cells, 0, 12800, together);
+            membership.ClassifyRange(points.data(), cells, 12800, points.size(), together);
+            membership.ContainsCutCells(points.data(), cells, together);
+            for (size_t q = 0; q < points.size(); ++q)
+                ASSERT_EQ(together[q], expected[q]) << "cell by cell at " << q;
+        }
+        SurfaceMembership::SetVectorTest(false);
+        EXPECT_FALSE(membership.TestsCutCellsTogether(cells));
+        SurfaceMembership::SetVectorTest(true);
+    }
 }
