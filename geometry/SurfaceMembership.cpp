@@ -594,8 +594,8 @@ void SurfaceMembership::ContainsRange(const osg::Vec3f* points, size_t begin, si
     });
 }
 
-void SurfaceMembership::ContainsRange(const osg::Vec3f* points, const ParticleCells& c, size_t begin, size_t end,
-                                     std::vector<bool>& mask) const
+void SurfaceMembership::TestKnownCells(const osg::Vec3f* points, const ParticleCells& c, size_t begin, size_t end,
+                                       std::vector<bool>& mask, bool testCut) const
 {
     const uint32_t* cellOfPoint = c.cell.data();
     TestRange(
@@ -605,7 +605,13 @@ void SurfaceMembership::ContainsRange(const osg::Vec3f* points, const ParticleCe
             cell = found == ParticleCells::kNoCell ? 0 : found;
             return found != ParticleCells::kNoCell;
         },
-        cellOfPoint);
+        cellOfPoint, testCut);
+}
+
+void SurfaceMembership::ContainsRange(const osg::Vec3f* points, const ParticleCells& c, size_t begin, size_t end,
+                                     std::vector<bool>& mask) const
+{
+    TestKnownCells(points, c, begin, end, mask, true);
 }
 
 void SurfaceMembership::OrderByCell(ParticleCells& found) const
@@ -646,15 +652,7 @@ bool SurfaceMembership::TestsCutCellsTogether(const ParticleCells& c) const
 void SurfaceMembership::ClassifyRange(const osg::Vec3f* points, const ParticleCells& c, size_t begin, size_t end,
                                      std::vector<bool>& mask) const
 {
-    const uint32_t* cellOfPoint = c.cell.data();
-    TestRange(
-        points, begin, end, mask,
-        [cellOfPoint](size_t q, size_t& cell) {
-            const uint32_t found = cellOfPoint[q];
-            cell = found == ParticleCells::kNoCell ? 0 : found;
-            return found != ParticleCells::kNoCell;
-        },
-        cellOfPoint, false);
+    TestKnownCells(points, c, begin, end, mask, false);
 }
 
 void SurfaceMembership::ContainsCutCells(const osg::Vec3f* points, const ParticleCells& c,

@@ -84,9 +84,13 @@ private:
     bool InsideCutCell(const osg::Vec3f& p, int i, int j, int k, uint32_t word) const;
     // CellOf for a point within the grid's bounds (faces included); false otherwise.
     bool CellInBounds(const osg::Vec3f& p, size_t& cell) const;
+    // ContainsRange with known cells; testCut false leaves the points in cut
+    // cells false (ClassifyRange).
+    void TestKnownCells(const osg::Vec3f* points, const ParticleCells& c, size_t begin, size_t end,
+                        std::vector<bool>& mask, bool testCut) const;
     // knownCells: the cells of all points when cellOf only reads them there,
-    // so whole words can be classified without it.
-    // testCut false leaves the points in cut cells false.
+    // so whole words can be classified without it. testCut false leaves the
+    // points in cut cells false.
     template <class Finder>
     void TestRange(const osg::Vec3f* points, size_t begin, size_t end, std::vector<bool>& mask, Finder cellOf,
                    const uint32_t* knownCells = nullptr, bool testCut = true) const;
