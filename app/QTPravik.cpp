@@ -195,8 +195,17 @@ void QTPravik::toggleMultiMonitorFullscreen()
 
     setWindowFlags(savedFlags | Qt::FramelessWindowHint);
     setGeometry(desktop);
-    show();
+    showWithKeyboard();
     multiMonitorActive = true;
+}
+
+void QTPravik::showWithKeyboard()
+{
+    // New window flags unmap the window and map it again, and X then gives
+    // the keyboard to the root window. A window manager would hand it back;
+    // on a study display without one, every key after the switch was lost.
+    show();
+    activateWindow();
 }
 
 void QTPravik::leaveMultiMonitor(bool reshow)
@@ -204,7 +213,7 @@ void QTPravik::leaveMultiMonitor(bool reshow)
     hideBars();
     setWindowFlags(savedFlags);
     setGeometry(savedGeometry);
-    if (reshow) show();
+    if (reshow) showWithKeyboard();
     multiMonitorActive = false;
 }
 

@@ -58,6 +58,8 @@ private:
     void hideBars();
     // Restores the saved geometry and flags; reshow is false while closing.
     void leaveMultiMonitor(bool reshow);
+    // show() plus the keyboard, after the window flags changed.
+    void showWithKeyboard();
 
     QTConfiguration* configuration; // not owned
     QTKelvoWidgetGL* view;          // owned

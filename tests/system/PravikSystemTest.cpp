@@ -135,9 +135,16 @@ TEST_F(PravikSystem, FullScreenOverAllMonitorsAndQuitOnEscape)
     EXPECT_EQ(toggleTo(display, 300), display);
     EXPECT_EQ(toggleTo(normal, 15), normal);
 
-    // Outside a study trial Escape quits at once. A key now and then does
-    // not arrive while the window renders without pause and X has just
-    // mapped it again: a few more tries, each with the focus given anew.
+    // Each switch unmaps the window and maps it again, and X then gives the
+    // keyboard to the root window; with no window manager to hand it back,
+    // the program has to take it itself, or every later key is lost.
+    const QString window = findWindow();
+    QString focus;
+    for (int i = 0; i < 25 && focus != window; ++i, QThread::msleep(200)) focus = xdotool({"getwindowfocus"});
+    EXPECT_EQ(focus, window) << "the keyboard stayed with the root window after the switches";
+
+    // Outside a study trial Escape quits at once; a few more tries, each
+    // with the focus given anew, in case a key is lost on a loaded machine.
     for (int attempt = 0; attempt < 4 && pravik.state() != QProcess::NotRunning; ++attempt) {
         pressKeys("Escape");
         pravik.waitForFinished(attempt < 3 ? 8000 : 30000);
