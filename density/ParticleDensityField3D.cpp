@@ -1,4 +1,5 @@
 #include "density/ParticleDensityField3D.h"
+#include "density/CpuFeatures.h"
 #include "density/ExactQuotient.h"
 
 #include <algorithm>
@@ -312,6 +313,13 @@ __attribute__((target("avx2,fma"), always_inline)) inline bool AnyInRun(const __
     return _mm256_movemask_pd(in) != 0;
 }
 
+// Whether no row has a run left: none is at Q ≤ 1, and Q rises from here on.
+template <int V>
+__attribute__((target("avx2,fma"), always_inline)) inline bool PastEveryRun(const __m256d* q, double p, double sx2)
+{
+    return !AnyInRun<V>(q) && 2.0 * p + sx2 > 0.0;
+}
+
 // One node step of every row: Q + 2P + sx², then P + sx².
 template <int V>
 __attribute__((target("avx2,fma"), always_inline)) inline void Advance(__m256d* q, double& p, double sx2)
@@ -340,16 +348,11 @@ __attribute__((target("avx2,fma"))) void SplatRowRuns(const KernelRows& rows, in
         for (int h = 0; h < V; ++h) q[h] = _mm256_loadu_pd(rows.q0 + b + 4 * h);
         double p = p0;
         int ix = ix0;
-        // Walk in, adding only, until some row reaches its run; once Q rises
-        // with every row above 1, no row has a run left.
+        // Walk in, adding only, until some row reaches its run.
         bool done = false;
         for (;; ++ix) {
-            const bool inRun = ix < xCount && AnyInRun<V>(q);
-            if (ix >= xCount || (!inRun && 2.0 * p + sx2 > 0.0)) {
-                done = true;
-                break;
-            }
-            if (inRun) break;
+            done = ix >= xCount || PastEveryRun<V>(q, p, sx2);
+            if (done || AnyInRun<V>(q)) break;
             Advance<V>(q, p, sx2);
         }
         while (!done && ix + 4 <= xCount) {
@@ -369,7 +372,7 @@ __attribute__((target("avx2,fma"))) void SplatRowRuns(const KernelRows& rows, in
                 AddTransposed(row + 4 * h, ix, v);
             }
             ix += 4;
-            done = !AnyInRun<V>(q) && 2.0 * p + sx2 > 0.0;
+            done = PastEveryRun<V>(q, p, sx2);
         }
         // The last nodes of the rows, one step at a time.
         for (; !done && ix < xCount; ++ix) {
@@ -381,12 +384,12 @@ __attribute__((target("avx2,fma"))) void SplatRowRuns(const KernelRows& rows, in
 #pragma GCC unroll 16
             for (int l = 0; l < 4 * V; ++l) row[l][ix] += c[l];
             Advance<V>(q, p, sx2);
-            done = !AnyInRun<V>(q) && 2.0 * p + sx2 > 0.0;
+            done = PastEveryRun<V>(q, p, sx2);
         }
     }
 }
 
-
+// Divided for the AVX-512 walk, which chooses at run time.
 __attribute__((target("avx512f"), always_inline)) inline __m512d Divided512(__m512d w, __m512d n, __m512d y, bool divide,
                                                                           bool exactQuotient)
 {
@@ -596,8 +599,7 @@ __attribute__((target("avx2"))) size_t AddRowsAvx2(double** start, double* q0, d
 size_t AddRows(double** start, double* q0, double* first, size_t stride, const double* rowSums, int firstRow,
                int endRow, double uz2)
 {
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2 ? AddRowsAvx2(start, q0, first, stride, rowSums, firstRow, endRow, uz2)
+    return ProcessorHasAvx2() ? AddRowsAvx2(start, q0, first, stride, rowSums, firstRow, endRow, uz2)
                 : AddRowsPlain(start, q0, first, stride, rowSums, firstRow, endRow, uz2);
 }
 
@@ -674,9 +676,8 @@ void SplatPlanes(const ScalarField3D& f, double* v, const osg::Vec3f& bandwidth,
         const int endRow = std::min(rowCount, static_cast<int>(above) + 1);
         if (firstRow >= endRow) continue;
         double* first = v + static_cast<size_t>(f.sliceSize) * planeIndex[k] + static_cast<size_t>(f.xCount) * ys.index;
-        count = AddRows(rowStart + count, rowQ0 + count, first, static_cast<size_t>(f.xCount), rowSums, firstRow, endRow,
-                        planeUz2[k]) +
-                count;
+        count += AddRows(rowStart + count, rowQ0 + count, first, static_cast<size_t>(f.xCount), rowSums, firstRow,
+                         endRow, planeUz2[k]);
     }
     if (count == 0) return;
     for (size_t r = count; r < count + kMaxLanes; ++r) {

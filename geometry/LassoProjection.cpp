@@ -1,5 +1,6 @@
 #include "geometry/LassoProjection.h"
 
+#include "density/CpuFeatures.h"
 #include "geometry/LassoImage.h"
 
 #include <osg/Camera>
@@ -81,12 +82,6 @@ inline Vec AffinePreMult(const Matrix& m, const Vec& v)
     return Vec(m(0, 0) * v.x() + m(1, 0) * v.y() + m(2, 0) * v.z() + m(3, 0),
                m(0, 1) * v.x() + m(1, 1) * v.y() + m(2, 1) * v.z() + m(3, 1),
                m(0, 2) * v.x() + m(1, 2) * v.y() + m(2, 2) * v.z() + m(3, 2));
-}
-
-bool ProcessorHasAvx2()
-{
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2;
 }
 
 // MinimumSquaredDistance four points at a time: per point the same

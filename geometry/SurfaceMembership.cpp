@@ -1,5 +1,6 @@
 #include "geometry/SurfaceMembership.h"
 
+#include "density/CpuFeatures.h"
 #include "geometry/MarchingCubesTables.h"
 #include "geometry/MaskWords.h"
 
@@ -163,12 +164,6 @@ __attribute__((target("avx2"))) bool CrossesAnyAvx2(const osg::Vec3f& p, const f
         if (_mm256_movemask_ps(ok)) return true;
     }
     return false;
-}
-
-bool ProcessorHasAvx2()
-{
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2;
 }
 
 // The classification of TestRange's loop for 64 points whose cells are
@@ -456,7 +451,7 @@ void SurfaceMembership::TestRange(const osg::Vec3f* points, size_t begin, size_t
     const bool gatherKnown = knownCells && ProcessorHasAvx2() && vector;
     // Cut cells are found and split as 32-bit cell numbers; grids with more
     // cells take InsideCutCell's own lookup and divisions.
-    const bool cellsFitWord = cellsXY * (static_cast<size_t>(zCount) + 1) <= UINT32_MAX;
+    const bool cellsFitWord = CellCount() <= UINT32_MAX;
     const bool batch = ProcessorHasAvx2() && vector && cellsFitWord;
     if (!cells) {
         for (size_t q = begin; q < end; ++q)
@@ -618,7 +613,7 @@ void SurfaceMembership::OrderByCell(ParticleCells& found) const
 {
     found.byCell.clear();
     found.cellStart.clear();
-    const size_t cellCount = cellsXY * (static_cast<size_t>(zCount) + 1);
+    const size_t cellCount = CellCount();
     if (found.cell.size() >= UINT32_MAX || cellCount >= UINT32_MAX)
         return;
     // The order only speeds later masks up: without the memory for it they
@@ -646,7 +641,7 @@ void SurfaceMembership::OrderByCell(ParticleCells& found) const
 bool SurfaceMembership::TestsCutCellsTogether(const ParticleCells& c) const
 {
     return cells && MaskWords::kWholeWords && ProcessorHasAvx2() && vectorTest.load(std::memory_order_relaxed) &&
-           OnGridOf(c) && c.cellStart.size() == cellsXY * (static_cast<size_t>(zCount) + 1) + 1;
+           OnGridOf(c) && c.cellStart.size() == CellCount() + 1;
 }
 
 void SurfaceMembership::ClassifyRange(const osg::Vec3f* points, const ParticleCells& c, size_t begin, size_t end,

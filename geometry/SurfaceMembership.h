@@ -84,6 +84,9 @@ private:
     bool InsideCutCell(const osg::Vec3f& p, int i, int j, int k, uint32_t word) const;
     // CellOf for a point within the grid's bounds (faces included); false otherwise.
     bool CellInBounds(const osg::Vec3f& p, size_t& cell) const;
+    // How many cells the linear cell index counts (those beyond the last
+    // node plane included).
+    size_t CellCount() const { return cellsXY * (static_cast<size_t>(zCount) + 1); }
     // ContainsRange with known cells; testCut false leaves the points in cut
     // cells false (ClassifyRange).
     void TestKnownCells(const osg::Vec3f* points, const ParticleCells& c, size_t begin, size_t end,
