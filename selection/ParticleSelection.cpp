@@ -20,6 +20,7 @@ extern "C" {
 #include <boost/make_shared.hpp>
 #include <osg/BlendFunc>
 #include <osg/Depth>
+#include <osg/GLDefines>
 #include <osg/LineWidth>
 #include <osg/MatrixTransform>
 #include <osg/PolygonMode>
@@ -39,6 +40,10 @@ namespace {
 // Lasso points closer than this (window units) to the last kept point add
 // nothing but noise to the polygon.
 const float kLassoPointSpacing = 2.0f;
+
+// After the selection surface (bin 11) and the selected points drawn again
+// above it (bin 12).
+const int kLassoLineBin = 20;
 // Triangle: planar straight-line graph, zero-based numbering, edges and
 // neighbours, drop unused points, no triangle above 20 square window units.
 const char* const kTriangleSwitches = "epzjna20";
@@ -98,8 +103,15 @@ ParticleSelection::ParticleSelection(osgViewer::Viewer* viewer_, osg::Camera* ca
         lassoGeometry->setColorArray(colours.get(), osg::Array::BIND_OVERALL);
         osg::StateSet* ss = lassoGeometry->getOrCreateStateSet();
         ss->setAttribute(new osg::LineWidth(2.5f));
-        ss->setMode(GL_DEPTH_TEST, osg::StateAttribute::ON);
+        // The line's vertices lie on the near plane itself, where the rounding
+        // of the unprojection puts some of them just in front of it once the
+        // view has turned: depth is clamped instead of clipped there. It is
+        // drawn last and over everything, so neither particles nor the
+        // selection surface ever hide the stroke being drawn.
+        ss->setMode(GL_DEPTH_CLAMP, osg::StateAttribute::ON);
+        ss->setMode(GL_DEPTH_TEST, osg::StateAttribute::OFF);
         ss->setMode(GL_LIGHTING, osg::StateAttribute::OFF);
+        ss->setRenderBinDetails(kLassoLineBin, "RenderBin");
         lassoGeometry->setVertexArray(lassoVertices.get());
         lassoGeometry->setDataVariance(osg::Object::DYNAMIC);
         lassoGeometry->dirtyDisplayList();

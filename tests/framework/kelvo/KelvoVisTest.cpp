@@ -19,6 +19,7 @@
 
 #include <cmath>
 #include <memory>
+#include <random>
 
 using namespace vistest;
 
@@ -368,6 +369,97 @@ TEST_F(VisFixture, TechniqueFollowsTheStrokeUnlessLocked)
     Send(*vis, "SPLUSS", 40, 40);
     Send(*vis, "SPLUSE", 40, 40);
     EXPECT_EQ(vis->GetSelection()->GetUndoStack().size(), 2u) << "the clear button took it";
+}
+
+namespace {
+
+// Red pixels of the lasso line in the 3D area of the last frame.
+size_t LassoLinePixels()
+{
+    std::vector<unsigned char> px(static_cast<size_t>(ViewWidth) * ViewHeight * 4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, ViewWidth, ViewHeight, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
+    size_t red = 0;
+    for (size_t i = 0; i < px.size(); i += 4) red += px[i] > 200 && px[i + 1] < 60 && px[i + 2] < 60;
+    return red;
+}
+
+// The views a participant meets: the example study's trials and a few seeded
+// random turns.
+std::vector<osg::Quat> StudyAndRandomViews()
+{
+    const double degree = kPi / 180.0;
+    auto angles = [&](double azimuth, double elevation) {
+        return osg::Quat(azimuth * degree, osg::Vec3d(0, 1, 0)) * osg::Quat(elevation * degree, osg::Vec3d(1, 0, 0));
+    };
+    std::vector<osg::Quat> views = {angles(30, 20), angles(45, 15), angles(-60, 30), angles(10, 70),
+                                    osg::Quat(0, 0.3826834, 0, 0.9238795), angles(120, -20)};
+    std::mt19937 random(23);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    for (int i = 0; i < 4; ++i) {
+        osg::Vec3d axis(unit(random), unit(random), unit(random));
+        axis.normalize();
+        views.push_back(osg::Quat(kPi * unit(random), axis));
+    }
+    return views;
+}
+
+} // namespace
+
+TEST_F(VisFixture, LassoLineIsDrawnInEveryViewOverTheSelectionAndItsImageIsUnchanged)
+{
+    if (!HaveGL()) GTEST_SKIP() << "no OpenGL context (the test script runs under Xvfb)";
+    // Half a circle around the blob, then the frame drawn mid-stroke; then
+    // the whole stroke and the lasso image it leaves.
+    Paint(*vis);
+    const osg::Vec3d c = Project(*vis, osg::Vec3d(0, 0, 0));
+    const double r = 60;
+    auto stroke = [&](size_t* midStroke, std::vector<unsigned char>* image) {
+        Paint(*vis);
+        Send(*vis, "SPLUSS", c.x() + r, c.y());
+        for (int i = 1; i < 45; ++i)
+            Send(*vis, "SPLUS", c.x() + r * std::cos(2 * kPi * i / 90), c.y() + r * std::sin(2 * kPi * i / 90));
+        Paint(*vis);
+        *midStroke = LassoLinePixels();
+        for (int i = 45; i < 90; ++i)
+            Send(*vis, "SPLUS", c.x() + r * std::cos(2 * kPi * i / 90), c.y() + r * std::sin(2 * kPi * i / 90));
+        Send(*vis, "SPLUSE", c.x() + r, c.y() - 0.5);
+        Paint(*vis); // the lasso camera captures the flat triangles
+        *image = vis->GetScene()->GetLassoCapture()->LassoImageBytes();
+        Paint(*vis);
+        EXPECT_FALSE(vis->GetFrameStrategy()->IsBuildPending());
+        vis->GetSelection()->undoLastSelection();
+    };
+
+    // First over the bare cloud, then over a selection's surface and points.
+    for (bool overSelection : {false, true}) {
+        if (overSelection) {
+            vis->GetScene()->SetView(osg::Quat(), 1.0);
+            LassoAround("SPLUS", osg::Vec3d(0, 0, 0), 1.3);
+            Paint(*vis);
+            Paint(*vis);
+            ASSERT_GT(Selected(1), 3600u);
+        }
+        vis->GetScene()->SetView(osg::Quat(), 1.0);
+        size_t frontLine = 0;
+        std::vector<unsigned char> frontImage;
+        stroke(&frontLine, &frontImage);
+        // Half of a circle of radius 60 drawn 2.5 pixels wide.
+        ASSERT_GT(frontLine, 350u) << (overSelection ? "over the selection" : "over the cloud");
+
+        const std::vector<osg::Quat> views = StudyAndRandomViews();
+        for (size_t view = 0; view < views.size(); ++view) {
+            vis->GetScene()->SetView(views[view], 1.0);
+            size_t line = 0;
+            std::vector<unsigned char> image;
+            stroke(&line, &image);
+            EXPECT_GE(line, frontLine * 95 / 100) << "view " << view << (overSelection ? " over the selection" : "");
+            EXPECT_LE(line, frontLine * 105 / 100) << "view " << view << (overSelection ? " over the selection" : "");
+            // The flat lasso lies in window coordinates, so a turned view
+            // leaves its image as it was.
+            EXPECT_TRUE(image == frontImage) << "view " << view;
+        }
+    }
 }
 
 namespace {
