@@ -1,6 +1,7 @@
 // trellan-summary: sums up the trial files of a study (results/P<id>_trials*.csv)
-// per technique and dataset: mean and 95 % confidence interval of the
-// completion time and of F1, printed as a table and drawn into an SVG file.
+// per technique and dataset: mean and 95 % interval of the mean (percentile
+// bootstrap, so it stays within the measure's range) of the completion time
+// and of F1, printed as a table and drawn into an SVG file.
 #include "framework/runner/ResultsSummary.h"
 #include "framework/runner/SummaryPlot.h"
 #include "tools/CommandLine.h"
@@ -49,8 +50,9 @@ int main(int argc, char** argv)
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     ResultsSummary summary;
     Options o;
-    CLI::App app("Sums up the trial files of a study per technique and dataset: mean and 95 % confidence\n"
-                 "interval of completion time and F1, printed as a table and drawn into an SVG file.",
+    CLI::App app("Sums up the trial files of a study per technique and dataset: mean and 95 % interval\n"
+                 "(percentile bootstrap of the mean) of completion time and F1, printed as a table and\n"
+                 "drawn into an SVG file.",
                  "trellan-summary");
     AddOptions(app, o, summary);
     SetUpCommandLine(app);
@@ -83,6 +85,7 @@ int main(int argc, char** argv)
                     repeated);
     const std::vector<SummaryGroup> groups = summary.Groups();
     std::fputs(ResultsSummary::Table(groups).c_str(), stdout);
+    std::printf("%s\n", SampleStatistics::IntervalRule);
     bool ok = WriteFile(o.svgPath, SummaryPlot::Svg(groups, o.title));
     if (!o.csvPath.empty()) ok = WriteFile(o.csvPath, ResultsSummary::Csv(groups)) && ok;
     return ok ? kExitSuccess : kExitFailure;

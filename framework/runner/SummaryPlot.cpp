@@ -9,7 +9,7 @@
 namespace {
 
 const double kPanelWidth = 440.0, kPanelHeight = 320.0;
-const double kLeft = 70.0, kTop = 70.0, kGap = 90.0, kBottom = 80.0;
+const double kLeft = 70.0, kTop = 70.0, kGap = 90.0, kBottom = 92.0;
 
 std::string N(double v)
 {
@@ -77,6 +77,9 @@ std::string SummaryPlot::Svg(const std::vector<SummaryGroup>& groups, const std:
         lx += 30.0 + 8.0 * techniques[t].size();
     }
 
+    svg += "<text x=\"" + N(kLeft) + "\" y=\"" + N(ly + 20) + "\" font-size=\"10\">" +
+           Escape(SampleStatistics::IntervalRule) + "</text>\n";
+
     auto panel = [&](double x0, const std::string& label, double fixedTop,
                      const std::function<const SampleStatistics&(const SummaryGroup&)>& stat) {
         double top = fixedTop;
@@ -119,7 +122,7 @@ std::string SummaryPlot::Svg(const std::vector<SummaryGroup>& groups, const std:
                 const double offset = (t + 0.5 - techniques.size() / 2.0) * std::min(24.0, column / (techniques.size() + 1));
                 const double px = cx + offset;
                 const char* colour = Colour(techniques[t], static_cast<int>(t));
-                if (std::isfinite(s.halfWidth)) {
+                if (std::isfinite(s.Low()) && std::isfinite(s.High())) {
                     svg += "<line x1=\"" + N(px) + "\" y1=\"" + N(y(s.Low())) + "\" x2=\"" + N(px) + "\" y2=\"" +
                            N(y(s.High())) + "\" stroke=\"" + colour + "\" stroke-width=\"2\"/>\n";
                     // A bar cut at the panel's edge gets no cap: the cap would
@@ -132,6 +135,8 @@ std::string SummaryPlot::Svg(const std::vector<SummaryGroup>& groups, const std:
                        "\"><title>" + Escape(techniques[t] + ", " + datasets[d] + ": mean " +
                                             CsvFormat::Number(s.mean, 4) + ", n " + std::to_string(s.n)) +
                        "</title></circle>\n";
+                svg += "<text x=\"" + N(px) + "\" y=\"" + N(kTop + kPanelHeight - 4) +
+                       "\" text-anchor=\"middle\" font-size=\"9\">n " + std::to_string(s.n) + "</text>\n";
             }
         }
         svg += "</g>\n";

@@ -68,7 +68,8 @@ TEST(ResultsSummary, MeansAndIntervalsPerTechniqueAndDataset)
 
     const std::string table = ResultsSummary::Table(groups);
     EXPECT_NE(table.find("density    c         3  12.000"), std::string::npos) << table;
-    EXPECT_NE(table.find("[7.032, 16.968]"), std::string::npos) << table;
+    // Resamples of 10, 12, 14: all three the same value has a chance of 1 in 27.
+    EXPECT_NE(table.find("[10.000, 14.000]"), std::string::npos) << table;
     const std::string csv = ResultsSummary::Csv(groups);
     EXPECT_NE(csv.find("\ncylinder,\"f, large\",1,30,0,nan,nan,0.8,0,nan,nan\n"), std::string::npos) << csv;
 

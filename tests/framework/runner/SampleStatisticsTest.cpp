@@ -35,14 +35,52 @@ TEST(SampleStatistics, MeanAndIntervalOfSmallSamples)
     EXPECT_DOUBLE_EQ(s.mean, 12.0);
     EXPECT_DOUBLE_EQ(s.sd, 2.0);
     EXPECT_NEAR(s.halfWidth, 4.302652729749464 * 2.0 / std::sqrt(3.0), 1e-9);
-    EXPECT_NEAR(s.Low(), 12.0 - s.halfWidth, 1e-12);
+    EXPECT_LT(s.Low(), 12.0);
+    EXPECT_GT(s.High(), 12.0);
 
     const SampleStatistics one = SampleStatistics::Of({7.5});
     EXPECT_EQ(one.n, 1);
     EXPECT_DOUBLE_EQ(one.mean, 7.5);
     EXPECT_TRUE(std::isnan(one.halfWidth));
+    EXPECT_TRUE(std::isnan(one.Low()) && std::isnan(one.High()));
     EXPECT_TRUE(std::isnan(SampleStatistics::Of({}).mean));
 
     const SampleStatistics same = SampleStatistics::Of({3.0, 3.0, 3.0, 3.0});
     EXPECT_DOUBLE_EQ(same.halfWidth, 0.0);
+    EXPECT_DOUBLE_EQ(same.Low(), 3.0);
+    EXPECT_DOUBLE_EQ(same.High(), 3.0);
+}
+
+TEST(SampleStatistics, BootstrapIntervalStaysWithinTheMeasuresRangeAndMatchesTheTIntervalOfLargeSamples)
+{
+    // F1 near its ceiling and a skewed completion time: the t interval
+    // crosses 1 and 0, the bootstrap interval cannot.
+    const SampleStatistics f1 = SampleStatistics::Of({1.0, 1.0, 1.0, 1.0, 0.55});
+    EXPECT_GT(f1.mean + f1.halfWidth, 1.0);
+    EXPECT_LE(f1.High(), 1.0);
+    EXPECT_GE(f1.Low(), 0.55);
+    EXPECT_LT(f1.Low(), f1.mean);
+    const SampleStatistics time = SampleStatistics::Of({2.0, 2.5, 3.0, 40.0});
+    EXPECT_LT(time.mean - time.halfWidth, 0.0);
+    EXPECT_GE(time.Low(), 2.0);
+    EXPECT_GT(time.High(), time.mean);
+
+    // Two values: resample means are 0, 1/2 and 1 with chances 1/4, 1/2, 1/4,
+    // so the 2.5 % and 97.5 % points are the values themselves.
+    const SampleStatistics two = SampleStatistics::Of({0.0, 1.0});
+    EXPECT_DOUBLE_EQ(two.Low(), 0.0);
+    EXPECT_DOUBLE_EQ(two.High(), 1.0);
+
+    // The same sample always gives the same interval.
+    const SampleStatistics again = SampleStatistics::Of({2.0, 2.5, 3.0, 40.0});
+    EXPECT_EQ(again.Low(), time.Low());
+    EXPECT_EQ(again.High(), time.High());
+
+    // An interval of the mean, not of the values: for a large, symmetric
+    // sample it is about the t interval.
+    std::vector<double> values;
+    for (int i = 0; i < 400; ++i) values.push_back(10.0 + std::sin(i * 1.7) * 3.0 + (i % 7) * 0.1);
+    const SampleStatistics large = SampleStatistics::Of(values);
+    EXPECT_NEAR(large.Low(), large.mean - large.halfWidth, 0.1 * large.halfWidth);
+    EXPECT_NEAR(large.High(), large.mean + large.halfWidth, 0.1 * large.halfWidth);
 }
