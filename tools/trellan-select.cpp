@@ -251,7 +251,8 @@ CLI::Validator Must(bool (*accept)(double), const std::string& what)
         [accept, what](std::string& text) {
             char* end = nullptr;
             const double v = std::strtod(text.c_str(), &end);
-            if (end == text.c_str() || *end != '\0' || !std::isfinite(v)) return "'" + text + "' is not a number";
+            if (end == text.c_str() || *end != '\0') return "'" + text + "' is not a number";
+            if (!std::isfinite(v)) return "'" + text + "' is not a finite number";
             return accept(v) ? std::string() : "'" + text + "' " + what;
         },
         "");
@@ -351,6 +352,15 @@ int run(int argc, char** argv)
     if (lassos.empty()) throw UsageError("no --lasso given");
     if (o.explicitMatrices && (!o.haveView || !o.haveProjection)) throw UsageError("--view and --projection go together");
     if (o.explicitMatrices && o.lookAt) throw UsageError("give either --eye/--center or --view/--projection");
+    if (!o.explicitMatrices) {
+        // A camera without a direction or a roll selects nothing, silently:
+        // the frame holds no picture the lassos could be drawn on.
+        const osg::Vec3d direction = o.lookAt ? o.center - o.eye : osg::Vec3d(0, 0, -1);
+        if (direction.length2() == 0.0) throw UsageError("--eye and --center are the same point");
+        if (o.up.length2() == 0.0) throw UsageError("--up is zero");
+        if ((direction ^ o.up).length() <= 1e-9 * direction.length() * o.up.length())
+            throw UsageError("--up is parallel to the view direction");
+    }
     for (Lasso& l : lassos)
         if (!l.hasCamera) l.threshold = o.threshold;
 

@@ -57,6 +57,13 @@ expect 2 "--threshold: '-0.5' is negative" "$select" --dataset clusters --thresh
 expect 2 "--fovy: '0' is not between 0 and 180 degrees" "$select" --dataset clusters --fovy 0 --lasso "$lasso"
 expect 2 "--lasso: unknown technique 'sideways'" "$select" --dataset clusters --lasso 'plus:sideways:1,1;5,5;1,5'
 expect 2 "--eye: expected 3 numbers, got 2" "$select" --dataset clusters --eye 1,2 --lasso "$lasso"
+expect 2 "--threshold: 'nan' is not a finite number" "$select" --dataset clusters --threshold nan --lasso "$lasso"
+expect 2 "--threshold: 'inf' is not a finite number" "$select" --dataset clusters --threshold inf --lasso "$lasso"
+expect 0 "selected" "$select" --dataset clusters --threshold 0 --lasso "$lasso"
+expect 2 "--eye and --center are the same point" "$select" --dataset clusters --eye 1,2,3 --center 1,2,3 --lasso "$lasso"
+expect 2 "--up is zero" "$select" --dataset clusters --up 0,0,0 --lasso "$lasso"
+expect 2 "--up is parallel to the view direction" "$select" --dataset clusters --eye 0,0,40 --center 0,0,0 --up 0,0,2 --lasso "$lasso"
+expect 2 "--up is parallel to the view direction" "$select" --dataset clusters --up 0,0,-1 --lasso "$lasso"
 expect 2 "no --lasso given" "$select" --dataset clusters
 expect 2 "--view and --projection go together" "$select" --dataset clusters --view "$(seq -s, 16)" --lasso "$lasso"
 
