@@ -200,6 +200,10 @@ struct OffscreenScene {
     OffscreenScene(osg::Vec3Array* particles, int width, int height)
     {
         viewer = new osgViewer::Viewer;
+        // Near and far stay as given, as in Pravik: planes fitted to the
+        // scene after the first frame changed a logged projection, and with
+        // it which grid nodes a density-aware lasso keeps.
+        viewer->getCamera()->setComputeNearFarMode(osg::CullSettings::DO_NOT_COMPUTE_NEAR_FAR);
         root = new osg::Group;
         dataTransform = new osg::MatrixTransform;
         osg::ref_ptr<osg::Group> dataGroup = new osg::Group;
