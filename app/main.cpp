@@ -281,14 +281,21 @@ int main(int argc, char** argv)
               study == StudyRunner::FreeExploration && options.replay.isEmpty() && options.snapshot.isEmpty(),
               options.replay.isEmpty() ? Guide::Rows() : LassoReplay::KeyHelp());
     if (!options.replay.isEmpty()) {
-        // The view holds every logged viewport at its logged place.
-        int width = configuration->mainWidth, height = configuration->mainHeight;
+        // The window fits the screen as the main window does, and grows only
+        // where a logged viewport needs more: the view holds every logged
+        // viewport at its logged place and size, which its counts depend on.
+        int width = window->width(), height = window->height();
         for (const ReplayStep& s : replayTrial.steps) {
             if (s.kind != ReplayStep::Lasso) continue;
             width = std::max(width, s.lasso.viewportX + s.lasso.viewportWidth);
             height = std::max(height, s.lasso.viewportY + s.lasso.viewportHeight);
         }
-        window->resize(width, height);
+        if (width != window->width() || height != window->height()) {
+            std::printf("Pravik: the logged viewports need a window of %d x %d, larger than the %d x %d that fits "
+                        "the screen; part of the replay may lie off screen\n",
+                        width, height, window->width(), window->height());
+            window->resize(width, height);
+        }
         workbench->setEnabled(false);
         new LassoReplay(window->getView(), replayTrial, replayHasEvents, options.snapshot);
     }
