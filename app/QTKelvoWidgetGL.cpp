@@ -10,7 +10,6 @@
 #include "framework/kelvo/ManyMouse.h"
 #include "framework/kelvo/StudyManager.h"
 #include "framework/kelvo/TouchManager.h"
-#include "framework/ombra/OmbraEvent.h"
 #include "framework/ombra/VisComponent.h"
 #include "framework/tovik/ConstantProvider.h"
 #include "framework/tovik/WindowsFrameTimer.h"
@@ -610,12 +609,10 @@ void QTKelvoWidgetGL::OnXYUp(int x, int y, int, int pointer)
 
 void QTKelvoWidgetGL::send(uint32_t type, int id, double x, double y, VisComponent* component, bool keyboard)
 {
-    // Owned here for exactly the length of the call, also if it throws.
-    std::unique_ptr<OmbraEvent> event(new OmbraEvent(type, id, x, y, 0.0, nullptr, 1));
     ++eventsSent;
     // Senders other than this view (the extra mice) find the flag off.
     events->setPointerHasKeyboard(keyboard);
-    events->processEvent(event.get(), component);
+    events->deliver(type, id, x, y, component);
     if (keyboard) events->setPointerHasKeyboard(false);
 }
 

@@ -1,7 +1,6 @@
 #include "app/TwoMice.h"
 
 #include "framework/kelvo/TouchManager.h"
-#include "framework/ombra/OmbraEvent.h"
 #include "framework/ombra/OmbraManager.h"
 #include "framework/ombra/VisComponent.h"
 
@@ -26,15 +25,6 @@ const float kDotSize = 7.0f;
 int ColourComponent()
 {
     return static_cast<int>(std::rand() * 255.0 / (static_cast<double>(RAND_MAX) + 1.0));
-}
-
-// Builds the event, hands it over and deletes it: the framework keeps no
-// pointer to it.
-void Send(OmbraManager* vis, uint32_t type, int id, int x, int y, VisComponent* component)
-{
-    OmbraEvent* event = new OmbraEvent(type, id, x, y, 0.0, component, 1);
-    vis->processEvent(event, component);
-    delete event;
 }
 
 } // namespace
@@ -150,18 +140,18 @@ void dispatch_mice_event(const ManyMouseEvent& event, int32_t& sharedPressCount,
         if (!component) return;
         component->onHit();
         touch->MousePressEvent(x, y, id);
-        Send(vis, types.press, id, x, y, component);
+        vis->deliver(types.press, id, x, y, component);
     } else if (event.type == MANYMOUSE_EVENT_BUTTON && event.value == 0) {
         if (sharedPressCount == 0) return;
         sharedPressCount -= 1;
         if (!known) return;
         if (!touch->MouseReleaseEvent(x, y, id)) return;
         if (VisComponent* component = vis->getComponentAt(x, y, true)) vis->addToUpdateList(component->getId());
-        Send(vis, types.release, id, x, y, nullptr);
+        vis->deliver(types.release, id, x, y, nullptr);
     } else if (sharedPressCount != 0 && event.type == MANYMOUSE_EVENT_RELMOTION) {
         if (!known) return;
         if (!touch->MouseMoveEvent(x, y, id)) return;
-        Send(vis, types.drag, id, x, y, nullptr);
+        vis->deliver(types.drag, id, x, y, nullptr);
     }
 }
 

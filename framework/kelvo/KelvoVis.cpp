@@ -1,6 +1,5 @@
 #include "framework/kelvo/KelvoVis.h"
 
-#include "density/DensityProgress.h"
 #include "density/PreComputedDensity.h"
 #include "framework/kelvo/ChangeNotifier.h"
 #include "framework/kelvo/OSGFrameAndPlotStrategy.h"
@@ -12,19 +11,14 @@
 #include "framework/ombra/OmbraEvent.h"
 #include "framework/ombra/SliderComponent.h"
 #include "framework/ombra/SliderStrategy.h"
-#include "framework/ombra/TextLabel.h"
-#include "framework/runner/LassoRecord.h"
 #include "framework/runner/StudyRunner.h"
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
 #include "framework/tovik/ConstantProvider.h"
-#include "geometry/MarchingCubesGeometry.h"
 #include "selection/ParticleSelection.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <exception>
 #include <string>
 #include <vector>
 
@@ -44,7 +38,6 @@ double Round(double v)
 const char* const ModeWords[] = {"Rotate", "Lasso +", "Lasso \xE2\x88\x92", "Lasso \xE2\x88\xA9"};
 const char* const TechniqueWords[] = {"Density", "Cylinder"};
 const char* const ThresholdName = "density threshold";
-const char* const Dot = " \xC2\xB7 ";
 
 // A control a finger must hit is never smaller than this, in view pixels,
 // however far a large layout is scaled down.
@@ -53,9 +46,7 @@ constexpr double TouchMinimum = 40.0;
 
 KelvoVis::KelvoVis(WindowsFrameTimer* timer, WId window, int displayWidth, int displayHeight)
     : changeNotifier(new ChangeNotifier), timer(timer), window(window), displayWidth(std::max(displayWidth, 1)),
-      displayHeight(std::max(displayHeight, 1)), viewWidth(this->displayWidth), viewHeight(this->displayHeight),
-      messageLabel(new TextLabel), thresholdLabel(new TextLabel), captionLabel(new TextLabel),
-      noticeLabel(new TextLabel), statusLabel(new TextLabel), sliderNameLabel(new TextLabel)
+      displayHeight(std::max(displayHeight, 1)), viewWidth(this->displayWidth), viewHeight(this->displayHeight)
 {
     FerrowDatasetManager* datasets = FerrowDatasetManager::Instance();
     if (datasets->datasets.empty()) datasets->LoadBuiltIns();
@@ -72,6 +63,7 @@ KelvoVis::KelvoVis(WindowsFrameTimer* timer, WId window, int displayWidth, int d
     // In a study, lassos count only while a trial runs.
     frameStrategy->SetSelectionEnabled([this] { return densitiesReady && study->SelectionAllowed(); });
     frameComponent = addComponent(new VisComponent(FrameId, frameStrategy));
+    host.reset(new SelectionHost(*scene, *frameStrategy));
     slider = static_cast<SliderComponent*>(addComponent(new SliderComponent(
         SliderId, ThresholdMinimum, ThresholdMaximum, ThresholdDefault,
         new SliderStrategy([this](double t) {
@@ -109,8 +101,7 @@ KelvoVis::KelvoVis(WindowsFrameTimer* timer, WId window, int displayWidth, int d
     updateTouchButtons();
 
     // Densities of an earlier visualization in this process are reused.
-    densitiesReady = !datasets->datasets.empty() &&
-                     PreComputedDensity::Instance()->densities.size() >= datasets->datasets.size();
+    densitiesReady = !datasets->datasets.empty() && DensityWorker::Computed();
     if (!densitiesReady) SetMessage(ComputingMessage);
     ShowDataset(FerrowManager::Instance()->GetCurrentDatasetNr());
     placeComponents();
@@ -118,13 +109,12 @@ KelvoVis::KelvoVis(WindowsFrameTimer* timer, WId window, int displayWidth, int d
 
 KelvoVis::~KelvoVis()
 {
-    if (densityWorker.joinable()) densityWorker.join();
-    frameStrategy->SetSelection(nullptr);
-    // The selection's volumes point into the density fields: they go first.
-    selection.reset();
+    densities.Wait();
+    // The selection's volumes point into the density fields: they go first
+    // (the fields go with the worker, the last member).
+    host.reset();
     components.clear();
     scene.reset();
-    if (ownsDensities) PreComputedDensity::Destroy();
     delete changeNotifier;
 }
 
@@ -314,91 +304,38 @@ void KelvoVis::updateTouchButtons()
 
 void KelvoVis::ShowDataset(int nr)
 {
-    frameStrategy->SetSelection(nullptr);
-    if (selection) {
-        scene->GetDataTransform()->removeChild(selection->GetSelectionNode());
-        scene->GetLassoCamera()->removeChild(selection->GetFlatTriangles());
-        selection.reset();
-    }
-    FerrowDatasetManager* datasets = FerrowDatasetManager::Instance();
-    osg::Vec3Array* positions = nullptr;
-    if (nr >= 0 && nr < static_cast<int>(datasets->datasets.size())) positions = datasets->datasets[nr].get();
-    shownDataset = nr;
-    scene->SetParticles(positions);
-    mask.assign(positions ? positions->size() : 0, false);
-    selectionChanged = false;
+    host->Show(nr);
     if (densitiesReady) hostSelection();
     updateStatusLine();
 }
 
 void KelvoVis::hostSelection()
 {
-    if (selection || mask.empty()) return;
-    // A dataset without a density field (its estimate failed, or it came
-    // after the estimate) can be looked at, not selected.
-    const std::vector<boost::shared_ptr<ParticleDensityField3D>>& fields = PreComputedDensity::Instance()->densities;
-    const ParticleDensityField3D* field =
-        shownDataset >= 0 && shownDataset < static_cast<int>(fields.size()) ? fields[static_cast<size_t>(shownDataset)].get()
-                                                                            : nullptr;
-    std::string reason;
-    if (field) {
-        selection.reset(new ParticleSelection(scene->GetViewer(), scene->GetPlotCamera(), &mask, &selectionChanged));
-        scene->GetDataTransform()->addChild(selection->GetSelectionNode());
-        scene->GetLassoCamera()->addChild(selection->GetFlatTriangles());
-        selection->ResetSelection();
-        selection->ChangeThreshold(static_cast<float>(slider->getValue()));
-        frameStrategy->SetSelection(selection.get());
-        // A field without volume or without any density selects nothing: say so
-        // on screen, not only on the console.
-        const bool noExtent = field->xMax <= field->xMin && field->yMax <= field->yMin && field->zMax <= field->zMin;
-        reason = noExtent ? "All particles lie at one point: nothing can be selected"
-                 : field->Mean() == 0.0 ? "Too few particles for a density: nothing can be selected"
-                                        : "";
-    } else {
-        reason = "No density for this dataset: nothing can be selected";
-        printf("Dataset %d cannot be selected: it has no density field\n", shownDataset);
-    }
+    if (!host->Host(static_cast<float>(slider->getValue()))) return;
+    const std::string& message = texts.GetMessage();
     if (!unselectableReason.empty() && message == unselectableReason) SetMessage("");
-    unselectableReason = reason;
-    if (!reason.empty() && message.empty()) SetMessage(reason);
+    unselectableReason = host->Reason();
+    if (!unselectableReason.empty() && message.empty()) SetMessage(unselectableReason);
 }
 
 void KelvoVis::ComputeDensitiesNow()
 {
     if (densitiesReady) return;
-    if (densityWorker.joinable()) {
-        densityWorker.join();
-    } else if (PreComputedDensity::Instance()->densities.size() < FerrowDatasetManager::Instance()->datasets.size()) {
-        PreComputedDensity::Instance()->computeDensities();
-        ownsDensities = true;
-    }
+    densities.Finish();
     finishDensities();
 }
 
 void KelvoVis::finishDensities()
 {
     densitiesReady = true;
-    if (message.rfind(ComputingMessagePrefix, 0) == 0) SetMessage("");
+    if (texts.GetMessage().rfind(ComputingMessagePrefix, 0) == 0) SetMessage("");
     hostSelection();
     changeNotifier->notify();
 }
 
 void KelvoVis::SetMessage(const std::string& text)
 {
-    message = text;
-}
-
-KelvoVis::DatasetStatus KelvoVis::GetDatasetStatus() const
-{
-    DatasetStatus status;
-    const FerrowDatasetManager* datasets = FerrowDatasetManager::Instance();
-    status.datasets = static_cast<int>(datasets->datasets.size());
-    if (shownDataset < 0 || shownDataset >= status.datasets) return status;
-    status.number = shownDataset;
-    status.name = datasets->names[shownDataset];
-    status.particles = mask.size();
-    status.selected = static_cast<std::size_t>(std::count(mask.begin(), mask.end(), true));
-    return status;
+    texts.SetMessage(text);
 }
 
 bool KelvoVis::IsLassoInProgress() const
@@ -408,20 +345,7 @@ bool KelvoVis::IsLassoInProgress() const
 
 bool KelvoVis::DescribeBuiltLasso(LassoRecord& lasso) const
 {
-    if (!selection) return false;
-    const osg::Camera* camera = scene->GetViewer()->getCamera();
-    const int mode = selection->GetSelectionMode();
-    lasso.mode = mode == 2 ? LassoRecord::Minus : mode == 3 ? LassoRecord::Intersection : LassoRecord::Plus;
-    lasso.threshold = selection->GetThreshold();
-    lasso.viewportX = scene->GetViewportX();
-    lasso.viewportY = scene->GetViewportY();
-    lasso.viewportWidth = scene->GetViewportWidth();
-    lasso.viewportHeight = scene->GetViewportHeight();
-    lasso.model = scene->GetDataTransform()->getMatrix();
-    lasso.view = camera->getViewMatrix();
-    lasso.projection = camera->getProjectionMatrix();
-    lasso.points = frameStrategy->GetBuiltLasso();
-    return true;
+    return host->DescribeBuiltLasso(lasso);
 }
 
 void KelvoVis::ResetSelection()
@@ -447,38 +371,18 @@ void KelvoVis::ColourParticles(const std::vector<bool>& flagged, bool target)
 
 void KelvoVis::refreshColoursIfChanged()
 {
-    if (!selectionChanged) return;
-    selectionChanged = false;
+    if (!host->TakeChange()) return;
     // While a study trial is presented its target keeps the highlight.
     if (const std::vector<bool>* target = study->Highlight())
         scene->UpdateColours(*target, ParticleScene::TargetColour);
     else
-        scene->UpdateColours(mask);
+        scene->UpdateColours(host->Mask());
     updateStatusLine();
 }
 
 void KelvoVis::updateStatusLine()
 {
-    const DatasetStatus s = GetDatasetStatus();
-    if (s.number < 0) {
-        statusLine.clear();
-        return;
-    }
-    // Which of several: Page Up and Page Down step through them.
-    const std::string of =
-        s.datasets > 1 ? " (" + std::to_string(s.number + 1) + " of " + std::to_string(s.datasets) + ")" : "";
-    statusLine = s.name.substr(s.name.find_last_of('/') + 1) + of + Dot + std::to_string(s.particles) + " particles" +
-                 Dot + std::to_string(s.selected) + " selected";
-}
-
-bool KelvoVis::ThresholdFollowsSelection() const
-{
-    if (!selection) return false;
-    // A lasso waiting for its frames is built with the slider's value.
-    if (frameStrategy->IsBuildPending()) return FerrowManager::Instance()->IsPravikSelection();
-    // Only the density-aware volume re-thresholds; undo, redo, clear and
-    // reset drop the current volume.
-    return dynamic_cast<const MarchingCubesGeometry*>(selection->GetCurrentVolume().get()) != nullptr;
+    texts.SetStatusLine(host->StatusLine());
 }
 
 std::string KelvoVis::GetThresholdLabel() const
@@ -498,41 +402,16 @@ std::vector<KelvoVis::HelpRow> KelvoVis::ControlHelp()
     };
 }
 
-void KelvoVis::drawExplanations()
-{
-    const double l = frameComponent->getLeft(), b = frameComponent->getBottom();
-    const double w = frameComponent->getWidth(), h = frameComponent->getHeight();
-    if (w <= 0 || h <= 0) return;
-    const int size = static_cast<int>(std::max(11.0, std::min(16.0, h * 0.03)));
-    const double inset = std::max(4.0, size * 0.5);
-    double above = b + inset;
-    // A participant sees no counts: they would be a hint the study does not give.
-    if (!statusLine.empty() && !study->IsActive()) {
-        statusLabel->fitText(statusLine, size, TextLabel::Ground, static_cast<int>(w - 2 * inset));
-        statusLabel->draw(l + inset, b + inset);
-        above += statusLabel->height() + inset;
-    }
-    if (!notice.empty()) {
-        noticeLabel->fitText(notice, size + 4, TextLabel::Ground, static_cast<int>(w - 2 * inset));
-        noticeLabel->draw(l + std::max(0.0, (w - noticeLabel->width()) * 0.5), std::max(above, b + h * 0.12));
-    }
-    if (helpShown) {
-        helpPanel.fit(size + 2, static_cast<int>(w - 2 * inset), static_cast<int>(h - 2 * inset));
-        helpPanel.draw(l + std::max(0.0, (w - helpPanel.width()) * 0.5),
-                       b + std::max(0.0, (h - helpPanel.height()) * 0.5));
-    }
-}
-
 void KelvoVis::updateButtonStates()
 {
-    if (selection) {
+    if (const ParticleSelection* selection = host->Get()) {
         undoButton->setEnabled(selection->GetUndoStack().size() > 1);
         redoButton->setEnabled(!selection->GetRedoStack().empty());
     } else {
         undoButton->setEnabled(false);
         redoButton->setEnabled(false);
     }
-    clearButton->setEnabled(selection != nullptr);
+    clearButton->setEnabled(host->Get() != nullptr);
 }
 
 void KelvoVis::renderAll(bool)
@@ -542,40 +421,16 @@ void KelvoVis::renderAll(bool)
     if (!densitiesReady) {
         if (framesWithMessage < 1) {
             ++framesWithMessage;
-        } else if (densitiesDone) {
-            ComputeDensitiesNow();
-        } else if (!densityWorker.joinable() &&
-                   PreComputedDensity::Instance()->densities.size() >= FerrowDatasetManager::Instance()->datasets.size()) {
+        } else if (densities.Done() || (!densities.Running() && DensityWorker::Computed())) {
             ComputeDensitiesNow();
         } else {
-            if (!densityWorker.joinable()) {
-                // Off the GUI thread, so the window stays responsive; nothing
-                // reads a field before densitiesDone says all are complete.
-                // A thread of its own rather than a task: the estimate's
-                // parallel loops then have this thread and every worker,
-                // where a task would leave the GUI thread's share unused.
-                ownsDensities = true;
-                densityWorker = std::thread([this] {
-                    try {
-                        PreComputedDensity::Instance()->computeDensities();
-                    } catch (const std::exception& e) {
-                        std::printf("Density precomputation failed: %s\n", e.what());
-                    }
-                    densitiesDone = true;
-                });
-            }
-            const DensityProgress::Snapshot p = DensityProgress::Current();
-            const std::vector<std::string>& names = FerrowDatasetManager::Instance()->names;
-            const int nr = p.dataset >= 0 && p.dataset < static_cast<int>(names.size()) ? p.dataset : 0;
-            if (!names.empty()) {
-                const std::string& name = names[static_cast<size_t>(nr)];
-                SetMessage(std::string(ComputingMessagePrefix) + " of " + name.substr(name.find_last_of('/') + 1) +
-                           " (" + std::to_string(nr + 1) + " of " + std::to_string(names.size()) + ")\xE2\x80\xA6");
-            }
+            densities.Start();
+            const std::string progress = DensityWorker::ProgressLine();
+            if (!progress.empty()) SetMessage(progress);
         }
     }
     const int current = FerrowManager::Instance()->GetCurrentDatasetNr();
-    if (current != shownDataset) ShowDataset(current);
+    if (current != host->Shown()) ShowDataset(current);
     if (frameStrategy->beforeFrame()) {
         study->LassoBuilt(*this);
         changeNotifier->notify();
@@ -601,29 +456,9 @@ void KelvoVis::renderAll(bool)
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     for (const auto& c : components)
         if (c.get() != frameComponent) c->render();
-    if (slider->isVisible()) {
-        char text[32];
-        snprintf(text, sizeof text, "%.2f", slider->getValue());
-        thresholdLabel->setText(text, static_cast<int>(std::max(10.0, labelHeight * 0.8)));
-        const double x = slider->getLeft() + (slider->getWidth() - thresholdLabel->width()) * 0.5;
-        thresholdLabel->draw(std::max(0.0, x), slider->getBottom() + slider->getHeight());
-        // Its name runs along it on the side away from the 3D area, or on
-        // the slider's own outer edge when the view leaves no room there.
-        const bool vertical = slider->isVertical();
-        const int size = static_cast<int>(std::max(10.0, labelHeight * 0.7));
-        sliderNameLabel->fitText(GetThresholdLabel(), size, vertical ? TextLabel::Vertical : TextLabel::Plain,
-                                 static_cast<int>(vertical ? slider->getHeight() : slider->getWidth()));
-        if (vertical) {
-            const bool outerLeft = slider->getLeft() + slider->getWidth() * 0.5 <
-                                   frameComponent->getLeft() + frameComponent->getWidth() * 0.5;
-            double nx = outerLeft ? slider->getLeft() - sliderNameLabel->width() - 2
-                                  : slider->getLeft() + slider->getWidth() + 2;
-            nx = std::max(0.0, std::min(nx, viewWidth - static_cast<double>(sliderNameLabel->width())));
-            sliderNameLabel->draw(nx, slider->getBottom() + (slider->getHeight() - sliderNameLabel->height()) * 0.5);
-        } else {
-            sliderNameLabel->draw(slider->getLeft(), std::max(0.0, slider->getBottom() - sliderNameLabel->height()));
-        }
-    }
+    if (slider->isVisible())
+        texts.DrawSliderLabels(*slider, GetThresholdLabel(), labelHeight,
+                               frameComponent->getLeft() + frameComponent->getWidth() * 0.5, viewWidth);
     glPopAttrib();
 
     // The view's own GL settings between frames are unknown to the scene
@@ -657,57 +492,15 @@ void KelvoVis::renderTouchIndication()
         }
         glEnd();
     }
-    if (!message.empty()) {
-        // In the band above the 3D area, centred on it; a long line gets a
-        // smaller font until it fits the band (at the smallest size it may
-        // reach beyond it, within the view).
-        // Fitted once per text and band, not every frame.
-        if (message != fittedMessage || bandWidth != fittedWidth) {
-            fittedMessage = message;
-            fittedWidth = bandWidth;
-            int size =
-                static_cast<int>(std::min(bandHeight * 0.7, std::max(14.0, frameComponent->getHeight() * 0.04)));
-            messageLabel->setText(message, size);
-            while (size > 9 && messageLabel->width() > bandWidth) messageLabel->setText(message, --size);
-        }
-        double x = bandLeft + (bandWidth - messageLabel->width()) * 0.5;
-        x = std::max(0.0, std::min(x, viewWidth - static_cast<double>(messageLabel->width())));
-        const double y = bandBottom + (bandHeight - messageLabel->height()) * 0.5;
-        messageLabel->draw(x, std::max(0.0, y));
-        if (densityWorker.joinable() && !densitiesReady) {
-            // Progress bar in the middle of the 3D area (nothing can be
-            // selected yet): outline, then the share done.
-            const double w = frameComponent->getWidth() * 0.4, h = std::max(8.0, bandHeight * 0.3);
-            const double bx = frameComponent->getLeft() + (frameComponent->getWidth() - w) * 0.5;
-            const double by = frameComponent->getBottom() + (frameComponent->getHeight() - h) * 0.5;
-            const double done = w * DensityProgress::Current().Fraction();
-            const auto rectangle = [&](GLenum mode, double width) {
-                glBegin(mode);
-                glVertex2d(bx, by);
-                glVertex2d(bx + width, by);
-                glVertex2d(bx + width, by + h);
-                glVertex2d(bx, by + h);
-                glEnd();
-            };
-            glColor4f(1.0f, 1.0f, 1.0f, 0.8f);
-            rectangle(GL_QUADS, done);
-            rectangle(GL_LINE_LOOP, w);
-        }
+    if (!texts.GetMessage().empty()) {
+        texts.DrawMessage(bandLeft, bandBottom, bandWidth, bandHeight, frameComponent->getHeight(), viewWidth);
+        // Nothing can be selected yet: the bar lies in the middle of the 3D area.
+        if (densities.Running() && !densitiesReady)
+            DensityWorker::DrawProgressBar(frameComponent->getLeft(), frameComponent->getBottom(),
+                                           frameComponent->getWidth(), frameComponent->getHeight(), bandHeight);
     }
-    if (outline.size() > 1) {
-        glColor4f(1.0f, 0.85f, 0.2f, 0.9f);
-        glLineWidth(2.0f);
-        glBegin(GL_LINE_LOOP);
-        for (const osg::Vec2f& p : outline) glVertex2f(p.x(), p.y());
-        glEnd();
-    }
-    if (!caption.empty()) {
-        const int size = static_cast<int>(std::max(12.0, frameComponent->getHeight() * 0.025));
-        captionLabel->setText(caption, size);
-        const double top = frameComponent->getBottom() + frameComponent->getHeight();
-        captionLabel->draw(frameComponent->getLeft() + size * 0.5, std::max(0.0, top - captionLabel->height() - size * 0.5));
-    }
-    drawExplanations();
+    texts.DrawOverArea(frameComponent->getLeft(), frameComponent->getBottom(), frameComponent->getWidth(),
+                       frameComponent->getHeight(), !study->IsActive());
     glPopAttrib();
 }
 

@@ -32,7 +32,14 @@
 // then renderTouchIndication(). Input arrives as OmbraEvents through
 // getComponentAt / processEvent; changeNotifier's valueChanged() asks for an
 // immediate repaint. The study trial control sees it only as a StudyTrialView.
+//
+// It places and drives its parts: SelectionHost holds the selection over the
+// shown dataset, DensityWorker the density precomputation and its progress,
+// OnScreenTexts the texts over the 3D area and beside the slider.
+#include "framework/kelvo/DensityWorker.h"
 #include "framework/kelvo/KelvoLayout.h"
+#include "framework/kelvo/OnScreenTexts.h"
+#include "framework/kelvo/SelectionHost.h"
 #include "framework/kelvo/StudyTrialView.h"
 #include "framework/ombra/EventKind.h"
 #include "framework/ombra/OmbraManager.h"
@@ -43,9 +50,7 @@
 #include <osg/Vec2f>
 #include <osgViewer/Viewer>
 
-#include <atomic>
 #include <map>
-#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
@@ -57,7 +62,6 @@ class ParticleScene;
 class ParticleSelection;
 class SliderComponent;
 class StudyTrialControl;
-class TextLabel;
 class WindowsFrameTimer;
 
 class KelvoVis : public OmbraManager, public StudyTrialView {
@@ -119,8 +123,8 @@ public:
     ChangeNotifier* changeNotifier;
 
     // For the program, a study runner and tests.
-    ParticleSelection* GetSelection() const { return selection.get(); }
-    const std::vector<bool>& GetSelectionMask() const override { return mask; }
+    ParticleSelection* GetSelection() const { return host->Get(); }
+    const std::vector<bool>& GetSelectionMask() const override { return host->Mask(); }
     OSGFrameAndPlotStrategy* GetFrameStrategy() const { return frameStrategy; }
     ParticleScene* GetScene() const { return scene.get(); }
     SliderComponent* GetThresholdSlider() const { return slider; }
@@ -132,7 +136,7 @@ public:
     StudyTrialControl* GetStudyControl() const { return study.get(); }
     VisComponent* GetFrameComponent() const { return frameComponent; }
     const KelvoLayout& GetKelvoLayout() const { return kelvo; }
-    int GetShownDataset() const { return shownDataset; }
+    int GetShownDataset() const { return host->Shown(); }
     bool DensitiesReady() const override { return densitiesReady; }
     // Runs the density precomputation now if it has not run (it prints one
     // progress line per dataset), or waits for the one running. renderAll
@@ -145,37 +149,31 @@ public:
     std::vector<int> GetUpdateList() const { return updateList; }
     // Status line over the 3D area ("Computing densities…"); empty hides it.
     void SetMessage(const std::string& text) override;
-    const std::string& GetMessage() const { return message; }
+    const std::string& GetMessage() const { return texts.GetMessage(); }
     // A line along the top of the 3D area (a replay's step); empty hides it.
-    void SetCaption(const std::string& text) { caption = text; }
-    const std::string& GetCaption() const { return caption; }
+    void SetCaption(const std::string& text) { texts.SetCaption(text); }
+    const std::string& GetCaption() const { return texts.GetCaption(); }
     // A closed line over the 3D area in view pixels (a replayed lasso's);
     // empty hides it.
-    void SetOutline(std::vector<osg::Vec2f> points) { outline = std::move(points); }
+    void SetOutline(std::vector<osg::Vec2f> points) { texts.SetOutline(std::move(points)); }
 
     // What a status line shows of the dataset on screen.
-    struct DatasetStatus {
-        int number = -1;          // in FerrowDatasetManager; -1: none shown
-        int datasets = 0;         // how many there are
-        std::string name;         // built-in name or file path
-        std::size_t particles = 0;
-        std::size_t selected = 0;
-    };
-    DatasetStatus GetDatasetStatus() const;
+    using DatasetStatus = SelectionHost::DatasetStatus;
+    DatasetStatus GetDatasetStatus() const { return host->Status(); }
 
     // The help panel's rows (keys, what they do; a heading has no second part).
     using HelpRow = TextPanel::Row;
-    void SetHelp(std::vector<HelpRow> rows) { helpPanel.setRows(std::move(rows)); }
-    void SetHelpShown(bool shown) { helpShown = shown; }
-    bool IsHelpShown() const { return helpShown; }
+    void SetHelp(std::vector<HelpRow> rows) { texts.SetHelp(std::move(rows)); }
+    void SetHelpShown(bool shown) { texts.SetHelpShown(shown); }
+    bool IsHelpShown() const { return texts.IsHelpShown(); }
     // One line in the lower part of the 3D area; empty hides it.
-    void SetNotice(const std::string& text) { notice = text; }
-    const std::string& GetNotice() const { return notice; }
+    void SetNotice(const std::string& text) { texts.SetNotice(text); }
+    const std::string& GetNotice() const { return texts.GetNotice(); }
     // "clusters (1 of 3) · 300000 particles · 1200 selected"; empty while none is shown.
-    const std::string& GetStatusLine() const { return statusLine; }
+    const std::string& GetStatusLine() const { return texts.GetStatusLine(); }
     // Whether moving the slider changes the selection now: the newest state
     // is a density-aware lasso's. Otherwise the value waits for the next one.
-    bool ThresholdFollowsSelection() const;
+    bool ThresholdFollowsSelection() const { return host->ThresholdFollowsSelection(); }
     // The slider's label as drawn.
     std::string GetThresholdLabel() const;
     // What the on-screen controls do, for the help panel.
@@ -210,12 +208,11 @@ private:
     KelvoLayout operate;
     bool laidOut = false;
 
+    // Declared first: destroyed last, after every volume over its fields.
+    DensityWorker densities;
     std::unique_ptr<ParticleScene> scene;
     // Declared after the scene: the selection's nodes hang in the scene.
-    std::unique_ptr<ParticleSelection> selection;
-    std::vector<bool> mask;
-    bool selectionChanged = false;
-    int shownDataset = -1;
+    std::unique_ptr<SelectionHost> host;
 
     std::vector<std::unique_ptr<VisComponent>> components;
     VisComponent* frameComponent = nullptr;
@@ -247,31 +244,12 @@ private:
     std::map<unsigned, EventKind> kinds;
 
     bool densitiesReady = false;
-    bool ownsDensities = false; // this visualization ran the precomputation
-    // The precomputation's worker; densitiesDone is set by it as its last step.
-    std::thread densityWorker;
-    std::atomic<bool> densitiesDone{false};
     void finishDensities();
     // The shown dataset cannot be selected (no extent, or too few particles).
     std::string unselectableReason;
     int framesWithMessage = 0;
     double labelHeight = 0.0;
-    std::string message;
-    std::unique_ptr<TextLabel> messageLabel;
-    std::string fittedMessage;
-    double fittedWidth = -1.0;
-    std::unique_ptr<TextLabel> thresholdLabel;
-    std::string caption;
-    std::vector<osg::Vec2f> outline;
-    std::unique_ptr<TextLabel> captionLabel;
 
     void updateStatusLine();
-    void drawExplanations();
-    TextPanel helpPanel;
-    bool helpShown = false;
-    std::string notice;
-    std::unique_ptr<TextLabel> noticeLabel;
-    std::string statusLine;
-    std::unique_ptr<TextLabel> statusLabel;
-    std::unique_ptr<TextLabel> sliderNameLabel;
+    OnScreenTexts texts;
 };

@@ -2,7 +2,10 @@
 // OmbraManager: what every input source talks to. Presses are hit-tested with
 // getComponentAt and then delivered with processEvent; moves and releases are
 // delivered without a component and go to the component that took the press.
-class OmbraEvent;
+#include "framework/ombra/OmbraEvent.h"
+
+#include <memory>
+
 class VisComponent;
 
 class OmbraManager {
@@ -20,4 +23,13 @@ public:
     // (the Qt mouse, which has its own lasso keys) or without one (fingers,
     // pen, extra mice). The view says so before each event it sends.
     virtual void setPointerHasKeyboard(bool) {}
+
+    // How every sender hands over one event: built here, owned for exactly
+    // the length of the call (also if it throws); the component under a
+    // press goes beside the event, never inside it.
+    void deliver(unsigned type, int id, double x, double y, VisComponent* component)
+    {
+        const std::unique_ptr<OmbraEvent> event(new OmbraEvent(type, id, x, y, 0.0, nullptr, 1));
+        processEvent(event.get(), component);
+    }
 };

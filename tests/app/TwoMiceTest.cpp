@@ -28,6 +28,8 @@ struct FakeVis : OmbraManager {
     std::vector<int> updated;
     void processEvent(OmbraEvent* e, VisComponent* c) override
     {
+        // As from the view: the component goes beside the event, not in it.
+        EXPECT_EQ(e->component, nullptr);
         const char* name = e->type == kTypes.press ? "PRESS" : e->type == kTypes.drag ? "DRAG" : "RELEASE";
         sent.push_back(std::string(name) + " " + std::to_string(e->id) + "@" + std::to_string(int(e->x)) + "," +
                        std::to_string(int(e->y)) + (c ? " on" : ""));
