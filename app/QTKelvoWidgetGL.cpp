@@ -18,6 +18,7 @@
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QThread>
 #include <QTimer>
 
@@ -215,6 +216,13 @@ void QTKelvoWidgetGL::paintGL()
     vis->setDefaultFboId(defaultFramebufferObject());
     QElapsedTimer frameClock;
     frameClock.start();
+    // TUIO positions are fractions of the screen: where the view lies on it
+    // now, before this frame's contacts are taken (the window may have moved).
+    if (const QScreen* s = screen()) {
+        const QRect g = s->geometry();
+        const QPoint topLeft = mapToGlobal(QPoint(0, 0));
+        TouchManager::Instance()->SetScreenFrame(g.width(), g.height(), topLeft.x() - g.x(), topLeft.y() - g.y());
+    }
     if (events && !twoMiceEnabled) drainTouch();
     vis->renderAll(false);
 

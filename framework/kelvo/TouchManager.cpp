@@ -57,6 +57,14 @@ void TouchManager::SetViewSize(int width, int height)
     viewHeight = height;
 }
 
+void TouchManager::SetScreenFrame(int width, int height, int left, int top)
+{
+    screenWidth = width;
+    screenHeight = height;
+    viewLeft = left;
+    viewTop = top;
+}
+
 int TouchManager::ViewWidth() const
 {
     return viewWidth > 0 ? viewWidth : StudyManager::Instance()->GetViewWidth();

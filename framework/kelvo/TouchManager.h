@@ -74,6 +74,15 @@ public:
     void SetViewSize(int width, int height);
     int ViewWidth() const;
     int ViewHeight() const;
+    // Where the view lies on its screen: the screen's size and the view's
+    // top left corner from the screen's, in pixels. TUIO positions are
+    // fractions of the whole touch surface, the screen, once it is set.
+    void SetScreenFrame(int screenWidth, int screenHeight, int viewLeft, int viewTop);
+    bool HasScreenFrame() const { return screenWidth > 0 && screenHeight > 0; }
+    int ScreenWidth() const { return screenWidth; }
+    int ScreenHeight() const { return screenHeight; }
+    int ViewLeft() const { return viewLeft; }
+    int ViewTop() const { return viewTop; }
 
     // Queue of TUIO items, fed by the TUIO receiver (view pixels, origin
     // lower left). Consecutive moves of one contact are merged into the
@@ -152,6 +161,7 @@ private:
     KelvoVis* manager = nullptr;
     int viewWidth = 0;
     int viewHeight = 0;
+    int screenWidth = 0, screenHeight = 0, viewLeft = 0, viewTop = 0;
 
     std::map<int, Contact> boardContacts;
     std::map<int, bool> mouseDown;

@@ -77,6 +77,14 @@ void TuioReceiver::MessageDeleter::operator()(void* m) const
 
 TuioReceiver::TuioReceiver(QObject* parent) : QObject(parent)
 {
+    const char* frame = std::getenv("TRELLAN_TUIO_FRAME");
+    if (frame && *frame) {
+        const std::string f(frame);
+        if (f == "window") screenFrame = false;
+        else if (f != "screen")
+            std::printf("TUIO: TRELLAN_TUIO_FRAME is '%s', not screen or window; positions are taken on the screen\n",
+                        frame);
+    }
     // liblo splits bundles only inside a server, and a server owns a UDP
     // socket. Ours never reads it: connected to itself, it takes nothing from
     // other senders, while datagrams come in through our own socket on the
@@ -255,6 +263,15 @@ void TuioReceiver::ToPixels(float nx, float ny, uint32_t& px, uint32_t& py) cons
     const int w = std::max(1, tm->ViewWidth());
     const int h = std::max(1, tm->ViewHeight());
     // TUIO counts y downward from the top, the view upward from the bottom.
+    if (screenFrame && tm->HasScreenFrame()) {
+        // A fraction of the touch surface, the whole screen; a contact off
+        // the view holds on to its edge, as one at the window's edge does.
+        const double x = static_cast<double>(nx) * tm->ScreenWidth() - tm->ViewLeft();
+        const double down = static_cast<double>(ny) * tm->ScreenHeight() - tm->ViewTop();
+        px = static_cast<uint32_t>(std::clamp(std::floor(x), 0.0, w - 1.0));
+        py = static_cast<uint32_t>(std::clamp(std::floor(h - down), 0.0, h - 1.0));
+        return;
+    }
     px = static_cast<uint32_t>(std::clamp(static_cast<int>(std::floor(nx * w)), 0, w - 1));
     py = static_cast<uint32_t>(std::clamp(static_cast<int>(std::floor((1.0f - ny) * h)), 0, h - 1));
 }

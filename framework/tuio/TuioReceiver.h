@@ -68,6 +68,9 @@ private:
     void ReadPending();
     void ApplyFrame();
     void ToPixels(float nx, float ny, uint32_t& px, uint32_t& py) const;
+    // Positions are fractions of the screen (TUIO's convention: the whole
+    // touch surface) unless TRELLAN_TUIO_FRAME=window asks for the window.
+    bool screenFrame = true;
 
     int fd = -1;
     int port = 0;

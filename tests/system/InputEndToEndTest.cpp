@@ -29,6 +29,7 @@
 #include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -232,11 +233,15 @@ protected:
         }
         return tuio && tuio->IsListening() ? port : 0;
     }
-    // View pixel (origin lower left) as a TUIO position (normalised, origin
+    // View pixel (origin lower left) as a TUIO position: a fraction of the
+    // screen, as a tracker over the whole touch surface sends it (origin
     // upper left).
     QPointF Normalised(double x, double y) const
     {
-        return QPointF(x / view->getViewWidth(), 1.0 - y / view->getViewHeight());
+        const QRect screen = view->screen()->geometry();
+        const QPoint topLeft = view->mapToGlobal(QPoint(0, 0));
+        return QPointF((topLeft.x() - screen.x() + x) / screen.width(),
+                       (topLeft.y() - screen.y() + view->getViewHeight() - y) / screen.height());
     }
     QPointF Centre(const VisComponent* c) const
     {

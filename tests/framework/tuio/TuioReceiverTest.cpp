@@ -51,6 +51,23 @@ protected:
     // Sends a frame as one bundle: alive list, sets {id, x, y}, fseq.
     void SendFrame(int fseq, const std::vector<int>& alive, const std::vector<std::vector<float>>& sets)
     {
+        lo_bundle b = Frame(fseq, alive, sets);
+        ASSERT_GT(lo_send_bundle(target, b), 0);
+        lo_bundle_free_recursive(b);
+    }
+    // The same frame as the bytes of its datagram.
+    static std::string Bundle(int fseq, const std::vector<int>& alive, const std::vector<std::vector<float>>& sets)
+    {
+        lo_bundle b = Frame(fseq, alive, sets);
+        size_t size = 0;
+        void* bytes = lo_bundle_serialise(b, nullptr, &size);
+        std::string out(static_cast<const char*>(bytes), size);
+        std::free(bytes);
+        lo_bundle_free_recursive(b);
+        return out;
+    }
+    static lo_bundle Frame(int fseq, const std::vector<int>& alive, const std::vector<std::vector<float>>& sets)
+    {
         lo_bundle b = lo_bundle_new(LO_TT_IMMEDIATE);
         lo_message src = lo_message_new();
         lo_message_add_string(src, "source");
@@ -75,8 +92,7 @@ protected:
         lo_message_add_string(f, "fseq");
         lo_message_add_int32(f, fseq);
         lo_bundle_add_message(b, "/tuio/2Dcur", f);
-        ASSERT_GT(lo_send_bundle(target, b), 0);
-        lo_bundle_free_recursive(b);
+        return b;
     }
 
     // Waits, with a bound, until the receiver has applied `frames` frames.
@@ -144,6 +160,30 @@ TEST_F(TuioReceiverTest, BundledFramesBecomePressMoveReleaseInViewPixels)
     WaitForFrames(7);
     const std::vector<std::string> corners = {"press 0@0,599", "move 0@799,0", "release 0@799,0"};
     EXPECT_EQ(TakeAll(), corners);
+}
+
+TEST_F(TuioReceiverTest, PositionsAreFractionsOfTheScreenUnlessTheWindowIsAskedFor)
+{
+    // An 800 x 600 view whose top left corner lies at (100, 50) of a
+    // 1920 x 1080 screen: a quarter of the screen across and down is 380
+    // across the view and 220 down, so 380 up from the view's bottom.
+    TouchManager::Instance()->SetScreenFrame(1920, 1080, 100, 50);
+    SendFrame(1, {7}, {{7, 0.25f, 0.25f}});
+    SendFrame(2, {7}, {{7, 0.0f, 0.0f}}); // off the view: held at its corner
+    SendFrame(3, {}, {});
+    WaitForFrames(3);
+    const std::vector<std::string> screen = {"press 0@380,380", "move 0@0,599", "release 0@0,599"};
+    EXPECT_EQ(TakeAll(), screen);
+
+    setenv("TRELLAN_TUIO_FRAME", "window", 1);
+    TuioReceiver windowRelative;
+    unsetenv("TRELLAN_TUIO_FRAME");
+    const std::string bundle = Bundle(4, {7}, {{7, 0.5f, 0.5f}});
+    ASSERT_TRUE(windowRelative.ProcessDatagram(bundle.data(), bundle.size()));
+    const std::string lift = Bundle(5, {}, {});
+    ASSERT_TRUE(windowRelative.ProcessDatagram(lift.data(), lift.size()));
+    const std::vector<std::string> window = {"press 0@400,300", "release 0@400,300"};
+    EXPECT_EQ(TakeAll(), window);
 }
 
 TEST_F(TuioReceiverTest, MessagesTakeEffectAtTheirFseqHoweverTheyArePacked)
