@@ -217,20 +217,43 @@ int main(int argc, char** argv)
         return kExitUsage;
     }
     // Files from the command line replace the built-ins; the visualization
-    // loads the built-ins only when no dataset is there.
+    // loads the built-ins only when no dataset is there. In free exploration
+    // a file that cannot be read keeps an empty slot (the loader has named
+    // it and said why) and the others are shown; a study never starts with a
+    // dataset missing.
+    const bool studyToRun = options.replay.isEmpty() &&
+                            (!options.studyFile.isEmpty() ||
+                             QFileInfo::exists(QString::fromLatin1(StudyRunner::DefaultStudyFile)));
+    int loaded = 0, firstLoaded = -1;
     for (const std::string& path : options.datasets) {
         FerrowDatasetManager* datasets = FerrowDatasetManager::Instance();
         const int nr = datasets->LoadFile(path);
-        if (nr < 0 || nr >= int(datasets->datasets.size()) || !datasets->datasets[nr] ||
-            datasets->datasets[nr]->empty()) {
-            // The loader has said what is wrong with the file.
-            std::fprintf(stderr, "Pravik: dataset %s could not be loaded; stopping\n", path.c_str());
+        const bool ok = nr >= 0 && nr < int(datasets->datasets.size()) && datasets->datasets[nr] &&
+                        !datasets->datasets[nr]->empty();
+        loaded += ok;
+        if (ok && firstLoaded < 0) firstLoaded = nr;
+        if (!ok && studyToRun) {
+            std::fprintf(stderr, "Pravik: dataset %s could not be loaded; a study needs every dataset, stopping\n",
+                         path.c_str());
             return kExitFailure;
         }
     }
+    if (!options.datasets.empty() && loaded == 0) {
+        std::fprintf(stderr, "Pravik: none of the dataset files could be loaded; stopping\n");
+        return kExitFailure;
+    }
+    // The view opens on data, not on an empty slot.
+    if (firstLoaded > 0) FerrowManager::Instance()->SetCurrentDatasetNr(firstLoaded);
 
     if (!options.trial.isEmpty() && options.replay.isEmpty()) {
         PrintCommandLineMistake("Pravik", "--trial goes with --replay");
+        return kExitUsage;
+    }
+    if (!options.results.isEmpty() &&
+        (!options.replay.isEmpty() ||
+         (options.studyFile.isEmpty() && !QFileInfo::exists(QString::fromLatin1(StudyRunner::DefaultStudyFile))))) {
+        PrintCommandLineMistake("Pravik", "--results goes with a study (--study FILE or study.xml), not with free "
+                                          "exploration or --replay");
         return kExitUsage;
     }
     if (!options.dataset.isEmpty() && options.replay.isEmpty() &&
@@ -261,6 +284,9 @@ int main(int argc, char** argv)
     std::vector<std::string> studyLines;
     const int participant = options.participantGiven ? options.participant : configuration->participantId;
     StudyRunner::Instance()->SetRestart(options.restart);
+    // Relative to where Pravik was started, as every path on its command line.
+    if (!options.results.isEmpty())
+        StudyRunner::Instance()->SetResultsFolder(QFileInfo(options.results).absoluteFilePath().toStdString());
     const StudyRunner::SessionStart study =
         options.replay.isEmpty() ? StudyRunner::Instance()->OpenSession(options.studyFile.toStdString(), participant,
                                                                         configuration->condition, studyLines)

@@ -39,6 +39,7 @@ void SelectionHost::Show(int nr)
     osg::Vec3Array* positions = nullptr;
     if (nr >= 0 && nr < static_cast<int>(datasets->datasets.size())) positions = datasets->datasets[nr].get();
     shown = nr;
+    emptySlot = !positions;
     scene.SetParticles(positions);
     mask.assign(positions ? positions->size() : 0, false);
     changed = false;
@@ -46,7 +47,13 @@ void SelectionHost::Show(int nr)
 
 bool SelectionHost::Host(float threshold)
 {
-    if (selection || mask.empty()) return false;
+    if (selection) return false;
+    if (mask.empty()) {
+        // Nothing to select in; an empty slot is a file that could not be
+        // read, which the view says rather than showing a bare frame.
+        reason = emptySlot ? "This dataset's file could not be read (the console says why): nothing to show" : "";
+        return true;
+    }
     const std::vector<boost::shared_ptr<ParticleDensityField3D>>& fields = PreComputedDensity::Instance()->densities;
     const ParticleDensityField3D* field =
         shown >= 0 && shown < static_cast<int>(fields.size()) ? fields[static_cast<size_t>(shown)].get() : nullptr;

@@ -41,8 +41,9 @@ public:
     // with nothing selected; Host follows once densities are there.
     void Show(int nr);
     // Creates the selection over the shown dataset; false, doing nothing,
-    // when there is one or the dataset is empty. A dataset without a
-    // density field is looked at, not selected: Reason says why.
+    // when there is one. A dataset without particles or without a density
+    // field is looked at, not selected: Reason says why (an empty slot, a
+    // file that could not be read, says so; no particles says nothing).
     bool Host(float threshold);
     // Why the shown dataset selects nothing; "" when it can select.
     const std::string& Reason() const { return reason; }
@@ -72,4 +73,5 @@ private:
     bool changed = false;
     int shown = -1;
     std::string reason;
+    bool emptySlot = false;  // the shown dataset's file could not be read
 };

@@ -172,6 +172,27 @@ TEST_F(PravikSystem, CommandLineMistakesStopWithAMessage)
 
     EXPECT_NE(run({"--config", dir.filePath("no-config.xml")}, 20000), 0);
     EXPECT_TRUE(output.contains("no-config.xml")) << output.toStdString();
+
+    EXPECT_EQ(run({"--results", dir.filePath("out")}, 20000), 2);
+    EXPECT_TRUE(output.contains("--results goes with a study")) << output.toStdString();
+}
+
+TEST_F(PravikSystem, AnUnreadableFileAmongSeveralKeepsAnEmptySlotAndTheOthersAreShown)
+{
+    QFile good(dir.filePath("good.txt"));
+    ASSERT_TRUE(good.open(QIODevice::WriteOnly));
+    for (int i = 0; i < 3000; ++i) good.write(QString("%1 %2 %3\n").arg(i % 17).arg(i % 13).arg(i % 11).toLatin1());
+    good.close();
+    QFile bad(dir.filePath("bad.txt"));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("1 2\n");
+    bad.close();
+    const QString shot = dir.filePath("shot.png");
+    EXPECT_EQ(run({"--snapshot", shot, dir.filePath("bad.txt"), dir.filePath("good.txt")}, 120000), 0)
+        << output.toStdString();
+    EXPECT_TRUE(output.contains("Dataset 0: dataset file")) << output.toStdString();
+    EXPECT_TRUE(output.contains("bad.txt")) << output.toStdString();
+    EXPECT_TRUE(output.contains("snapshot written")) << output.toStdString();
 }
 
 TEST_F(PravikSystem, NoVisualizationStopsWithAMessageInsteadOfCrashing)
