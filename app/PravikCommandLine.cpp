@@ -34,6 +34,8 @@ struct Parser {
                                "and Page Down switch datasets",
                                "NAME|FILE"};
     QCommandLineOption saveDir{"save-dir", "Ctrl+S saves the selection into DIR without a file dialog", "DIR"};
+    QCommandLineOption results{"results", "a study writes its results files into DIR instead of the study file's folder",
+                               "DIR"};
     QCommandLineOption replay{"replay",
                               "show a trial of a lasso log (P<id>_lassos.csv) step by step, with the events log "
                               "beside it; space pauses, arrows step",
@@ -45,7 +47,7 @@ struct Parser {
         parser.setApplicationDescription(
             "Lasso selection in 3D particle clouds, for free exploration or a controlled study.");
         parser.addOptions({help, version, config, study, participant, restart, snapshot, render, noDensityCache, dataset,
-                           saveDir, replay, trial});
+                           saveDir, results, replay, trial});
         parser.addPositionalArgument("DATASET_FILE",
                                      "particle files shown instead of the built-in datasets (formats: "
                                      "docs/data-formats.md)",
@@ -126,7 +128,8 @@ int ParsePravikCommandLine(const QStringList& arguments, PravikOptions& options)
         PrintVersion();
         return kExitSuccess;
     }
-    for (const QCommandLineOption* file : {&p.config, &p.study, &p.snapshot, &p.dataset, &p.saveDir, &p.replay, &p.trial})
+    for (const QCommandLineOption* file : {&p.config, &p.study, &p.snapshot, &p.dataset, &p.saveDir, &p.results, &p.replay,
+                                             &p.trial})
         if (p.parser.isSet(*file) && p.parser.value(*file).isEmpty())
             return Mistake("--" + file->names().first() + " needs a file name");
     if (p.parser.isSet(p.config)) {
@@ -139,6 +142,7 @@ int ParsePravikCommandLine(const QStringList& arguments, PravikOptions& options)
     options.restart = p.parser.isSet(p.restart);
     options.dataset = p.parser.value(p.dataset);
     options.saveDir = p.parser.value(p.saveDir);
+    options.results = p.parser.value(p.results);
     options.replay = p.parser.value(p.replay);
     options.trial = p.parser.value(p.trial);
     if (p.parser.isSet(p.render)) {

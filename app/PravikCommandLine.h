@@ -30,6 +30,7 @@ struct PravikOptions {
     std::vector<std::string> datasets;  // files shown instead of the built-ins
     QString dataset;  // the dataset shown first: a built-in name or a file
     QString saveDir;  // Ctrl+S saves there without a file dialog
+    QString results;  // a study's results folder instead of the study file's
     QString replay;   // a lasso log whose trial is shown step by step
     QString trial;    // the logged trial to replay (default: the first)
 };

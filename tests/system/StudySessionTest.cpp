@@ -26,6 +26,7 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QPixmap>
+#include <QFileInfo>
 #include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
@@ -315,6 +316,19 @@ TEST_F(StudySession, AKilledSessionResumesAtTheTrialInProgressAndEscapeAsksFirst
         pravik.kill();
         pravik.waitForFinished(10000);
     }
+    // --results, relative to where Pravik starts, puts the session elsewhere:
+    // nothing to resume there.
+    pravik.start(PRAVIK_BINARY, QStringList{"--config", path("config.xml"), "--study", path("study.xml"),
+                                            "--participant", "4", "--results", "elsewhere"});
+    QString text;
+    WaitUntil([&] {
+        text += QString::fromLocal8Bit(pravik.readAll());
+        return QFileInfo::exists(path("elsewhere/P4_lassos.csv")) || pravik.state() == QProcess::NotRunning;
+    }, 60000);
+    EXPECT_TRUE(QFileInfo::exists(path("elsewhere/P4_trials.csv"))) << text.toStdString();
+    EXPECT_FALSE(text.contains("resuming")) << text.toStdString();
+    pravik.kill();
+    pravik.waitForFinished(10000);
 }
 
 // The first part of the test above, in a process of its own.
