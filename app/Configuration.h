@@ -81,6 +81,11 @@ public:
     // whenever the event loop is idle.
     bool renderOnDemand = false;
 
+    // <cloud pointSize="2" opacity="1"/>: how the unselected particles are
+    // drawn in free exploration (a study file may set its own).
+    float cloudPointSize = 2.0f;
+    float cloudOpacity = 1.0f;
+
     // Derived values after a window element was read, from the record as it
     // stands. None of them talks to the framework.
     void layoutMainWindow();      // unitSize

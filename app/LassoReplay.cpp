@@ -203,6 +203,8 @@ void LassoReplay::tick()
 bool LassoReplay::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched != view) return false;
+    // The logged camera is the replay's: no zoom between its steps.
+    if (event->type() == QEvent::Wheel) return true;
     if (event->type() == QEvent::Resize && lastCameraStep >= 0) {
         // The visualization places its area anew after the resize: the
         // logged camera comes back right after it.

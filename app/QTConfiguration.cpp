@@ -191,6 +191,24 @@ bool QTConfiguration::startElement(const QString& /*namespaceURI*/, const QStrin
                         qPrintable(fileName), static_cast<long long>(line), qPrintable(mode));
             std::fflush(stdout);
         }
+    } else if (qName == QLatin1String("cloud")) {
+        // Out of range or not a number: named in one line, the default kept.
+        auto value = [&](const char* name, float low, float high, float& target) {
+            const QString text = attributes.value(QLatin1String(name)).toString();
+            if (text.isEmpty()) return;
+            bool ok = false;
+            const float v = text.toFloat(&ok);
+            if (ok && std::isfinite(v) && v >= low && v <= high) {
+                target = v;
+                return;
+            }
+            clean = false;
+            std::printf("%s:%lld: cloud %s=\"%s\" is not between %g and %g; %g is used\n", qPrintable(fileName),
+                        static_cast<long long>(line), name, qPrintable(text), low, high, target);
+            std::fflush(stdout);
+        };
+        value("pointSize", 1.0f, 16.0f, cloudPointSize);
+        value("opacity", 0.02f, 1.0f, cloudOpacity);
     } else if (qName == QLatin1String("pcpwindow")) {
         float f = 0;
         if (fraction("pcpwindow", "positionx", f)) pcpX = scaledFloat(f, mainWidth);

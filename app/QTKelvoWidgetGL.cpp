@@ -8,9 +8,12 @@
 #include "framework/kelvo/KelvoVis.h"
 #include "framework/kelvo/KelvoVisBuilderGL.h"
 #include "framework/kelvo/ManyMouse.h"
+#include "framework/kelvo/ParticleScene.h"
+#include "framework/kelvo/StudyTrialControl.h"
 #include "framework/kelvo/StudyManager.h"
 #include "framework/kelvo/TouchManager.h"
 #include "framework/ombra/VisComponent.h"
+#include "framework/runner/StudyRunner.h"
 #include "framework/tovik/ConstantProvider.h"
 #include "framework/tovik/WindowsFrameTimer.h"
 
@@ -26,11 +29,14 @@
 #include <osgViewer/Viewer>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <string>
 
 namespace {
+// Magnification of one wheel notch.
+constexpr double kWheelZoomStep = 1.25;
 uint32_t typeId(const char* name)
 {
     return ConstantProvider::getInstance()->getEventTypeIdentifier(std::string(name));
@@ -183,6 +189,16 @@ void QTKelvoWidgetGL::buildVisualization()
         return;
     }
     events = vis;
+    // The configuration's cloud, or the study's, so every participant of a
+    // study sees the same.
+    float cloudSize = configuration->cloudPointSize, cloudOpacity = configuration->cloudOpacity;
+    if (vis->GetStudyControl()->IsActive()) {
+        const StudyDefinition& study = StudyRunner::Instance()->Definition();
+        if (study.cloudPointSize > 0.0f) cloudSize = study.cloudPointSize;
+        if (study.cloudOpacity > 0.0f) cloudOpacity = study.cloudOpacity;
+        vis->SetZoomAllowedInStudy(study.allowZoom);
+    }
+    vis->GetScene()->SetCloudAppearance(cloudSize, cloudOpacity);
     connect(vis->changeNotifier, &ChangeNotifier::valueChanged, this, &QTKelvoWidgetGL::mypaintGL);
     TouchManager::Instance()->setManager(vis);
 }
@@ -538,6 +554,16 @@ void QTKelvoWidgetGL::mouseReleaseEvent(QMouseEvent* e)
     TouchManager::Instance()->MouseReleaseEvent(x, y, 0);
     send(releaseType(), 0, x, y, nullptr, true);
     keyMode = NoKey;
+}
+
+void QTKelvoWidgetGL::wheelEvent(QWheelEvent* e)
+{
+    // A notch of 120 eighths of a degree is one step; touchpads send less.
+    const double steps = e->angleDelta().y() / 120.0;
+    if (!vis || !mouseEnabled || steps == 0.0) return;
+    const QPointF p = e->position();
+    if (vis->ZoomAt(std::pow(kWheelZoomStep, steps), p.x(), viewHeight - p.y())) wake();
+    e->accept();
 }
 
 void QTKelvoWidgetGL::keyPressEvent(QKeyEvent* e)

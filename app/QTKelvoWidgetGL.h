@@ -25,6 +25,7 @@
 
 #include <QElapsedTimer>
 #include <QOpenGLWidget>
+#include <QWheelEvent>
 #include <QSurfaceFormat>
 
 #include <cstdint>
@@ -115,6 +116,8 @@ protected:
     void mousePressEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
+    // Zooms towards the pointer where the view allows zoom.
+    void wheelEvent(QWheelEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
     void keyReleaseEvent(QKeyEvent* e) override;
     // The board posts a message when contacts wait; they are handed out

@@ -27,6 +27,8 @@
 #include <cstdio>
 
 namespace {
+// One key press or wheel notch.
+constexpr double kZoomStep = 1.25;
 
 constexpr int kMessageMilliseconds = 4000;
 
@@ -97,6 +99,7 @@ Workbench::Workbench(QMainWindow* window, QTKelvoWidgetGL* view, const QString& 
         QKeySequence keys;
         void (Workbench::*slot)();
         const char* help;
+        QKeySequence also = QKeySequence();
     };
     const Command commands[] = {
         {"&Next dataset", QKeySequence(Qt::Key_PageDown), &Workbench::nextDataset, "next dataset (free exploration)"},
@@ -104,11 +107,27 @@ Workbench::Workbench(QMainWindow* window, QTKelvoWidgetGL* view, const QString& 
         {"&Save selection", QKeySequence(tr("Ctrl+S")), &Workbench::saveSelection,
          "save the selection (target file and CSV)"},
         {"&Open target file", QKeySequence(tr("Ctrl+O")), &Workbench::loadTarget,
-         "open a target file and highlight it"},
+         "open a target file and highlight it until another is opened or Ctrl+H"},
+        {"&Highlight off", QKeySequence(tr("Ctrl+H")), &Workbench::highlightOff, "switch the target's highlight off"},
+        {"Start &view", QKeySequence(Qt::Key_Home), &Workbench::startView,
+         "back to the dataset's start view (free exploration)"},
+        {"Zoom &in", QKeySequence(Qt::Key_Plus), &Workbench::zoomIn,
+         "zoom in (also the wheel, towards the pointer; in a study only where it allows zoom)",
+         QKeySequence(Qt::Key_Equal)},
+        {"Zoom &out", QKeySequence(Qt::Key_Minus), &Workbench::zoomOut, "zoom out"},
+        {"&Smaller cloud points", QKeySequence(Qt::Key_BracketLeft), &Workbench::smallerCloud,
+         "unselected particles smaller (free exploration)"},
+        {"&Larger cloud points", QKeySequence(Qt::Key_BracketRight), &Workbench::largerCloud,
+         "unselected particles larger"},
+        {"&Fainter cloud", QKeySequence(Qt::Key_Comma), &Workbench::fainterCloud,
+         "unselected particles fainter"},
+        {"&Stronger cloud", QKeySequence(Qt::Key_Period), &Workbench::strongerCloud,
+         "unselected particles less faint"},
     };
     for (const Command& c : commands) {
         QAction* action = new QAction(tr(c.text), window);
-        action->setShortcut(c.keys);
+        if (c.also.isEmpty()) action->setShortcut(c.keys);
+        else action->setShortcuts({c.keys, c.also});
         action->setWhatsThis(tr(c.help));
         action->setShortcutContext(Qt::ApplicationShortcut);
         connect(action, &QAction::triggered, this, c.slot);
@@ -291,11 +310,55 @@ void Workbench::loadTarget()
         tell("Target not loaded: " + problems.back());
         return;
     }
-    // Highlighted as a study presents a trial's target; the next change of
-    // the selection shows the selection again.
-    vis->GetScene()->UpdateColours(target, ParticleScene::TargetColour);
+    // Highlighted as a study presents a trial's target, under the
+    // selection, until another target or Ctrl+H.
+    vis->SetHighlight(target);
     const SelectionMetrics m = SelectionMetrics::Compute(mask, target, target.size());
     tell("Target " + path.toStdString() + ": " + std::to_string(std::count(target.begin(), target.end(), true)) +
          " particles highlighted; " + std::to_string(m.truePositives) + " of the " + std::to_string(m.selected) +
          " selected are in it");
 }
+
+void Workbench::highlightOff()
+{
+    if (!available()) return;
+    view->getVis()->ClearHighlight();
+    view->wake();
+}
+
+void Workbench::startView()
+{
+    if (!available()) return;
+    view->getVis()->ResetView();
+    view->wake();
+}
+
+void Workbench::zoomBy(double factor)
+{
+    KelvoVis* vis = view->getVis();
+    if (!enabled || !vis) return;
+    // About the middle of the 3D area; the wheel zooms towards the pointer.
+    const ParticleScene* scene = vis->GetScene();
+    if (vis->ZoomAt(factor, scene->GetViewportX() + scene->GetViewportWidth() * 0.5,
+                    scene->GetViewportY() + scene->GetViewportHeight() * 0.5))
+        view->wake();
+}
+
+void Workbench::zoomIn() { zoomBy(kZoomStep); }
+void Workbench::zoomOut() { zoomBy(1.0 / kZoomStep); }
+
+void Workbench::changeCloud(float sizeFactor, float opacityFactor)
+{
+    if (!available()) return;
+    ParticleScene* scene = view->getVis()->GetScene();
+    scene->SetCloudAppearance(scene->CloudPointSize() * sizeFactor, scene->CloudOpacity() * opacityFactor);
+    char line[96];
+    std::snprintf(line, sizeof line, "Unselected particles: point size %.1f, opacity %.2f", scene->CloudPointSize(),
+                  scene->CloudOpacity());
+    tell(line);
+}
+
+void Workbench::smallerCloud() { changeCloud(1.0f / 1.25f, 1.0f); }
+void Workbench::largerCloud() { changeCloud(1.25f, 1.0f); }
+void Workbench::fainterCloud() { changeCloud(1.0f, 1.0f / 1.5f); }
+void Workbench::strongerCloud() { changeCloud(1.0f, 1.5f); }

@@ -8,7 +8,12 @@
 //                        and the selected positions as CSV, in the data
 //                        file's own coordinates
 //   Ctrl+O               loads a target file and highlights its particles,
-//                        as a study presents a trial's target
+//                        as a study presents a trial's target, until
+//                        another is loaded or Ctrl+H switches it off
+//   Home, + / -          the start view, zoom in / out (zoom also in a
+//                        study that allows it)
+//   [ / ], , / .         unselected particles smaller / larger, fainter /
+//                        less faint
 //
 // Files are chosen in a file dialog, or, with a save folder (--save-dir),
 // named "<dataset>-selection-<n>.txt" and ".csv" with the first n for which
@@ -57,8 +62,18 @@ public slots:
     void previousDataset();
     void saveSelection();
     void loadTarget();
+    void highlightOff();
+    void startView();
+    void zoomIn();
+    void zoomOut();
+    void smallerCloud();
+    void largerCloud();
+    void fainterCloud();
+    void strongerCloud();
 
 private:
+    void zoomBy(double factor);
+    void changeCloud(float sizeFactor, float opacityFactor);
     bool available() const;
     void stepDataset(int direction);
     // Prints the line and shows it in the 3D area for a few seconds.

@@ -304,6 +304,8 @@ void KelvoVis::updateTouchButtons()
 
 void KelvoVis::ShowDataset(int nr)
 {
+    // A target belongs to the dataset it was read for.
+    highlight.clear();
     host->Show(nr);
     if (densitiesReady) hostSelection();
     updateStatusLine();
@@ -366,23 +368,71 @@ void KelvoVis::SetView(const osg::Quat& rotation, double zoom)
 
 void KelvoVis::ColourParticles(const std::vector<bool>& flagged, bool target)
 {
-    scene->UpdateColours(flagged, target ? ParticleScene::TargetColour : ParticleScene::SelectedColour);
+    if (target) scene->UpdateColours({}, &flagged);
+    else scene->UpdateColours(flagged, highlight.empty() ? nullptr : &highlight);
 }
 
 void KelvoVis::refreshColoursIfChanged()
 {
     if (!host->TakeChange()) return;
+    recolour();
+}
+
+void KelvoVis::recolour()
+{
     // While a study trial is presented its target keeps the highlight.
     if (const std::vector<bool>* target = study->Highlight())
-        scene->UpdateColours(*target, ParticleScene::TargetColour);
+        scene->UpdateColours({}, target);
     else
-        scene->UpdateColours(host->Mask());
+        scene->UpdateColours(host->Mask(), highlight.empty() ? nullptr : &highlight);
     updateStatusLine();
+}
+
+void KelvoVis::SetHighlight(std::vector<bool> target)
+{
+    highlight = std::move(target);
+    recolour();
+}
+
+void KelvoVis::ClearHighlight()
+{
+    if (highlight.empty()) return;
+    highlight.clear();
+    recolour();
+}
+
+bool KelvoVis::ZoomAllowed() const
+{
+    return !study->IsActive() || zoomInStudy;
+}
+
+bool KelvoVis::ZoomAt(double factor, double x, double y)
+{
+    if (!ZoomAllowed()) return false;
+    scene->ZoomAt(factor, x, y);
+    return true;
+}
+
+void KelvoVis::ResetView()
+{
+    scene->SetView(osg::Quat(), 1.0);
 }
 
 void KelvoVis::updateStatusLine()
 {
-    texts.SetStatusLine(host->StatusLine());
+    std::string line = host->StatusLine();
+    if (!line.empty() && !highlight.empty()) {
+        // How much of the shown target the selection holds.
+        const std::vector<bool>& mask = host->Mask();
+        size_t target = 0, selected = 0;
+        for (size_t i = 0; i < highlight.size(); ++i)
+            if (highlight[i]) {
+                ++target;
+                selected += i < mask.size() && mask[i];
+            }
+        line += " \xC2\xB7 target " + std::to_string(target) + " (" + std::to_string(selected) + " selected)";
+    }
+    texts.SetStatusLine(line);
 }
 
 std::string KelvoVis::GetThresholdLabel() const

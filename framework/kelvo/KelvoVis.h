@@ -157,6 +157,21 @@ public:
     // empty hides it.
     void SetOutline(std::vector<osg::Vec2f> points) { texts.SetOutline(std::move(points)); }
 
+    // A target shown over the selection (Ctrl+O) until another replaces it
+    // or Clear/ShowDataset drops it; selected particles of it show as
+    // selected. The status line counts it.
+    void SetHighlight(std::vector<bool> target);
+    void ClearHighlight();
+    const std::vector<bool>& GetHighlight() const { return highlight; }
+    // Zoom (wheel, keys) where the view allows it: always in free
+    // exploration, in a study only where the study file allows it.
+    void SetZoomAllowedInStudy(bool on) { zoomInStudy = on; }
+    bool ZoomAllowed() const;
+    // Magnifies about view pixel (x, y); false where zoom is not allowed.
+    bool ZoomAt(double factor, double x, double y);
+    // Back to the dataset's start view: no turn, no zoom.
+    void ResetView();
+
     // What a status line shows of the dataset on screen.
     using DatasetStatus = SelectionHost::DatasetStatus;
     DatasetStatus GetDatasetStatus() const { return host->Status(); }
@@ -196,6 +211,7 @@ private:
     // Creates the ParticleSelection over the shown dataset once densities exist.
     void hostSelection();
     void refreshColoursIfChanged();
+    void recolour();
     // Undo and redo are live only when there is something to undo or redo.
     void updateButtonStates();
     VisComponent* addComponent(VisComponent* component);
@@ -247,6 +263,8 @@ private:
     void finishDensities();
     // The shown dataset cannot be selected (no extent, or too few particles).
     std::string unselectableReason;
+    std::vector<bool> highlight;
+    bool zoomInStudy = false;
     int framesWithMessage = 0;
     double labelHeight = 0.0;
 

@@ -1,5 +1,6 @@
 #include "framework/kelvo/ParticleScene.h"
 
+#include <osg/BlendFunc>
 #include <osg/Depth>
 #include <osg/Point>
 #include <osg/Viewport>
@@ -15,7 +16,6 @@ namespace {
 const osg::Vec4 BackgroundColour(0.05f, 0.06f, 0.08f, 1.0f);
 const osg::Vec4 FrameColour(0.45f, 0.47f, 0.52f, 1.0f);
 constexpr double FieldOfViewDegrees = 30.0;
-constexpr float PointSize = 2.0f;
 // After the selection surface's bin (11).
 constexpr int SelectedPointsBin = 12;
 // Keeps the rotating data inside the depth range with room to spare.
@@ -71,29 +71,28 @@ ParticleScene::ParticleScene(int x, int y, int width, int height)
     osg::StateSet* pointState = particleGeometry->getOrCreateStateSet();
     pointState->setMode(GL_LIGHTING, osg::StateAttribute::OFF);
     pointState->setMode(GL_BLEND, osg::StateAttribute::OFF);
-    pointState->setAttribute(new osg::Point(PointSize));
+    cloudPoint = new osg::Point(PointSize);
+    pointState->setAttribute(cloudPoint.get());
     particleGeode->addDrawable(particleGeometry.get());
     plotCamera->addChild(particleGeode.get());
 
     // The selection surface blends over everything behind it; the selected
-    // points are drawn once more after it, where the first pass put them.
+    // and highlighted points are drawn once more after it and over the
+    // cloud, in their own colours, so millions of others cannot bury them.
     selectedGeode = new osg::Geode;
     selectedGeometry = new osg::Geometry;
     selectedGeometry->setUseDisplayList(false);
     selectedGeometry->setUseVertexBufferObjects(true);
     selectedGeometry->setDataVariance(osg::Object::DYNAMIC);
     selectedGeometry->setVertexArray(positions.get());
-    osg::ref_ptr<osg::Vec4ubArray> selectedColour = new osg::Vec4ubArray;
-    selectedColour->setNormalize(true);
-    selectedColour->push_back(SelectedColour);
-    selectedGeometry->setColorArray(selectedColour.get(), osg::Array::BIND_OVERALL);
+    selectedGeometry->setColorArray(colours.get(), osg::Array::BIND_PER_VERTEX);
     selectedPoints = new osg::DrawElementsUInt(GL_POINTS);
     selectedGeometry->addPrimitiveSet(selectedPoints.get());
     osg::StateSet* selectedState = selectedGeometry->getOrCreateStateSet();
     selectedState->setMode(GL_LIGHTING, osg::StateAttribute::OFF);
     selectedState->setMode(GL_BLEND, osg::StateAttribute::OFF);
     selectedState->setAttribute(new osg::Point(PointSize));
-    selectedState->setAttributeAndModes(new osg::Depth(osg::Depth::LEQUAL, 0.0, 1.0, false));
+    selectedState->setMode(GL_DEPTH_TEST, osg::StateAttribute::OFF);
     selectedState->setRenderBinDetails(SelectedPointsBin, "RenderBin");
     selectedGeode->addDrawable(selectedGeometry.get());
     plotCamera->addChild(selectedGeode.get());
@@ -134,7 +133,7 @@ void ParticleScene::SetParticles(osg::Vec3Array* p)
     selectedPoints->clear();
     selectedPoints->dirty();
     colours->assign(positions->size(), UnselectedColour);
-    colours->dirty();
+    applyCloudAlpha();
     particlePoints->setCount(static_cast<GLsizei>(positions->size()));
     particlePoints->dirty();
     previewPoints->clear();
@@ -159,6 +158,7 @@ void ParticleScene::SetParticles(osg::Vec3Array* p)
     rebuildFrame(box);
     rotation = osg::Quat();
     zoom = 1.0;
+    zoomShiftX = zoomShiftY = 0.0;
     updateDataMatrix();
     updateProjection();
 }
@@ -187,35 +187,68 @@ void ParticleScene::SetView(const osg::Quat& r, double z)
 {
     rotation = r;
     zoom = z > 0.0 ? z : 1.0;
+    zoomShiftX = zoomShiftY = 0.0;
     updateDataMatrix();
     updateProjection();
 }
 
-void ParticleScene::UpdateColours(const std::vector<bool>& mask)
+void ParticleScene::ZoomAt(double factor, double x, double y)
 {
-    UpdateColours(mask, SelectedColour);
+    if (!(factor > 0.0) || !std::isfinite(factor)) return;
+    const double next = std::clamp(zoom * factor, MinZoom, MaxZoom);
+    if (next == zoom) return;
+    // The pointer's place on the near plane, in halves of its zoom-1 size,
+    // is shift + ndc / zoom; it stays where it is at the new zoom.
+    const double ndcX = 2.0 * (x - vpX) / vpWidth - 1.0, ndcY = 2.0 * (y - vpY) / vpHeight - 1.0;
+    zoomShiftX += ndcX * (1.0 / zoom - 1.0 / next);
+    zoomShiftY += ndcY * (1.0 / zoom - 1.0 / next);
+    zoom = next;
+    updateProjection();
 }
 
-void ParticleScene::UpdateColours(const std::vector<bool>& mask, const osg::Vec4ub& flagged)
+void ParticleScene::UpdateColours(const std::vector<bool>& selection, const std::vector<bool>* highlight)
 {
     const size_t n = colours->size();
+    const size_t shown = highlight ? highlight->size() : 0;
+    osg::Vec4ub cloud = UnselectedColour;
+    cloud.a() = static_cast<unsigned char>(std::lround(cloudOpacity * 255.0f));
     selectedPoints->clear();
     for (size_t i = 0; i < n; ++i) {
-        const bool selected = i < mask.size() && mask[i];
-        (*colours)[i] = selected ? flagged : UnselectedColour;
-        if (selected) selectedPoints->push_back(static_cast<GLuint>(i));
-    }
-    // The flagged points are drawn once more on top, in one colour: the
-    // target's green while a trial is presented, else the selection's.
-    if (auto* overall = dynamic_cast<osg::Vec4ubArray*>(selectedGeometry->getColorArray())) {
-        if (overall->empty() || (*overall)[0] != flagged) {
-            overall->assign(1, flagged);
-            overall->dirty();
-        }
+        const bool selected = i < selection.size() && selection[i];
+        const bool highlighted = !selected && i < shown && (*highlight)[i];
+        (*colours)[i] = selected ? SelectedColour : highlighted ? TargetColour : cloud;
+        if (selected || highlighted) selectedPoints->push_back(static_cast<GLuint>(i));
     }
     colours->dirty();
     selectedPoints->dirty();
     selectedGeometry->dirtyBound();
+}
+
+void ParticleScene::SetCloudAppearance(float pointSize, float opacity)
+{
+    cloudPointSize = std::clamp(std::isfinite(pointSize) ? pointSize : PointSize, 1.0f, 16.0f);
+    cloudOpacity = std::clamp(std::isfinite(opacity) ? opacity : 1.0f, 0.02f, 1.0f);
+    cloudPoint->setSize(cloudPointSize);
+    osg::StateSet* state = particleGeometry->getOrCreateStateSet();
+    if (cloudOpacity < 1.0f) {
+        // A faint cloud lets what lies behind it through: blended, and no
+        // depth written that would hide the points behind.
+        state->setAttributeAndModes(new osg::BlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA), osg::StateAttribute::ON);
+        state->setAttributeAndModes(new osg::Depth(osg::Depth::LESS, 0.0, 1.0, false));
+    } else {
+        state->removeAttribute(osg::StateAttribute::BLENDFUNC);
+        state->removeAttribute(osg::StateAttribute::DEPTH);
+        state->setMode(GL_BLEND, osg::StateAttribute::OFF);
+    }
+    applyCloudAlpha();
+}
+
+void ParticleScene::applyCloudAlpha()
+{
+    const unsigned char alpha = static_cast<unsigned char>(std::lround(cloudOpacity * 255.0f));
+    for (osg::Vec4ub& c : *colours)
+        if (c.r() == UnselectedColour.r() && c.g() == UnselectedColour.g() && c.b() == UnselectedColour.b()) c.a() = alpha;
+    colours->dirty();
 }
 
 void ParticleScene::SetViewport(int x, int y, int width, int height)
@@ -245,7 +278,16 @@ void ParticleScene::updateProjection()
     // A zoom narrows the opening angle; the camera stays where the whole
     // cloud lies in front of it, so near and far still hold every particle.
     const double fovy = osg::RadiansToDegrees(2.0 * std::atan(std::tan(halfY) / zoom));
-    master->setProjectionMatrixAsPerspective(fovy, aspect, zNear, zFar);
+    if (zoomShiftX == 0.0 && zoomShiftY == 0.0) {
+        master->setProjectionMatrixAsPerspective(fovy, aspect, zNear, zFar);
+    } else {
+        // Zoomed about a point off the axis: the same opening angle, its
+        // window moved on the near plane.
+        const double top = zNear * std::tan(halfY), right = top * aspect;
+        master->setProjectionMatrixAsFrustum(right * (zoomShiftX - 1.0 / zoom), right * (zoomShiftX + 1.0 / zoom),
+                                             top * (zoomShiftY - 1.0 / zoom), top * (zoomShiftY + 1.0 / zoom), zNear,
+                                             zFar);
+    }
     master->setViewMatrixAsLookAt(osg::Vec3d(0, 0, distance), osg::Vec3d(0, 0, 0), osg::Vec3d(0, 1, 0));
     lassoCamera->Sync();
 }

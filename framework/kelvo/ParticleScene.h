@@ -23,6 +23,7 @@
 #include <osg/Geometry>
 #include <osg/Group>
 #include <osg/MatrixTransform>
+#include <osg/Point>
 #include <osg/ref_ptr>
 #include <osgViewer/Viewer>
 
@@ -39,14 +40,27 @@ public:
     // Shows these particles (shared with the dataset manager, not copied),
     // all unselected, centred and framed by the camera; the rotation is reset.
     void SetParticles(osg::Vec3Array* positions);
-    // Colours every particle by its mask flag (missing flags: unselected).
-    void UpdateColours(const std::vector<bool>& mask);
-    // The same with another colour for the flagged particles (a study
-    // trial's target before it starts).
-    void UpdateColours(const std::vector<bool>& mask, const osg::Vec4ub& flagged);
+    // Colours every particle: selected (its `selection` flag) in the
+    // selection's colour, else highlighted (its `highlight` flag: a target
+    // shown) in the target's, else the cloud's. Missing flags are false.
+    // Selected and highlighted particles are drawn once more after the
+    // cloud and the selection surface, without the depth test, so neither
+    // hides them at any particle count. Cost: one pass over the particles.
+    void UpdateColours(const std::vector<bool>& selection, const std::vector<bool>* highlight = nullptr);
+    // How the rest of the cloud is drawn: its point size in pixels and its
+    // opacity (0..1; below 1 it is blended and writes no depth).
+    void SetCloudAppearance(float pointSize, float opacity);
+    float CloudPointSize() const { return cloudPointSize; }
+    float CloudOpacity() const { return cloudOpacity; }
     // A study trial's start view: the data turned by `rotation` about its
     // centre (eye axes) and magnified by `zoom` (1: the whole cloud fits).
     void SetView(const osg::Quat& rotation, double zoom);
+    // Magnifies by `factor` (clamped to MinZoom..MaxZoom overall) about view
+    // pixel (x, y): what lies under it stays there.
+    void ZoomAt(double factor, double x, double y);
+    double Zoom() const { return zoom; }
+    static constexpr double MinZoom = 0.25, MaxZoom = 64.0;
+    static constexpr float PointSize = 2.0f;
     // Places the 3D area: view pixels, lower-left corner and size.
     void SetViewport(int x, int y, int width, int height);
     // View pixels -> window coordinates of the master camera's viewport. The
@@ -87,6 +101,7 @@ public:
 
 private:
     void updateProjection();
+    void applyCloudAlpha();
     void updateDataMatrix();
     void rebuildFrame(const osg::BoundingBox& box);
 
@@ -112,6 +127,11 @@ private:
     double radius = 1.0;
     osg::Quat rotation;
     double zoom = 1.0;
+    // The zoom's centre off the view's axis, in halves of the near plane's
+    // width and height at zoom 1: 0 keeps the plain perspective.
+    double zoomShiftX = 0.0, zoomShiftY = 0.0;
+    float cloudPointSize = PointSize, cloudOpacity = 1.0f;
+    osg::ref_ptr<osg::Point> cloudPoint;
     bool preview = false;
     int vpX = 0, vpY = 0, vpWidth = 1, vpHeight = 1;
 };

@@ -61,7 +61,11 @@ bool StudyTrialControl::Update(StudyTrialView& view)
         // Every trial starts from an empty selection at its own threshold.
         view.ResetSelection();
         view.PresetThreshold(trial->startThreshold);
+        // Without a view of its own a trial starts at the dataset's start
+        // view, never at what the last trial left: a resumed session shows
+        // each trial as the first did.
         if (trial->view.given) view.SetView(trial->view.rotation, trial->view.zoom);
+        else view.SetView(osg::Quat(), 1.0);
         view.ColourParticles(runner->TargetMask(), true);
         std::string text = "Trial " + std::to_string(trial->number) + " of " +
                            std::to_string(runner->Sequence().size()) + (trial->practice ? " (practice)" : "") +

@@ -53,4 +53,10 @@ struct StudyDefinition {
     std::vector<StudyTrialEntry> trials;  // file order
     int groupCount = 0;
     int blockCount = 0;
+    // The same view for every participant: zoom only where allowed (a
+    // confounder otherwise), the rest of the cloud drawn as the file says
+    // (0: as the program's configuration says).
+    bool allowZoom = false;
+    float cloudPointSize = 0.0f;
+    float cloudOpacity = 0.0f;
 };

@@ -95,6 +95,19 @@ private:
         return true;
     }
 
+    // true/yes/1 or false/no/0, in any letter case.
+    bool Flag(const char* name, bool& value)
+    {
+        const QString f = Text(name).toLower();
+        if (f == "true" || f == "yes" || f == "1") value = true;
+        else if (f == "false" || f == "no" || f == "0") value = false;
+        else {
+            Problem(std::string(name) + " \"" + f.toStdString() + "\" is neither true nor false");
+            return false;
+        }
+        return true;
+    }
+
     std::string Path(const QString& relative) const
     {
         return QDir::cleanPath(folder.absoluteFilePath(relative)).toStdString();
@@ -119,11 +132,21 @@ private:
 
     void ReadStudy()
     {
-        OnlyAttributes({"name", "results"});
+        OnlyAttributes({"name", "results", "allowZoom", "cloudPointSize", "cloudOpacity"});
         study.name = Text("name").toStdString();
         if (Has("results")) {
             if (Text("results").isEmpty()) Problem("attribute \"results\" of <study> is empty");
             else study.resultsDir = Path(Text("results"));
+        }
+        if (Has("allowZoom")) Flag("allowZoom", study.allowZoom);
+        double v = 0.0;
+        if (Has("cloudPointSize") && Number("cloudPointSize", v)) {
+            if (v < 1.0 || v > 16.0) Problem("cloudPointSize " + Text("cloudPointSize").toStdString() + " is not between 1 and 16 pixels");
+            else study.cloudPointSize = static_cast<float>(v);
+        }
+        if (Has("cloudOpacity") && Number("cloudOpacity", v)) {
+            if (!(v > 0.0 && v <= 1.0)) Problem("cloudOpacity " + Text("cloudOpacity").toStdString() + " is not above 0 and at most 1");
+            else study.cloudOpacity = static_cast<float>(v);
         }
         const qint64 studyLine = xml.lineNumber();
         while (!xml.atEnd()) {
@@ -234,12 +257,7 @@ private:
             else t.targetFile = Path(Text("targetFile"));
         }
 
-        if (Has("practice")) {
-            const QString p = Text("practice").toLower();
-            if (p == "true" || p == "yes" || p == "1") t.practice = true;
-            else if (p == "false" || p == "no" || p == "0") t.practice = false;
-            else Problem("practice \"" + p.toStdString() + "\" is neither true nor false");
-        }
+        if (Has("practice")) Flag("practice", t.practice);
 
         if (Has("technique")) {
             TechniqueChoice own;
