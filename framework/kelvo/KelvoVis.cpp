@@ -382,7 +382,7 @@ void KelvoVis::recolour()
 {
     // While a study trial is presented its target keeps the highlight.
     if (const std::vector<bool>* target = study->Highlight())
-        scene->UpdateColours({}, target);
+        scene->UpdateColours(host->Mask(), target);
     else
         scene->UpdateColours(host->Mask(), highlight.empty() ? nullptr : &highlight);
     updateStatusLine();
@@ -594,7 +594,12 @@ void KelvoVis::processEvent(OmbraEvent* event, VisComponent* component)
         // pointer's press goes nowhere (its moves and release follow it).
         if (frameStrategy->IsLassoActive()) {
             auto owner = strokeTarget.find(event->id);
-            if (owner == strokeTarget.end() || owner->second != frameComponent) return;
+            if (owner == strokeTarget.end() || owner->second != frameComponent) {
+                // The view lit the control up as it hit it; ignored, it
+                // must not stay lit as though it had been pressed.
+                if (component && component != frameComponent) component->setHighlighted(false);
+                return;
+            }
         }
         target = component ? component : getComponentAt(event->x, event->y, true);
         translated.erase(event->id);

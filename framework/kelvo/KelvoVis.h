@@ -150,6 +150,7 @@ public:
     // Status line over the 3D area ("Computing densities…"); empty hides it.
     void SetMessage(const std::string& text) override;
     const std::string& GetMessage() const { return texts.GetMessage(); }
+    const OnScreenTexts& GetTexts() const { return texts; }
     // A line along the top of the 3D area (a replay's step); empty hides it.
     void SetCaption(const std::string& text) { texts.SetCaption(text); }
     const std::string& GetCaption() const { return texts.GetCaption(); }

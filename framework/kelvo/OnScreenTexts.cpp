@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <sstream>
 
 void OnScreenTexts::DrawMessage(double l, double b, double w, double h, double areaHeight, double viewWidth)
 {
@@ -14,13 +15,44 @@ void OnScreenTexts::DrawMessage(double l, double b, double w, double h, double a
         fittedMessage = message;
         fittedWidth = w;
         int size = static_cast<int>(std::min(h * 0.7, std::max(14.0, areaHeight * 0.04)));
-        messageLabel.setText(message, size);
-        while (size > 9 && messageLabel.width() > w) messageLabel.setText(message, --size);
+        // Shrunk to fit on one line, but not below a size one reads at a
+        // glance; beyond that the words wrap onto further lines.
+        const int readable = std::min(size, kReadableMessagePixels);
+        messageLines.assign(1, TextLabel());
+        messageLines[0].setText(message, size);
+        while (size > readable && messageLines[0].width() > w) messageLines[0].setText(message, --size);
+        if (messageLines[0].width() > w) {
+            messageLines.clear();
+            std::istringstream words(message);
+            std::string word, line;
+            TextLabel probe;
+            auto addLine = [&](const std::string& text) {
+                messageLines.emplace_back();
+                messageLines.back().setText(text, size);
+            };
+            while (words >> word) {
+                const std::string longer = line.empty() ? word : line + " " + word;
+                probe.setText(longer, size);
+                if (probe.width() > w && !line.empty()) {
+                    addLine(line);
+                    line = word;
+                } else {
+                    line = longer;
+                }
+            }
+            if (!line.empty()) addLine(line);
+        }
     }
-    double x = l + (w - messageLabel.width()) * 0.5;
-    x = std::max(0.0, std::min(x, viewWidth - static_cast<double>(messageLabel.width())));
-    const double y = b + (h - messageLabel.height()) * 0.5;
-    messageLabel.draw(x, std::max(0.0, y));
+    // The lines centred in the band; more than it holds reach down from its top.
+    double total = 0.0;
+    for (const TextLabel& line : messageLines) total += line.height();
+    double top = total <= h ? b + (h + total) * 0.5 : b + h;
+    for (const TextLabel& line : messageLines) {
+        double x = l + (w - line.width()) * 0.5;
+        x = std::max(0.0, std::min(x, viewWidth - static_cast<double>(line.width())));
+        top -= line.height();
+        line.draw(x, std::max(0.0, top));
+    }
 }
 
 void OnScreenTexts::DrawOverArea(double l, double b, double w, double h, bool showStatus)

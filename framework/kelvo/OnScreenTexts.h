@@ -37,8 +37,11 @@ public:
     const std::string& GetStatusLine() const { return statusLine; }
 
     // The message in the band (l, b, w, h); a long line gets a smaller font
-    // until it fits the band (at the smallest size it may reach beyond it,
-    // within the view's width). The 3D area's height sizes the font.
+    // until it fits the band's width, down to a readable size, and wraps
+    // onto further lines beyond that (reaching down from the band's top when
+    // they need more height than it has). The 3D area's height sizes the font.
+    // Lines as last drawn, for tests.
+    const std::vector<TextLabel>& GetMessageLines() const { return messageLines; }
     void DrawMessage(double l, double b, double w, double h, double areaHeight, double viewWidth);
     // Outline, caption, then the explanations over the 3D area (l, b, w, h);
     // the status line only where showStatus.
@@ -50,7 +53,10 @@ public:
 
 private:
     std::string message;
-    TextLabel messageLabel;
+    // The message's lines: one where it fits, else its words wrapped at
+    // no less than kReadableMessagePixels.
+    std::vector<TextLabel> messageLines;
+    static constexpr int kReadableMessagePixels = 14;
     // Fitted once per text and band, not every frame.
     std::string fittedMessage;
     double fittedWidth = -1.0;

@@ -31,7 +31,21 @@ bool StudyTrialControl::ButtonStarts() const
 
 const std::vector<bool>* StudyTrialControl::Highlight() const
 {
-    return runner && runner->IsPresenting() ? &runner->TargetMask() : nullptr;
+    if (!runner) return nullptr;
+    const bool shown = runner->IsPresenting() || (runner->IsRunning() && runner->Definition().targetDuringTrial);
+    return shown ? &runner->TargetMask() : nullptr;
+}
+
+std::string StudyTrialControl::Instruction(const StudyTrial& trial) const
+{
+    std::string text = "Trial " + std::to_string(trial.number) + " of " + std::to_string(runner->Sequence().size()) +
+                       (trial.practice ? " (practice)" : "") + ": " +
+                       (trial.instruction.empty() ? "remember the highlighted particles, then press Start"
+                                                  : trial.instruction);
+    if (runner->Definition().nameTechnique)
+        text += trial.technique == FerrowManager::CylinderTechnique ? " (technique: cylinder lasso)"
+                                                                    : " (technique: density-aware lasso)";
+    return text;
 }
 
 bool StudyTrialControl::Update(StudyTrialView& view)
@@ -67,17 +81,15 @@ bool StudyTrialControl::Update(StudyTrialView& view)
         if (trial->view.given) view.SetView(trial->view.rotation, trial->view.zoom);
         else view.SetView(osg::Quat(), 1.0);
         view.ColourParticles(runner->TargetMask(), true);
-        std::string text = "Trial " + std::to_string(trial->number) + " of " +
-                           std::to_string(runner->Sequence().size()) + (trial->practice ? " (practice)" : "") +
-                           ": " + (trial->instruction.empty() ? "remember the highlighted particles, then press Start"
-                                                               : trial->instruction);
-        view.SetMessage(text);
+        view.SetMessage(Instruction(*trial));
         return true;
     }
     if (runner->IsRunning() && trial->number != runningTrial) {
         runningTrial = trial->number;
-        view.ColourParticles(view.GetSelectionMask(), false);
-        view.SetMessage("");
+        const StudyDefinition& study = runner->Definition();
+        // The view colours the selection over the target from here on.
+        if (!study.targetDuringTrial) view.ColourParticles(view.GetSelectionMask(), false);
+        view.SetMessage(study.instructionDuringTrial ? Instruction(*trial) : "");
         return true;
     }
     return false;

@@ -5,15 +5,18 @@
 //              highlighted, the instruction shown; lassos are off; the study
 //              button shows "start"
 //   running    the button shows "done"; every lasso, undo, redo, clear and
-//              threshold change goes to the runner
+//              threshold change goes to the runner; the target and the
+//              instruction stay only where the study file says so
 //   finished   the end message stays, lassos are off, no button
 //
 // Without a study that has begun it does nothing: free exploration. It reads
 // and changes the visualization only through StudyTrialView.
+#include <string>
 #include <vector>
 
 class StudyRunner;
 class StudyTrialView;
+struct StudyTrial;
 
 class StudyTrialControl {
 public:
@@ -26,8 +29,11 @@ public:
     bool ButtonVisible() const;
     // The button starts the presented trial (else it finishes the running one).
     bool ButtonStarts() const;
-    // The target mask while a trial is presented, else null.
+    // The target mask while a trial is presented (and while it runs, where
+    // the study keeps the target shown), else null.
     const std::vector<bool>* Highlight() const;
+    // The instruction band's text for a trial.
+    std::string Instruction(const StudyTrial& trial) const;
 
     // Follows the runner; the visualization calls it every frame after the
     // dataset of the current trial is shown. Returns true when the picture changed.

@@ -57,6 +57,13 @@ struct StudyDefinition {
     // confounder otherwise), the rest of the cloud drawn as the file says
     // (0: as the program's configuration says).
     bool allowZoom = false;
+    // Whether the target's highlight and the instruction stay once Start is
+    // pressed (else both go, as a participant selects from memory), and
+    // whether the instruction band names the trial's technique (blind
+    // designs leave it out).
+    bool targetDuringTrial = false;
+    bool instructionDuringTrial = false;
+    bool nameTechnique = false;
     float cloudPointSize = 0.0f;
     float cloudOpacity = 0.0f;
 };

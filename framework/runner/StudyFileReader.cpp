@@ -132,13 +132,17 @@ private:
 
     void ReadStudy()
     {
-        OnlyAttributes({"name", "results", "allowZoom", "cloudPointSize", "cloudOpacity"});
+        OnlyAttributes({"name", "results", "allowZoom", "cloudPointSize", "cloudOpacity", "targetDuringTrial",
+                        "instructionDuringTrial", "nameTechnique"});
         study.name = Text("name").toStdString();
         if (Has("results")) {
             if (Text("results").isEmpty()) Problem("attribute \"results\" of <study> is empty");
             else study.resultsDir = Path(Text("results"));
         }
         if (Has("allowZoom")) Flag("allowZoom", study.allowZoom);
+        if (Has("targetDuringTrial")) Flag("targetDuringTrial", study.targetDuringTrial);
+        if (Has("instructionDuringTrial")) Flag("instructionDuringTrial", study.instructionDuringTrial);
+        if (Has("nameTechnique")) Flag("nameTechnique", study.nameTechnique);
         double v = 0.0;
         if (Has("cloudPointSize") && Number("cloudPointSize", v)) {
             if (v < 1.0 || v > 16.0) Problem("cloudPointSize " + Text("cloudPointSize").toStdString() + " is not between 1 and 16 pixels");

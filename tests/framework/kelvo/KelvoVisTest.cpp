@@ -6,11 +6,14 @@
 #include "framework/kelvo/OSGFrameAndPlotStrategy.h"
 #include "framework/ombra/ButtonComponent.h"
 #include "framework/ombra/SliderComponent.h"
+#include "framework/ombra/TextLabel.h"
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
 #include "selection/ParticleSelection.h"
 #include "tests/support/DatasetFixture.h"
 #include "tests/support/VisTestSupport.h"
+
+#include <QGuiApplication>
 
 #include <gtest/gtest.h>
 
@@ -567,10 +570,46 @@ TEST_F(VisFixture, ASecondFingerOnTheAreaDoesNotDisturbTheFirstStroke)
     Send(*vis, "SPLUS", 420, 340, 3);
     Send(*vis, "SPLUS", 700, 500, 4);
     EXPECT_EQ(vis->GetSelection()->GetLassoPoints().size(), 2u);
+    // A finger on the undo button meanwhile goes nowhere and leaves it unlit.
+    Send(*vis, "PRESS", 40, 140, 5);
+    EXPECT_FALSE(vis->GetUndoButton()->isHighlighted());
+    Send(*vis, "RELEASE", 40, 140, 5);
+    EXPECT_EQ(vis->GetSelection()->GetLassoPoints().size(), 2u);
     Send(*vis, "SPLUSE", 400, 301, 4);
     EXPECT_TRUE(vis->GetFrameStrategy()->IsLassoActive()) << "only its own finger ends it";
     Send(*vis, "SPLUSE", 400, 301, 3);
     EXPECT_FALSE(vis->GetFrameStrategy()->IsLassoActive());
+}
+
+TEST_F(VisFixture, ALongInstructionWrapsWithinTheBandAtAReadableSize)
+{
+    if (!HaveGL()) GTEST_SKIP() << "no OpenGL context (the test script runs under Xvfb)";
+    // Text is measured with the GUI application's fonts.
+    if (!QCoreApplication::instance()) {
+        static int argc = 1;
+        static char name[] = "test_kelvo";
+        static char* argv[] = {name, nullptr};
+        new QGuiApplication(argc, argv);
+    }
+    const std::string shortText = "Select the blob";
+    vis->SetMessage(shortText);
+    Paint(*vis);
+    ASSERT_EQ(vis->GetTexts().GetMessageLines().size(), 1u);
+    const int fullHeight = vis->GetTexts().GetMessageLines()[0].height();
+
+    std::string text;
+    for (int i = 0; i < 40; ++i) text += (i ? " " : "") + std::string("word") + std::to_string(i);
+    vis->SetMessage(text);
+    Paint(*vis);
+    const std::vector<TextLabel>& lines = vis->GetTexts().GetMessageLines();
+    ASSERT_GT(lines.size(), 1u);
+    std::string joined;
+    for (const TextLabel& line : lines) {
+        EXPECT_LE(line.width(), 720) << line.getText();  // the band across the main area
+        EXPECT_GE(line.height(), fullHeight * 2 / 3) << "no tiny print";
+        joined += (joined.empty() ? "" : " ") + line.getText();
+    }
+    EXPECT_EQ(joined, text) << "every word, in order";
 }
 
 TEST_F(VisFixture, APressAfterALostReleaseStartsAfresh)

@@ -54,14 +54,15 @@ std::string ReadFile(const std::string& path)
 
 // A study over the "blobs" dataset with these <trial> elements, loaded and
 // begun for participant 1, its logs in the folder.
-void BeginBlobStudy(const QTemporaryDir& dir, const std::string& trials)
+void BeginBlobStudy(const QTemporaryDir& dir, const std::string& trials, const std::string& studyAttributes = "")
 {
     FerrowDatasetManager::Destroy();
     FerrowManager::Destroy();
     StudyRunner::Destroy();
     AddDataset("blobs");
     const std::string study = dir.filePath("study.xml").toStdString();
-    std::ofstream(study) << "<study>\n<dataset id=\"b\" builtin=\"blobs\"/>\n" << trials << "</study>\n";
+    std::ofstream(study) << "<study" << studyAttributes << ">\n<dataset id=\"b\" builtin=\"blobs\"/>\n" << trials
+                         << "</study>\n";
     StudyRunner* runner = StudyRunner::Instance();
     runner->SetResultsFolder(dir.path().toStdString());
     ASSERT_TRUE(runner->Load(study).empty());
@@ -191,10 +192,13 @@ TEST(StudyTrialControl, TakesTheParticipantThroughTheTrials)
     control->ThresholdChanged(vis, 2.0f);
     control->PressButton(vis);
 
-    // The second trial is presented with its own instruction.
+    // The second trial is presented with its own instruction, and without a
+    // view of its own at the start view, not turned as the first left it.
     ASSERT_TRUE(runner->IsPresenting());
     EXPECT_TRUE(control->Update(vis));
     EXPECT_NE(vis.GetMessage().find("Select it"), std::string::npos) << vis.GetMessage();
+    const osg::Vec3d unturned = vis.GetScene()->GetDataTransform()->getMatrix().getRotate() * osg::Vec3d(1, 0, 0);
+    EXPECT_NEAR(unturned.x(), 1.0, 1e-9);
     EXPECT_EQ(colours[300], ParticleScene::TargetColour);
     EXPECT_DOUBLE_EQ(vis.GetThresholdSlider()->getValue(), 1.0);
     control->PressButton(vis);
@@ -232,4 +236,26 @@ TEST(StudyTrialControl, TakesTheParticipantThroughTheTrials)
     // The study is over: the framework's technique is free again.
     StudyRunner::Destroy();
     EXPECT_FALSE(FerrowManager::Instance()->IsTrialLocked());
+}
+
+TEST(StudyTrialControl, AStudyMayKeepTheTargetAndInstructionDuringTheTrialAndNameTheTechnique)
+{
+    QTemporaryDir dir;
+    const std::string trial = "<trial name=\"one\" dataset=\"b\" targetLabel=\"2\" technique=\"cylinder\" "
+                              "instruction=\"Select the ring\"/>\n";
+    for (bool keep : {false, true}) {
+        ASSERT_NO_FATAL_FAILURE(BeginBlobStudy(
+            dir, trial, keep ? " targetDuringTrial=\"yes\" instructionDuringTrial=\"1\" nameTechnique=\"true\"" : ""));
+        StudyTrialControl control(StudyRunner::Instance());
+        StandInView view;
+        view.mask.assign(600, false);
+        ASSERT_TRUE(control.Update(view));
+        EXPECT_EQ(view.message.find("cylinder lasso") != std::string::npos, keep) << view.message;
+        control.PressButton(view);
+        ASSERT_TRUE(control.Update(view));
+        // Blind by default: target and instruction go once the trial runs.
+        EXPECT_EQ(control.Highlight() != nullptr, keep);
+        EXPECT_EQ(view.message.find("Select the ring") != std::string::npos, keep) << view.message;
+        EXPECT_EQ(view.colouredFlags == -1 || view.colouredTarget, keep) << "the selection's colours replace the target";
+    }
 }
