@@ -2,7 +2,8 @@
 // Workbench: the researcher's commands of free exploration, as application
 // shortcuts of the main window.
 //
-//   Page Up / Page Down  the previous / next dataset (a fresh selection)
+//   Page Up / Page Down  the previous / next dataset (each keeps its own
+//                        selection and history)
 //   Ctrl+S               saves the selection: the particle indices as a
 //                        target file (a study trial's targetFile as it is)
 //                        and the selected positions as CSV, in the data

@@ -306,6 +306,9 @@ void KelvoVis::ShowDataset(int nr)
 {
     // A target belongs to the dataset it was read for.
     highlight.clear();
+    // Free exploration keeps each dataset's selection and history for when
+    // it is shown again; a study's trials start afresh.
+    host->SetKeepHistories(!study->IsActive());
     host->Show(nr);
     if (densitiesReady) hostSelection();
     updateStatusLine();

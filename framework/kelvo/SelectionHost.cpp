@@ -21,6 +21,7 @@ SelectionHost::SelectionHost(ParticleScene& scene, OSGFrameAndPlotStrategy& fram
 SelectionHost::~SelectionHost()
 {
     Drop();
+    kept.clear();
 }
 
 void SelectionHost::Drop()
@@ -34,13 +35,38 @@ void SelectionHost::Drop()
 
 void SelectionHost::Show(int nr)
 {
-    Drop();
+    if (keepHistories && selection && shown >= 0) {
+        // Put aside, nodes out of the scene: switching back restores it.
+        frame.SetSelection(nullptr);
+        scene.GetDataTransform()->removeChild(selection->GetSelectionNode());
+        scene.GetLassoCamera()->removeChild(selection->GetFlatTriangles());
+        Kept& k = kept[shown];
+        k.selection = std::move(selection);
+        k.mask = std::move(mask);
+        k.reason = reason;
+    } else {
+        Drop();
+    }
     FerrowDatasetManager* datasets = FerrowDatasetManager::Instance();
     osg::Vec3Array* positions = nullptr;
     if (nr >= 0 && nr < static_cast<int>(datasets->datasets.size())) positions = datasets->datasets[nr].get();
     shown = nr;
     emptySlot = !positions;
     scene.SetParticles(positions);
+    const auto back = kept.find(nr);
+    if (back != kept.end() && positions && back->second.mask.size() == positions->size()) {
+        // The selection still writes into this host's mask: its flags come
+        // back into the same vector.
+        selection = std::move(back->second.selection);
+        mask = std::move(back->second.mask);
+        reason = back->second.reason;
+        kept.erase(back);
+        scene.GetDataTransform()->addChild(selection->GetSelectionNode());
+        scene.GetLassoCamera()->addChild(selection->GetFlatTriangles());
+        frame.SetSelection(selection.get());
+        changed = true;  // the colours show it again
+        return;
+    }
     mask.assign(positions ? positions->size() : 0, false);
     changed = false;
 }

@@ -12,6 +12,7 @@
 // it. The selection's volumes point into the density fields, so it is
 // dropped before they are destroyed.
 #include <cstddef>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,6 +38,11 @@ public:
     SelectionHost(const SelectionHost&) = delete;
     SelectionHost& operator=(const SelectionHost&) = delete;
 
+    // With histories kept (free exploration), Show puts the shown dataset's
+    // selection aside, history and all, and showing that dataset again
+    // brings it back; otherwise (a study: every trial starts afresh) it is
+    // dropped. Kept selections cost their volumes' memory until the end.
+    void SetKeepHistories(bool on) { keepHistories = on; }
     // Drops the selection and shows dataset nr (none outside the datasets)
     // with nothing selected; Host follows once densities are there.
     void Show(int nr);
@@ -74,4 +80,11 @@ private:
     int shown = -1;
     std::string reason;
     bool emptySlot = false;  // the shown dataset's file could not be read
+    bool keepHistories = false;
+    struct Kept {
+        std::unique_ptr<ParticleSelection> selection;
+        std::vector<bool> mask;
+        std::string reason;
+    };
+    std::map<int, Kept> kept;
 };

@@ -549,6 +549,33 @@ TEST_F(TwoDatasets, ChangingTheTrialsDatasetShowsItWithAFreshSelection)
     EXPECT_NEAR(c.x(), 80 + (720 - 57) * 0.5, 1e-6);
     // Only one selection node hangs below the data transform.
     EXPECT_EQ(vis.GetScene()->GetDataTransform()->getNumChildren(), 2u);
+
+    // In free exploration switching back brings the first dataset's
+    // selection back with its history; the other keeps its own.
+    FerrowManager::Instance()->SetCurrentDatasetNr(0);
+    Paint(vis);
+    const osg::Vec3d centre = Project(vis, vis.GetScene()->GetDataCentre());
+    Send(vis, "CYSPLUSS", centre.x() - 60, centre.y() - 60);
+    Send(vis, "CYSPLUS", centre.x() + 60, centre.y() - 60);
+    Send(vis, "CYSPLUS", centre.x() + 60, centre.y() + 60);
+    Send(vis, "CYSPLUSE", centre.x() - 60, centre.y() + 60);
+    Paint(vis);
+    Paint(vis);
+    const std::vector<bool> selected = vis.GetSelectionMask();
+    const size_t count = std::count(selected.begin(), selected.end(), true);
+    ASSERT_GT(count, 0u);
+    ASSERT_EQ(vis.GetSelection()->GetUndoStack().size(), 2u);
+    FerrowManager::Instance()->SetCurrentDatasetNr(1);
+    Paint(vis);
+    EXPECT_EQ(std::count(vis.GetSelectionMask().begin(), vis.GetSelectionMask().end(), true), 0);
+    FerrowManager::Instance()->SetCurrentDatasetNr(0);
+    Paint(vis);
+    EXPECT_EQ(vis.GetSelectionMask(), selected);
+    ASSERT_EQ(vis.GetSelection()->GetUndoStack().size(), 2u);
+    EXPECT_EQ(vis.GetScene()->GetSelectedPoints()->size(), count) << "shown in the selection's colour again";
+    EXPECT_EQ(vis.GetScene()->GetDataTransform()->getNumChildren(), 2u);
+    vis.GetSelection()->undoLastSelection();
+    EXPECT_EQ(std::count(vis.GetSelectionMask().begin(), vis.GetSelectionMask().end(), true), 0);
 }
 
 TEST_F(VisFixture, ASecondFingerOnTheAreaDoesNotDisturbTheFirstStroke)
