@@ -7,6 +7,10 @@
 //   running    the button shows "done"; every lasso, undo, redo, clear and
 //              threshold change goes to the runner
 //   finished   the end message stays, lassos are off, no button
+//   unsaved    a results row could not be written: the message says so and
+//              the study pauses before the next trial; the button (Start)
+//              retries the writes, and once they succeed the trial (or the
+//              end) is shown again
 //
 // Without a study that has begun it does nothing: free exploration. It reads
 // and changes the visualization only through StudyTrialView.
@@ -44,8 +48,10 @@ public:
     void ThresholdChanged(const StudyTrialView& view, float threshold);
 
     static const char* const EndMessage;
+    static const char* const UnsavedMessage;
 
 private:
+    bool follow(StudyTrialView& view);
     void finishIfReady(StudyTrialView& view);
 
     StudyRunner* runner;
@@ -53,4 +59,5 @@ private:
     int runningTrial = -1;     // number of the running trial whose colours are set up
     bool finishPending = false;
     bool endShown = false;
+    bool unsavedShown = false;
 };
