@@ -274,6 +274,7 @@ TEST(StudyTrialControl, RowsThatCannotBeWrittenPauseTheStudyUntilARetrySavesThem
     EXPECT_TRUE(control.ButtonStarts());
     control.PressButton(view);
     control.PressButton(view);
+    EXPECT_FALSE(runner->StartTrial(StudyRunner::Now()));
     EXPECT_FALSE(runner->IsRunning());
     EXPECT_EQ(ReadFile(trialsPath), trialsBefore);
     EXPECT_EQ(ReadFile(lassosPath), lassosBefore);
