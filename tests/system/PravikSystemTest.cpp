@@ -131,7 +131,7 @@ TEST_F(PravikSystem, FullScreenOverAllMonitorsAndQuitOnEscape)
     const QRect display = displayRect();
     ASSERT_FALSE(display.isEmpty());
     EXPECT_EQ(toggleTo(display, 300), display);
-    EXPECT_EQ(toggleTo(normal, 25), normal);
+    EXPECT_EQ(toggleTo(normal, 50), normal);
 
     // Each switch unmaps the window and maps it again, and X then gives the
     // keyboard to the root window; with no window manager to hand it back,
