@@ -223,9 +223,11 @@ void ParticleSelection::appendLassoPoint(double x, double y)
 
 namespace {
 
-// What re-thresholding changes in a lasso volume, kept aside: the volume
-// re-thresholds into a field of its own, and a failure of any kind puts the
-// old field, surface, mask and cells back by swapping, which cannot fail.
+// What re-thresholding changes in a lasso volume, kept aside: the density-
+// aware kind re-thresholds into a new field on the same grid (every value is
+// written anew), and a failure of any kind puts the old field, surface, mask
+// and cells back by swapping, which cannot fail. The other kinds change only
+// their mask.
 struct VolumeAside {
     boost::shared_ptr<ScalarField3D> field;
     std::vector<bool> mask;
@@ -234,17 +236,25 @@ struct VolumeAside {
     SurfaceMesh surface;
 
     explicit VolumeAside(SelectionGeometry& v)
-        : field(v.field), mask(v.mask), cells(v.particleCells), density(dynamic_cast<MarchingCubesGeometry*>(&v))
+        : mask(v.mask), cells(v.particleCells), density(dynamic_cast<MarchingCubesGeometry*>(&v))
     {
-        if (density) surface = density->surface;
-        if (v.field) v.field = boost::make_shared<ScalarField3D>(*v.field);
+        if (!density || !v.field) return;
+        const ScalarField3D& f = *v.field;
+        boost::shared_ptr<ScalarField3D> fresh = boost::make_shared<ScalarField3D>(
+            f.xMin, f.xMax, f.xCount, f.yMin, f.yMax, f.yCount, f.zMin, f.zMax, f.zCount);
+        // Nothing has changed before this point.
+        field.swap(v.field);
+        v.field.swap(fresh);
+        std::swap(surface, density->surface);
     }
     void PutBack(SelectionGeometry& v) noexcept
     {
-        if (field) v.field.swap(field);
+        if (field) {
+            v.field.swap(field);
+            std::swap(density->surface, surface);
+        }
         v.mask.swap(mask);
         v.particleCells = cells;
-        if (density) std::swap(density->surface, surface);
     }
 };
 
