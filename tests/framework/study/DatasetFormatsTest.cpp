@@ -9,12 +9,14 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -356,6 +358,38 @@ TEST(DatasetFormats, DeclaredSizesBeyondTheFileAreRefusedNamingIt)
     EXPECT_FALSE(Load(dir.Write("b.ply", "ply\nformat ascii 1.0\nelement vertex 4" + props + "1 2 3\n4 5 6\n7 8 9\n"),
                       p, extras, error));
     EXPECT_NE(error.find("announces 4 records"), std::string::npos) << error;
+}
+
+// A file that simply does not fit in memory is refused like any other: here
+// 8 MB of blank lines, which the text reader sizes its particles from, under
+// an address-space limit 32 MB above what the process uses.
+TEST(DatasetFormats, AFileLargerThanMemoryIsARefusalNamingIt)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer reserves far more address space than the limit";
+#endif
+    testing::GTEST_FLAG(death_test_style) = "threadsafe";
+    Folder dir;
+    const std::string path = dir.Write("lines.txt", std::string(8 << 20, '\n'));
+    EXPECT_EXIT(
+        {
+            long pages = 0;
+            if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+                if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
+                std::fclose(f);
+            }
+            rlimit limit;
+            getrlimit(RLIMIT_AS, &limit);
+            limit.rlim_cur = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (32u << 20);
+            setrlimit(RLIMIT_AS, &limit);
+            std::vector<osg::Vec3f> p;
+            DatasetExtras extras;
+            std::string error;
+            const bool ok = DatasetFile::Read(path, p, extras, error);
+            std::fprintf(stderr, "%s\n", error.c_str());
+            std::exit(ok ? 1 : 0);
+        },
+        testing::ExitedWithCode(0), "lines.txt\": does not fit in this machine's memory");
 }
 
 TEST(DatasetFormats, TheManagerKeepsLabelsAndOffsetAndPrintsTheNotes)
