@@ -1,8 +1,10 @@
 // DurableCsvFile on a "full disk" (WriteFaults): what is on the disk after
 // failed and partial writes, the retry, and what a failed create leaves.
 #include "framework/runner/DurableCsvFile.h"
+#include "framework/runner/ResultsLog.h"
 #include "framework/runner/WriteFaults.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -79,4 +81,15 @@ TEST(DurableCsvFile, AFailedCreateLeavesNothingBehind)
     WriteFaults::Clear();
     EXPECT_EQ(file.Create(path, "a,b", error), DurableCsvFile::Created);
     EXPECT_EQ(ReadFile(path), "a,b\n");
+
+    // A session whose lasso log cannot be created leaves no trials file
+    // either, so the next session takes the first name.
+    const std::string folder = dir.filePath("results").toStdString();
+    ResultsLog log;
+    WriteFaults::FailAfter(1);
+    EXPECT_FALSE(log.Open(folder, 3, error));
+    EXPECT_TRUE(QDir(QString::fromStdString(folder)).entryList(QDir::Files).isEmpty());
+    WriteFaults::Clear();
+    ASSERT_TRUE(log.Open(folder, 3, error)) << error;
+    EXPECT_EQ(log.TrialsPath(), folder + "/P3_trials.csv");
 }
