@@ -161,9 +161,10 @@ bool DurableCsvFile::Append(const std::string& record, std::string& error)
 
 bool DurableCsvFile::Retry(std::string& error)
 {
+    if (unsaved.empty()) return true;
     if (fd < 0) {
         error = "results file is not open";
-        return unsaved.empty();
+        return false;
     }
     size_t written = 0;
     while (written < unsaved.size() && WriteRecord(unsaved[written] + "\n", error)) ++written;
