@@ -1,16 +1,17 @@
 #pragma once
 // AllocationFaults: a test-only switch that makes the engine fail as it does
 // when memory runs out, at the points where a history command allocates the
-// most: a volume's mask, a combined volume's field, the selection display,
-// the history and its stacks.
+// most: a volume's mask (SelectionGeometry), the selection display and the
+// history and its stacks (ParticleSelection's clear, undo and redo).
 //
-// In: FailAfter(n) from a test. Out: the check after the next n passing ones
-// throws std::bad_alloc, once; every later check passes. Cost: one atomic
-// load per check while nothing is armed (always, outside tests).
+// In: FailAfter(n, times) from a test. Out: after the next n passing checks
+// the following `times` checks (one by default) throw std::bad_alloc; every
+// later check passes. Cost: one atomic load per check while nothing is
+// armed (always, outside tests).
 namespace AllocationFaults {
 
-// Arms the switch: n checks pass, the next one throws. A negative n disarms.
-void FailAfter(int n);
+// Arms the switch: n checks pass, the next `times` throw. A negative n disarms.
+void FailAfter(int n, int times = 1);
 // Throws std::bad_alloc when the armed check comes up. Safe on any thread.
 void Check();
 

@@ -32,6 +32,7 @@ extern "C" {
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <set>
 #include <utility>
 
@@ -232,6 +233,45 @@ void ParticleSelection::appendLassoPoint(double x, double y)
     unprojectAndAppend(x, y);
 }
 
+namespace {
+
+// What re-thresholding changes in a lasso volume, kept aside: the density-
+// aware kind re-thresholds into a new field on the same grid (every value is
+// written anew), and a failure of any kind puts the old field, surface, mask
+// and cells back by swapping, which cannot fail. The other kinds change only
+// their mask.
+struct VolumeAside {
+    boost::shared_ptr<ScalarField3D> field;
+    std::vector<bool> mask;
+    boost::shared_ptr<const ParticleCells> cells;
+    MarchingCubesGeometry* density;
+    SurfaceMesh surface;
+
+    explicit VolumeAside(SelectionGeometry& v)
+        : mask(v.mask), cells(v.particleCells), density(dynamic_cast<MarchingCubesGeometry*>(&v))
+    {
+        if (!density || !v.field) return;
+        const ScalarField3D& f = *v.field;
+        boost::shared_ptr<ScalarField3D> fresh = boost::make_shared<ScalarField3D>(
+            f.xMin, f.xMax, f.xCount, f.yMin, f.yMax, f.yCount, f.zMin, f.zMax, f.zCount);
+        // Nothing has changed before this point.
+        field.swap(v.field);
+        v.field.swap(fresh);
+        std::swap(surface, density->surface);
+    }
+    void PutBack(SelectionGeometry& v) noexcept
+    {
+        if (field) {
+            v.field.swap(field);
+            std::swap(density->surface, surface);
+        }
+        v.mask.swap(mask);
+        v.particleCells = cells;
+    }
+};
+
+}  // namespace
+
 void ParticleSelection::refuseLasso(const std::string& why)
 {
     std::printf("ParticleSelection: lasso ignored, %s\n", why.c_str());
@@ -351,14 +391,15 @@ void ParticleSelection::BuildGeometry()
 {
     if (lassoCamera) lassoCamera->setNodeMask(0);
     if (undoStack.empty()) {  // no ResetSelection yet: there is no state to add to
-        lassoPoints.clear();
+        refuseLasso("there is no selection to add it to (the selection was never reset)");
         return;
     }
     // A minus or intersection lasso on state 0, the initial state or one
     // undone back to, leaves the empty selection empty: no state is added, and
     // what undo and redo can reach stays as it is.
     if (undoStack.back() == 0 && selectionMode != PlusMode) {
-        lassoPoints.clear();
+        refuseLasso(std::string(selectionMode == MinusMode ? "a minus" : "an intersection") +
+                    " lasso on the empty selection leaves it empty");
         return;
     }
 
@@ -478,30 +519,25 @@ void ParticleSelection::updateSelection(float t)
     // whenever another state becomes current.
     const size_t h = selectionHistory.size() - 1;
     const DisplayArrays shown = saveDisplay();
+    std::unique_ptr<VolumeAside> aside;
     try {
+        aside.reset(new VolumeAside(*currentVolume));
         // The mode of that lasso: a later lasso start has changed selectionMode
         // even when it was rejected.
-        selectionHistory[h] =
+        boost::shared_ptr<SelectionGeometry> state =
             buildState(h == 1 ? nullptr : selectionHistory[h - 1].get(), currentVolume, currentMode, t);
-        stateDisplays[h] = saveDisplay();
+        DisplayArrays display = saveDisplay();
+        // Nothing below throws.
+        selectionHistory[h].swap(state);
+        std::swap(stateDisplays[h], display);
         currentFactor = t;
         writeMaskFromState(static_cast<int>(h));
         *selectionChanged = true;
     } catch (const std::exception& e) {
+        if (aside) aside->PutBack(*currentVolume);
         restoreDisplay(shown);
-        // The lasso volume was re-thresholded in place: the same factor
-        // gives back the same field, surface and mask (the mask only where
-        // the volume is the state, as buildState leaves it).
-        const char* lasso = "";
-        try {
-            if (h == 1) currentVolume->UpdateThreshold(static_cast<double>(currentFactor));
-            else currentVolume->UpdateThresholdLeavingMask(static_cast<double>(currentFactor));
-        } catch (const std::exception&) {
-            currentVolume.reset();
-            lasso = "; the newest lasso no longer follows the threshold";
-        }
-        std::printf("ParticleSelection: threshold %g not applied, the selection stays as it was: %s%s\n",
-                    static_cast<double>(t), e.what(), lasso);
+        std::printf("ParticleSelection: threshold %g not applied, the selection stays as it was: %s\n",
+                    static_cast<double>(t), e.what());
     }
 }
 

@@ -12,9 +12,14 @@
 //
 // A history command that fails (the current dataset has no density field,
 // memory runs out) prints one console line and leaves the history, both
-// stacks, the mask, the display and the current volume as they were; a failed
-// threshold change also puts the newest lasso's volume back at its previous
-// threshold.
+// stacks, the mask, the display and the current volume as they were. A
+// threshold change re-thresholds the newest lasso's volume into a field of
+// its own and swaps it in only once the new state is built, so a failed one
+// leaves every state as it was; the threshold keeps the slider's value
+// (GetThreshold, the next lasso's), and moving the slider again retries.
+// A lasso that is ignored (no selection reset yet, a minus or intersection
+// lasso on the empty initial state, a volume that cannot be built) says why
+// in GetLassoRefusal().
 //
 // Required scene: root Group; child 0 a MatrixTransform (data transform) whose
 // child 0 is a Group whose child 0 is a Camera whose child 1 is a Geode whose
@@ -106,8 +111,9 @@ private:
     };
     // Re-thresholds volume at t and builds the state it makes with previous
     // by mode (volume itself when previous is null), masks computed
-    // and shown in the display. Changes no member but the display: callers
-    // put the display back, and undo the re-threshold, when it throws.
+    // and shown in the display. Changes no member but the display and the
+    // volume's own field, surface and mask: callers put the display back,
+    // and the volume (VolumeAside) where it is in the history, when it throws.
     boost::shared_ptr<SelectionGeometry> buildState(SelectionGeometry* previous,
                                                     const boost::shared_ptr<SelectionGeometry>& volume, int mode,
                                                     float t);

@@ -6,6 +6,8 @@
 #include <algorithm>
 
 const char* const StudyTrialControl::EndMessage = "The study is complete. Thank you!";
+const char* const StudyTrialControl::UnsavedMessage =
+    "The results cannot be saved. Please call the experimenter, who can press Start to try again";
 
 StudyTrialControl::StudyTrialControl(StudyRunner* runner) : runner(runner) {}
 
@@ -21,12 +23,12 @@ bool StudyTrialControl::SelectionAllowed() const
 
 bool StudyTrialControl::ButtonVisible() const
 {
-    return runner && (runner->IsPresenting() || runner->IsRunning());
+    return runner && (runner->IsPresenting() || runner->IsRunning() || (runner->IsFinished() && runner->HasUnsaved()));
 }
 
 bool StudyTrialControl::ButtonStarts() const
 {
-    return runner && runner->IsPresenting();
+    return runner && (runner->IsPresenting() || runner->IsFinished());
 }
 
 const std::vector<bool>* StudyTrialControl::Highlight() const
@@ -51,6 +53,26 @@ std::string StudyTrialControl::Instruction(const StudyTrial& trial) const
 bool StudyTrialControl::Update(StudyTrialView& view)
 {
     if (!IsActive()) return false;
+    bool changed = follow(view);
+    const bool unsaved = runner->HasUnsaved();
+    if (unsaved && (changed || !unsavedShown)) {
+        unsavedShown = true;
+        view.SetMessage(std::string(UnsavedMessage) + " (" + runner->LastWriteError() + ")");
+        return true;
+    }
+    if (!unsaved && unsavedShown) {
+        // Everything is saved: the picture of the trial (or of the end) again.
+        unsavedShown = false;
+        presentedTrial = runningTrial = -1;
+        endShown = false;
+        follow(view);
+        return true;
+    }
+    return changed;
+}
+
+bool StudyTrialControl::follow(StudyTrialView& view)
+{
     if (runner->IsRunning()) runner->FlushEvents(StudyRunner::Now());
     if (finishPending) finishIfReady(view);
     if (runner->IsFinished()) {
@@ -98,6 +120,12 @@ bool StudyTrialControl::Update(StudyTrialView& view)
 void StudyTrialControl::PressButton(StudyTrialView& view)
 {
     if (!runner) return;
+    if (runner->HasUnsaved() && !runner->IsRunning()) {
+        // The experimenter has freed the disk (or not): the study goes on
+        // only once every row is written.
+        runner->RetryWrites();
+        return;
+    }
     if (runner->IsPresenting()) {
         // Only a presentation the participant has seen can be started.
         if (presentedTrial == runner->CurrentTrial()->number) runner->StartTrial(StudyRunner::Now());

@@ -8,6 +8,10 @@
 //              threshold change goes to the runner; the target and the
 //              instruction stay only where the study file says so
 //   finished   the end message stays, lassos are off, no button
+//   unsaved    a results row could not be written: the message says so and
+//              the study pauses before the next trial; the button (Start)
+//              retries the writes, and once they succeed the trial (or the
+//              end) is shown again
 //
 // Without a study that has begun it does nothing: free exploration. It reads
 // and changes the visualization only through StudyTrialView.
@@ -50,8 +54,10 @@ public:
     void ThresholdChanged(const StudyTrialView& view, float threshold);
 
     static const char* const EndMessage;
+    static const char* const UnsavedMessage;
 
 private:
+    bool follow(StudyTrialView& view);
     void finishIfReady(StudyTrialView& view);
 
     StudyRunner* runner;
@@ -59,4 +65,5 @@ private:
     int runningTrial = -1;     // number of the running trial whose colours are set up
     bool finishPending = false;
     bool endShown = false;
+    bool unsavedShown = false;
 };

@@ -41,6 +41,8 @@ public:
     bool Open(const std::string& lassosPath, std::string& error);
     bool Write(const EventRow& row, std::string& error);
     void Close() { file.Close(); }
+    size_t Unsaved() const { return file.Unsaved(); }
+    bool Retry(std::string& error) { return file.Retry(error); }
     bool IsOpen() const { return file.IsOpen(); }
     std::string Path() const { return file.Path(); }
 

@@ -161,7 +161,9 @@ bool ResultsLog::Open(const std::string& folder, int participantId, std::string&
             continue;
         }
         if (r == DurableCsvFile::Failed) {
+            // Neither file of a session that never started stays behind.
             trials.Close();
+            QFile::remove(QString::fromStdString(trialsPath));
             return false;
         }
         return true;

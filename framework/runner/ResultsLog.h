@@ -65,6 +65,10 @@ public:
     bool Open(const std::string& folder, int participantId, std::string& error);
     bool WriteTrial(const TrialRow& row, std::string& error);
     bool WriteLasso(const LassoRow& row, std::string& error);
+    // Rows that could not be written wait in memory (DurableCsvFile) for
+    // Retry; Close saves them beside their file.
+    size_t Unsaved() const { return trials.Unsaved() + lassos.Unsaved(); }
+    bool Retry(std::string& error) { return trials.Retry(error) & lassos.Retry(error); }
     void Close();
 
     std::string TrialsPath() const { return trials.Path(); }

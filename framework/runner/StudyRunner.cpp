@@ -389,8 +389,11 @@ void StudyRunner::Present(int index)
         state = Finished;
         HoldFramework(FerrowManager::NoTechnique);
         current = -1;
-        log.Close();
-        events.Close();
+        // Rows still waiting keep their files open for a retry.
+        if (!HasUnsaved()) {
+            log.Close();
+            events.Close();
+        }
         return;
     }
     current = index;
@@ -398,9 +401,22 @@ void StudyRunner::Present(int index)
     HoldFramework(FerrowManager::NoTechnique);
 }
 
+bool StudyRunner::RetryWrites()
+{
+    std::string error;
+    const bool saved = log.Retry(error) & events.Retry(error);
+    writeError = saved ? std::string() : error;
+    if (saved && state == Finished) {
+        log.Close();
+        events.Close();
+    }
+    return saved;
+}
+
 bool StudyRunner::StartTrial(double now)
 {
-    if (state != Presenting) return false;
+    // A trial whose rows could not be saved would only add to what is lost.
+    if (state != Presenting || HasUnsaved()) return false;
     const StudyTrial& t = sequence[current];
     row = TrialRow();
     row.participant = participant;

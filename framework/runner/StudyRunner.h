@@ -134,9 +134,18 @@ public:
     // after its last update (the visualization calls it every frame).
     void FlushEvents(double now);
     // Scores `selection`, writes the trial row and moves on. Returns false
-    // when not running or when the row could not be written (then
-    // LastWriteError() says why; the study still moves on).
+    // when not running or when the row could not be written: then
+    // LastWriteError() says why, the row waits in memory and the study
+    // presents the next trial but pauses there (StartTrial refuses) until
+    // RetryWrites() has written every waiting row.
     bool FinishTrial(const std::vector<bool>& selection, double now);
+    // Rows of any results file (trials, lassos, events) not yet on the disk;
+    // rows already written are never touched again. At the end of the
+    // session (the runner's destruction) the ones still waiting are saved
+    // beside their file, with one console line saying where.
+    bool HasUnsaved() const { return log.Unsaved() + events.Unsaved() > 0; }
+    // Writes the waiting rows, oldest first; true once none is left.
+    bool RetryWrites();
 
     // The row of the last finished trial, for feedback after practice trials.
     const TrialRow* LastTrialRow() const { return hasLastRow ? &lastRow : nullptr; }

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <sys/stat.h>
 
@@ -324,6 +326,23 @@ bool DatasetFile::Read(const std::string& path, std::vector<osg::Vec3f>& positio
 
 bool DatasetFile::Read(const std::string& spec, std::vector<osg::Vec3f>& positions, DatasetExtras& extras,
                        std::string& error)
+{
+    // Every count a reader allocates from is checked against what the file
+    // can hold; a file that is simply larger than memory ends here, as a
+    // refusal like any other.
+    try {
+        return ReadFile(spec, positions, extras, error);
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+    std::vector<osg::Vec3f>().swap(positions);
+    extras = DatasetExtras();
+    error = FilePrefix(spec) + "does not fit in this machine's memory";
+    return false;
+}
+
+bool DatasetFile::ReadFile(const std::string& spec, std::vector<osg::Vec3f>& positions, DatasetExtras& extras,
+                           std::string& error)
 {
     positions.clear();
     extras = DatasetExtras();

@@ -33,7 +33,10 @@
 // one summary line), a coordinate that is not finite or not representable as a
 // float (nan, inf, 1e39), a truncated binary file, or a file without any
 // particle rejects the whole file, and the error names the file and the line
-// or byte offset. Nothing is returned from a rejected file.
+// or byte offset. Nothing is returned from a rejected file. No count a file
+// declares (PLY elements, XYZ atoms, HDF5 dimensions) is allocated before it
+// is checked against what the file can hold, and a file too large for memory
+// is refused in the same way.
 //
 // Cost: one pass over the file; raw float32 and HDF5 float32 are read straight
 // into the positions, the other formats hold the file's bytes (or, HDF5
@@ -95,6 +98,11 @@ public:
     // True when the extension selects the raw float32 format.
     static bool IsRawName(const std::string& path);
 
+private:
+    static bool ReadFile(const std::string& spec, std::vector<osg::Vec3f>& positions, DatasetExtras& extras,
+                         std::string& error);
+
+public:
     // Writes positions as a raw little-endian float32 file.
     static bool WriteRaw(const std::string& path, const std::vector<osg::Vec3f>& positions,
                          std::string& error);

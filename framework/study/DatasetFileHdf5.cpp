@@ -30,6 +30,9 @@ struct Handle {
 
 // How many datasets an error message lists.
 const size_t kListed = 8;
+// How far a compressed dataset may plausibly expand: deflate, the strongest
+// of the usual filters, stays near 1032:1.
+const hsize_t kPlausibleRatio = 1100;
 // Group member holding a particle type's positions in simulation snapshots.
 const char* const kCoordinates = "Coordinates";
 
@@ -171,6 +174,18 @@ bool DatasetFile::ReadHdf5(const std::string& path, const std::string& object, s
     }
     if (n > SIZE_MAX / 24) {
         error = where + "is too large for this machine";
+        return false;
+    }
+    // The declared shape is the file's word: a few bytes can declare 10^10
+    // rows that were never written. Only values the file stores are read.
+    const hsize_t needed = n * 3 * shape.typeSize;
+    const hsize_t stored = H5Dget_storage_size(dataset);
+    Handle creation(H5Dget_create_plist(dataset));
+    const int filters = creation.id >= 0 ? H5Pget_nfilters(creation.id) : 0;
+    if (stored == 0 || (filters <= 0 ? stored < needed : needed / kPlausibleRatio > stored)) {
+        error = where + "declares " + std::to_string(n) + "x3 values (" + std::to_string(needed) +
+                " bytes) but the file stores " + std::to_string(stored) + " bytes of them" +
+                (stored == 0 ? " (it was never written)" : "");
         return false;
     }
     const size_t count = static_cast<size_t>(n);

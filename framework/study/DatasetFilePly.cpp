@@ -5,6 +5,7 @@
 
 #include "framework/study/DatasetParsing.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -171,12 +172,24 @@ bool DatasetFile::ParsePly(const void* bytes, size_t size, const std::string& na
         error = FilePrefix(name) + "holds no particles (0 vertices)";
         return false;
     }
-    // Every record takes at least a byte: a larger count is a lie that would
-    // only cost memory or time before the file runs out.
-    for (size_t e = 0; e <= vertexIndex; ++e)
-        if (elements[e].count > size)
+    // A count the rest of the file cannot hold is a lie that would only cost
+    // memory or time before the file runs out. A record takes at least its
+    // binary sizes (a list its count), or in ASCII a digit and a blank or line
+    // end per value; and never less than a byte.
+    const size_t body = size - static_cast<size_t>(lines.p - text);
+    // The last ASCII line may lack its line end.
+    const size_t room = body + (format == Format::Ascii ? 1 : 0);
+    size_t claimed = 0;
+    for (size_t e = 0; e <= vertexIndex; ++e) {
+        size_t least = 0;
+        for (const Property& p : elements[e].properties)
+            least += format == Format::Ascii ? 2 : static_cast<size_t>(p.list ? p.countType : p.type);
+        least = std::max<size_t>(least, 1);
+        if (elements[e].count > (room - claimed) / least)
             return fail("element " + elements[e].name + " announces " + std::to_string(elements[e].count) +
-                        " records, more than the file's bytes could hold");
+                        " records, more than the file's " + std::to_string(body) + " bytes after its header could hold");
+        claimed += elements[e].count * least;
+    }
 
     std::vector<double> xyz(3 * vertex.count);
     std::vector<int> labels(label >= 0 ? vertex.count : 0);

@@ -23,6 +23,40 @@ std::string Excerpt(const char* begin, const char* end)
     return out;
 }
 
+namespace {
+
+// The power of ten of a decimal number's leading digit ("123e4": 6,
+// "0.05": -2), saturated far beyond double's range.
+long long DecimalOrder(const char* c, const char* end)
+{
+    const long long kFar = 1000000000;
+    if (c < end && (*c == '+' || *c == '-')) ++c;
+    long long lead = 0;
+    bool seen = false;  // a nonzero digit
+    for (; c < end && *c >= '0' && *c <= '9'; ++c) {
+        if (*c != '0') seen = true;
+        if (seen && lead < kFar) ++lead;
+    }
+    lead -= 1;  // "123": 2
+    if (c < end && *c == '.') {
+        for (++c; c < end && *c >= '0' && *c <= '9'; ++c) {
+            if (!seen && *c != '0') seen = true;
+            else if (!seen && lead > -kFar) --lead;
+        }
+    }
+    long long exponent = 0;
+    if (c < end && (*c == 'e' || *c == 'E')) {
+        ++c;
+        const bool negative = c < end && *c == '-';
+        if (c < end && (*c == '+' || *c == '-')) ++c;
+        for (; c < end && *c >= '0' && *c <= '9'; ++c) exponent = std::min(kFar, exponent * 10 + (*c - '0'));
+        if (negative) exponent = -exponent;
+    }
+    return lead + exponent;
+}
+
+}  // namespace
+
 NumberResult ParseDouble(const char*& p, const char* end, double& value)
 {
     const char* start = p;
@@ -36,11 +70,10 @@ NumberResult ParseDouble(const char*& p, const char* end, double& value)
     if (r.ptr == p) return NumberResult::NotANumber;
     p = r.ptr;
     if (r.ec == std::errc::result_out_of_range) {
-        // Underflow toward zero is harmless; only overflow is refused.
-        bool tiny = false;
-        for (const char* c = start; c < r.ptr; ++c)
-            if ((*c == 'e' || *c == 'E') && c + 1 < r.ptr && c[1] == '-') tiny = true;
-        if (!tiny) return NumberResult::NotRepresentable;
+        // Underflow toward zero is harmless; only overflow is refused. Which
+        // one it is follows from the magnitude, not from a "-" in the text:
+        // "1000...0e-5" with 400 zeros is huge.
+        if (DecimalOrder(start, r.ptr) > 0) return NumberResult::NotRepresentable;
         d = 0.0;
     }
     if (!std::isfinite(d)) return NumberResult::NotRepresentable;

@@ -120,6 +120,7 @@ TEST_F(PreComputedDensityTest, LookupOutsideTheListFailsClearly)
     EXPECT_THROW(PreComputedDensity::Instance()->Field(-1), std::out_of_range);
     try {
         PreComputedDensity::Instance()->Field(7);
+        ADD_FAILURE() << "dataset 7 has no field, yet the lookup returned";
     } catch (const std::out_of_range& e) {
         EXPECT_NE(std::string(e.what()).find("dataset 7"), std::string::npos) << e.what();
     }

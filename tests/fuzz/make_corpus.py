@@ -39,8 +39,13 @@ put("fuzz_dataset_formats", "binary.ply", b"ply\nformat binary_big_endian 1.0\ne
     b"property list uchar int vertex_indices\nelement vertex 2\nproperty double x\nproperty double y\n"
     b"property double z\nproperty uchar label\nend_header\n" + struct.pack(">B3i", 3, 0, 1, 1)
     + struct.pack(">3dB", 1e7, 2, 3, 1) + struct.pack(">3dB", 1e7 + 1, 5, 6, 2))
+# The first two bytes choose a header announcing 2^40 records over the rest.
+put("fuzz_dataset_formats", "announced-huge", bytes([40, 1]) + struct.pack("<6f", 1, 2, 3, 4, 5, 6))
 put("fuzz_dataset_formats", "doubles.f64", struct.pack("<6d", 1e9, 2, 3, 1e9 + 0.5, 5, 6))
 put("fuzz_hdf5_validation", "triples", bytes([1, 2, 4, 1, 1] + [0x3f] * 96 + [1, 2]))
+# 2^40 rows declared, chunked: four written, or none and compressed.
+put("fuzz_hdf5_validation", "declared-huge", bytes([0, 2, 160, 1, 3, 1, 0, 4, 0] + [0x3f] * 96 + [0, 0]))
+put("fuzz_hdf5_validation", "declared-huge-deflate", bytes([0, 2, 162, 1, 3, 1, 0, 0, 0, 0, 0]))
 put("fuzz_hdf5_validation", "groups", bytes([3, 2, 5, 1, 1] + [0x40] * 120 + [1, 3, 1, 1] + [7] * 8 + [2, 2, 2, 3, 1, 0] + [1] * 48 + [4, 1]))
 
 # study files

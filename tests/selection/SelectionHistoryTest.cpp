@@ -67,6 +67,8 @@ struct History : testing::Test {
 
 TEST_F(History, WorkedSequenceHoldsStepByStep)
 {
+    // The caller's flags beyond the dataset are its own until a clear.
+    for (size_t i = data.particles->size(); i < mask.size(); ++i) mask[i] = true;
     ASSERT_EQ(selection.GetHistory().size(), 1u);
     EXPECT_EQ(undo(), std::vector<int>({0}));
     EXPECT_TRUE(changed);
@@ -108,6 +110,7 @@ TEST_F(History, WorkedSequenceHoldsStepByStep)
     EXPECT_EQ(undo(), std::vector<int>({0, 1, 2}));
     EXPECT_TRUE(redo().empty());
     EXPECT_EQ(selectedCount(), countAminusB);
+    for (size_t i = data.particles->size(); i < mask.size(); ++i) EXPECT_TRUE(mask[i]);  // written only below the count
 
     selection.undoLastSelection();
     selection.ClearSelection();
@@ -208,6 +211,10 @@ TEST_F(History, MinusOrIntersectionOnAnEmptyStateStaysEmpty)
         EXPECT_EQ(redo(), std::vector<int>({2, 1}));
         EXPECT_EQ(selectedCount(), 0u);
         EXPECT_FALSE(changed);
+        EXPECT_NE(selection.GetLassoRefusal().find(mode == 2 ? "a minus lasso on the empty selection"
+                                                             : "an intersection lasso on the empty selection"),
+                  std::string::npos)
+            << selection.GetLassoRefusal();
         EXPECT_EQ(selection.GetVolumeGeometry()->getVertexArray(), shown);
         EXPECT_FALSE(selection.GetCurrentVolume());
         selection.updateSelection(2.0f);  // nothing to follow the threshold
@@ -224,6 +231,7 @@ TEST_F(History, MinusOrIntersectionOnAnEmptyStateStaysEmpty)
     for (int mode : {2, 3}) {
         const size_t before = selection.GetHistory().size();
         lasso(mode, -3, -3, 3, 3);
+        EXPECT_EQ(selection.GetLassoRefusal(), "");
         EXPECT_EQ(selection.GetHistory().size(), before + 1) << "mode " << mode;
         EXPECT_EQ(selectedCount(), 0u) << "mode " << mode;
     }
@@ -367,6 +375,22 @@ TEST_F(History, AFailingCommandLeavesEverythingAsBefore)
 
     failEverywhere("first lasso", [&] { lasso(1, -3, -3, 3, 3); });
     failEverywhere("threshold on the first lasso", [&] { selection.updateSelection(0.6f); });
+    {
+        // Every check failing, a putting back that computes would fail too.
+        const Everything before = everything();
+        AllocationFaults::FailAfter(0, 1000);
+        testing::internal::CaptureStdout();
+        selection.updateSelection(0.7f);
+        std::fflush(stdout);
+        const std::string out = testing::internal::GetCapturedStdout();
+        AllocationFaults::FailAfter(-1);
+        EXPECT_EQ(messages(out), 1) << out;
+        EXPECT_TRUE(everything() == before) << "threshold on the first lasso, failing throughout";
+        EXPECT_FLOAT_EQ(selection.GetThreshold(), 0.7f);  // the slider's, for the next lasso
+        selection.undoLastSelection();
+        selection.redoLastSelection();
+        expectMaskIsState(1);
+    }
     failEverywhere("minus lasso", [&] { lasso(2, -0.5, -4, 4, 4); });
     withoutDensity("minus lasso", [&] { lasso(2, -0.5, -4, 4, 4); });
     withoutDensity("threshold on a combined state", [&] { selection.updateSelection(0.5f); });

@@ -34,3 +34,17 @@ grep -q "line 1: expected three numbers" "$dir/out.txt"
 grep -q "line 5: expected three numbers" "$dir/out.txt"
 grep -q "3 malformed lines (all named above) beside 2 good ones" "$dir/out.txt"
 ! grep -q "holds no particles" "$dir/out.txt"
+
+# Files that declare far more than they hold are refused before anything is
+# allocated for them: one line naming the file, and little memory. The HDF5
+# file (1.4 KB) declares a 10^10 x 3 dataset, chunked and never written; the
+# PLY file claims a vertex per byte of its body.
+printf 'ply\nformat binary_little_endian 1.0\nelement vertex 4000000\nproperty float x\nproperty float y\nproperty float z\nend_header\n' > "$dir/lie.ply"
+head -c 4000000 /dev/zero >> "$dir/lie.ply"
+for f in "$(dirname "$0")/declared-huge.h5" "$dir/lie.ply"; do
+  if /usr/bin/time -f "%M" -o "$dir/rss" "$tool" --dataset "$f" --lasso "plus:density:$lasso" > "$dir/out.txt" 2>&1; then exit 1; fi
+  cat "$dir/out.txt"
+  grep -Eq "dataset file \"$f\": .*(declares 10000000000x3 values|announces 4000000 records)" "$dir/out.txt"
+  ! grep -q "bad_alloc" "$dir/out.txt"
+  [ "$(tail -1 "$dir/rss")" -lt 200000 ] || { echo "$f: $(tail -1 "$dir/rss") KB to refuse it"; exit 1; }
+done

@@ -9,6 +9,7 @@
 #include "framework/runner/CsvFormat.h"
 #include "framework/runner/LassoRecord.h"
 #include "framework/runner/StudyRunner.h"
+#include "framework/runner/WriteFaults.h"
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
 #include "tests/support/CsvRecords.h"
@@ -258,4 +259,92 @@ TEST(StudyTrialControl, AStudyMayKeepTheTargetAndInstructionDuringTheTrialAndNam
         EXPECT_EQ(view.message.find("Select the ring") != std::string::npos, keep) << view.message;
         EXPECT_EQ(view.colouredFlags == -1 || view.colouredTarget, keep) << "the selection's colours replace the target";
     }
+}
+
+// A full disk while the study runs: the participant is told, the study
+// pauses before the next trial, a retry writes each waiting row once, and
+// rows still waiting at the end are saved beside the results.
+TEST(StudyTrialControl, RowsThatCannotBeWrittenPauseTheStudyUntilARetrySavesThem)
+{
+    struct ClearFaults {
+        ~ClearFaults() { WriteFaults::Clear(); }
+    } clear;
+    QTemporaryDir dir;
+    ASSERT_NO_FATAL_FAILURE(BeginBlobStudy(dir, "<trial name=\"one\" dataset=\"b\" targetLabel=\"2\" technique=\"density\"/>\n"
+                                                "<trial name=\"two\" dataset=\"b\" targetLabel=\"1\" technique=\"density\"/>\n"));
+    StudyRunner* runner = StudyRunner::Instance();
+    StudyTrialControl control(runner);
+    StandInView view;
+    view.mask.assign(600, false);
+    control.Update(view);
+    control.PressButton(view);
+    control.Update(view);
+    control.LassoBuilt(view);
+    control.Undone(view);
+    const std::string trialsPath = runner->TrialsPath(), lassosPath = runner->LassosPath();
+    const std::string eventsPath = runner->EventsPath();
+    const std::string lassosBefore = ReadFile(lassosPath), eventsBefore = ReadFile(eventsPath);
+    const std::string trialsBefore = ReadFile(trialsPath);
+
+    // The disk fills up in the middle of the trial row.
+    WriteFaults::FailAfter(0, 9);
+    control.PressButton(view);
+    EXPECT_FALSE(runner->LastWriteError().empty());
+    ASSERT_TRUE(runner->IsPresenting());
+    EXPECT_TRUE(control.Update(view));
+    EXPECT_NE(view.message.find("The results cannot be saved"), std::string::npos) << view.message;
+    EXPECT_NE(view.message.find("No space left"), std::string::npos) << view.message;
+    EXPECT_FALSE(control.Update(view));
+    EXPECT_NE(view.message.find("cannot be saved"), std::string::npos) << "a frame later";
+    // Paused: Start retries, but the disk is still full.
+    EXPECT_TRUE(control.ButtonStarts());
+    control.PressButton(view);
+    control.PressButton(view);
+    EXPECT_FALSE(runner->StartTrial(StudyRunner::Now()));
+    EXPECT_FALSE(runner->IsRunning());
+    EXPECT_EQ(ReadFile(trialsPath), trialsBefore);
+    EXPECT_EQ(ReadFile(lassosPath), lassosBefore);
+
+    // Space again: one press writes the row once; the trial is shown again.
+    WriteFaults::Clear();
+    control.PressButton(view);
+    EXPECT_FALSE(runner->IsRunning());
+    EXPECT_TRUE(control.Update(view));
+    EXPECT_NE(view.message.find("Trial 2 of 2"), std::string::npos) << view.message;
+    auto rows = CsvFormat::Parse(ReadFile(trialsPath));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1][2], "1");
+    EXPECT_EQ(ReadFile(trialsPath).substr(0, trialsBefore.size()), trialsBefore);
+
+    // A lasso row lost during the last trial: the end waits for a retry too,
+    // and at the end of the session the waiting rows are saved beside.
+    control.PressButton(view);
+    ASSERT_TRUE(runner->IsRunning());
+    control.Update(view);
+    WriteFaults::FailAfter(0, 0);
+    control.LassoBuilt(view);
+    EXPECT_TRUE(control.Update(view));
+    EXPECT_NE(view.message.find("cannot be saved"), std::string::npos) << view.message;
+    control.Undone(view);
+    control.PressButton(view);  // done: the participant may finish the trial
+    ASSERT_TRUE(runner->IsFinished());
+    control.Update(view);
+    EXPECT_NE(view.message.find("cannot be saved"), std::string::npos) << view.message;
+    EXPECT_TRUE(control.ButtonVisible());
+    EXPECT_EQ(ReadFile(lassosPath), lassosBefore);
+    EXPECT_EQ(ReadFile(eventsPath), eventsBefore);
+    WriteFaults::Clear();
+    testing::internal::CaptureStderr();
+    StudyRunner::Destroy();
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(ReadFile(trialsPath).substr(0, trialsBefore.size()), trialsBefore);
+    EXPECT_EQ(CsvFormat::Parse(ReadFile(trialsPath)).size(), 2u);
+    const std::string aside = dir.filePath("P1_trials_unsaved.csv").toStdString();
+    EXPECT_NE(said.find("saved in " + aside), std::string::npos) << said;
+    rows = CsvFormat::Parse(ReadFile(aside));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1][2], "2");
+    EXPECT_EQ(CsvFormat::Parse(ReadFile(dir.filePath("P1_lassos_unsaved.csv").toStdString())).size(), 2u);
+    EXPECT_EQ(CsvFormat::Parse(ReadFile(dir.filePath("P1_events_unsaved.csv").toStdString())).size(), 2u);
+    FerrowManager::Destroy();
 }

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <string>
+#include <vector>
+
 TEST(EventKind, PlainStrokesArePointerPhases)
 {
     EXPECT_EQ(EventKind::FromName("PRESS").gesture, EventKind::Pointer);
@@ -17,38 +21,38 @@ TEST(EventKind, PlainStrokesArePointerPhases)
     EXPECT_EQ(EventKind::FromName("CYPRESS").gesture, EventKind::Unknown);
 }
 
+// The names are built from their parts, as the header describes them, and
+// every near miss (a letter dropped, doubled or added at either end) is no
+// lasso at all: a decoder that matched only a prefix or a suffix would take it.
 TEST(EventKind, LassoNamesGiveModePhaseAndTechnique)
 {
-    struct Case {
-        const char* name;
+    const struct {
+        const char* word;
         EventKind::Mode mode;
+    } modes[] = {{"PLUS", EventKind::Plus}, {"MINUS", EventKind::Minus}, {"INT", EventKind::Intersection}};
+    const struct {
+        const char* suffix;
         EventKind::Phase phase;
-        bool cylinder;
-    } cases[] = {
-        {"SPLUSS", EventKind::Plus, EventKind::Start, false},
-        {"SPLUS", EventKind::Plus, EventKind::Move, false},
-        {"SPLUSE", EventKind::Plus, EventKind::End, false},
-        {"SMINUSS", EventKind::Minus, EventKind::Start, false},
-        {"SMINUS", EventKind::Minus, EventKind::Move, false},
-        {"SMINUSE", EventKind::Minus, EventKind::End, false},
-        {"SINTS", EventKind::Intersection, EventKind::Start, false},
-        {"SINT", EventKind::Intersection, EventKind::Move, false},
-        {"SINTE", EventKind::Intersection, EventKind::End, false},
-        {"CYSPLUSS", EventKind::Plus, EventKind::Start, true},
-        {"CYSPLUS", EventKind::Plus, EventKind::Move, true},
-        {"CYSPLUSE", EventKind::Plus, EventKind::End, true},
-        {"CYSMINUSS", EventKind::Minus, EventKind::Start, true},
-        {"CYSMINUS", EventKind::Minus, EventKind::Move, true},
-        {"CYSMINUSE", EventKind::Minus, EventKind::End, true},
-        {"CYSINTS", EventKind::Intersection, EventKind::Start, true},
-        {"CYSINT", EventKind::Intersection, EventKind::Move, true},
-        {"CYSINTE", EventKind::Intersection, EventKind::End, true},
-    };
-    for (const Case& c : cases) {
-        const EventKind k = EventKind::FromName(c.name);
-        EXPECT_EQ(k.gesture, EventKind::Lasso) << c.name;
-        EXPECT_EQ(k.mode, c.mode) << c.name;
-        EXPECT_EQ(k.phase, c.phase) << c.name;
-        EXPECT_EQ(k.cylinder, c.cylinder) << c.name;
+    } phases[] = {{"S", EventKind::Start}, {"", EventKind::Move}, {"E", EventKind::End}};
+    std::set<std::string> names;
+    for (bool cylinder : {false, true})
+        for (const auto& m : modes)
+            for (const auto& p : phases) {
+                const std::string name = std::string(cylinder ? "CY" : "") + "S" + m.word + p.suffix;
+                names.insert(name);
+                const EventKind k = EventKind::FromName(name);
+                EXPECT_EQ(k.gesture, EventKind::Lasso) << name;
+                EXPECT_EQ(k.mode, m.mode) << name;
+                EXPECT_EQ(k.phase, p.phase) << name;
+                EXPECT_EQ(k.cylinder, cylinder) << name;
+            }
+    ASSERT_EQ(names.size(), 18u);
+    for (const std::string& name : names) {
+        std::vector<std::string> misses = {name.substr(1), name.substr(0, name.size() - 1), "X" + name, name + "X",
+                                           name + name.back(), "s" + name.substr(1)};
+        for (const std::string& miss : misses) {
+            if (names.count(miss)) continue;  // "SPLUSS" without its S is "SPLUS"
+            EXPECT_EQ(EventKind::FromName(miss).gesture, EventKind::Unknown) << miss << " (from " << name << ")";
+        }
     }
 }

@@ -72,9 +72,9 @@ TEST(DatasetFile, TextAcceptsSpacesCommasCommentsAndBlankLines)
     EXPECT_EQ(p[1], osg::Vec3f(4.5f, -600.0f, 7.0f));
     EXPECT_EQ(p[2], osg::Vec3f(-0.25f, 0.5f, 0.001f));
     EXPECT_EQ(p[3], osg::Vec3f(8, 9, 10));
-    // Underflow to zero is harmless.
-    ASSERT_TRUE(ParseText("1e-400 0 0\n", p, error)) << error;
-    EXPECT_EQ(p[0].x(), 0.0f);
+    // Underflow to zero is harmless, however it is written.
+    ASSERT_TRUE(ParseText("1e-400 0.000" + std::string(400, '0') + "1e+5 -0.01e-99999999999\n", p, error)) << error;
+    EXPECT_EQ(p[0], osg::Vec3f(0, 0, 0));
 }
 
 TEST(DatasetFile, MalformedTextRejectsTheFileNamingTheLine)
@@ -90,8 +90,11 @@ TEST(DatasetFile, MalformedTextRejectsTheFileNamingTheLine)
         EXPECT_NE(error.find("\"t.txt\""), std::string::npos) << error;
         EXPECT_NE(error.find("line 3"), std::string::npos) << error;
     }
-    const char* notFinite[] = {"nan 0 0\n", "0 inf 0\n", "0 0 -infinity\n", "1e39 0 0\n", "0 0 -1e300\n"};
-    for (const char* line : notFinite) {
+    // Overflow is decided by the magnitude, a "-" in the exponent or not.
+    const std::string huge = "1" + std::string(400, '0');
+    const std::string notFinite[] = {"nan 0 0\n", "0 inf 0\n", "0 0 -infinity\n", "1e39 0 0\n", "0 0 -1e300\n",
+                                     huge + "e-5 0 0\n", "0 -" + huge + ".5e-60 0\n", "0 0 1e99999999999\n"};
+    for (const std::string& line : notFinite) {
         std::vector<osg::Vec3f> p;
         std::string error;
         EXPECT_FALSE(ParseText(line, p, error)) << line;

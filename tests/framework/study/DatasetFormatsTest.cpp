@@ -9,12 +9,14 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -295,6 +297,99 @@ TEST(DatasetFormats, Hdf5PathsGroupsAndShapes)
     WriteHdf5(nan, {{"/p", {1, 2, 3, 4, std::nan(""), 6}}}, {});
     EXPECT_FALSE(Load(nan, p, extras, error));
     EXPECT_NE(error.find("particle 1 has a non-finite coordinate"), std::string::npos) << error;
+}
+
+// Counts a file declares are checked against what it can hold before any
+// allocation: these would cost gigabytes, or abort, if they were believed.
+TEST(DatasetFormats, DeclaredSizesBeyondTheFileAreRefusedNamingIt)
+{
+    Folder dir;
+    std::vector<osg::Vec3f> p;
+    DatasetExtras extras;
+    std::string error;
+    // 10^10 x 3, chunked and never written: a file of about a kilobyte.
+    auto declare = [&](const std::string& name, hsize_t rows, bool compressed, hsize_t written) {
+        const std::string path = dir.path + "/" + name;
+        const hid_t file = H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
+        const hsize_t dims[2] = {rows, 3}, chunk[2] = {1024, 3};
+        const hid_t space = H5Screate_simple(2, dims, nullptr);
+        const hid_t create = H5Pcreate(H5P_DATASET_CREATE);
+        H5Pset_chunk(create, 2, chunk);
+        if (compressed) H5Pset_deflate(create, 6);
+        const hid_t set = H5Dcreate2(file, "/pos", H5T_NATIVE_FLOAT, space, H5P_DEFAULT, create, H5P_DEFAULT);
+        if (written > 0) {
+            const std::vector<float> values(3 * written, 1.5f);
+            const hsize_t start[2] = {0, 0}, count[2] = {written, 3};
+            const hid_t memory = H5Screate_simple(2, count, nullptr);
+            H5Sselect_hyperslab(space, H5S_SELECT_SET, start, nullptr, count, nullptr);
+            H5Dwrite(set, H5T_NATIVE_FLOAT, memory, space, H5P_DEFAULT, values.data());
+            H5Sclose(memory);
+        }
+        H5Dclose(set);
+        H5Pclose(create);
+        H5Sclose(space);
+        H5Fclose(file);
+        return path;
+    };
+    EXPECT_FALSE(Load(declare("huge.h5", 10000000000ull, false, 0), p, extras, error));
+    EXPECT_NE(error.find("huge.h5\": dataset \"/pos\" declares 10000000000x3 values"), std::string::npos) << error;
+    EXPECT_NE(error.find("never written"), std::string::npos) << error;
+    // Partly written: the rest would be fill values nobody wrote.
+    EXPECT_FALSE(Load(declare("part.h5", 1u << 20, false, 2048), p, extras, error));
+    EXPECT_NE(error.find("but the file stores 24576 bytes of them"), std::string::npos) << error;
+    EXPECT_FALSE(Load(declare("zpart.h5", 10000000000ull, true, 2048), p, extras, error));
+    // Written whole, compressed far beyond its file size: loads.
+    ASSERT_TRUE(Load(declare("z.h5", 1u << 16, true, 1u << 16), p, extras, error)) << error;
+    EXPECT_EQ(p.size(), 1u << 16);
+    EXPECT_EQ(p.back(), osg::Vec3f(1.5f, 1.5f, 1.5f));
+
+    // A PLY vertex takes at least a byte per binary value (two per ASCII value).
+    const std::string head = "ply\nformat binary_little_endian 1.0\nelement vertex ";
+    const std::string props = "\nproperty float x\nproperty float y\nproperty float z\nend_header\n";
+    const std::string body(12 * 1000, '\0');
+    EXPECT_TRUE(Load(dir.Write("ok.ply", head + "1000" + props + body), p, extras, error)) << error;
+    EXPECT_FALSE(Load(dir.Write("lie.ply", head + "12000" + props + body), p, extras, error));
+    EXPECT_NE(error.find("lie.ply\": line 7: element vertex announces 12000 records, more than the file's 12000 "
+                         "bytes after its header could hold"),
+              std::string::npos)
+        << error;
+    const std::string ascii = "ply\nformat ascii 1.0\nelement vertex 3" + props;
+    EXPECT_TRUE(Load(dir.Write("a.ply", ascii + "1 2 3\n4 5 6\n7 8 9"), p, extras, error)) << error;
+    EXPECT_FALSE(Load(dir.Write("b.ply", "ply\nformat ascii 1.0\nelement vertex 4" + props + "1 2 3\n4 5 6\n7 8 9\n"),
+                      p, extras, error));
+    EXPECT_NE(error.find("announces 4 records"), std::string::npos) << error;
+}
+
+// A file that simply does not fit in memory is refused like any other: here
+// 8 MB of blank lines, which the text reader sizes its particles from, under
+// an address-space limit 32 MB above what the process uses.
+TEST(DatasetFormats, AFileLargerThanMemoryIsARefusalNamingIt)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer reserves far more address space than the limit";
+#endif
+    testing::GTEST_FLAG(death_test_style) = "threadsafe";
+    Folder dir;
+    const std::string path = dir.Write("lines.txt", std::string(8 << 20, '\n'));
+    EXPECT_EXIT(
+        {
+            long pages = 0;
+            if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+                if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
+                std::fclose(f);
+            }
+            rlimit limit;
+            getrlimit(RLIMIT_AS, &limit);
+            limit.rlim_cur = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (32u << 20);
+            setrlimit(RLIMIT_AS, &limit);
+            std::vector<osg::Vec3f> p;
+            DatasetExtras extras;
+            std::string error;
+            const bool ok = DatasetFile::Read(path, p, extras, error);
+            std::fprintf(stderr, "%s\n", error.c_str());
+            std::exit(ok ? 1 : 0);
+        },
+        testing::ExitedWithCode(0), "lines.txt\": does not fit in this machine's memory");
 }
 
 TEST(DatasetFormats, TheManagerKeepsLabelsAndOffsetAndPrintsTheNotes)
