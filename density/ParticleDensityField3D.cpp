@@ -514,6 +514,13 @@ int SimdLevel() { return std::min(ProcessorSimdLevel(), simdLimit.load(std::memo
 // the row is uy² + uz² + ux² up to rounding errors many orders of magnitude
 // below this margin, so the row would write nothing and is left out.
 const double kRowMissLimit = 1.0 + 1e-6;
+// Kernels whose node spacing exceeds this many bandwidths (kernels narrower
+// than a thousandth of a node step) take the literal walk over every row and
+// plane of their box. Their walk starts up to sx + 1 bandwidths away, where
+// Q is about (sx + 1)², and its rounding errors grow with it: near 1e-4 for
+// sx = 1e6, beyond kRowMissLimit's margin, so a row it leaves out might have
+// been written. Up to this spacing they stay below 10⁻⁹.
+const double kLiteralWalkMinSpacing = 1e3;
 
 // What a kernel's bandwidth fixes: node spacing in bandwidth units, the
 // divisor N and its reciprocal. Kept per thread for the last bandwidth seen,
@@ -614,6 +621,7 @@ void SplatPlanes(const ScalarField3D& f, double* v, const osg::Vec3f& bandwidth,
     if (!scale.usable) return;
     const double hx = bandwidth.x(), hy = bandwidth.y(), hz = bandwidth.z();
     const double sx = scale.sx, sy = scale.sy, sz = scale.sz, sx2 = scale.sx2;
+    const bool literal = !(sx <= kLiteralWalkMinSpacing);
 
     // The z range first: most particles miss most slabs.
     AxisStart xs, ys, zs;
@@ -657,7 +665,7 @@ void SplatPlanes(const ScalarField3D& f, double* v, const osg::Vec3f& bandwidth,
         if (iz < firstPlane) continue;
         const double uz2 = uz * uz;
         const double yReach = kRowMissLimit - uz2;
-        if (!(yReach >= 0.0)) continue;
+        if (!(yReach >= 0.0) && !literal) continue;
         planeIndex[planes] = iz;
         planeUz2[planes] = uz2;
         planeReach[planes] = yReach;
@@ -665,6 +673,12 @@ void SplatPlanes(const ScalarField3D& f, double* v, const osg::Vec3f& bandwidth,
     }
     for (int k = 0; k < planes; ++k) planeReach[k] = std::sqrt(planeReach[k]);
     for (int k = 0; k < planes; ++k) {
+        double* first = v + static_cast<size_t>(f.sliceSize) * planeIndex[k] + static_cast<size_t>(f.xCount) * ys.index;
+        if (literal) {
+            count += AddRows(rowStart + count, rowQ0 + count, first, static_cast<size_t>(f.xCount), rowSums, 0,
+                             rowCount, planeUz2[k]);
+            continue;
+        }
         const double reach = planeReach[k];
         // Clamped to [0, rowCount] before the conversions, which then only
         // see non-negative values and truncate as floor does.
@@ -675,7 +689,6 @@ void SplatPlanes(const ScalarField3D& f, double* v, const osg::Vec3f& bandwidth,
         firstRow += firstRow < below;
         const int endRow = std::min(rowCount, static_cast<int>(above) + 1);
         if (firstRow >= endRow) continue;
-        double* first = v + static_cast<size_t>(f.sliceSize) * planeIndex[k] + static_cast<size_t>(f.xCount) * ys.index;
         count += AddRows(rowStart + count, rowQ0 + count, first, static_cast<size_t>(f.xCount), rowSums, firstRow,
                          endRow, planeUz2[k]);
     }
@@ -686,7 +699,10 @@ void SplatPlanes(const ScalarField3D& f, double* v, const osg::Vec3f& bandwidth,
     }
     const KernelRows rows = {rowStart, rowQ0, count};
     const int simd = SimdLevel();
-    if (simd >= 3) {
+    if (literal) {
+        for (size_t r = 0; r < count; ++r)
+            SplatRowScalar(rowStart[r], xs.index, f.xCount, rowQ0[r], p0, sx2, scale.divisor);
+    } else if (simd >= 3) {
         SplatRowsAvx512(rows, xs.index, f.xCount, p0, sx2, scale.divisor, scale.reciprocal, normalise,
                         scale.exactQuotient);
     } else if (simd == 2 && RunsAreSublevelSets(xs.index, f.xCount, p0, sx, sx2)) {

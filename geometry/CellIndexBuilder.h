@@ -70,9 +70,11 @@ private:
         for (size_t w = 0; w < (count + 63) / 64; ++w) {
             const uint64_t v = src[w];
             table[first + w] |= v << shift;
-            // What spills into the next word (nothing when shift is 0);
-            // written whenever that word exists, as a test of the spill
-            // itself went wrong at random.
+            // What spills into the next word (nothing when shift is 0),
+            // written whenever that word exists: whether anything spills
+            // follows the data, and a branch on it was mispredicted at
+            // random (a stall that cost more than the extra OR). The double
+            // shift keeps each shift below 64 when shift is 0.
             if (first + w + 1 < tableWords)
                 table[first + w + 1] |= v >> 1 >> (63 - shift);
         }

@@ -35,9 +35,11 @@ namespace {
 
 // The cell index trunc(offset/step) + 1 along one axis, or −1 when it lies
 // outside [0, count − 1]. A division per axis and point dominated the test,
-// so the quotient is first taken with the reciprocal: its error is below
-// 1e-10 for |q| < 1e6, so when its fraction stays more than 1e-9 away from
-// an integer the truncation cannot differ from the division's. Otherwise
+// so the quotient is first taken with the reciprocal: two roundings (the
+// reciprocal's and the product's), each within 2⁻⁵³ of the value, put it
+// within 2.2e-10 of the true quotient for |q| < 1e6, so when its fraction
+// stays more than 1e-9 away from an integer the truncation cannot differ
+// from the division's. Otherwise
 // (points on or within rounding of a node plane, far points, NaN) the exact
 // division decides. The range check runs on doubles, so a far point or a NaN
 // coordinate cannot overflow the conversion to int.
