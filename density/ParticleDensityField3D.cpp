@@ -1,6 +1,7 @@
 #include "density/ParticleDensityField3D.h"
-#include "density/CpuFeatures.h"
+#include "density/EngineSwitches.h"
 #include "density/ExactQuotient.h"
+#include "density/SharedCpuFeatures.h"
 
 #include <algorithm>
 #include <atomic>
@@ -58,14 +59,12 @@ bool StartOnAxis(double min, double p, double h, double s, int count, AxisStart&
 
 bool UsableBandwidth(double h) { return h > 0.0 && std::isfinite(h); }
 
-std::atomic<int> maxThreads{0};
-
 // How many parts (slabs of planes, runs of particles) the work is cut into.
 int ThreadCount(size_t particles, int planes)
 {
     if (particles < kParallelMinParticles) return 1;
     int threads = std::min(tbb::this_task_arena::max_concurrency(), 16);
-    const int limit = maxThreads.load();
+    const int limit = EngineSwitches::maxThreads.load(std::memory_order_relaxed);
     if (limit > 0) threads = std::min(threads, limit);
     return std::max(1, std::min(threads, planes));
 }
@@ -495,21 +494,6 @@ __attribute__((target("avx512f"))) void SplatRowsAvx512(const KernelRows& rows, 
     }
 }
 
-// The widest row walk the processor offers: 3 AVX-512, 2 AVX2 with fused
-// multiply-adds (row runs), 1 AVX, 0 scalar.
-int ProcessorSimdLevel()
-{
-    static const int level = __builtin_cpu_supports("avx512f")                                   ? 3
-                             : __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? 2
-                             : __builtin_cpu_supports("avx")                                   ? 1
-                                                                                               : 0;
-    return level;
-}
-
-std::atomic<int> simdLimit{3};
-
-int SimdLevel() { return std::min(ProcessorSimdLevel(), simdLimit.load(std::memory_order_relaxed)); }
-
 // A row whose uy² + uz² exceeds this cannot reach Q ≤ 1 at any node: Q along
 // the row is uy² + uz² + ux² up to rounding errors many orders of magnitude
 // below this margin, so the row would write nothing and is left out.
@@ -606,7 +590,7 @@ __attribute__((target("avx2"))) size_t AddRowsAvx2(double** start, double* q0, d
 size_t AddRows(double** start, double* q0, double* first, size_t stride, const double* rowSums, int firstRow,
                int endRow, double uz2)
 {
-    return ProcessorHasAvx2() ? AddRowsAvx2(start, q0, first, stride, rowSums, firstRow, endRow, uz2)
+    return SharedCpu::Avx2Allowed() ? AddRowsAvx2(start, q0, first, stride, rowSums, firstRow, endRow, uz2)
                 : AddRowsPlain(start, q0, first, stride, rowSums, firstRow, endRow, uz2);
 }
 
@@ -698,7 +682,7 @@ void SplatPlanes(const ScalarField3D& f, double* v, const osg::Vec3f& bandwidth,
         rowQ0[r] = std::numeric_limits<double>::infinity();
     }
     const KernelRows rows = {rowStart, rowQ0, count};
-    const int simd = SimdLevel();
+    const int simd = SharedCpu::SimdLevel();
     if (literal) {
         for (size_t r = 0; r < count; ++r)
             SplatRowScalar(rowStart[r], xs.index, f.xCount, rowQ0[r], p0, sx2, scale.divisor);
@@ -841,10 +825,6 @@ ParticleDensityField3D::ParticleDensityField3D(double xMin_, double xMax_, int x
     : ScalarField3D(xMin_, xMax_, xCount_, yMin_, yMax_, yCount_, zMin_, zMax_, zCount_)
 {
 }
-
-void ParticleDensityField3D::SetMaxThreads(int threads) { maxThreads.store(threads < 0 ? 0 : threads); }
-
-void ParticleDensityField3D::SetSimdLevel(int level) { simdLimit.store(std::max(0, std::min(3, level))); }
 
 bool ParticleDensityField3D::SortAscending(double* a, int count)
 {

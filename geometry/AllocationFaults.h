@@ -4,13 +4,12 @@
 // most: a volume's mask, a combined volume's field, the selection display,
 // the history and its stacks.
 //
-// In: FailAfter(n) from a test. Out: the check after the next n passing ones
-// throws std::bad_alloc, once; every later check passes. Cost: one atomic
-// load per check while nothing is armed (always, outside tests).
+// In: EngineSwitches::allocationFaultAfter = n, set by a test through its
+// scoped guard. Out: the check after the next n passing ones throws
+// std::bad_alloc, once; every later check passes. Cost: one atomic load per
+// check while nothing is armed (always, outside tests).
 namespace AllocationFaults {
 
-// Arms the switch: n checks pass, the next one throws. A negative n disarms.
-void FailAfter(int n);
 // Throws std::bad_alloc when the armed check comes up. Safe on any thread.
 void Check();
 

@@ -1,6 +1,7 @@
 #include "geometry/LassoProjection.h"
 
-#include "density/CpuFeatures.h"
+#include "density/EngineSwitches.h"
+#include "density/SharedCpuFeatures.h"
 #include "geometry/LassoImage.h"
 
 #include <osg/Camera>
@@ -20,6 +21,12 @@
 #include <tbb/parallel_for.h>
 
 namespace {
+
+// The AVX2 paths run where the processor and the switches allow them.
+bool VectorScan()
+{
+    return SharedCpu::Avx2Allowed() && EngineSwitches::vectorLassoScan.load(std::memory_order_relaxed);
+}
 
 // The nearest-point search starts from the largest finite float, held as a
 // double: a point whose squared distance overflows or is not a number never
@@ -238,8 +245,6 @@ void ForEachSlab(int32_t count, int64_t itemsPerSlab, const Work& work)
 
 }  // namespace
 
-std::atomic<bool> LassoProjection::vectorScan{true};
-
 LassoProjection::LassoProjection(osgViewer::Viewer* v, const std::vector<osg::Vec2f>& points,
                                  const osg::Matrixf& model, LassoImageBounds imageBounds)
     : viewer(nullptr), imageWidth(0), imageHeight(0), viewportX(0), viewportY(0), bounds(imageBounds),
@@ -276,7 +281,7 @@ LassoProjection::LassoProjection(osgViewer::Viewer* v, const std::vector<osg::Ve
     const size_t pixels = static_cast<size_t>(imageWidth) * static_cast<size_t>(imageHeight);
     lassoBits.assign((pixels + 63) / 64, 0);
     size_t done = 0;
-    if (ProcessorHasAvx2() && vectorScan.load(std::memory_order_relaxed))
+    if (VectorScan())
         done = LassoFlagsAvx2(lassoImage.data(), pixels, lassoBits.data());
     // The rest a word at a time, built in a register.
     for (size_t word = done / 64; word < lassoBits.size(); ++word) {
@@ -581,11 +586,6 @@ double LassoProjection::MinimumSquaredDistance(double x, double y, const double*
     return b2 < b0 ? b2 : b0;
 }
 
-void LassoProjection::SetVectorScan(bool on)
-{
-    vectorScan.store(on, std::memory_order_relaxed);
-}
-
 void LassoProjection::FillField(ScalarField3D& field) const
 {
     if (lassoPoints.empty()) {
@@ -620,7 +620,7 @@ void LassoProjection::FillField(ScalarField3D& field) const
     for (int32_t i = 0; i < field.xCount; ++i) nodeX[static_cast<size_t>(i)] = NodePosition(field, i, 0, 0).x();
     for (int32_t i = 0; i < field.yCount; ++i) nodeY[static_cast<size_t>(i)] = NodePosition(field, 0, i, 0).y();
     for (int32_t i = 0; i < field.zCount; ++i) nodeZ[static_cast<size_t>(i)] = NodePosition(field, 0, 0, i).z();
-    const bool avx2 = ProcessorHasAvx2() && vectorScan.load(std::memory_order_relaxed);
+    const bool avx2 = VectorScan();
     const bool avx2Rows = avx2 && modelAffine && viewAffine && windowAffine;
     RowTransform transform;
     CopyMatrix(modelMatrix, transform.model);

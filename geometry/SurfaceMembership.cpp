@@ -1,6 +1,7 @@
 #include "geometry/SurfaceMembership.h"
 
-#include "density/CpuFeatures.h"
+#include "density/EngineSwitches.h"
+#include "density/SharedCpuFeatures.h"
 #include "geometry/MarchingCubesTables.h"
 #include "geometry/MaskWords.h"
 
@@ -80,7 +81,11 @@ const float kParallelLimit = [] {
     return static_cast<double>(f) < 1e-14 ? std::nextafter(f, 1.0f) : f;
 }();
 
-std::atomic<bool> vectorTest{true};
+// The vector paths run where the processor and the switches allow them.
+bool VectorTest()
+{
+    return SharedCpu::Avx2Allowed() && EngineSwitches::vectorPointTest.load(std::memory_order_relaxed);
+}
 
 // The test of InsideCutCell with one lane per corner. Every lane computes
 // what the scalar loop computes for its corner, operation for operation (no
@@ -364,11 +369,9 @@ __attribute__((target("avx2"))) void TestCellPointsAvx2(const osg::Vec3f* points
 
 }  // namespace
 
-void SurfaceMembership::SetVectorTest(bool on) { vectorTest.store(on); }
-
 bool SurfaceMembership::InsideCutCell(const osg::Vec3f& p, int i, int j, int k, uint32_t word) const
 {
-    if (ProcessorHasAvx2() && vectorTest.load(std::memory_order_relaxed)) {
+    if (VectorTest()) {
         const int cubeIndex = CubeCellGrid::CubeIndexOf(word);
         return CrossesAnyAvx2(p, cornerX + i, cornerY + j, cornerZ + k, cubeIndex,
                              triangles + CubeCellGrid::FirstTriangleOf(word), kTriangleCount[cubeIndex]);
@@ -449,12 +452,12 @@ template <class Finder>
 void SurfaceMembership::TestRange(const osg::Vec3f* points, size_t begin, size_t end, std::vector<bool>& mask,
                                   Finder cellOf, const uint32_t* knownCells, bool testCut) const
 {
-    const bool vector = vectorTest.load(std::memory_order_relaxed);
-    const bool gatherKnown = knownCells && ProcessorHasAvx2() && vector;
+    const bool vector = VectorTest();
+    const bool gatherKnown = knownCells && vector;
     // Cut cells are found and split as 32-bit cell numbers; grids with more
     // cells take InsideCutCell's own lookup and divisions.
     const bool cellsFitWord = CellCount() <= UINT32_MAX;
-    const bool batch = ProcessorHasAvx2() && vector && cellsFitWord;
+    const bool batch = vector && cellsFitWord;
     if (!cells) {
         for (size_t q = begin; q < end; ++q)
             mask[q] = false;
@@ -642,7 +645,7 @@ void SurfaceMembership::OrderByCell(ParticleCells& found) const
 
 bool SurfaceMembership::TestsCutCellsTogether(const ParticleCells& c) const
 {
-    return cells && MaskWords::kWholeWords && ProcessorHasAvx2() && vectorTest.load(std::memory_order_relaxed) &&
+    return cells && MaskWords::kWholeWords && VectorTest() &&
            OnGridOf(c) && c.cellStart.size() == CellCount() + 1;
 }
 

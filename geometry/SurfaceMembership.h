@@ -38,11 +38,11 @@ public:
     // lives and before its next extraction.
     explicit SurfaceMembership(const ScalarField3D& field);
 
+    // Cut cells are tested eight corners at a time, and points with known
+    // cells classified eight at a time, where the processor and
+    // EngineSwitches::vectorPointTest allow; one by one otherwise, with the
+    // same answers.
     bool IsInside(const osg::Vec3f& p) const;
-    // Whether cut cells are tested eight corners at a time, and points with
-    // known cells classified eight at a time, where the processor can (the
-    // default), or one by one; same answers.
-    static void SetVectorTest(bool on);
     // mask[q] = the field's IsWithinBounds(points[q]) && IsInside(points[q])
     // for q in [begin, end).
     void ContainsRange(const osg::Vec3f* points, size_t begin, size_t end, std::vector<bool>& mask) const;

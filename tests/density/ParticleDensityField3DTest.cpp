@@ -1,5 +1,6 @@
 #include "density/ParticleDensityField3D.h"
 
+#include "density/EngineSwitches.h"
 #include "framework/study/BuiltInDatasets.h"
 #include "tests/density/ReferenceDensity.h"
 
@@ -266,24 +267,23 @@ TEST(ParticleDensityField3D, MatchesThePlainEstimateBitForBitOnAnyThreadCountAnd
         r.ComputeDensity(pos);
         EXPECT_EQ(BitDifferences(f.values, r.values), 0u) << name;
 
-        ParticleDensityField3D::SetMaxThreads(1);
+        EngineSwitches::Scoped<int> threads(EngineSwitches::maxThreads, 1);
         ParticleDensityField3D one = FieldAround(pos);
         one.ComputeDensity(pos);
-        ParticleDensityField3D::SetMaxThreads(3);
+        threads.Set(3);
         ParticleDensityField3D three = FieldAround(pos);
         three.ComputeDensity(pos);
-        ParticleDensityField3D::SetMaxThreads(0);
+        threads.Set(0);
         EXPECT_EQ(BitDifferences(f.values, one.values), 0u) << name;
         EXPECT_EQ(BitDifferences(f.values, three.values), 0u) << name;
 
         // Every row walk (scalar, AVX, AVX2 runs, AVX-512) gives the same bits.
         for (int level = 0; level < 3; ++level) {
-            ParticleDensityField3D::SetSimdLevel(level);
+            EngineSwitches::Scoped<int> simd(EngineSwitches::simdLevel, level);
             ParticleDensityField3D narrow = FieldAround(pos);
             narrow.ComputeDensity(pos);
             EXPECT_EQ(BitDifferences(f.values, narrow.values), 0u) << name << " simd level " << level;
         }
-        ParticleDensityField3D::SetSimdLevel(3);
     }
     // Integrates to about one over the box.
     const std::vector<osg::Vec3f> pos = BuiltIn("clusters", 40000);

@@ -5,6 +5,7 @@
 // edge vertices, its own triangle list) exactly as the algorithm describes
 // it: mesh and point answers must agree bit for bit.
 #include "density/ScalarField3D.h"
+#include "density/EngineSwitches.h"
 #include "geometry/MarchingCubesTables.h"
 
 #include "geometry/SurfaceMembership.h"
@@ -265,7 +266,7 @@ TEST(IsoSurfaceExtraction, MatchesFullCellRecordsOnRandomFields)
             for (int q = 0; q < 20000; ++q) {
                 const osg::Vec3f p = RandomPoint(rng, field);
                 for (bool vectorTest : {true, false}) {
-                    SurfaceMembership::SetVectorTest(vectorTest);
+                    EngineSwitches::Scoped<bool> vector(EngineSwitches::vectorPointTest, vectorTest);
                     ASSERT_EQ(ref.Inside(p), field.IsInsideSurface(p))
                         << "trial " << trial << " extraction " << extraction << " at " << p.x() << " " << p.y()
                         << " " << p.z() << (vectorTest ? " eight corners at a time" : " one segment at a time");

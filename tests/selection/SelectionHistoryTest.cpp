@@ -1,6 +1,7 @@
 // Selection states: combination by mode, undo, redo, clear, reset, the trim of
 // old states, and the mask kept in step with the current state.
 #include "framework/study/FerrowManager.h"
+#include "density/EngineSwitches.h"
 #include "geometry/AllocationFaults.h"
 #include "geometry/IntersectionGeometry.h"
 #include "geometry/MarchingCubesGeometry.h"
@@ -337,12 +338,12 @@ TEST_F(History, AFailingCommandLeavesEverythingAsBefore)
         for (int n = 0; n < 10; ++n) {
             const Everything before = everything();
             changed = false;
-            AllocationFaults::FailAfter(n);
+            EngineSwitches::Scoped<int> fault(EngineSwitches::allocationFaultAfter, n);
             testing::internal::CaptureStdout();
             command();
             std::fflush(stdout);
             const std::string out = testing::internal::GetCapturedStdout();
-            AllocationFaults::FailAfter(-1);
+            fault.Set(-1);
             if (messages(out) == 0) break;
             ++failures;
             EXPECT_EQ(messages(out), 1) << name << ": " << out;
