@@ -13,7 +13,7 @@
 namespace EngineSwitches {
 
 // Upper bound on the vector instructions of every dispatch (the level of
-// SharedCpuFeatures.h): 0 plain scalar code, 1 AVX, 2 AVX2 with fused
+// SharedCpuFeatures.h): 0 (or 1) plain scalar code, 2 AVX2 with fused
 // multiply-adds, 3 AVX-512 (the default). The processor's own limit applies.
 extern std::atomic<int> simdLevel;
 // Upper bound on the worker threads of the density estimate; 0 (the

@@ -6,6 +6,10 @@
 // weighs 1/n). Cost: O(n · nodes per kernel support) twice, plus three
 // quantile selections. Threads split the grid's planes among them; every node
 // still sums its particles in their order, so results do not depend on them.
+//
+// This unit holds the estimator (bandwidth rule, pilot and adaptive passes,
+// the split into slabs); KernelSplat adds one kernel to a slab, walking its
+// rows with KernelRowWalks; SlabBalance places the slab borders.
 #include "density/ScalarField3D.h"
 
 #include <osg/Vec3f>

@@ -1,6 +1,7 @@
 #include "geometry/LassoProjection.h"
 
 #include "density/EngineSwitches.h"
+#include "density/ParallelParts.h"
 #include "density/SharedCpuFeatures.h"
 #include "geometry/LassoImage.h"
 
@@ -17,8 +18,6 @@
 #include <stdexcept>
 #include <string>
 
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
 
 namespace {
 
@@ -40,8 +39,10 @@ constexpr int32_t kLeafSize = 8;
 // Deep enough for any balanced tree over an int32 count of points.
 constexpr int kMaxTreeDepth = 64;
 
-// Fewer nodes than this are not worth a task of their own.
-constexpr int32_t kMinNodesPerThread = 4096;
+// Nodes per task of the field's pass: fewer are not worth a task, and every
+// task starts its tile and list guesses afresh (with 4096, a plane of a 64³
+// grid per task, the pass took a fifth longer than with eight).
+constexpr int32_t kMinNodesPerTask = 32768;
 
 // Screen tiles are this many pixels wide (a power of two), doubled while the
 // lasso's surroundings would need more than kMaxTiles.
@@ -227,20 +228,11 @@ std::string Where(const char* what)
     return std::string("lasso volume: ") + what;
 }
 
-// Runs work(first, last) over [0, count) cut into contiguous slabs on
-// parallel tasks; the slabs write disjoint parts of the output, and every
-// item's result is its own, so the cut does not change the output.
-template <class Work>
-void ForEachSlab(int32_t count, int64_t itemsPerSlab, const Work& work)
+// Planes per task: at least kMinNodesPerTask nodes each.
+size_t PlanesPerTask(int32_t planes, int64_t nodesPerPlane)
 {
-    const int32_t grain = static_cast<int32_t>(
-        std::max<int64_t>(1, std::min<int64_t>(count, kMinNodesPerThread / std::max<int64_t>(1, itemsPerSlab))));
-    if (count <= grain) {
-        work(0, count);
-        return;
-    }
-    tbb::parallel_for(tbb::blocked_range<int32_t>(0, count, grain),
-                      [&work](const tbb::blocked_range<int32_t>& r) { work(r.begin(), r.end()); });
+    return static_cast<size_t>(
+        std::max<int64_t>(1, std::min<int64_t>(planes, kMinNodesPerTask / std::max<int64_t>(1, nodesPerPlane))));
 }
 
 }  // namespace
@@ -629,10 +621,13 @@ void LassoProjection::FillField(ScalarField3D& field) const
     CopyMatrix(windowMatrix, transform.window);
     transform.projectionAffine = projectionAffine;
 
-    // One pass: each slab of z-planes writes only its own nodes. A row of
+    // One pass: each slab of z-planes writes only its own nodes, and every
+    // node's value is its own, so the cut does not change the field. A row of
     // nodes goes through each step before the next, so that the divisions
     // and square roots of neighbouring nodes overlap.
-    ForEachSlab(field.zCount, static_cast<int64_t>(field.sliceSize), [&](int32_t zFirst, int32_t zLast) {
+    const size_t planesPerTask = PlanesPerTask(field.zCount, static_cast<int64_t>(field.sliceSize));
+    parallel::ForEachBlock(static_cast<size_t>(field.zCount), planesPerTask, [&](size_t first, size_t last) {
+        const int32_t zFirst = static_cast<int32_t>(first), zLast = static_cast<int32_t>(last);
         std::vector<double> winX(paddedRow), winY(paddedRow), winZ(paddedRow), sign(paddedRow), d2(paddedRow);
         std::vector<int32_t> tileOf(paddedRow);
         int32_t guess = -1;

@@ -277,7 +277,7 @@ TEST(ParticleDensityField3D, MatchesThePlainEstimateBitForBitOnAnyThreadCountAnd
         EXPECT_EQ(BitDifferences(f.values, one.values), 0u) << name;
         EXPECT_EQ(BitDifferences(f.values, three.values), 0u) << name;
 
-        // Every row walk (scalar, AVX, AVX2 runs, AVX-512) gives the same bits.
+        // Every row walk (scalar, AVX2 runs, AVX-512) gives the same bits.
         for (int level = 0; level < 3; ++level) {
             EngineSwitches::Scoped<int> simd(EngineSwitches::simdLevel, level);
             ParticleDensityField3D narrow = FieldAround(pos);
