@@ -33,15 +33,6 @@
 constexpr double kBorderValue = -3.4028234663852886e38;
 static_assert(kBorderValue == -static_cast<double>(FLT_MAX), "border value is -FLT_MAX");
 
-// One cell as the last extraction left it (a view assembled on request).
-struct CubeCell {
-    double iso;                  // level of the last extraction
-    int32_t cubeIndex;           // bit c set when corner c was below iso
-    osg::Vec3f cornerPositions[8];
-    int32_t firstTriangle;       // into the surface's triangle list
-    int32_t triangleCount;       // 0 when the last extraction did not cut the cell
-};
-
 // A triangle as the point test uses it: its first vertex, its two edge
 // vectors from that vertex and their cross product, all in single precision.
 struct CellTriangle {

@@ -3,6 +3,7 @@
 #include "density/ParallelParts.h"
 #include "density/PreComputedDensity.h"
 #include "geometry/AllocationFaults.h"
+#include "geometry/MaskWords.h"
 #include "geometry/SurfaceMembership.h"
 #include "framework/study/FerrowManager.h"
 
@@ -76,7 +77,7 @@ boost::shared_ptr<ScalarField3D> SelectionGeometry::CreateFieldOnCurrentGrid()
 
 void SelectionGeometry::ForEachChunk(size_t count, const std::function<void(size_t, size_t)>& body)
 {
-    parallel::ForEachBlock(count, kMaskChunk, body);
+    parallel::ForEachBlock(count, MaskWords::kTaskChunk, body);
 }
 
 void SelectionGeometry::ComputeMaskFromField()
@@ -85,20 +86,5 @@ void SelectionGeometry::ComputeMaskFromField()
     if (count == 0)
         return;
     AllocationFaults::Check();
-    const SurfaceMembership test(*field);
-    const osg::Vec3f* points = &(*positions)[0];
-    if (!particleCells || particleCells->cell.size() != count || !test.OnGridOf(*particleCells)) {
-        auto cells = boost::make_shared<ParticleCells>(test.NewParticleCells(count));
-        ForEachChunk(count, [&](size_t begin, size_t end) { test.ContainsRange(points, begin, end, mask, *cells); });
-        test.OrderByCell(*cells);
-        particleCells = cells;
-        return;
-    }
-    const ParticleCells& cells = *particleCells;
-    if (test.TestsCutCellsTogether(cells)) {
-        ForEachChunk(count, [&](size_t begin, size_t end) { test.ClassifyRange(points, cells, begin, end, mask); });
-        test.ContainsCutCells(points, cells, mask);
-        return;
-    }
-    ForEachChunk(count, [&](size_t begin, size_t end) { test.ContainsRange(points, cells, begin, end, mask); });
+    SurfaceMembership(*field).ComputeMask(&(*positions)[0], mask, particleCells);
 }

@@ -57,13 +57,9 @@ protected:
     // Call after the field's extraction. Large particle sets are split
     // across tasks; every entry gets the same answer as in a serial loop.
     void ComputeMaskFromField();
-    // Particles per task of a mask: below this many a task costs more than it
-    // saves, and a multiple of 4096 so that no two tasks share a word of the
-    // bit-packed mask.
-    static constexpr size_t kMaskChunk = size_t(1) << 16;
-    static_assert(kMaskChunk % 4096 == 0, "chunk borders must fall on mask words");
     // Runs body(begin, end) over [0, count) particles in parallel tasks of
-    // kMaskChunk (parallel::ForEachBlock). An exception of body reaches the
+    // MaskWords::kTaskChunk (parallel::ForEachBlock), so that no two tasks
+    // share a word of the bit-packed mask. An exception of body reaches the
     // caller once every task has stopped.
     static void ForEachChunk(size_t count, const std::function<void(size_t, size_t)>& body);
 
