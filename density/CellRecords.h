@@ -1,5 +1,10 @@
 #pragma once
-// Per-cell records of an iso-surface extraction, stored compactly.
+// CellRecords: the per-cell records of an iso-surface extraction, stored
+// compactly. geometry/CellRecordsBuilder writes them as the marching-cubes
+// pass (geometry/MarchingCubesMesh) goes; geometry/SurfaceMembership reads
+// them. They live here, beside the field rather than beside that code,
+// because ScalarField3D declares them as its member `cells`, and density/
+// knows nothing of geometry/.
 //
 // The cells are dual to the node grid: (xCount+1)·(yCount+1)·(zCount+1) of
 // them, cell (i, j, k) having its corner 0 at node (i−1, j−1, k−1), so the

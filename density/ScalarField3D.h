@@ -10,8 +10,8 @@
 //
 // Grid store operations are in density/ScalarField3D.cpp; the marching-cubes
 // extraction and the point test (ExtractIsoSurface, IsInsideSurface) are in
-// geometry/IsoSurfaceExtraction.cpp.
-#include "density/CubeCell.h"
+// geometry/MarchingCubesExtraction.cpp.
+#include "density/CellRecords.h"
 #include "density/SurfaceMesh.h"
 
 #include <osg/Vec3f>

@@ -1,6 +1,6 @@
 #pragma once
-// CellIndexBuilder: the compact cell records (CubeCellGrid) that the point
-// test reads, written from the cells of one extraction as the mesh emitter
+// CellRecordsBuilder: the compact cell records (CubeCellGrid) that the point
+// test reads, written from the cells of one extraction as the mesh pass
 // passes them.
 //
 // In: the rows of cells in cell order, each as two bit sets (cut, and no
@@ -17,11 +17,11 @@
 #include <cstdint>
 #include <stdexcept>
 
-class CellIndexBuilder {
+class CellRecordsBuilder {
 public:
     // Makes the per-axis node positions on the field's first extraction and
     // empties the records for an extraction at `iso`.
-    CellIndexBuilder(ScalarField3D& field, double iso);
+    CellRecordsBuilder(ScalarField3D& field, double iso);
 
     // The cells [firstCell, firstCell + count) of one row: bit i of
     // cut / noCornerBelow (words from 0, bits beyond count clear) for cell

@@ -1,17 +1,17 @@
 // ScalarField3D's extraction and point test.
 //
-// The extraction is one pass over the cells: the mesh emitter produces the
-// surface and hands each cell to the cell-index builder, which writes the
+// The extraction is one pass over the cells: the mesh pass produces the
+// surface and hands each cell to the cell-records builder, which writes the
 // records the point test reads.
 #include "density/ScalarField3D.h"
-#include "geometry/CellIndexBuilder.h"
-#include "geometry/IsoSurfaceMeshEmitter.h"
+#include "geometry/CellRecordsBuilder.h"
+#include "geometry/MarchingCubesMesh.h"
 #include "geometry/SurfaceMembership.h"
 
 void ScalarField3D::ExtractIsoSurface(double iso)
 {
-    CellIndexBuilder index(*this, iso);
-    IsoSurfaceMeshEmitter(*this, iso).Emit(surface, index);
+    CellRecordsBuilder index(*this, iso);
+    MarchingCubesMesh(*this, iso).Emit(surface, index);
     index.Finish();
 }
 
