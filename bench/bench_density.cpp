@@ -1,6 +1,7 @@
 // Density precomputation of one built-in-like mixture ("clusters" recipe) at
 // 100k, 1M, 4M and 10M particles, with all hardware threads and with one thread.
 #include "bench/ProcessUsage.h"
+#include "density/EngineSwitches.h"
 #include "density/ParticleDensityField3D.h"
 #include "density/PreComputedDensity.h"
 #include "framework/study/BuiltInDatasets.h"
@@ -24,7 +25,7 @@ void LoadMixture(size_t count)
 void ComputeDensities(benchmark::State& state, int threads)
 {
     LoadMixture(static_cast<size_t>(state.range(0)));
-    ParticleDensityField3D::SetMaxThreads(threads);
+    EngineSwitches::Scoped<int> threadLimit(EngineSwitches::maxThreads, threads);
     const double cpuBefore = bench::ProcessCpuSeconds();
     for (auto _ : state) {
         PreComputedDensity::Destroy();
@@ -35,7 +36,6 @@ void ComputeDensities(benchmark::State& state, int threads)
     // of all threads shows what the estimate itself costs.
     state.counters["allThreadsCpu_s"] = (bench::ProcessCpuSeconds() - cpuBefore) / static_cast<double>(state.iterations());
     state.counters["peakRSS_MiB"] = bench::PeakResidentMiB();
-    ParticleDensityField3D::SetMaxThreads(0);
     PreComputedDensity::Destroy();
     FerrowDatasetManager::Destroy();
 }

@@ -3,7 +3,8 @@
 // bits a division gives), from multiplications and fused multiply-adds, which
 // cost a fraction of a vector division.
 //
-// In: a ≥ 0 finite, b for which QuotientWithoutDivision(b) holds, and
+// In: a = 0 or a in [2⁻⁶⁰, 2] (the splat's contributions 1 − Q are 0 or lie
+// in [2⁻⁵³, 1] up to rounding), b for which QuotientWithoutDivision(b) holds, and
 // y = 1.0 / b (correctly rounded). Out: a / b rounded to nearest.
 // Cost: one multiplication and four fused multiply-adds.
 //
@@ -14,7 +15,8 @@
 // significand of b. A quotient of doubles lies at least 2⁻⁵³/m units from the
 // midpoint between two doubles, so the error cannot cross one while
 // (½ + 2⁻⁵¹)·m² < 2, which holds for every significand below 2 − 2⁻⁴⁸. The
-// exponent bounds keep every intermediate value normal for a in [2⁻⁶⁰, 1].
+// exponent bounds keep every intermediate value normal for a in [2⁻⁶⁰, 2];
+// a = 0 gives 0 at every step.
 #include <cstdint>
 #include <cstring>
 #include <immintrin.h>

@@ -6,6 +6,10 @@
 // weighs 1/n). Cost: O(n · nodes per kernel support) twice, plus three
 // quantile selections. Threads split the grid's planes among them; every node
 // still sums its particles in their order, so results do not depend on them.
+//
+// This unit holds the estimator (bandwidth rule, pilot and adaptive passes,
+// the split into slabs); KernelSplat adds one kernel to a slab, walking its
+// rows with KernelRowWalks; SlabBalance places the slab borders.
 #include "density/ScalarField3D.h"
 
 #include <osg/Vec3f>
@@ -36,14 +40,6 @@ public:
                         std::vector<double>& densities);
     void AdaptiveDensity(const osg::Vec3f& bandwidth, const std::vector<double>& densities,
                          double mean, const std::vector<osg::Vec3f>& positions);
-
-    // Upper bound on the worker threads of the estimate (0: one per hardware
-    // thread, the default). Results are the same for every setting; tests and
-    // benchmarks use it to compare against a single thread.
-    static void SetMaxThreads(int threads);
-    // Upper bound on the vector instructions used for splatting: 0 plain
-    // scalar code, 1 AVX, 2 AVX2 with fused multiply-adds, 3 AVX-512 (the
-    // default; the processor's own limit always applies). Results are the
-    // same for every setting.
-    static void SetSimdLevel(int level);
+    // Threads and vector width follow EngineSwitches::maxThreads and
+    // simdLevel; results are the same for every setting.
 };

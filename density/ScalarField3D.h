@@ -10,8 +10,8 @@
 //
 // Grid store operations are in density/ScalarField3D.cpp; the marching-cubes
 // extraction and the point test (ExtractIsoSurface, IsInsideSurface) are in
-// geometry/IsoSurfaceExtraction.cpp.
-#include "density/CubeCell.h"
+// geometry/MarchingCubesExtraction.cpp.
+#include "density/CellRecords.h"
 #include "density/SurfaceMesh.h"
 
 #include <osg/Vec3f>
@@ -40,8 +40,6 @@ public:
     void ExtractIsoSurface(double iso);
     // Whether p is inside the last extracted surface; call IsWithinBounds first.
     bool IsInsideSurface(const osg::Vec3f& p) const;
-    // The cell record (i, j, k) as the last extraction left it.
-    CubeCell Cell(int i, int j, int k) const;
 
     double xMin, xMax, xStep;
     double yMin, yMax, yStep;

@@ -4,14 +4,13 @@
 // most: a volume's mask (SelectionGeometry), the selection display and the
 // history and its stacks (ParticleSelection's clear, undo and redo).
 //
-// In: FailAfter(n, times) from a test. Out: after the next n passing checks
-// the following `times` checks (one by default) throw std::bad_alloc; every
-// later check passes. Cost: one atomic load per check while nothing is
-// armed (always, outside tests).
+// In: EngineSwitches::allocationFaultAfter = n (and allocationFaultRepeats =
+// k, 1 by default), set by a test through their scoped guards. Out: after
+// the next n passing checks the following k throw std::bad_alloc; every
+// later check passes. Cost: one atomic load per
+// check while nothing is armed (always, outside tests).
 namespace AllocationFaults {
 
-// Arms the switch: n checks pass, the next `times` throw. A negative n disarms.
-void FailAfter(int n, int times = 1);
 // Throws std::bad_alloc when the armed check comes up. Safe on any thread.
 void Check();
 

@@ -1,6 +1,8 @@
 #include "geometry/LassoProjection.h"
 
-#include "density/CpuFeatures.h"
+#include "density/EngineSwitches.h"
+#include "density/ParallelParts.h"
+#include "density/SharedCpuFeatures.h"
 #include "geometry/LassoImage.h"
 
 #include <osg/Camera>
@@ -16,10 +18,14 @@
 #include <stdexcept>
 #include <string>
 
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
 
 namespace {
+
+// The AVX2 paths run where the processor and the switches allow them.
+bool VectorScan()
+{
+    return SharedCpu::Avx2Allowed() && EngineSwitches::vectorLassoScan.load(std::memory_order_relaxed);
+}
 
 // The nearest-point search starts from the largest finite float, held as a
 // double: a point whose squared distance overflows or is not a number never
@@ -33,8 +39,10 @@ constexpr int32_t kLeafSize = 8;
 // Deep enough for any balanced tree over an int32 count of points.
 constexpr int kMaxTreeDepth = 64;
 
-// Fewer nodes than this are not worth a task of their own.
-constexpr int32_t kMinNodesPerThread = 4096;
+// Nodes per task of the field's pass: fewer are not worth a task, and every
+// task starts its tile and list guesses afresh (with 4096, a plane of a 64³
+// grid per task, the pass took a fifth longer than with eight).
+constexpr int32_t kMinNodesPerTask = 32768;
 
 // Screen tiles are this many pixels wide (a power of two), doubled while the
 // lasso's surroundings would need more than kMaxTiles.
@@ -220,25 +228,14 @@ std::string Where(const char* what)
     return std::string("lasso volume: ") + what;
 }
 
-// Runs work(first, last) over [0, count) cut into contiguous slabs on
-// parallel tasks; the slabs write disjoint parts of the output, and every
-// item's result is its own, so the cut does not change the output.
-template <class Work>
-void ForEachSlab(int32_t count, int64_t itemsPerSlab, const Work& work)
+// Planes per task: at least kMinNodesPerTask nodes each.
+size_t PlanesPerTask(int32_t planes, int64_t nodesPerPlane)
 {
-    const int32_t grain = static_cast<int32_t>(
-        std::max<int64_t>(1, std::min<int64_t>(count, kMinNodesPerThread / std::max<int64_t>(1, itemsPerSlab))));
-    if (count <= grain) {
-        work(0, count);
-        return;
-    }
-    tbb::parallel_for(tbb::blocked_range<int32_t>(0, count, grain),
-                      [&work](const tbb::blocked_range<int32_t>& r) { work(r.begin(), r.end()); });
+    return static_cast<size_t>(
+        std::max<int64_t>(1, std::min<int64_t>(planes, kMinNodesPerTask / std::max<int64_t>(1, nodesPerPlane))));
 }
 
 }  // namespace
-
-std::atomic<bool> LassoProjection::vectorScan{true};
 
 LassoProjection::LassoProjection(osgViewer::Viewer* v, const std::vector<osg::Vec2f>& points,
                                  const osg::Matrixf& model, LassoImageBounds imageBounds)
@@ -276,7 +273,7 @@ LassoProjection::LassoProjection(osgViewer::Viewer* v, const std::vector<osg::Ve
     const size_t pixels = static_cast<size_t>(imageWidth) * static_cast<size_t>(imageHeight);
     lassoBits.assign((pixels + 63) / 64, 0);
     size_t done = 0;
-    if (ProcessorHasAvx2() && vectorScan.load(std::memory_order_relaxed))
+    if (VectorScan())
         done = LassoFlagsAvx2(lassoImage.data(), pixels, lassoBits.data());
     // The rest a word at a time, built in a register.
     for (size_t word = done / 64; word < lassoBits.size(); ++word) {
@@ -581,11 +578,6 @@ double LassoProjection::MinimumSquaredDistance(double x, double y, const double*
     return b2 < b0 ? b2 : b0;
 }
 
-void LassoProjection::SetVectorScan(bool on)
-{
-    vectorScan.store(on, std::memory_order_relaxed);
-}
-
 void LassoProjection::FillField(ScalarField3D& field) const
 {
     if (lassoPoints.empty()) {
@@ -620,7 +612,7 @@ void LassoProjection::FillField(ScalarField3D& field) const
     for (int32_t i = 0; i < field.xCount; ++i) nodeX[static_cast<size_t>(i)] = NodePosition(field, i, 0, 0).x();
     for (int32_t i = 0; i < field.yCount; ++i) nodeY[static_cast<size_t>(i)] = NodePosition(field, 0, i, 0).y();
     for (int32_t i = 0; i < field.zCount; ++i) nodeZ[static_cast<size_t>(i)] = NodePosition(field, 0, 0, i).z();
-    const bool avx2 = ProcessorHasAvx2() && vectorScan.load(std::memory_order_relaxed);
+    const bool avx2 = VectorScan();
     const bool avx2Rows = avx2 && modelAffine && viewAffine && windowAffine;
     RowTransform transform;
     CopyMatrix(modelMatrix, transform.model);
@@ -629,10 +621,13 @@ void LassoProjection::FillField(ScalarField3D& field) const
     CopyMatrix(windowMatrix, transform.window);
     transform.projectionAffine = projectionAffine;
 
-    // One pass: each slab of z-planes writes only its own nodes. A row of
+    // One pass: each slab of z-planes writes only its own nodes, and every
+    // node's value is its own, so the cut does not change the field. A row of
     // nodes goes through each step before the next, so that the divisions
     // and square roots of neighbouring nodes overlap.
-    ForEachSlab(field.zCount, static_cast<int64_t>(field.sliceSize), [&](int32_t zFirst, int32_t zLast) {
+    const size_t planesPerTask = PlanesPerTask(field.zCount, static_cast<int64_t>(field.sliceSize));
+    parallel::ForEachBlock(static_cast<size_t>(field.zCount), planesPerTask, [&](size_t first, size_t last) {
+        const int32_t zFirst = static_cast<int32_t>(first), zLast = static_cast<int32_t>(last);
         std::vector<double> winX(paddedRow), winY(paddedRow), winZ(paddedRow), sign(paddedRow), d2(paddedRow);
         std::vector<int32_t> tileOf(paddedRow);
         int32_t guess = -1;

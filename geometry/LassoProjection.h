@@ -31,7 +31,6 @@
 #include <osg/ref_ptr>
 #include <osgViewer/Viewer>
 
-#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -67,10 +66,9 @@ public:
     // Writes ScreenSignedDistance(EyePosition(NodePosition(node))) into every
     // node of field, bit for bit, without scanning every lasso point per node.
     void FillField(ScalarField3D& field) const;
-    // Lets tests compare the AVX2 paths (FillField's row transform and tile
-    // scan, the construction's pixel flags; on by default, used where the
-    // processor has AVX2) with the plain ones.
-    static void SetVectorScan(bool on);
+    // FillField's row transform and tile scan and the construction's pixel
+    // flags take AVX2 where the processor and EngineSwitches::vectorLassoScan
+    // allow; the plain paths give the same bits.
 
     osgViewer::Viewer* viewer;  // not owned
     osg::Matrixf modelMatrix;
@@ -126,8 +124,6 @@ private:
     // The smallest squared distance from (x, y) to count points (a multiple
     // of four).
     static double MinimumSquaredDistance(double x, double y, const double* xs, const double* ys, size_t count);
-    // Whether the AVX2 paths run where the processor has AVX2.
-    static std::atomic<bool> vectorScan;
 
     // lassoImage reduced to its lasso flags, bit i for pixel i.
     std::vector<uint64_t> lassoBits;

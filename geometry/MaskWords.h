@@ -17,6 +17,12 @@
 
 namespace MaskWords {
 
+// Particles per task of a mask (parallel::ForEachBlock): below this many a
+// task costs more than it saves, and a multiple of 64 so that no two tasks
+// share a word.
+constexpr size_t kTaskChunk = size_t(1) << 16;
+static_assert(kTaskChunk % 4096 == 0, "task borders must fall on mask words");
+
 #if defined(__GLIBCXX__) && defined(__LP64__)
 // The layout this fast path relies on; another library version that changed
 // the word type or size breaks the build here instead of the masks.

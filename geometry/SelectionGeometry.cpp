@@ -1,14 +1,13 @@
 #include "geometry/SelectionGeometry.h"
 
+#include "density/ParallelParts.h"
 #include "density/PreComputedDensity.h"
 #include "geometry/AllocationFaults.h"
+#include "geometry/MaskWords.h"
 #include "geometry/SurfaceMembership.h"
 #include "framework/study/FerrowManager.h"
 
 #include <boost/make_shared.hpp>
-
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
 
 #include <algorithm>
 #include <stdexcept>
@@ -76,21 +75,9 @@ boost::shared_ptr<ScalarField3D> SelectionGeometry::CreateFieldOnCurrentGrid()
                                              density.zMin, density.zMax, density.zCount);
 }
 
-// Chunk borders at fixed multiples of 4096 keep every task on its own words
-// of a bit-packed mask, however the scheduler groups the chunks.
 void SelectionGeometry::ForEachChunk(size_t count, const std::function<void(size_t, size_t)>& body)
 {
-    // Below this many particles a task costs more than it saves.
-    constexpr size_t kChunk = size_t(1) << 16;
-    static_assert(kChunk % 4096 == 0, "chunk borders must fall on mask words");
-    const size_t chunks = (count + kChunk - 1) / kChunk;
-    if (chunks <= 1) {
-        body(size_t(0), count);
-        return;
-    }
-    tbb::parallel_for(tbb::blocked_range<size_t>(0, chunks), [&](const tbb::blocked_range<size_t>& r) {
-        body(r.begin() * kChunk, std::min(count, r.end() * kChunk));
-    });
+    parallel::ForEachBlock(count, MaskWords::kTaskChunk, body);
 }
 
 void SelectionGeometry::ComputeMaskFromField()
@@ -99,20 +86,5 @@ void SelectionGeometry::ComputeMaskFromField()
     if (count == 0)
         return;
     AllocationFaults::Check();
-    const SurfaceMembership test(*field);
-    const osg::Vec3f* points = &(*positions)[0];
-    if (!particleCells || particleCells->cell.size() != count || !test.OnGridOf(*particleCells)) {
-        auto cells = boost::make_shared<ParticleCells>(test.NewParticleCells(count));
-        ForEachChunk(count, [&](size_t begin, size_t end) { test.ContainsRange(points, begin, end, mask, *cells); });
-        test.OrderByCell(*cells);
-        particleCells = cells;
-        return;
-    }
-    const ParticleCells& cells = *particleCells;
-    if (test.TestsCutCellsTogether(cells)) {
-        ForEachChunk(count, [&](size_t begin, size_t end) { test.ClassifyRange(points, cells, begin, end, mask); });
-        test.ContainsCutCells(points, cells, mask);
-        return;
-    }
-    ForEachChunk(count, [&](size_t begin, size_t end) { test.ContainsRange(points, cells, begin, end, mask); });
+    SurfaceMembership(*field).ComputeMask(&(*positions)[0], mask, particleCells);
 }

@@ -57,10 +57,10 @@ protected:
     // Call after the field's extraction. Large particle sets are split
     // across tasks; every entry gets the same answer as in a serial loop.
     void ComputeMaskFromField();
-    // Runs body(begin, end) over [0, count) particles in parallel tasks,
-    // chunk borders at fixed multiples of 4096 so that no two tasks share a
-    // word of the bit-packed mask. An exception of body reaches the caller
-    // once every task has stopped.
+    // Runs body(begin, end) over [0, count) particles in parallel tasks of
+    // MaskWords::kTaskChunk (parallel::ForEachBlock), so that no two tasks
+    // share a word of the bit-packed mask. An exception of body reaches the
+    // caller once every task has stopped.
     static void ForEachChunk(size_t count, const std::function<void(size_t, size_t)>& body);
 
     SelectionGeometry(const SelectionGeometry&) = delete;

@@ -1,8 +1,13 @@
 #include "geometry/SurfaceMembership.h"
 
-#include "density/CpuFeatures.h"
+#include "density/EngineSwitches.h"
+#include "density/ParallelParts.h"
+#include "density/SharedCpuFeatures.h"
+#include "geometry/CellNumbers.h"
 #include "geometry/MarchingCubesTables.h"
 #include "geometry/MaskWords.h"
+
+#include <boost/make_shared.hpp>
 
 #include <algorithm>
 #include <iterator>
@@ -11,8 +16,6 @@
 #include <atomic>
 #include <cmath>
 #include <immintrin.h>
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
 
 SurfaceMembership::SurfaceMembership(const ScalarField3D& f)
     : xMin(f.xMin), yMin(f.yMin), zMin(f.zMin),
@@ -30,33 +33,6 @@ SurfaceMembership::SurfaceMembership(const ScalarField3D& f)
       cornerZ(f.cells.cornerZ.data())
 {
 }
-
-namespace {
-
-// The cell index trunc(offset/step) + 1 along one axis, or −1 when it lies
-// outside [0, count − 1]. A division per axis and point dominated the test,
-// so the quotient is first taken with the reciprocal: its error is below
-// 1e-10 for |q| < 1e6, so when its fraction stays more than 1e-9 away from
-// an integer the truncation cannot differ from the division's. Otherwise
-// (points on or within rounding of a node plane, far points, NaN) the exact
-// division decides. The range check runs on doubles, so a far point or a NaN
-// coordinate cannot overflow the conversion to int.
-inline int CellIndexOnAxis(double offset, double step, double inverseStep, int count)
-{
-    const double q = offset * inverseStep;
-    if (q > -1e6 && q < 1e6) {
-        const int whole = static_cast<int>(q);
-        const double fraction = std::fabs(q - whole);
-        if (fraction > 1e-9 && fraction < 1.0 - 1e-9) {
-            const int index = whole + 1;
-            return index >= 0 && index <= count - 1 ? index : -1;
-        }
-    }
-    const double exact = std::trunc(offset / step) + 1.0;
-    return exact >= 0.0 && exact <= count - 1 ? static_cast<int>(exact) : -1;
-}
-
-}  // namespace
 
 inline bool SurfaceMembership::CellOf(const osg::Vec3f& p, int& i, int& j, int& k, size_t& cell) const
 {
@@ -78,7 +54,11 @@ const float kParallelLimit = [] {
     return static_cast<double>(f) < 1e-14 ? std::nextafter(f, 1.0f) : f;
 }();
 
-std::atomic<bool> vectorTest{true};
+// The vector paths run where the processor and the switches allow them.
+bool VectorTest()
+{
+    return SharedCpu::Avx2Allowed() && EngineSwitches::vectorPointTest.load(std::memory_order_relaxed);
+}
 
 // The test of InsideCutCell with one lane per corner. Every lane computes
 // what the scalar loop computes for its corner, operation for operation (no
@@ -197,33 +177,6 @@ __attribute__((target("avx2"))) void ClassifyKnownCells(const uint32_t* cellOfPo
     }
 }
 
-// A cell number split into (i, j, k) without dividing: for n, d < 2^32 and
-// m = ⌈2^64 / d⌉, the high half of n·m is ⌊n / d⌋ (m exceeds 2^64 / d by less
-// than 1, which moves n·m / 2^64 by less than 2^-32 < 1/d, too little to
-// reach the next multiple of 1/d). Two 32-bit divisions per cut point were a
-// tenth of the range test's time.
-struct CellSplit {
-    uint64_t rowMagic, planeMagic;
-    uint32_t rowCells, planeCells;
-    CellSplit(size_t row, size_t plane)
-        : rowMagic(~uint64_t{0} / row + 1), planeMagic(~uint64_t{0} / plane + 1),
-          rowCells(static_cast<uint32_t>(row)), planeCells(static_cast<uint32_t>(plane))
-    {
-    }
-    static uint32_t Quotient(uint32_t n, uint64_t magic)
-    {
-        return static_cast<uint32_t>((static_cast<unsigned __int128>(n) * magic) >> 64);
-    }
-    void Split(uint32_t cell, int& i, int& j, int& k) const
-    {
-        const uint32_t plane = Quotient(cell, planeMagic);
-        const uint32_t inPlane = cell - plane * planeCells;
-        const uint32_t row = Quotient(inPlane, rowMagic);
-        k = static_cast<int>(plane);
-        j = static_cast<int>(row);
-        i = static_cast<int>(inPlane - row * rowCells);
-    }
-};
 
 // A point of a block found in a cut cell, by its index and cell.
 struct CutPoint {
@@ -362,11 +315,9 @@ __attribute__((target("avx2"))) void TestCellPointsAvx2(const osg::Vec3f* points
 
 }  // namespace
 
-void SurfaceMembership::SetVectorTest(bool on) { vectorTest.store(on); }
-
 bool SurfaceMembership::InsideCutCell(const osg::Vec3f& p, int i, int j, int k, uint32_t word) const
 {
-    if (ProcessorHasAvx2() && vectorTest.load(std::memory_order_relaxed)) {
+    if (VectorTest()) {
         const int cubeIndex = CubeCellGrid::CubeIndexOf(word);
         return CrossesAnyAvx2(p, cornerX + i, cornerY + j, cornerZ + k, cubeIndex,
                              triangles + CubeCellGrid::FirstTriangleOf(word), kTriangleCount[cubeIndex]);
@@ -447,12 +398,12 @@ template <class Finder>
 void SurfaceMembership::TestRange(const osg::Vec3f* points, size_t begin, size_t end, std::vector<bool>& mask,
                                   Finder cellOf, const uint32_t* knownCells, bool testCut) const
 {
-    const bool vector = vectorTest.load(std::memory_order_relaxed);
-    const bool gatherKnown = knownCells && ProcessorHasAvx2() && vector;
+    const bool vector = VectorTest();
+    const bool gatherKnown = knownCells && vector;
     // Cut cells are found and split as 32-bit cell numbers; grids with more
     // cells take InsideCutCell's own lookup and divisions.
     const bool cellsFitWord = CellCount() <= UINT32_MAX;
-    const bool batch = ProcessorHasAvx2() && vector && cellsFitWord;
+    const bool batch = vector && cellsFitWord;
     if (!cells) {
         for (size_t q = begin; q < end; ++q)
             mask[q] = false;
@@ -611,36 +562,35 @@ void SurfaceMembership::ContainsRange(const osg::Vec3f* points, const ParticleCe
 
 void SurfaceMembership::OrderByCell(ParticleCells& found) const
 {
-    found.byCell.clear();
-    found.cellStart.clear();
-    const size_t cellCount = CellCount();
-    if (found.cell.size() >= UINT32_MAX || cellCount >= UINT32_MAX)
+    ::OrderByCell(found, CellCount());
+}
+
+void SurfaceMembership::ComputeMask(const osg::Vec3f* points, std::vector<bool>& mask,
+                                    boost::shared_ptr<const ParticleCells>& known) const
+{
+    const size_t count = mask.size();
+    if (!known || known->cell.size() != count || !OnGridOf(*known)) {
+        auto found = boost::make_shared<ParticleCells>(NewParticleCells(count));
+        parallel::ForEachBlock(count, MaskWords::kTaskChunk,
+                               [&](size_t begin, size_t end) { ContainsRange(points, begin, end, mask, *found); });
+        OrderByCell(*found);
+        known = found;
         return;
-    // The order only speeds later masks up: without the memory for it they
-    // take the range test.
-    try {
-        std::vector<uint32_t> start(cellCount + 1, 0);
-        for (uint32_t c : found.cell)
-            if (c != ParticleCells::kNoCell)
-                ++start[c + 1];
-        for (size_t c = 0; c < cellCount; ++c)
-            start[c + 1] += start[c];
-        std::vector<uint32_t> byCell(start[cellCount]);
-        std::vector<uint32_t> next(start.begin(), start.end() - 1);
-        for (size_t q = 0; q < found.cell.size(); ++q) {
-            const uint32_t c = found.cell[q];
-            if (c != ParticleCells::kNoCell)
-                byCell[next[c]++] = static_cast<uint32_t>(q);
-        }
-        found.byCell = std::move(byCell);
-        found.cellStart = std::move(start);
-    } catch (const std::bad_alloc&) {
     }
+    const ParticleCells& c = *known;
+    if (TestsCutCellsTogether(c)) {
+        parallel::ForEachBlock(count, MaskWords::kTaskChunk,
+                               [&](size_t begin, size_t end) { ClassifyRange(points, c, begin, end, mask); });
+        ContainsCutCells(points, c, mask);
+        return;
+    }
+    parallel::ForEachBlock(count, MaskWords::kTaskChunk,
+                           [&](size_t begin, size_t end) { ContainsRange(points, c, begin, end, mask); });
 }
 
 bool SurfaceMembership::TestsCutCellsTogether(const ParticleCells& c) const
 {
-    return cells && MaskWords::kWholeWords && ProcessorHasAvx2() && vectorTest.load(std::memory_order_relaxed) &&
+    return cells && MaskWords::kWholeWords && VectorTest() &&
            OnGridOf(c) && c.cellStart.size() == CellCount() + 1;
 }
 
@@ -670,10 +620,10 @@ void SurfaceMembership::ContainsCutCells(const osg::Vec3f* points, const Particl
     };
     // By words of the cut-cell table: 64 cells to a word, most without cuts.
     constexpr size_t kWords = 16;
-    tbb::parallel_for(tbb::blocked_range<size_t>(0, cells->cutBits.size(), kWords),
-                      [&](const tbb::blocked_range<size_t>& r) {
+    const bool vector = VectorTest();
+    parallel::ForEachBlock(cells->cutBits.size(), kWords, [&](size_t firstWord, size_t endWord) {
         std::vector<Span> spans;
-        for (size_t w = r.begin(); w < r.end(); ++w) {
+        for (size_t w = firstWord; w < endWord; ++w) {
             uint32_t rank = cutCellsBefore[w];
             for (uint64_t bits = cutBits[w]; bits; bits &= bits - 1, ++rank) {
                 const uint32_t cell = static_cast<uint32_t>(w * 64 + static_cast<size_t>(__builtin_ctzll(bits)));
@@ -700,8 +650,14 @@ void SurfaceMembership::ContainsCutCells(const osg::Vec3f* points, const Particl
             for (uint32_t g = span.first; g < span.last; g += 8) {
                 const size_t lanes = std::min<size_t>(8, span.last - g);
                 requestAhead(lanes);
-                TestCellPointsAvx2(points, byCell + g, lanes, cornerX + i, cornerY + j, cornerZ + k, cubeIndex,
-                                   cellTriangles, kTriangleCount[cubeIndex], mask);
+                if (vector) {
+                    TestCellPointsAvx2(points, byCell + g, lanes, cornerX + i, cornerY + j, cornerZ + k, cubeIndex,
+                                       cellTriangles, kTriangleCount[cubeIndex], mask);
+                    continue;
+                }
+                for (size_t n = 0; n < lanes; ++n)
+                    if (InsideCutCell(points[byCell[g + n]], i, j, k, span.word))
+                        MaskWords::SetAtomically(mask, byCell[g + n]);
             }
         }
     });

@@ -8,29 +8,21 @@
 // particles. Cost: three multiplications (divisions only next to node planes)
 // and two bit-table lookups per point; for points in cells the surface cuts,
 // at most seven segments against five triangles. With the particles ordered
-// by cell (OrderByCell, once per dataset), the points of each cut cell are
-// tested eight at a time: a lane per point instead of one per corner.
+// by cell (once per dataset), the points of each cut cell are tested eight at
+// a time: a lane per point instead of one per corner.
+//
+// ComputeMask is the entry point: it decides when to find and order the
+// particles' cells and when to test the cut cells' points together. The
+// steps it takes stay public for the tests that hold each against the
+// literal test.
 #include "density/ScalarField3D.h"
+#include "geometry/ParticleCells.h"
 
+#include <boost/shared_ptr.hpp>
 #include <osg/Vec3f>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
-
-// The cell of every particle of a set on one grid. Finding a point's cell is
-// most of a point test, and every volume of a dataset lies on the same grid,
-// so volumes that test the same particles share this.
-struct ParticleCells {
-    static constexpr uint32_t kNoCell = 0xFFFFFFFFu;  // outside the grid or in no cell
-    double xMin, yMin, zMin, xMax, yMax, zMax;
-    int xCount, yCount, zCount;
-    std::vector<uint32_t> cell;
-    // Filled by OrderByCell: the indices of the points in cells, by cell and
-    // within a cell in index order; those of cell c are
-    // byCell[cellStart[c]] … byCell[cellStart[c + 1] − 1].
-    std::vector<uint32_t> byCell;
-    std::vector<uint32_t> cellStart;
-};
 
 class SurfaceMembership {
 public:
@@ -38,11 +30,22 @@ public:
     // lives and before its next extraction.
     explicit SurfaceMembership(const ScalarField3D& field);
 
+    // Cut cells are tested eight corners at a time, and points with known
+    // cells classified eight at a time, where the processor and
+    // EngineSwitches::vectorPointTest allow; one by one otherwise, with the
+    // same answers.
     bool IsInside(const osg::Vec3f& p) const;
-    // Whether cut cells are tested eight corners at a time, and points with
-    // known cells classified eight at a time, where the processor can (the
-    // default), or one by one; same answers.
-    static void SetVectorTest(bool on);
+
+    // mask[q] = the field's IsWithinBounds(points[q]) && IsInside(points[q])
+    // for every q of the mask, on parallel tasks of whole mask words. `cells`
+    // carries the particles' cells between the masks of one dataset: when it
+    // is null or was found for other points or on another grid, the cells are
+    // found on the way and ordered by cell into a new one; with ordered cells
+    // on this grid the points of each cut cell are tested together.
+    void ComputeMask(const osg::Vec3f* points, std::vector<bool>& mask,
+                     boost::shared_ptr<const ParticleCells>& cells) const;
+
+    // The steps of ComputeMask.
     // mask[q] = the field's IsWithinBounds(points[q]) && IsInside(points[q])
     // for q in [begin, end).
     void ContainsRange(const osg::Vec3f* points, size_t begin, size_t end, std::vector<bool>& mask) const;
@@ -74,7 +77,8 @@ public:
     void ClassifyRange(const osg::Vec3f* points, const ParticleCells& cells, size_t begin, size_t end,
                        std::vector<bool>& mask) const;
     // Sets mask[q] for the points in cut cells that are inside, cell by cell,
-    // on the threads the machine has; the other flags stay as they are.
+    // on the threads the machine has, eight points at a time where the
+    // processor allows; the other flags stay as they are.
     void ContainsCutCells(const osg::Vec3f* points, const ParticleCells& cells, std::vector<bool>& mask) const;
 
 private:

@@ -1,5 +1,6 @@
 #include "selection/ParticleSelection.h"
 
+#include "density/EngineSwitches.h"
 #include "framework/study/FerrowManager.h"
 #include "geometry/AllocationFaults.h"
 #include "geometry/CylinderGeometry.h"
@@ -59,7 +60,6 @@ const float kLargestLassoExtent = 16384.0f;
 // is triangulated: nothing beyond the viewport reaches the lasso image, and
 // the margin keeps the stretches the clipping adds along its sides out of it.
 const double kLassoClipMargin = 64.0;
-bool lassoClippedToView = true;
 
 // Exact duplicates stay once, at their first position.
 void dropRepeatedPoints(std::vector<osg::Vec2f>& points)
@@ -352,7 +352,7 @@ void ParticleSelection::endPath()
     // cost no longer grows with the lasso's area beyond the view.
     std::vector<osg::Vec2f> drawn = lassoPoints;
     const osg::Viewport* vp = viewer && viewer->getCamera() ? viewer->getCamera()->getViewport() : nullptr;
-    if (lassoClippedToView && vp) {
+    if (EngineSwitches::lassoClippedToView.load(std::memory_order_relaxed) && vp) {
         const ClipRectangle view{vp->x() - kLassoClipMargin, vp->y() - kLassoClipMargin,
                                  vp->x() + vp->width() + kLassoClipMargin, vp->y() + vp->height() + kLassoClipMargin};
         drawn = ClipLassoToRectangle(lassoPoints, view);
@@ -384,7 +384,6 @@ void ParticleSelection::endPath()
 }
 
 bool ParticleSelection::GetendPathTag() { return endPathTag; }
-void ParticleSelection::SetLassoClippedToView(bool on) { lassoClippedToView = on; }
 void ParticleSelection::SetendPathTag(bool value) { endPathTag = value; }
 
 void ParticleSelection::BuildGeometry()

@@ -60,10 +60,9 @@ public:
     bool GetendPathTag();
     void SetendPathTag(bool value);
     void BuildGeometry();
-    // Whether endPath triangulates only the lasso's part within the viewport
-    // (the default) or all of it; the lasso image differs only in pixels on
-    // the lasso's boundary. For comparing the two in tests.
-    static void SetLassoClippedToView(bool on);
+    // endPath triangulates only the lasso's part within the viewport, or all
+    // of it while EngineSwitches::lassoClippedToView is off; the lasso image
+    // differs only in pixels on the lasso's boundary.
 
     void updateSelection(float t);
     void ChangeThreshold(float t);

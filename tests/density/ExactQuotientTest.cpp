@@ -1,4 +1,5 @@
 #include "density/ExactQuotient.h"
+#include "density/SharedCpuFeatures.h"
 
 #include <gtest/gtest.h>
 
@@ -35,7 +36,7 @@ __attribute__((target("avx2,fma"))) void Quotients(const double* a, double b, do
 // and for significands right at the edge of what the guard lets through.
 TEST(ExactQuotient, EqualsTheDivisionBitForBit)
 {
-    if (!__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("fma")) GTEST_SKIP() << "no AVX2 with FMA";
+    if (SharedCpu::ProcessorLevel() < SharedCpu::Avx2) GTEST_SKIP() << "no AVX2 with FMA";
     std::mt19937_64 random(7);
     std::uniform_real_distribution<float> bandwidth(1e-3f, 50.0f);
     std::uniform_real_distribution<double> unit(0.0, 1.0);

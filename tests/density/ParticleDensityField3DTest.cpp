@@ -1,5 +1,6 @@
 #include "density/ParticleDensityField3D.h"
 
+#include "density/EngineSwitches.h"
 #include "framework/study/BuiltInDatasets.h"
 #include "tests/density/ReferenceDensity.h"
 
@@ -266,24 +267,23 @@ TEST(ParticleDensityField3D, MatchesThePlainEstimateBitForBitOnAnyThreadCountAnd
         r.ComputeDensity(pos);
         EXPECT_EQ(BitDifferences(f.values, r.values), 0u) << name;
 
-        ParticleDensityField3D::SetMaxThreads(1);
+        EngineSwitches::Scoped<int> threads(EngineSwitches::maxThreads, 1);
         ParticleDensityField3D one = FieldAround(pos);
         one.ComputeDensity(pos);
-        ParticleDensityField3D::SetMaxThreads(3);
+        threads.Set(3);
         ParticleDensityField3D three = FieldAround(pos);
         three.ComputeDensity(pos);
-        ParticleDensityField3D::SetMaxThreads(0);
+        threads.Set(0);
         EXPECT_EQ(BitDifferences(f.values, one.values), 0u) << name;
         EXPECT_EQ(BitDifferences(f.values, three.values), 0u) << name;
 
-        // Every row walk (scalar, AVX, AVX2 runs, AVX-512) gives the same bits.
+        // Every row walk (scalar, AVX2 runs, AVX-512) gives the same bits.
         for (int level = 0; level < 3; ++level) {
-            ParticleDensityField3D::SetSimdLevel(level);
+            EngineSwitches::Scoped<int> simd(EngineSwitches::simdLevel, level);
             ParticleDensityField3D narrow = FieldAround(pos);
             narrow.ComputeDensity(pos);
             EXPECT_EQ(BitDifferences(f.values, narrow.values), 0u) << name << " simd level " << level;
         }
-        ParticleDensityField3D::SetSimdLevel(3);
     }
     // Integrates to about one over the box.
     const std::vector<osg::Vec3f> pos = BuiltIn("clusters", 40000);
@@ -291,6 +291,35 @@ TEST(ParticleDensityField3D, MatchesThePlainEstimateBitForBitOnAnyThreadCountAnd
     f.ComputeDensity(pos);
     const double volume = (f.xMax - f.xMin) * (f.yMax - f.yMin) * (f.zMax - f.zMin);
     EXPECT_NEAR(f.Mean() * volume, 1.0, 0.1);
+}
+
+TEST(ParticleDensityField3D, KernelsFarNarrowerThanANodeStepMatchTheLiteralWalk)
+{
+    // Bandwidths of 1e-5 node steps and less: the walk's steps along a row
+    // are so large that its Q carries rounding errors beyond the margin by
+    // which rows that cannot write are left out. The particles lie around
+    // the node at the origin (where floats resolve such distances), just
+    // beyond the kernel's reach in z, where only those errors decide whether
+    // the node is written.
+    std::mt19937 rng(25);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0), beyond(2e-6, 1e-4);
+    size_t differences = 0, written = 0;
+    for (double width : {1e-5, 3e-6, 1e-6, 3e-7, 1e-7}) {
+        ParticleDensityField3D f(-7, 8, 16, -7, 8, 16, -7, 8, 16);
+        reference::Grid r(-7, 8, 16, -7, 8, 16, -7, 8, 16);
+        const osg::Vec3f h(static_cast<float>(width), static_cast<float>(width), static_cast<float>(width));
+        for (int i = 0; i < 2000; ++i) {
+            const double across = std::sqrt(1.0 + beyond(rng));
+            const osg::Vec3f p(static_cast<float>(unit(rng) * 0.01 * width), static_cast<float>(unit(rng) * 0.01 * width),
+                               static_cast<float>((i % 4 < 2 ? across : -across) * width));
+            f.SplatKernel(h, p, i % 2 == 0);
+            r.Splat(h, p, i % 2 == 0);
+        }
+        differences += BitDifferences(f.values, r.values);
+        written += r.values[r.Index(7, 7, 7)] != 0.0;
+    }
+    EXPECT_EQ(differences, 0u);
+    EXPECT_GT(written, 0u) << "no kernel reached the node";
 }
 
 TEST(ParticleDensityField3D, SortAscendingAlwaysCompletes)

@@ -5,9 +5,11 @@
 // edge vertices, its own triangle list) exactly as the algorithm describes
 // it: mesh and point answers must agree bit for bit.
 #include "density/ScalarField3D.h"
+#include "density/EngineSwitches.h"
 #include "geometry/MarchingCubesTables.h"
 
 #include "geometry/SurfaceMembership.h"
+#include "tests/support/CellRecord.h"
 
 #include <gtest/gtest.h>
 
@@ -265,7 +267,7 @@ TEST(IsoSurfaceExtraction, MatchesFullCellRecordsOnRandomFields)
             for (int q = 0; q < 20000; ++q) {
                 const osg::Vec3f p = RandomPoint(rng, field);
                 for (bool vectorTest : {true, false}) {
-                    SurfaceMembership::SetVectorTest(vectorTest);
+                    EngineSwitches::Scoped<bool> vector(EngineSwitches::vectorPointTest, vectorTest);
                     ASSERT_EQ(ref.Inside(p), field.IsInsideSurface(p))
                         << "trial " << trial << " extraction " << extraction << " at " << p.x() << " " << p.y()
                         << " " << p.z() << (vectorTest ? " eight corners at a time" : " one segment at a time");
@@ -274,7 +276,7 @@ TEST(IsoSurfaceExtraction, MatchesFullCellRecordsOnRandomFields)
             for (int i = 0; i <= nx; ++i)
                 for (int j = 0; j <= ny; ++j)
                     for (int k = 0; k <= nz; ++k) {
-                        const CubeCell cell = field.Cell(i, j, k);
+                        const CubeCell cell = CellRecord(field, i, j, k);
                         const RefCell& r = ref.cells[i][j][k];
                         ASSERT_EQ(r.cubeIndex, cell.cubeIndex);
                         ASSERT_EQ(r.iso, cell.iso);
@@ -313,7 +315,7 @@ TEST(IsoSurfaceExtraction, MatchesFullCellRecordsOnRowsAroundAWordLong)
             for (int i = 0; i <= field.xCount; ++i)
                 for (int j = 0; j <= field.yCount; ++j)
                     for (int k = 0; k <= field.zCount; ++k) {
-                        const CubeCell cell = field.Cell(i, j, k);
+                        const CubeCell cell = CellRecord(field, i, j, k);
                         ASSERT_EQ(ref.cells[i][j][k].cubeIndex, cell.cubeIndex)
                             << "row of " << nx << " nodes, cell " << i << " " << j << " " << k;
                         for (int t = 0; t < cell.triangleCount; ++t)
@@ -353,7 +355,7 @@ TEST(IsoSurfaceExtraction, AllZeroFieldIsCutOnlyAtTheBorder)
         for (int j = 0; j <= n; ++j)
             for (int k = 0; k <= n; ++k) {
                 const bool border = i == 0 || j == 0 || k == 0 || i == n || j == n || k == n;
-                const CubeCell cell = field.Cell(i, j, k);
+                const CubeCell cell = CellRecord(field, i, j, k);
                 if (border)
                     EXPECT_NE(cell.cubeIndex, 0) << i << " " << j << " " << k;
                 else
@@ -484,6 +486,6 @@ TEST(IsoSurfaceExtraction, AnswersIgnoreValuesWrittenAfterTheExtraction)
         v = -v;
     for (size_t q = 0; q < points.size(); ++q)
         ASSERT_EQ(answers[q], field.IsInsideSurface(points[q]));
-    EXPECT_THROW(field.Cell(9, 0, 0), std::out_of_range);
-    EXPECT_THROW(field.Cell(0, -1, 0), std::out_of_range);
+    EXPECT_THROW(CellRecord(field, 9, 0, 0), std::out_of_range);
+    EXPECT_THROW(CellRecord(field, 0, -1, 0), std::out_of_range);
 }

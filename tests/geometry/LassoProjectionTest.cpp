@@ -1,5 +1,6 @@
 #include "geometry/LassoProjection.h"
 
+#include "density/EngineSwitches.h"
 #include "tests/support/SceneFixture.h"
 
 #include <gtest/gtest.h>
@@ -102,7 +103,7 @@ TEST(LassoProjectionTest, FastFillGivesTheFullScanBitForBit)
     const osg::Matrixf models[] = {osg::Matrixf::rotate(0.3, osg::Vec3f(1, 2, 3)), projective};
     ScalarField3D grid(-1, 1, 33, -1, 1, 33, -1, 1, 33);
     for (bool vector : {true, false}) {
-        LassoProjection::SetVectorScan(vector);
+        EngineSwitches::Scoped<bool> scan(EngineSwitches::vectorLassoScan, vector);
         for (const Camera& c : cameras) {
             if (c.eye.length() == 0.0) scene.LookAt(c.eye, osg::Vec3d(1, 1, 1), osg::Vec3d(0, 1, 0), 60.0, 0.1, 10.0);
             else scene.LookAt(c.eye, osg::Vec3d(0, 0, 0), osg::Vec3d(0, 1, 0));
@@ -122,7 +123,6 @@ TEST(LassoProjectionTest, FastFillGivesTheFullScanBitForBit)
                     }
         }
     }
-    LassoProjection::SetVectorScan(true);
 
     // The full-size case: a 500-point lasso on a 64³ grid.
     scene.LookAt(osg::Vec3d(2, -3, 9), osg::Vec3d(0, 0, 0), osg::Vec3d(0, 1, 0));
@@ -213,7 +213,7 @@ TEST(LassoProjectionTest, PixelFlagsFollowTheFirstByteOfEveryPixel)
     scene.capture->image.resize(static_cast<size_t>(width) * height * 3);
     for (unsigned char& byte : scene.capture->image) byte = rng() % 2 ? static_cast<unsigned char>(rng()) : 0;
     for (bool vector : {true, false}) {
-        LassoProjection::SetVectorScan(vector);
+        EngineSwitches::Scoped<bool> scan(EngineSwitches::vectorLassoScan, vector);
         LassoProjection p(scene.viewer.get(), {osg::Vec2f(0, 0)}, osg::Matrixf(), LassoImageBounds::ExcludeEdges);
         size_t mismatches = 0;
         for (int row = 0; row < height; ++row)
@@ -224,7 +224,6 @@ TEST(LassoProjectionTest, PixelFlagsFollowTheFirstByteOfEveryPixel)
             }
         EXPECT_EQ(mismatches, 0u) << (vector ? "AVX2" : "plain");
     }
-    LassoProjection::SetVectorScan(true);
 }
 
 TEST(LassoProjectionTest, CopiesCameraViewportAndImageAtConstruction)

@@ -1,4 +1,6 @@
 // The range form of the point test against the point-by-point answers.
+#include "density/EngineSwitches.h"
+#include "density/SharedCpuFeatures.h"
 #include "geometry/SurfaceMembership.h"
 
 #include <gtest/gtest.h>
@@ -100,11 +102,10 @@ TEST(SurfaceMembership, NothingIsInsideBeforeTheFirstExtraction)
 // triangle at a time, in scalar single precision.
 std::vector<bool> LiteralAnswers(const ScalarField3D& field, const std::vector<osg::Vec3f>& points)
 {
-    SurfaceMembership::SetVectorTest(false);
+    EngineSwitches::Scoped<bool> scalar(EngineSwitches::vectorPointTest, false);
     std::vector<bool> expected(points.size());
     for (size_t q = 0; q < points.size(); ++q)
         expected[q] = field.IsWithinBounds(points[q]) && field.IsInsideSurface(points[q]);
-    SurfaceMembership::SetVectorTest(true);
     return expected;
 }
 
@@ -156,7 +157,7 @@ TEST(SurfaceMembership, RangesGiveTheLiteralAnswersOnMostlyCutCells)
         }
         const size_t ranges[][2] = {{0, 40000}, {5, 39997}, {64, 6417}, {4096, 4160}};
         for (bool vectorTest : {true, false}) {
-            SurfaceMembership::SetVectorTest(vectorTest);
+            EngineSwitches::Scoped<bool> vector(EngineSwitches::vectorPointTest, vectorTest);
             for (const auto& range : ranges) {
                 std::vector<bool> mask(points.size(), true);
                 membership.ContainsRange(points.data(), cells, range[0], range[1], mask);
@@ -165,7 +166,6 @@ TEST(SurfaceMembership, RangesGiveTheLiteralAnswersOnMostlyCutCells)
                         << range[0] << "-" << range[1] << " at " << q << " vector " << vectorTest;
             }
         }
-        SurfaceMembership::SetVectorTest(true);
 
         // Cut cells tested cell by cell, a lane per point, once the points
         // are ordered by cell; classified in two ranges first, over a mask
@@ -182,7 +182,7 @@ TEST(SurfaceMembership, RangesGiveTheLiteralAnswersOnMostlyCutCells)
                 ASSERT_EQ(cells.cell[cells.byCell[n]], c);
                 ASSERT_TRUE(n == cells.cellStart[c] || cells.byCell[n - 1] < cells.byCell[n]);
             }
-        if (__builtin_cpu_supports("avx2")) {
+        if (SharedCpu::Avx2Allowed()) {
             ASSERT_TRUE(membership.TestsCutCellsTogether(cells));
             std::vector<bool> together(points.size(), true);
             membership.ClassifyRange(points.data(), cells, 0, 12800, together);
@@ -191,8 +191,7 @@ TEST(SurfaceMembership, RangesGiveTheLiteralAnswersOnMostlyCutCells)
             for (size_t q = 0; q < points.size(); ++q)
                 ASSERT_EQ(together[q], expected[q]) << "cell by cell at " << q;
         }
-        SurfaceMembership::SetVectorTest(false);
+        EngineSwitches::Scoped<bool> scalar(EngineSwitches::vectorPointTest, false);
         EXPECT_FALSE(membership.TestsCutCellsTogether(cells));
-        SurfaceMembership::SetVectorTest(true);
     }
 }

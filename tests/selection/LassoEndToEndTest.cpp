@@ -2,6 +2,7 @@
 // the lasso camera draws the flat triangles offscreen, its capture feeds the
 // volume. Needs a display (the test script runs under Xvfb).
 #include "framework/kelvo/LassoCaptureCallback.h"
+#include "density/EngineSwitches.h"
 #include "framework/kelvo/OffscreenContext.h"
 #include "framework/study/FerrowManager.h"
 #include "tests/support/SelectionSession.h"
@@ -171,11 +172,11 @@ TEST_F(EndToEnd, LassoBeyondTheViewIsDrawnAsAWholeOneWouldBe)
         size_t triangles;
     };
     auto run = [&](bool clipped) {
-        ParticleSelection::SetLassoClippedToView(clipped);
+        EngineSwitches::Scoped<bool> clip(EngineSwitches::lassoClippedToView, clipped);
         selection->startPlusPath(lasso[0].x(), lasso[0].y());
         for (size_t i = 1; i < lasso.size(); ++i) selection->addIntoPath(lasso[i].x(), lasso[i].y());
         selection->endPath();
-        ParticleSelection::SetLassoClippedToView(true);
+        clip.Set(true);
         Run r;
         r.triangles = selection->GetFlatTriangleVertices()->size() / 3;
         EXPECT_EQ(selection->GetLassoPoints().size(), lasso.size()) << "the screen distances read every point";

@@ -1,6 +1,7 @@
 // Selection states: combination by mode, undo, redo, clear, reset, the trim of
 // old states, and the mask kept in step with the current state.
 #include "framework/study/FerrowManager.h"
+#include "density/EngineSwitches.h"
 #include "geometry/AllocationFaults.h"
 #include "geometry/IntersectionGeometry.h"
 #include "geometry/MarchingCubesGeometry.h"
@@ -345,12 +346,12 @@ TEST_F(History, AFailingCommandLeavesEverythingAsBefore)
         for (int n = 0; n < 10; ++n) {
             const Everything before = everything();
             changed = false;
-            AllocationFaults::FailAfter(n);
+            EngineSwitches::Scoped<int> fault(EngineSwitches::allocationFaultAfter, n);
             testing::internal::CaptureStdout();
             command();
             std::fflush(stdout);
             const std::string out = testing::internal::GetCapturedStdout();
-            AllocationFaults::FailAfter(-1);
+            fault.Set(-1);
             if (messages(out) == 0) break;
             ++failures;
             EXPECT_EQ(messages(out), 1) << name << ": " << out;
@@ -378,12 +379,15 @@ TEST_F(History, AFailingCommandLeavesEverythingAsBefore)
     {
         // Every check failing, a putting back that computes would fail too.
         const Everything before = everything();
-        AllocationFaults::FailAfter(0, 1000);
-        testing::internal::CaptureStdout();
-        selection.updateSelection(0.7f);
-        std::fflush(stdout);
-        const std::string out = testing::internal::GetCapturedStdout();
-        AllocationFaults::FailAfter(-1);
+        std::string out;
+        {
+            EngineSwitches::Scoped<int> repeats(EngineSwitches::allocationFaultRepeats, 1000);
+            EngineSwitches::Scoped<int> fault(EngineSwitches::allocationFaultAfter, 0);
+            testing::internal::CaptureStdout();
+            selection.updateSelection(0.7f);
+            std::fflush(stdout);
+            out = testing::internal::GetCapturedStdout();
+        }
         EXPECT_EQ(messages(out), 1) << out;
         EXPECT_TRUE(everything() == before) << "threshold on the first lasso, failing throughout";
         EXPECT_FLOAT_EQ(selection.GetThreshold(), 0.7f);  // the slider's, for the next lasso

@@ -1,5 +1,10 @@
 #pragma once
-// Per-cell records of an iso-surface extraction, stored compactly.
+// CellRecords: the per-cell records of an iso-surface extraction, stored
+// compactly. geometry/CellRecordsBuilder writes them as the marching-cubes
+// pass (geometry/MarchingCubesMesh) goes; geometry/SurfaceMembership reads
+// them. They live here, beside the field rather than beside that code,
+// because ScalarField3D declares them as its member `cells`, and density/
+// knows nothing of geometry/.
 //
 // The cells are dual to the node grid: (xCount+1)·(yCount+1)·(zCount+1) of
 // them, cell (i, j, k) having its corner 0 at node (i−1, j−1, k−1), so the
@@ -32,15 +37,6 @@
 // empty selection: minus the largest finite float, held as a double.
 constexpr double kBorderValue = -3.4028234663852886e38;
 static_assert(kBorderValue == -static_cast<double>(FLT_MAX), "border value is -FLT_MAX");
-
-// One cell as the last extraction left it (a view assembled on request).
-struct CubeCell {
-    double iso;                  // level of the last extraction
-    int32_t cubeIndex;           // bit c set when corner c was below iso
-    osg::Vec3f cornerPositions[8];
-    int32_t firstTriangle;       // into the surface's triangle list
-    int32_t triangleCount;       // 0 when the last extraction did not cut the cell
-};
 
 // A triangle as the point test uses it: its first vertex, its two edge
 // vectors from that vertex and their cross product, all in single precision.

@@ -1,6 +1,6 @@
 #pragma once
-// CellIndexBuilder: the compact cell records (CubeCellGrid) that the point
-// test reads, written from the cells of one extraction as the mesh emitter
+// CellRecordsBuilder: the compact cell records (CubeCellGrid) that the point
+// test reads, written from the cells of one extraction as the mesh pass
 // passes them.
 //
 // In: the rows of cells in cell order, each as two bit sets (cut, and no
@@ -17,11 +17,11 @@
 #include <cstdint>
 #include <stdexcept>
 
-class CellIndexBuilder {
+class CellRecordsBuilder {
 public:
     // Makes the per-axis node positions on the field's first extraction and
     // empties the records for an extraction at `iso`.
-    CellIndexBuilder(ScalarField3D& field, double iso);
+    CellRecordsBuilder(ScalarField3D& field, double iso);
 
     // The cells [firstCell, firstCell + count) of one row: bit i of
     // cut / noCornerBelow (words from 0, bits beyond count clear) for cell
@@ -70,9 +70,11 @@ private:
         for (size_t w = 0; w < (count + 63) / 64; ++w) {
             const uint64_t v = src[w];
             table[first + w] |= v << shift;
-            // What spills into the next word (nothing when shift is 0);
-            // written whenever that word exists, as a test of the spill
-            // itself went wrong at random.
+            // What spills into the next word (nothing when shift is 0),
+            // written whenever that word exists: whether anything spills
+            // follows the data, and a branch on it was mispredicted at
+            // random (a stall that cost more than the extra OR). The double
+            // shift keeps each shift below 64 when shift is 0.
             if (first + w + 1 < tableWords)
                 table[first + w + 1] |= v >> 1 >> (63 - shift);
         }

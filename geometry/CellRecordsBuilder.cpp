@@ -1,4 +1,4 @@
-#include "geometry/CellIndexBuilder.h"
+#include "geometry/CellRecordsBuilder.h"
 
 #include <emmintrin.h>
 
@@ -16,7 +16,7 @@ std::vector<float> AxisPositions(double min, double step, int count)
 
 }  // namespace
 
-CellIndexBuilder::CellIndexBuilder(ScalarField3D& field, double iso) : cells(field.cells)
+CellRecordsBuilder::CellRecordsBuilder(ScalarField3D& field, double iso) : cells(field.cells)
 {
     const size_t cellCount = static_cast<size_t>(field.xCount + 1) * (field.yCount + 1) * (field.zCount + 1);
     bitWords = (cellCount + 63) / 64;
@@ -40,7 +40,7 @@ CellIndexBuilder::CellIndexBuilder(ScalarField3D& field, double iso) : cells(fie
     noCornerBelowBits = cells.noCornerBelowBits.data();
 }
 
-void CellIndexBuilder::Finish()
+void CellRecordsBuilder::Finish()
 {
     const size_t bitWords = cells.cutBits.size();
     cells.cutCellsBefore.resize(bitWords);

@@ -1,10 +1,10 @@
 #pragma once
-// IsoSurfaceMeshEmitter: marching cubes over the dual cells of a
+// MarchingCubesMesh: marching cubes over the dual cells of a
 // ScalarField3D, one pass in cell order (k, j, i), feeding each cell to a
-// CellIndexBuilder as it goes.
+// CellRecordsBuilder as it goes.
 //
 // In: the field's values, its per-axis node positions (made by the
-// CellIndexBuilder) and a level. Out: the surface as an indexed mesh whose
+// CellRecordsBuilder) and a level. Out: the surface as an indexed mesh whose
 // vertex order, triangle order and winding follow from the pass order and the
 // case tables; one surface vertex per cut grid edge, reused by the later
 // cells that share the edge. Cost: one comparison per node and a few word
@@ -13,15 +13,15 @@
 // proportional to the number of cut cells and triangles.
 #include "density/ScalarField3D.h"
 
-class CellIndexBuilder;
+class CellRecordsBuilder;
 
-class IsoSurfaceMeshEmitter {
+class MarchingCubesMesh {
 public:
-    IsoSurfaceMeshEmitter(const ScalarField3D& field, double iso) : field(field), iso(iso) {}
+    MarchingCubesMesh(const ScalarField3D& field, double iso) : field(field), iso(iso) {}
 
     // Replaces `surface` with the field's surface at the level; every cell
     // goes to `index` in cell order, its triangles after it.
-    void Emit(SurfaceMesh& surface, CellIndexBuilder& index) const;
+    void Emit(SurfaceMesh& surface, CellRecordsBuilder& index) const;
 
 private:
     const ScalarField3D& field;

@@ -1,6 +1,6 @@
-#include "geometry/IsoSurfaceMeshEmitter.h"
+#include "geometry/MarchingCubesMesh.h"
 
-#include "geometry/CellIndexBuilder.h"
+#include "geometry/CellRecordsBuilder.h"
 #include "geometry/MarchingCubesTables.h"
 
 #include <algorithm>
@@ -85,7 +85,7 @@ inline unsigned BitPair(const uint64_t* bits, int b)
 
 }  // namespace
 
-void IsoSurfaceMeshEmitter::Emit(SurfaceMesh& surface, CellIndexBuilder& index) const
+void MarchingCubesMesh::Emit(SurfaceMesh& surface, CellRecordsBuilder& index) const
 {
     const int xCount = field.xCount, yCount = field.yCount, zCount = field.zCount;
     const int cx = xCount + 1, cy = yCount + 1, cz = zCount + 1;
