@@ -199,6 +199,7 @@ void QTKelvoWidgetGL::buildVisualization()
         vis->SetZoomAllowedInStudy(study.allowZoom);
     }
     vis->GetScene()->SetCloudAppearance(cloudSize, cloudOpacity);
+    vis->SetTouchOnly(!mouseEnabled && !twoMiceEnabled);
     connect(vis->changeNotifier, &ChangeNotifier::valueChanged, this, &QTKelvoWidgetGL::mypaintGL);
     TouchManager::Instance()->setManager(vis);
 }
@@ -369,7 +370,10 @@ bool wakesView(QEvent::Type type)
 
 bool QTKelvoWidgetGL::drainPointers()
 {
-    if (twoMiceEnabled) return drain_mice(sharedPressCount, events, MiceEventTypes{PRESS, DRAG, RELEASE}) > 0;
+    if (twoMiceEnabled) {
+        if (vis) vis->SetPointerSource("mice");
+        return drain_mice(sharedPressCount, events, MiceEventTypes{PRESS, DRAG, RELEASE}) > 0;
+    }
     const bool waiting = TouchManager::Instance()->PendingCount() > 0;
     pollTouch();
     return waiting;
@@ -608,7 +612,7 @@ void QTKelvoWidgetGL::OnXYDown(int x, int y, int z, int pointer)
         return;
     }
     touch->TouchPressEvent(x, yv, id);
-    send(PRESS, id, x, yv, component);
+    send(PRESS, id, x, yv, component, false, "board");
 }
 
 void QTKelvoWidgetGL::OnXYMove(int x, int y, int, int pointer)
@@ -621,7 +625,7 @@ void QTKelvoWidgetGL::OnXYMove(int x, int y, int, int pointer)
     const TouchPos p = touch->TouchMoveEvent(x, yv, id);
     if (p.x < 0 && p.y < 0) return;
     if (p.id == 100) std::printf("drag%d\n", p.id);
-    send(DRAG, p.id, p.x, p.y, nullptr);
+    send(DRAG, p.id, p.x, p.y, nullptr, false, "board");
 }
 
 void QTKelvoWidgetGL::OnXYUp(int x, int y, int, int pointer)
@@ -636,14 +640,16 @@ void QTKelvoWidgetGL::OnXYUp(int x, int y, int, int pointer)
         std::printf("wrong!!!\n");
         std::fflush(stdout);
     }
-    send(RELEASEICON, p.id, p.x, p.y, nullptr);
+    send(RELEASEICON, p.id, p.x, p.y, nullptr, false, "board");
 }
 
 // ---------------------------------------------------------------- events and slots
 
-void QTKelvoWidgetGL::send(uint32_t type, int id, double x, double y, VisComponent* component, bool keyboard)
+void QTKelvoWidgetGL::send(uint32_t type, int id, double x, double y, VisComponent* component, bool keyboard,
+                           const char* source)
 {
     ++eventsSent;
+    if (vis) vis->SetPointerSource(keyboard ? "mouse" : source);
     // Senders other than this view (the extra mice) find the flag off.
     events->setPointerHasKeyboard(keyboard);
     events->deliver(type, id, x, y, component);
@@ -663,6 +669,7 @@ void QTKelvoWidgetGL::toggleCursor()
         setCursor(Qt::ArrowCursor);
         StudyManager::Instance()->setConditionId(0);
     }
+    if (vis) vis->SetTouchOnly(!mouseEnabled && !twoMiceEnabled);
     emit pointersSwitched();
 }
 

@@ -139,7 +139,10 @@ private:
     // Creates the event, hands it over and deletes it: the framework keeps
     // no pointer to it.
     // `keyboard`: the Qt mouse, whose lasso modes come from its keys.
-    void send(uint32_t type, int id, double x, double y, VisComponent* component, bool keyboard = false);
+    // `source` names the device for the study's trial rows; the mouse is
+    // the one with the keyboard.
+    void send(uint32_t type, int id, double x, double y, VisComponent* component, bool keyboard = false,
+              const char* source = "touch");
     // Hands every waiting TUIO item to the framework (a lasso needs them all
     // before the frame that draws it).
     void drainTouch();

@@ -404,6 +404,11 @@ void KelvoVis::ClearHighlight()
     recolour();
 }
 
+void KelvoVis::SetTouchOnly(bool on)
+{
+    study->SetTouchOnly(on);
+}
+
 bool KelvoVis::ZoomAllowed() const
 {
     return !study->IsActive() || zoomInStudy;
@@ -606,6 +611,8 @@ void KelvoVis::processEvent(OmbraEvent* event, VisComponent* component)
         }
         target = component ? component : getComponentAt(event->x, event->y, true);
         translated.erase(event->id);
+        if (target) study->Pointed(pointerSource);
+        if (target == frameComponent) turnAtPress[event->id] = scene->GetDataTransform()->getMatrix();
         if (target) {
             strokeTarget[event->id] = target;
             pointersDown[event->id] = {event->x, event->y};
@@ -638,6 +645,11 @@ void KelvoVis::processEvent(OmbraEvent* event, VisComponent* component)
     bool changed = false;
     if (target && target->getStrategy()) changed = target->getStrategy()->apply(target, *event, kind);
     if (kind.phase == EventKind::End) {
+        const auto turn = turnAtPress.find(event->id);
+        if (turn != turnAtPress.end()) {
+            if (turn->second != scene->GetDataTransform()->getMatrix()) study->Rotated(*this);
+            turnAtPress.erase(turn);
+        }
         if (target) target->setHighlighted(false);
         strokeTarget.erase(event->id);
         pointersDown.erase(event->id);

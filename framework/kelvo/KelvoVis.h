@@ -47,6 +47,7 @@
 
 #include <QtGui/qwindowdefs.h>
 #include <osg/GL>
+#include <osg/Matrixd>
 #include <osg/Vec2f>
 #include <osgViewer/Viewer>
 
@@ -167,6 +168,11 @@ public:
     // Zoom (wheel, keys) where the view allows it: always in free
     // exploration, in a study only where the study file allows it.
     void SetZoomAllowedInStudy(bool on) { zoomInStudy = on; }
+    // Which device the events that follow come from ("mouse", "touch",
+    // "board", "mice"), set by the view before it hands them on, and whether
+    // the Qt mouse is off: a study's trial rows record both.
+    void SetPointerSource(const char* source) { pointerSource = source ? source : ""; }
+    void SetTouchOnly(bool on);
     bool ZoomAllowed() const;
     // Magnifies about view pixel (x, y); false where zoom is not allowed.
     bool ZoomAt(double factor, double x, double y);
@@ -266,6 +272,10 @@ private:
     std::string unselectableReason;
     std::vector<bool> highlight;
     bool zoomInStudy = false;
+    std::string pointerSource;
+    // The data's turn when a stroke on the 3D area began, per pointer: a
+    // stroke that ends with another turned the view.
+    std::map<int, osg::Matrixd> turnAtPress;
     int framesWithMessage = 0;
     double labelHeight = 0.0;
 

@@ -169,6 +169,21 @@ void StudyTrialControl::Undone(const StudyTrialView& view)
     if (runner && runner->IsRunning()) runner->OnUndo(SelectedCount(view), StudyRunner::Now());
 }
 
+void StudyTrialControl::Rotated(const StudyTrialView& view)
+{
+    if (runner && runner->IsRunning()) runner->OnRotate(SelectedCount(view), StudyRunner::Now());
+}
+
+void StudyTrialControl::Pointed(const std::string& source)
+{
+    if (runner) runner->OnPointer(source);
+}
+
+void StudyTrialControl::SetTouchOnly(bool on)
+{
+    if (runner) runner->SetTouchOnly(on);
+}
+
 void StudyTrialControl::Redone(const StudyTrialView& view)
 {
     if (runner && runner->IsRunning()) runner->OnRedo(SelectedCount(view), StudyRunner::Now());

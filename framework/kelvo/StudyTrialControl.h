@@ -52,6 +52,10 @@ public:
     void Redone(const StudyTrialView& view);
     void Cleared(const StudyTrialView& view);
     void ThresholdChanged(const StudyTrialView& view, float threshold);
+    // A drag that turned the view; a pointer of `source` used during a trial.
+    void Rotated(const StudyTrialView& view);
+    void Pointed(const std::string& source);
+    void SetTouchOnly(bool on);
 
     static const char* const EndMessage;
     static const char* const UnsavedMessage;

@@ -3,7 +3,7 @@
 #include "framework/runner/CsvFormat.h"
 
 namespace {
-const char* const kCommandNames[] = {"undo", "redo", "clear", "threshold"};
+const char* const kCommandNames[] = {"undo", "redo", "clear", "threshold", "rotate"};
 }
 
 const std::vector<std::string>& EventsLog::Columns()
@@ -20,7 +20,7 @@ const char* EventsLog::CommandName(EventRow::Command command)
 
 bool EventsLog::CommandFromName(const std::string& name, EventRow::Command& command)
 {
-    for (int c = EventRow::Undo; c <= EventRow::Threshold; ++c) {
+    for (int c = EventRow::Undo; c <= EventRow::Rotate; ++c) {
         if (name == kCommandNames[c]) {
             command = static_cast<EventRow::Command>(c);
             return true;

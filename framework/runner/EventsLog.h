@@ -15,7 +15,8 @@
 #include <vector>
 
 struct EventRow {
-    enum Command { Undo, Redo, Clear, Threshold };
+    // Rotate: a drag that turned the view (the selection stays as it was).
+    enum Command { Undo, Redo, Clear, Threshold, Rotate };
 
     int participant = 0;
     int trial = 0;

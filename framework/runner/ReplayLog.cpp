@@ -184,6 +184,9 @@ bool ReplayLog::Read(const std::string& lassosPath, std::string& error)
             EventRow::Command command;
             if (!EventsLog::CommandFromName(events.Text(r, "command"), command))
                 throw Problem(s.where + ": unknown command '" + events.Text(r, "command") + "'");
+            // A turn of the view selects nothing, and every lasso carries
+            // the camera it was drawn in.
+            if (command == EventRow::Rotate) continue;
             s.kind = command == EventRow::Undo    ? ReplayStep::Undo
                      : command == EventRow::Redo  ? ReplayStep::Redo
                      : command == EventRow::Clear ? ReplayStep::Clear

@@ -52,7 +52,7 @@ const std::vector<std::string>& ResultsLog::TrialColumns()
         "participant", "condition", "trial", "practice", "dataset", "technique", "target_size",
         "completion_time_s", "lassos_plus", "lassos_minus", "lassos_intersection", "undos", "redos", "clears",
         "threshold_changes", "final_threshold", "selected", "true_positives", "precision", "recall", "f1",
-        "trial_name", "started_utc"};
+        "trial_name", "started_utc", "rotations", "input", "touch_only"};
     return columns;
 }
 
@@ -84,7 +84,8 @@ std::string ResultsLog::TrialRecordText(const TrialRow& r)
                       C::Integer(r.lassos[2]), C::Integer(r.undos), C::Integer(r.redos), C::Integer(r.clears),
                       C::Integer(r.thresholdChanges), C::Number(r.finalThreshold, 9), C::Integer(r.selected),
                       C::Integer(r.truePositives), C::Number(r.precision, 9), C::Number(r.recall, 9),
-                      C::Number(r.f1, 9), C::Field(r.trialName), C::Field(r.startedUtc)});
+                      C::Number(r.f1, 9), C::Field(r.trialName), C::Field(r.startedUtc), C::Integer(r.rotations),
+                      C::Field(r.input), r.touchOnly ? "1" : "0"});
 }
 
 std::string ResultsLog::LassoRecordText(const LassoRow& r)

@@ -27,6 +27,9 @@ struct TrialRow {
     double precision = 0.0, recall = 0.0, f1 = 0.0;
     std::string trialName;       // the study file's name for the trial
     std::string startedUtc;      // wall-clock start, ISO 8601
+    long long rotations = 0;     // drags that turned the view
+    std::string input;           // how the participant pointed: "mouse", "touch", "board", "mice", joined by "+"
+    bool touchOnly = false;      // the Qt mouse was off (touch-only mode) at some time of the trial
 };
 
 struct LassoRow {

@@ -428,6 +428,7 @@ bool StudyRunner::StartTrial(double now)
     row.targetSize = t.targetSize;
     row.trialName = t.name;
     row.startedUtc = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
+    row.touchOnly = touchOnly;
     startTime = now;
     threshold = t.startThreshold;
     lassoCount = 0;
@@ -503,6 +504,27 @@ bool StudyRunner::OnClear(long long selectedAfter, double now)
     if (!OnCommand(EventRow::Clear, selectedAfter, now)) return false;
     ++row.clears;
     return true;
+}
+
+bool StudyRunner::OnRotate(long long selectedAfter, double now)
+{
+    if (!OnCommand(EventRow::Rotate, selectedAfter, now)) return false;
+    ++row.rotations;
+    return true;
+}
+
+void StudyRunner::OnPointer(const std::string& source)
+{
+    if (state != Running || source.empty()) return;
+    // In the order first used: "touch+mouse" says the finger came first.
+    const std::string joined = "+" + row.input + "+";
+    if (joined.find("+" + source + "+") == std::string::npos) row.input += (row.input.empty() ? "" : "+") + source;
+}
+
+void StudyRunner::SetTouchOnly(bool on)
+{
+    touchOnly = on;
+    if (state == Running && on) row.touchOnly = true;
 }
 
 bool StudyRunner::OnCommand(EventRow::Command command, long long selectedAfter, double now)

@@ -129,6 +129,13 @@ public:
     bool OnUndo(long long selectedAfter = -1, double now = -1.0);
     bool OnRedo(long long selectedAfter = -1, double now = -1.0);
     bool OnClear(long long selectedAfter = -1, double now = -1.0);
+    // A drag that turned the view: counted in the trial row and logged.
+    bool OnRotate(long long selectedAfter = -1, double now = -1.0);
+    // How the participant points during the running trial: a source name
+    // ("mouse", "touch", "board", "mice") each time one is used, and whether
+    // the Qt mouse is off (touch-only mode).
+    void OnPointer(const std::string& source);
+    void SetTouchOnly(bool on);
     // A threshold change is logged once its gesture is over: at the next
     // command, lasso or trial end, or when this is called ThresholdGestureGap
     // after its last update (the visualization calls it every frame).
@@ -168,6 +175,7 @@ private:
     DatasetLoader datasetLoader;
     std::string resultsOverride;
     bool restartRequested = false;
+    bool touchOnly = false;
     std::vector<bool> finishedEarlier;  // per sequence position
     std::string sessionNote;
 

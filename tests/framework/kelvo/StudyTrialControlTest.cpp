@@ -13,6 +13,7 @@
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
 #include "tests/support/CsvRecords.h"
+#include "tests/support/VisTestSupport.h"
 
 #include <QTemporaryDir>
 
@@ -191,6 +192,19 @@ TEST(StudyTrialControl, TakesTheParticipantThroughTheTrials)
     control->Undone(vis);
     control->Cleared(vis);
     control->ThresholdChanged(vis, 2.0f);
+    // A finger turns the view: counted, logged after the threshold change it
+    // ends, and the finger named; so is the mouse that presses Done.
+    vis.SetPointerSource("touch");
+    const VisComponent* area = vis.GetFrameComponent();
+    const double cx = area->getLeft() + area->getWidth() / 2, cy = area->getBottom() + area->getHeight() / 2;
+    vistest::Send(vis, "PRESS", cx, cy, 3);
+    vistest::Send(vis, "DRAG", cx + 80, cy + 10, 3);
+    vistest::Send(vis, "RELEASE", cx + 80, cy + 10, 3);
+    vistest::Send(vis, "PRESS", cx, cy, 3); // a tap turns nothing
+    vistest::Send(vis, "RELEASE", cx, cy, 3);
+    vis.SetPointerSource("mouse");
+    vistest::Send(vis, "PRESS", cx, cy, 0);
+    vistest::Send(vis, "RELEASE", cx, cy, 0);
     control->PressButton(vis);
 
     // The second trial is presented with its own instruction, and without a
@@ -219,15 +233,23 @@ TEST(StudyTrialControl, TakesTheParticipantThroughTheTrials)
     EXPECT_EQ(rows[1][13], "1");   // clears
     EXPECT_EQ(rows[1][14], "1");   // threshold changes
     EXPECT_EQ(rows[1][15], "2");   // final threshold
+    const auto column = [&](const std::string& name) {
+        return static_cast<size_t>(std::find(rows[0].begin(), rows[0].end(), name) - rows[0].begin());
+    };
+    EXPECT_EQ(rows[1].at(column("rotations")), "1");
+    EXPECT_EQ(rows[1].at(column("input")), "touch+mouse");
+    EXPECT_EQ(rows[1].at(column("touch_only")), "0");
+    EXPECT_EQ(rows[2].at(column("rotations")), "0");
     // The events log has the same commands in order, the threshold change
     // written when the trial ended, each with the count it left.
     const auto events = CsvFormat::Parse(ReadFile(runner->EventsPath()));
-    ASSERT_EQ(events.size(), 4u);
+    ASSERT_EQ(events.size(), 5u);
     EXPECT_EQ(events[0], EventsLog::Columns());
     EXPECT_EQ(events[1][5], "undo");
     EXPECT_EQ(events[2][5], "clear");
     EXPECT_EQ(events[3][5], "threshold");
     EXPECT_EQ(events[3][6], "2");
+    EXPECT_EQ(events[4][5], "rotate");
     for (int i = 1; i <= 3; ++i) {
         EXPECT_EQ(events[i][1], "1");  // trial
         EXPECT_EQ(events[i][2], "0");  // after no lasso

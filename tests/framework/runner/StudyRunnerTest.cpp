@@ -200,9 +200,10 @@ TEST(StudyRunner, CountsScoresAndLogsEveryTrialAndLasso)
     EXPECT_EQ(CsvFormat::Record(trials[0]),
               "participant,condition,trial,practice,dataset,technique,target_size,completion_time_s,lassos_plus,"
               "lassos_minus,lassos_intersection,undos,redos,clears,threshold_changes,final_threshold,selected,"
-              "true_positives,precision,recall,f1,trial_name,started_utc");
-    std::vector<std::string> first(trials[1].begin(), trials[1].end() - 1);  // without the wall-clock time
+              "true_positives,precision,recall,f1,trial_name,started_utc,rotations,input,touch_only");
+    std::vector<std::string> first(trials[1].begin(), trials[1].begin() + 22);  // up to the wall-clock time
     EXPECT_EQ(CsvFormat::Record(first), "7,1,1,1,c,density,3,12.25,1,1,2,2,1,1,2,0.75,4,3,0.75,1,0.857142857,practice");
+    EXPECT_EQ(CsvFormat::Record({trials[1].begin() + 23, trials[1].end()}), "0,,0");  // no pointer: driven directly
     EXPECT_EQ(Column(trials, 2, "threshold_changes"), "2");
     EXPECT_EQ(Column(trials, 2, "final_threshold"), "0.699999988");
     EXPECT_EQ(Column(trials, 2, "lassos_plus"), "0");
