@@ -14,19 +14,12 @@
 // refused it (exit code 1 then).
 #include "density/DensityProgress.h"
 #include "density/PreComputedDensity.h"
-#include "framework/kelvo/LassoCamera.h"
-#include "framework/kelvo/OffscreenContext.h"
 #include "framework/runner/ReplayLog.h"
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
 #include "selection/ParticleSelection.h"
 #include "tools/CommandLine.h"
-
-#include <osg/BoundingBox>
-#include <osg/Geode>
-#include <osg/Geometry>
-#include <osg/MatrixTransform>
-#include <osgViewer/Viewer>
+#include "tools/HeadlessScene.h"
 
 #include <algorithm>
 #include <chrono>
@@ -200,41 +193,6 @@ std::vector<Lasso> readLassoLog(const std::string& path)
     return out;
 }
 
-// The scene the facade expects, drawn offscreen where it is drawn at all.
-struct OffscreenScene {
-    OffscreenScene(osg::Vec3Array* particles, int width, int height, bool drawn)
-    {
-        viewer = new osgViewer::Viewer;
-        root = new osg::Group;
-        dataTransform = new osg::MatrixTransform;
-        osg::ref_ptr<osg::Group> dataGroup = new osg::Group;
-        osg::ref_ptr<osg::Camera> particleCamera = new osg::Camera;
-        osg::ref_ptr<osg::Geode> particleGeode = new osg::Geode;
-        osg::ref_ptr<osg::Geometry> particleGeometry = new osg::Geometry;
-        particleGeometry->setVertexArray(particles);
-        particleGeode->addDrawable(particleGeometry.get());
-        particleCamera->addChild(new osg::Group);
-        particleCamera->addChild(particleGeode.get());
-        dataGroup->addChild(particleCamera.get());
-        dataTransform->addChild(dataGroup.get());
-        root->addChild(dataTransform.get());
-        lassoCamera = new LassoCamera(viewer->getCamera(), dataTransform.get());
-        root->addChild(lassoCamera.get());
-        viewer->setSceneData(root.get());
-
-        viewer->getCamera()->setViewport(0, 0, width, height);
-        if (!drawn) return;
-        gc = DrawViewerOffscreen(*viewer, width, height);
-        if (!gc) throw std::runtime_error("no offscreen OpenGL context for --raster gl (is DISPLAY set? --raster cpu needs none)");
-    }
-
-    osg::ref_ptr<osgViewer::Viewer> viewer;
-    osg::ref_ptr<osg::Group> root;
-    osg::ref_ptr<osg::MatrixTransform> dataTransform;
-    osg::ref_ptr<LassoCamera> lassoCamera;
-    osg::ref_ptr<osg::GraphicsContext> gc;
-};
-
 // Everything the command line sets. A new option is a member here and one
 // line in AddOptions.
 struct Options {
@@ -388,23 +346,13 @@ int run(int argc, char** argv)
         o.raster = display && *display ? "gl" : "cpu";
     }
     const bool captured = o.raster == "gl";
-    OffscreenScene scene(particles.get(), width, height, captured);
+    HeadlessScene scene(particles.get(), width, height, captured);
     osg::Camera* camera = scene.viewer->getCamera();
     if (o.explicitMatrices) {
         camera->setViewMatrix(o.view);
         camera->setProjectionMatrix(o.projection);
     } else {
-        osg::BoundingBox box;
-        for (const osg::Vec3& p : *particles) box.expandBy(p);
-        const double radius = box.radius() > 0 ? box.radius() : 1.0;
-        if (!o.lookAt) {
-            o.center = box.center();
-            o.eye = o.center + osg::Vec3d(0, 0, radius / std::sin(osg::DegreesToRadians(o.fovy) * 0.5) * 1.05);
-        }
-        const double distance = (o.eye - o.center).length();
-        camera->setViewMatrixAsLookAt(o.eye, o.center, o.up);
-        camera->setProjectionMatrixAsPerspective(o.fovy, double(width) / height, std::max(distance - 2 * radius, distance * 0.01),
-                                                 distance + 2 * radius);
+        LookAtParticles(camera, *particles, o.fovy, width, height, o.lookAt, o.eye, o.center, o.up);
     }
     scene.dataTransform->setMatrix(o.model);
 
