@@ -191,6 +191,18 @@ bool QTConfiguration::startElement(const QString& /*namespaceURI*/, const QStrin
                         qPrintable(fileName), static_cast<long long>(line), qPrintable(mode));
             std::fflush(stdout);
         }
+    } else if (qName == QLatin1String("raster")) {
+        const QString mode = attributes.value(QLatin1String("mode")).toString();
+        if (mode == QLatin1String("cpu")) {
+            computedLassoImage = true;
+        } else if (mode == QLatin1String("gl")) {
+            computedLassoImage = false;
+        } else if (!mode.isEmpty()) {
+            clean = false;
+            std::printf("%s:%lld: raster mode=\"%s\" is neither \"gl\" nor \"cpu\"; gl is used\n",
+                        qPrintable(fileName), static_cast<long long>(line), qPrintable(mode));
+            std::fflush(stdout);
+        }
     } else if (qName == QLatin1String("pcpwindow")) {
         float f = 0;
         if (fraction("pcpwindow", "positionx", f)) pcpX = scaledFloat(f, mainWidth);

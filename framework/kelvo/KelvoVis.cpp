@@ -343,6 +343,7 @@ void KelvoVis::hostSelection()
     std::string reason;
     if (field) {
         selection.reset(new ParticleSelection(scene->GetViewer(), scene->GetPlotCamera(), &mask, &selectionChanged));
+        if (computedLassoImage) selection->SetLassoImageSource(ParticleSelection::LassoImageSource::Computed);
         scene->GetDataTransform()->addChild(selection->GetSelectionNode());
         scene->GetLassoCamera()->addChild(selection->GetFlatTriangles());
         selection->ResetSelection();
