@@ -78,4 +78,20 @@ inline void CopyPrefix(const std::vector<bool>& from, std::vector<bool>& to, siz
     for (; i < n; ++i) to[i] = from[i];
 }
 
+// out[i] = mask[i] (1 or 0) for i in [0, n); the mask holds at least n entries.
+inline void Unpack(const std::vector<bool>& mask, unsigned char* out, size_t n)
+{
+    size_t i = 0;
+#if defined(__GLIBCXX__) && defined(__LP64__)
+    const size_t words = n / 64;
+    const Word* source = mask.begin()._M_p;
+    for (size_t w = 0; w < words; ++w) {
+        const Word bits = source[w];
+        for (int b = 0; b < 64; ++b) out[w * 64 + b] = static_cast<unsigned char>((bits >> b) & 1u);
+    }
+    i = words * 64;
+#endif
+    for (; i < n; ++i) out[i] = mask[i];
+}
+
 }  // namespace MaskWords
