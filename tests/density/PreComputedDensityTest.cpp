@@ -50,6 +50,22 @@ TEST_F(PreComputedDensityTest, InstanceAndDestroy)
     EXPECT_TRUE(PreComputedDensity::Instance()->densities.empty());
 }
 
+TEST_F(PreComputedDensityTest, ADatasetAddedLaterGetsItsFieldAndTheOthersKeepTheirs)
+{
+    FerrowDatasetManager* m = FerrowDatasetManager::Instance();
+    m->Add("a", Line(0, 10, 40));
+    testing::internal::CaptureStdout();
+    PreComputedDensity::Instance()->computeDensities();
+    const auto first = PreComputedDensity::Instance()->densities.at(0);
+    m->Add("b", Line(2000, 3000, 40));
+    PreComputedDensity::Instance()->computeDensities();
+    PreComputedDensity::Instance()->computeDensities();  // nothing left to do
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Loading 1 dataset\nLoading 2 dataset\n");
+    ASSERT_EQ(PreComputedDensity::Instance()->densities.size(), 2u);
+    EXPECT_EQ(PreComputedDensity::Instance()->densities[0], first);
+    EXPECT_GT(PreComputedDensity::Instance()->densities[1]->xMin, 1000.0);
+}
+
 TEST_F(PreComputedDensityTest, OneFieldPerDatasetWithProgressLines)
 {
     FerrowDatasetManager* m = FerrowDatasetManager::Instance();
