@@ -6,8 +6,9 @@
 // where its centre lies within 1/128 pixel of a boundary edge of the
 // triangulation; the lasso fields of both volumes built from either image
 // agree bit for bit at every node not projecting into a differing pixel. The
-// same run with centres on edges left out everywhere must fail. Each run of
-// lassos is a child process, since Triangle ends the process on a few.
+// same run with centres on edges left out everywhere must fail. The lassos
+// run in child processes side by side, since Triangle ends the process on a
+// few.
 //
 // In: TRELLAN_COVERAGE_LASSOS (default 500) lassos. Out: the counts of
 // differing lassos and pixels on standard output. Cost: one frame, one
@@ -29,9 +30,11 @@
 #include <cstring>
 #include <map>
 #include <random>
+#include <thread>
 #include <utility>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -237,16 +240,21 @@ LassoResult RunLasso(SceneFixture& scene, ParticleSelection& selection, uint32_t
     return r;
 }
 
-// Runs the lassos from `first` on in a child process with a display
-// connection of its own, one result each through a pipe. Triangle ends the
-// process on some lassos ("Topological inconsistency after splitting a
-// segment"); the results before it stay, and the caller goes on after it.
-std::vector<LassoResult> RunInChild(const std::vector<std::vector<osg::Vec2f>>& lassos,
-                                    const std::vector<Viewport>& viewports, size_t first)
+// Runs lassos [first, last) in a child process with a display connection of
+// its own, one result each through the pipe it returns the reading end of.
+// Triangle ends the process on some lassos ("Topological inconsistency
+// after splitting a segment"); the results before it stay.
+struct Child {
+    pid_t pid;
+    int results;
+    size_t first, last;
+};
+
+Child StartChild(const std::vector<std::vector<osg::Vec2f>>& lassos, const std::vector<Viewport>& viewports,
+                 size_t first, size_t last)
 {
-    std::vector<LassoResult> results;
     int ends[2];
-    if (pipe(ends) != 0) return results;
+    if (pipe(ends) != 0) return {-1, -1, first, last};
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child == 0) {
@@ -260,17 +268,70 @@ std::vector<LassoResult> RunInChild(const std::vector<std::vector<osg::Vec2f>>& 
         ParticleSelection selection(scene.viewer.get(), scene.viewer->getCamera(), nullptr, nullptr);
         scene.dataTransform->addChild(selection.GetSelectionNode());
         scene.lassoCamera->addChild(selection.GetFlatTriangles());
-        for (size_t i = first; i < lassos.size(); ++i) {
+        for (size_t i = first; i < last; ++i) {
             const LassoResult r = RunLasso(scene, selection, static_cast<uint32_t>(i), lassos[i], viewports[i]);
             if (write(ends[1], &r, sizeof r) != sizeof r) _exit(2);
         }
         _exit(0);
     }
     close(ends[1]);
-    LassoResult r;
-    while (read(ends[0], &r, sizeof r) == sizeof r) results.push_back(r);
-    close(ends[0]);
-    waitpid(child, nullptr, 0);
+    return {child, ends[0], first, last};
+}
+
+// Every lasso's result, from children running side by side on ranges of
+// them (the capture's read-back dominates and runs on one processor); a
+// range a child ended early in goes on after the lasso it ended on.
+std::vector<LassoResult> RunAll(const std::vector<std::vector<osg::Vec2f>>& lassos,
+                                const std::vector<Viewport>& viewports, size_t& aborted)
+{
+    // Ranges of equal pixel counts: a frame costs about its viewport's size.
+    const size_t parts = std::max<size_t>(4, std::thread::hardware_concurrency());
+    double total = 0;
+    for (const Viewport& v : viewports) total += double(v.width) * v.height;
+    std::vector<std::pair<size_t, size_t>> pending;
+    double sum = 0;
+    size_t first = 0;
+    for (size_t i = 0; i < lassos.size(); ++i) {
+        sum += double(viewports[i].width) * viewports[i].height;
+        if (sum >= total * (pending.size() + 1) / parts || i + 1 == lassos.size()) {
+            pending.push_back({first, i + 1});
+            first = i + 1;
+        }
+    }
+    std::vector<LassoResult> results;
+    aborted = 0;
+    while (!pending.empty()) {
+        std::vector<Child> children;
+        for (const auto& range : pending) children.push_back(StartChild(lassos, viewports, range.first, range.second));
+        pending.clear();
+        std::vector<std::vector<LassoResult>> got(children.size());
+        std::vector<pollfd> fds;
+        for (const Child& c : children) fds.push_back({c.results, POLLIN, 0});
+        for (size_t open = children.size(); open > 0;) {
+            if (poll(fds.data(), fds.size(), -1) < 0) break;
+            for (size_t k = 0; k < fds.size(); ++k) {
+                if (fds[k].fd < 0 || !(fds[k].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+                LassoResult r;
+                if (read(fds[k].fd, &r, sizeof r) == sizeof r) {
+                    got[k].push_back(r);
+                    continue;
+                }
+                close(fds[k].fd);
+                fds[k].fd = -1;
+                --open;
+            }
+        }
+        for (size_t k = 0; k < children.size(); ++k) {
+            waitpid(children[k].pid, nullptr, 0);
+            results.insert(results.end(), got[k].begin(), got[k].end());
+            const size_t next = children[k].first + got[k].size();
+            if (next < children[k].last) {
+                if (got[k].empty() && children[k].first == 0) return results;  // no display at all
+                ++aborted;
+                if (next + 1 < children[k].last) pending.push_back({next + 1, children[k].last});
+            }
+        }
+    }
     return results;
 }
 
@@ -289,17 +350,9 @@ TEST(LassoCoverageAgainstCapture, DiffersOnlyOnTheBoundaryAndNotInTheFields)
         viewports.push_back(kViewports[i * 4 / lassos]);
         shapes.push_back(RandomLasso(rng, i % 5, viewports.back()));
     }
-    std::vector<LassoResult> results;
     size_t aborted = 0;
-    while (results.size() + aborted < shapes.size()) {
-        const size_t first = results.size() + aborted;
-        const std::vector<LassoResult> more = RunInChild(shapes, viewports, first);
-        results.insert(results.end(), more.begin(), more.end());
-        if (results.size() + aborted < shapes.size()) {
-            ASSERT_FALSE(more.empty() && first == 0) << "no lasso ran (no display?)";
-            ++aborted;  // the lasso the child ended on
-        }
-    }
+    const std::vector<LassoResult> results = RunAll(shapes, viewports, aborted);
+    ASSERT_FALSE(results.empty()) << "no lasso ran (no display?)";
     LassoResult sum;
     size_t differingLassos = 0;
     for (const LassoResult& r : results) {
