@@ -80,6 +80,10 @@ public:
     // changes, so an idle program rests; continuous (the default) redraws
     // whenever the event loop is idle.
     bool renderOnDemand = false;
+    // <raster mode="cpu"/>: the selection volumes read the lasso image the
+    // engine computes from the lasso's triangles instead of the one the lasso
+    // camera captures (gl, the default).
+    bool computedLassoImage = false;
 
     // <cloud pointSize="2" opacity="1"/>: how the unselected particles are
     // drawn in free exploration (a study file may set its own).

@@ -1,6 +1,7 @@
 #include "app/KelvoVisBuildDirector.h"
 
 #include "app/Configuration.h"
+#include "framework/kelvo/KelvoVis.h"
 #include "framework/kelvo/KelvoVisBuilder.h"
 
 KelvoVis* KelvoVisBuildDirector::createVis(KelvoVisBuilder* builder)
@@ -23,5 +24,6 @@ KelvoVis* KelvoVisBuildDirector::createVis(KelvoVisBuilder* builder)
                         c.operateExtraArea.x, c.operateExtraArea.y, c.operateExtraArea.width,
                         c.operateExtraArea.height,
                         c.unitSize);
+    builder->getVis()->SetComputedLassoImage(c.computedLassoImage);
     return builder->getVis();
 }

@@ -132,6 +132,22 @@ bool QTConfiguration::startElement(const QString& /*namespaceURI*/, const QStrin
         return readFloat(attributes, element, name, out, 0.0, 2.0);
     };
 
+    // The attribute mode naming one of two words (the first the default);
+    // other text is named in one line and changes nothing.
+    auto twoWordMode = [&](const char* element, const char* off, const char* on, bool& value) {
+        const QString mode = attributes.value(QLatin1String("mode")).toString();
+        if (mode == QLatin1String(on)) {
+            value = true;
+        } else if (mode == QLatin1String(off)) {
+            value = false;
+        } else if (!mode.isEmpty()) {
+            clean = false;
+            std::printf("%s:%lld: %s mode=\"%s\" is neither \"%s\" nor \"%s\"; %s is used\n", qPrintable(fileName),
+                        static_cast<long long>(line), element, qPrintable(mode), off, on, off);
+            std::fflush(stdout);
+        }
+    };
+
     if (qName == QLatin1String("startup")) {
         readInt(attributes, "startup", "condition", condition);
         readInt(attributes, "startup", "participantID", participantId);
@@ -180,17 +196,9 @@ bool QTConfiguration::startElement(const QString& /*namespaceURI*/, const QStrin
         layoutSubspace3dWindow();
         StudyManager::Instance()->Set3DwindowAspectRatio(subspace3dAspect);
     } else if (qName == QLatin1String("render")) {
-        const QString mode = attributes.value(QLatin1String("mode")).toString();
-        if (mode == QLatin1String("on-demand")) {
-            renderOnDemand = true;
-        } else if (mode == QLatin1String("continuous")) {
-            renderOnDemand = false;
-        } else if (!mode.isEmpty()) {
-            clean = false;
-            std::printf("%s:%lld: render mode=\"%s\" is neither \"continuous\" nor \"on-demand\"; continuous is used\n",
-                        qPrintable(fileName), static_cast<long long>(line), qPrintable(mode));
-            std::fflush(stdout);
-        }
+        twoWordMode("render", "continuous", "on-demand", renderOnDemand);
+    } else if (qName == QLatin1String("raster")) {
+        twoWordMode("raster", "gl", "cpu", computedLassoImage);
     } else if (qName == QLatin1String("cloud")) {
         // Out of range or not a number: named in one line, the default kept.
         auto value = [&](const char* name, float low, float high, float& target) {

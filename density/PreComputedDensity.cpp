@@ -45,7 +45,10 @@ void PreComputedDensity::computeDensities()
     int counter = 1;
     const int count = static_cast<int>(FerrowDatasetManager::Instance()->datasets.size());
     // The list is read afresh through the manager at every step.
-    for (size_t d = 0; d < FerrowDatasetManager::Instance()->datasets.size(); ++d, ++counter) {
+    // Datasets that have their field already keep it: a caller may append
+    // datasets and call again (the Python module does).
+    counter += static_cast<int>(densities.size());
+    for (size_t d = densities.size(); d < FerrowDatasetManager::Instance()->datasets.size(); ++d, ++counter) {
         DensityProgress::Report(static_cast<int>(d), count, DensityProgress::Looking);
         std::printf("Loading %d dataset\n", counter);
         std::fflush(stdout);

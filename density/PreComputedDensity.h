@@ -21,8 +21,8 @@ public:
     static PreComputedDensity* Instance();
     static void Destroy();
 
-    // Builds and appends one density field per dataset of the dataset manager,
-    // printing "Loading %d dataset\n" for each.
+    // Builds and appends one density field per dataset of the dataset manager
+    // that has none yet, printing "Loading %d dataset\n" for each.
     void computeDensities();
 
     // The field of dataset nr; throws std::out_of_range with a clear message

@@ -1,9 +1,9 @@
 #include "geometry/CylinderGeometry.h"
 
 CylinderGeometry::CylinderGeometry(osg::Vec3Array* positions, osgViewer::Viewer* viewer,
-                                   const std::vector<osg::Vec2f>& lassoPoints, osg::Matrixf modelMatrix)
+                                   const std::vector<osg::Vec2f>& lassoPoints, osg::Matrixf modelMatrix, const LassoImage* image)
     : SelectionGeometry(positions),
-      projection(viewer, lassoPoints, modelMatrix, LassoImageBounds::IncludeLeftBottomEdge)
+      projection(viewer, lassoPoints, modelMatrix, LassoImageBounds::IncludeLeftBottomEdge, image)
 {
     field = CreateFieldOnCurrentGrid();
     projection.FillField(*field);

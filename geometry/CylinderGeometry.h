@@ -19,7 +19,8 @@
 class CylinderGeometry : public SelectionGeometry {
 public:
     CylinderGeometry(osg::Vec3Array* positions, osgViewer::Viewer* viewer,
-                     const std::vector<osg::Vec2f>& lassoPoints, osg::Matrixf modelMatrix);
+                     const std::vector<osg::Vec2f>& lassoPoints, osg::Matrixf modelMatrix,
+                     const LassoImage* image = nullptr);
     ~CylinderGeometry() override;
     const SurfaceMesh& GetSurface() const override;
     SurfaceMesh& GetSurface() override;

@@ -1,7 +1,8 @@
 #pragma once
 // LassoImage: the lasso as the visualization drew it, the one thing the lasso
 // volumes read from the framework that hosts them. The lasso camera's final
-// draw callback implements it (the framework's LassoCaptureCallback).
+// draw callback implements it (the framework's LassoCaptureCallback), and so
+// does the engine's own LassoCoverage, computed without drawing.
 //
 // In: nothing. Out: three bytes per pixel, rows of LassoImageWidth() pixels,
 // row 0 at the bottom; a pixel lies inside the lasso where its first byte is

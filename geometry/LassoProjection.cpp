@@ -238,7 +238,7 @@ size_t PlanesPerTask(int32_t planes, int64_t nodesPerPlane)
 }  // namespace
 
 LassoProjection::LassoProjection(osgViewer::Viewer* v, const std::vector<osg::Vec2f>& points,
-                                 const osg::Matrixf& model, LassoImageBounds imageBounds)
+                                 const osg::Matrixf& model, LassoImageBounds imageBounds, const LassoImage* given)
     : viewer(nullptr), imageWidth(0), imageHeight(0), viewportX(0), viewportY(0), bounds(imageBounds),
       modelAffine(false), viewAffine(false), projectionAffine(false), windowAffine(false)
 {
@@ -249,16 +249,19 @@ LassoProjection::LassoProjection(osgViewer::Viewer* v, const std::vector<osg::Ve
     modelMatrix = model;
     viewer = v;
 
-    osg::Group* root = dynamic_cast<osg::Group*>(viewer->getSceneData());
-    if (!root) throw std::runtime_error(Where("the viewer's scene data is not an osg::Group"));
-    if (root->getNumChildren() < 2)
-        throw std::runtime_error(Where("the scene root has no child 1 (the lasso camera)"));
-    const osg::Camera* lassoCamera = dynamic_cast<const osg::Camera*>(root->getChild(1));
-    if (!lassoCamera) throw std::runtime_error(Where("child 1 of the scene root is not an osg::Camera"));
-    const LassoImage* capture = dynamic_cast<const LassoImage*>(lassoCamera->getFinalDrawCallback());
-    if (!capture)
-        throw std::runtime_error(
-            Where("the lasso camera's final draw callback is not a LassoImage (such as LassoCaptureCallback)"));
+    const LassoImage* capture = given;
+    if (!capture) {
+        osg::Group* root = dynamic_cast<osg::Group*>(viewer->getSceneData());
+        if (!root) throw std::runtime_error(Where("the viewer's scene data is not an osg::Group"));
+        if (root->getNumChildren() < 2)
+            throw std::runtime_error(Where("the scene root has no child 1 (the lasso camera)"));
+        const osg::Camera* lassoCamera = dynamic_cast<const osg::Camera*>(root->getChild(1));
+        if (!lassoCamera) throw std::runtime_error(Where("child 1 of the scene root is not an osg::Camera"));
+        capture = dynamic_cast<const LassoImage*>(lassoCamera->getFinalDrawCallback());
+        if (!capture)
+            throw std::runtime_error(
+                Where("the lasso camera's final draw callback is not a LassoImage (such as LassoCaptureCallback)"));
+    }
     const std::vector<unsigned char>& image = capture->LassoImageBytes();
     const int width = capture->LassoImageWidth(), height = capture->LassoImageHeight();
     if (width < 0 || height < 0 || image.size() < static_cast<size_t>(width) * static_cast<size_t>(height) * 3)

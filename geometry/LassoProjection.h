@@ -22,6 +22,7 @@
 // a time with AVX2 (a tree search for nodes far off the lasso), spread over
 // parallel tasks by z-slabs. Exactly the doubles of the full scan come out.
 #include "density/ScalarField3D.h"
+#include "geometry/LassoImage.h"
 
 #include <osg/Matrixd>
 #include <osg/Matrixf>
@@ -47,9 +48,10 @@ public:
     // Throws std::invalid_argument for a null viewer and std::runtime_error,
     // naming what is missing, when the scene has no lasso camera with a
     // LassoImage, the master camera has no viewport, or the captured
-    // image holds fewer bytes than its width and height announce.
+    // image holds fewer bytes than its width and height announce. A given
+    // image (such as a LassoCoverage) takes the place of the lasso camera's.
     LassoProjection(osgViewer::Viewer* viewer, const std::vector<osg::Vec2f>& lassoPoints,
-                    const osg::Matrixf& modelMatrix, LassoImageBounds bounds);
+                    const osg::Matrixf& modelMatrix, LassoImageBounds bounds, const LassoImage* image = nullptr);
 
     // Position of grid node (ix, iy, iz): min + index·step per axis, rounded
     // to single precision as the particle positions are.

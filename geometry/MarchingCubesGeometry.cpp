@@ -13,9 +13,9 @@
 
 MarchingCubesGeometry::MarchingCubesGeometry(osg::Vec3Array* positions, osgViewer::Viewer* viewer,
                                              const std::vector<osg::Vec2f>& lassoPoints,
-                                             osg::Matrixf modelMatrix)
+                                             osg::Matrixf modelMatrix, const LassoImage* image)
     : SelectionGeometry(positions),
-      projection(viewer, lassoPoints, modelMatrix, LassoImageBounds::ExcludeEdges),
+      projection(viewer, lassoPoints, modelMatrix, LassoImageBounds::ExcludeEdges, image),
       meanDensity(0.0), densityField(nullptr), xCount(0), yCount(0), zCount(0)
 {
     // densityField points into PreComputedDensity's list, which owns the

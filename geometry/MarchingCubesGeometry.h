@@ -25,7 +25,8 @@
 class MarchingCubesGeometry : public SelectionGeometry {
 public:
     MarchingCubesGeometry(osg::Vec3Array* positions, osgViewer::Viewer* viewer,
-                          const std::vector<osg::Vec2f>& lassoPoints, osg::Matrixf modelMatrix);
+                          const std::vector<osg::Vec2f>& lassoPoints, osg::Matrixf modelMatrix,
+                          const LassoImage* image = nullptr);
     ~MarchingCubesGeometry() override;
     const SurfaceMesh& GetSurface() const override;
     SurfaceMesh& GetSurface() override;

@@ -12,6 +12,7 @@
 // end on multiples of 64: each word then has a single writer.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 #include <vector>
 
@@ -82,6 +83,35 @@ inline void CopyPrefix(const std::vector<bool>& from, std::vector<bool>& to, siz
     i = words * 64;
 #endif
     for (; i < n; ++i) to[i] = from[i];
+}
+
+// out[i] = mask[i] (1 or 0) for i in [0, n); the mask holds at least n entries.
+inline void Unpack(const std::vector<bool>& mask, unsigned char* out, size_t n)
+{
+    size_t i = 0;
+#if defined(__GLIBCXX__) && defined(__LP64__)
+    // Eight flags at a time: byte value v spread into eight bytes of 0 or 1,
+    // lowest bit first (little-endian, as every target of this path is).
+    static const auto spread = [] {
+        struct Table {
+            uint64_t of[256];
+        } t{};
+        for (int v = 0; v < 256; ++v)
+            for (int b = 0; b < 8; ++b) t.of[v] |= static_cast<uint64_t>((v >> b) & 1) << (8 * b);
+        return t;
+    }();
+    const size_t words = n / 64;
+    const Word* source = mask.begin()._M_p;
+    for (size_t w = 0; w < words; ++w) {
+        const Word bits = source[w];
+        for (int k = 0; k < 8; ++k) {
+            const uint64_t bytes = spread.of[(bits >> (8 * k)) & 0xffu];
+            std::memcpy(out + w * 64 + k * 8, &bytes, 8);
+        }
+    }
+    i = words * 64;
+#endif
+    for (; i < n; ++i) out[i] = mask[i];
 }
 
 }  // namespace MaskWords

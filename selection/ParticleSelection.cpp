@@ -312,6 +312,8 @@ void ParticleSelection::endPath()
     flatTrianglesVertices->clear();
     flatTrianglesVertices->dirty();
     removeFirstPrimitiveSet(flatTrianglesGeometry.get());
+    flatTriangleCorners.clear();
+    coverage.Clear();
     lassoRefusal.clear();
     if (lassoPoints.empty()) return;
 
@@ -365,11 +367,13 @@ void ParticleSelection::endPath()
         const triangulateio* out = delaunay->output;
         const int corners = out->numberofcorners;
         flatTrianglesVertices->reserve(static_cast<size_t>(out->numberoftriangles) * 3);
+        flatTriangleCorners.reserve(static_cast<size_t>(out->numberoftriangles) * 3);
         for (int t = 0; t < out->numberoftriangles; ++t)
             for (int c = 0; c < 3; ++c) {
                 const int index = out->trianglelist[t * corners + c];
                 osg::Vec3f v(static_cast<float>(out->pointlist[2 * index]),
                              static_cast<float>(out->pointlist[2 * index + 1]), 0.0f);
+                flatTriangleCorners.push_back(osg::Vec2f(v.x(), v.y()));
                 v = inverseScreenMatrix.preMult(v);
                 v = inverseModelMatrix.preMult(v);
                 flatTrianglesVertices->push_back(v);
@@ -379,6 +383,10 @@ void ParticleSelection::endPath()
     flatTrianglesGeometry->addPrimitiveSet(
         new osg::DrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(flatTrianglesVertices->size())));
     flatTrianglesGeometry->dirtyBound();
+    // The lasso camera draws the master camera's viewport.
+    if (imageSource == LassoImageSource::Computed && vp)
+        coverage.Rasterize(flatTriangleCorners, static_cast<int>(vp->x()), static_cast<int>(vp->y()),
+                           static_cast<int>(vp->width()), static_cast<int>(vp->height()));
     endPathTag = true;
     if (lassoCamera) lassoCamera->setNodeMask(1);
 }
@@ -403,11 +411,12 @@ void ParticleSelection::BuildGeometry()
     }
 
     boost::shared_ptr<SelectionGeometry> volume;
+    const LassoImage* image = imageSource == LassoImageSource::Computed ? &coverage : nullptr;
     try {
         if (FerrowManager::Instance()->IsPravikSelection())
-            volume = boost::make_shared<MarchingCubesGeometry>(particlePositions, viewer, lassoPoints, modelMatrix);
+            volume = boost::make_shared<MarchingCubesGeometry>(particlePositions, viewer, lassoPoints, modelMatrix, image);
         else if (FerrowManager::Instance()->IsCylinderSelection())
-            volume = boost::make_shared<CylinderGeometry>(particlePositions, viewer, lassoPoints, modelMatrix);
+            volume = boost::make_shared<CylinderGeometry>(particlePositions, viewer, lassoPoints, modelMatrix, image);
         else {
             refuseLasso("no selection technique is set for this trial");
             return;

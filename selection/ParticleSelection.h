@@ -25,6 +25,7 @@
 // child 0 is a Group whose child 0 is a Camera whose child 1 is a Geode whose
 // drawable 0 is a Geometry with a Vec3Array of particle positions; child 1 of
 // the root is the lasso camera.
+#include "geometry/LassoCoverage.h"
 #include "geometry/SelectionGeometry.h"
 
 #include <boost/shared_ptr.hpp>
@@ -63,6 +64,13 @@ public:
     // endPath triangulates only the lasso's part within the viewport, or all
     // of it while EngineSwitches::lassoClippedToView is off; the lasso image
     // differs only in pixels on the lasso's boundary.
+    // Where the volumes read the lasso's pixels: the image the lasso camera
+    // captures in the frame after endPath (the default), or the coverage of
+    // the flat triangles endPath computes itself, which needs no frame, no GL
+    // context and no display (BuildGeometry may follow endPath at once).
+    enum class LassoImageSource { Captured, Computed };
+    void SetLassoImageSource(LassoImageSource source) { imageSource = source; }
+    LassoImageSource GetLassoImageSource() const { return imageSource; }
 
     void updateSelection(float t);
     void ChangeThreshold(float t);
@@ -87,6 +95,10 @@ public:
     const osg::Matrixf& GetScreenMatrix() const { return screenMatrix; }
     osg::Vec3Array* GetLassoVertices() const { return lassoVertices.get(); }
     osg::Vec3Array* GetFlatTriangleVertices() const { return flatTrianglesVertices.get(); }
+    // The same triangles in window coordinates, three points each, before unprojection.
+    const std::vector<osg::Vec2f>& GetFlatTriangleWindowCorners() const { return flatTriangleCorners; }
+    // The newest lasso's computed image (empty while the source is Captured).
+    const LassoCoverage& GetLassoCoverage() const { return coverage; }
     osg::Geometry* GetVolumeGeometry() const { return volumeGeometry.get(); }
     osg::Geode* GetVolumeGeode() const { return volumeGeode.get(); }
     osg::Camera* GetLassoCamera() const { return lassoCamera; }
@@ -174,4 +186,7 @@ private:
     bool bindingsPending;
     bool* selectionChanged;
     bool triangulatorReport = false;
+    LassoImageSource imageSource = LassoImageSource::Captured;
+    std::vector<osg::Vec2f> flatTriangleCorners;
+    LassoCoverage coverage;
 };

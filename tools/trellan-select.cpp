@@ -1,6 +1,9 @@
 // trellan-select: runs lassos on a dataset without a visible window, through
-// the real selection engine and an offscreen OpenGL frame per lasso, so that
-// logged lassos can be replayed and selection can be scripted and timed.
+// the real selection engine, so that logged lassos can be replayed and
+// selection can be scripted and timed. The lasso image is the coverage of the
+// lasso's triangles the engine computes (--raster cpu, the default without a
+// display: no X server, no OpenGL context) or the one an offscreen OpenGL
+// frame captures (--raster gl, the default where DISPLAY is set).
 //
 //   trellan-select --dataset clusters --viewport 800x600
 //       --eye 0,0,150 --center 0,0,0 --up 0,1,0 --fovy 30
@@ -8,23 +11,15 @@
 //   trellan-select --replay P1_lassos.csv
 //
 // Prints "selected K of N particles" after each lasso, or says why the engine
-// refused it (exit code 1 then). Needs an X display for
-// the offscreen context; a virtual one is fine (xvfb-run -a trellan-select ...).
+// refused it (exit code 1 then).
 #include "density/DensityProgress.h"
 #include "density/PreComputedDensity.h"
-#include "framework/kelvo/LassoCamera.h"
-#include "framework/kelvo/OffscreenContext.h"
 #include "framework/runner/ReplayLog.h"
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
 #include "selection/ParticleSelection.h"
 #include "tools/CommandLine.h"
-
-#include <osg/BoundingBox>
-#include <osg/Geode>
-#include <osg/Geometry>
-#include <osg/MatrixTransform>
-#include <osgViewer/Viewer>
+#include "tools/HeadlessScene.h"
 
 #include <algorithm>
 #include <chrono>
@@ -57,6 +52,9 @@ const char* const kNotes =
     "undo, redo, clear and threshold rows of the events log beside it; the log's\n"
     "dataset column holds the study's dataset id: name the dataset itself with\n"
     "--dataset, and pick one dataset's lassos with --only-dataset.\n"
+    "--raster cpu computes the lasso image and needs no display; --raster gl captures it\n"
+    "in an offscreen OpenGL frame on the X display DISPLAY names. Default: gl where DISPLAY\n"
+    "is set, else cpu. The two differ at most in pixels on the lasso's edge.\n"
     "Prints \"selected K of N particles\" after each lasso, or on standard error why it was refused.";
 
 struct UsageError : std::runtime_error {
@@ -195,50 +193,12 @@ std::vector<Lasso> readLassoLog(const std::string& path)
     return out;
 }
 
-// The scene the facade expects, drawn offscreen.
-struct OffscreenScene {
-    OffscreenScene(osg::Vec3Array* particles, int width, int height)
-    {
-        viewer = new osgViewer::Viewer;
-        // Near and far stay as given, as in Pravik: planes fitted to the
-        // scene after the first frame changed a logged projection, and with
-        // it which grid nodes a density-aware lasso keeps.
-        viewer->getCamera()->setComputeNearFarMode(osg::CullSettings::DO_NOT_COMPUTE_NEAR_FAR);
-        root = new osg::Group;
-        dataTransform = new osg::MatrixTransform;
-        osg::ref_ptr<osg::Group> dataGroup = new osg::Group;
-        osg::ref_ptr<osg::Camera> particleCamera = new osg::Camera;
-        osg::ref_ptr<osg::Geode> particleGeode = new osg::Geode;
-        osg::ref_ptr<osg::Geometry> particleGeometry = new osg::Geometry;
-        particleGeometry->setVertexArray(particles);
-        particleGeode->addDrawable(particleGeometry.get());
-        particleCamera->addChild(new osg::Group);
-        particleCamera->addChild(particleGeode.get());
-        dataGroup->addChild(particleCamera.get());
-        dataTransform->addChild(dataGroup.get());
-        root->addChild(dataTransform.get());
-        lassoCamera = new LassoCamera(viewer->getCamera(), dataTransform.get());
-        root->addChild(lassoCamera.get());
-        viewer->setSceneData(root.get());
-
-        viewer->getCamera()->setViewport(0, 0, width, height);
-        gc = DrawViewerOffscreen(*viewer, width, height);
-        if (!gc) throw std::runtime_error("no offscreen OpenGL context (is DISPLAY set? try xvfb-run -a)");
-    }
-
-    osg::ref_ptr<osgViewer::Viewer> viewer;
-    osg::ref_ptr<osg::Group> root;
-    osg::ref_ptr<osg::MatrixTransform> dataTransform;
-    osg::ref_ptr<LassoCamera> lassoCamera;
-    osg::ref_ptr<osg::GraphicsContext> gc;
-};
-
 // Everything the command line sets. A new option is a member here and one
 // line in AddOptions.
 struct Options {
     std::string dataset, replay, out, onlyDataset;
     std::vector<std::string> lassoSpecs;
-    std::string viewport;
+    std::string viewport, raster;
     float threshold = 1.0f;
     bool lookAt = false, explicitMatrices = false;
     osg::Vec3d eye, center, up = osg::Vec3d(0, 1, 0);
@@ -298,6 +258,9 @@ void AddOptions(CLI::App& app, Options& o)
     matrixOption("--view", o.view, &o.haveView, "view matrix, with --projection instead of --eye/--center");
     matrixOption("--projection", o.projection, &o.haveProjection, "projection matrix");
     matrixOption("--model", o.model, nullptr, "the data transform (default identity)");
+    app.add_option("--raster", o.raster, "where the lasso image comes from: cpu (computed) or gl (captured)")
+        ->type_name("cpu|gl")
+        ->check(CLI::IsMember({"cpu", "gl"}));
     app.add_flag("--verbose", o.verbose, "print the triangulator's statistics too");
     app.add_flag_callback(
         "--no-density-cache", [] { FerrowDatasetManager::Instance()->densityCache = false; },
@@ -306,8 +269,8 @@ void AddOptions(CLI::App& app, Options& o)
 
 int run(int argc, char** argv)
 {
-    CLI::App app("Runs lassos on a dataset through the selection engine in an offscreen OpenGL frame\n"
-                 "(any X display; a virtual one is fine: xvfb-run -a trellan-select ...).",
+    CLI::App app("Runs lassos on a dataset through the selection engine, without a window\n"
+                 "(and without a display unless --raster gl).",
                  "trellan-select");
     Options o;
     AddOptions(app, o);
@@ -388,23 +351,18 @@ int run(int argc, char** argv)
     DensityProgress::SetListener(nullptr);
     FerrowManager::Instance()->SetCurrentDatasetNr(0);
 
-    OffscreenScene scene(particles.get(), width, height);
+    if (o.raster.empty()) {
+        const char* display = std::getenv("DISPLAY");
+        o.raster = display && *display ? "gl" : "cpu";
+    }
+    const bool captured = o.raster == "gl";
+    HeadlessScene scene(particles.get(), width, height, captured);
     osg::Camera* camera = scene.viewer->getCamera();
     if (o.explicitMatrices) {
         camera->setViewMatrix(o.view);
         camera->setProjectionMatrix(o.projection);
     } else {
-        osg::BoundingBox box;
-        for (const osg::Vec3& p : *particles) box.expandBy(p);
-        const double radius = box.radius() > 0 ? box.radius() : 1.0;
-        if (!o.lookAt) {
-            o.center = box.center();
-            o.eye = o.center + osg::Vec3d(0, 0, radius / std::sin(osg::DegreesToRadians(o.fovy) * 0.5) * 1.05);
-        }
-        const double distance = (o.eye - o.center).length();
-        camera->setViewMatrixAsLookAt(o.eye, o.center, o.up);
-        camera->setProjectionMatrixAsPerspective(o.fovy, double(width) / height, std::max(distance - 2 * radius, distance * 0.01),
-                                                 distance + 2 * radius);
+        LookAtParticles(camera, *particles, o.fovy, width, height, o.lookAt, o.eye, o.center, o.up);
     }
     scene.dataTransform->setMatrix(o.model);
 
@@ -414,6 +372,7 @@ int run(int argc, char** argv)
     scene.dataTransform->addChild(selection.GetSelectionNode());
     scene.lassoCamera->addChild(selection.GetFlatTriangles());
     selection.SetTriangulatorReport(o.verbose);
+    if (!captured) selection.SetLassoImageSource(ParticleSelection::LassoImageSource::Computed);
     selection.ResetSelection();
 
     int mismatches = 0, refused = 0;
@@ -459,7 +418,7 @@ int run(int argc, char** argv)
         for (size_t i = 1; i < l.points.size(); ++i) selection.addIntoPath(l.points[i].x(), l.points[i].y());
         selection.endPath();
         if (selection.GetendPathTag()) {
-            scene.viewer->frame();
+            if (captured) scene.viewer->frame();
             selection.BuildGeometry();
             selection.SetendPathTag(false);
         }

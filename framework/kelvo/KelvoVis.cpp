@@ -316,6 +316,7 @@ void KelvoVis::ShowDataset(int nr)
 
 void KelvoVis::hostSelection()
 {
+    host->SetComputedLassoImage(computedLassoImage);
     if (!host->Host(static_cast<float>(slider->getValue()))) return;
     const std::string& message = texts.GetMessage();
     if (!unselectableReason.empty() && message == unselectableReason) SetMessage("");

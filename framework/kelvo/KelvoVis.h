@@ -100,6 +100,9 @@ public:
     // Technique of touch lassos in free exploration (a trial fixes its own).
     bool GetTouchCylinder() const { return touchCylinder; }
     void SetTouchCylinder(bool cylinder);
+    // Whether the selection reads the lasso image the engine computes rather
+    // than the lasso camera's capture; set before the selection is hosted.
+    void SetComputedLassoImage(bool computed) { computedLassoImage = computed; }
     ButtonComponent* GetModeButton(StrokeMode mode) const { return modeButtons[mode]; }
     ButtonComponent* GetTechniqueButton(bool cylinder) const { return techniqueButtons[cylinder ? 1 : 0]; }
     // Pointers drawn as down (touch marks), for tests.
@@ -249,6 +252,7 @@ private:
     ButtonComponent* techniqueButtons[2] = {};
     StrokeMode strokeMode = RotateMode;
     bool touchCylinder = false;
+    bool computedLassoImage = false;
     bool pointerHasKeyboard = false;
     // Plain strokes turned into lassos by the stroke mode, per pointer id.
     std::map<int, EventKind> translated;

@@ -85,6 +85,7 @@ bool SelectionHost::Host(float threshold)
         shown >= 0 && shown < static_cast<int>(fields.size()) ? fields[static_cast<size_t>(shown)].get() : nullptr;
     if (field) {
         selection.reset(new ParticleSelection(scene.GetViewer(), scene.GetPlotCamera(), &mask, &changed));
+        if (computedImage) selection->SetLassoImageSource(ParticleSelection::LassoImageSource::Computed);
         scene.GetDataTransform()->addChild(selection->GetSelectionNode());
         scene.GetLassoCamera()->addChild(selection->GetFlatTriangles());
         selection->ResetSelection();

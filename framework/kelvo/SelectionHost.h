@@ -43,6 +43,9 @@ public:
     // brings it back; otherwise (a study: every trial starts afresh) it is
     // dropped. Kept selections cost their volumes' memory until the end.
     void SetKeepHistories(bool on) { keepHistories = on; }
+    // New selections read the lasso image computed from the flat triangles
+    // instead of the lasso camera's capture.
+    void SetComputedLassoImage(bool on) { computedImage = on; }
     // Drops the selection and shows dataset nr (none outside the datasets)
     // with nothing selected; Host follows once densities are there.
     void Show(int nr);
@@ -81,6 +84,7 @@ private:
     std::string reason;
     bool emptySlot = false;  // the shown dataset's file could not be read
     bool keepHistories = false;
+    bool computedImage = false;
     struct Kept {
         std::unique_ptr<ParticleSelection> selection;
         std::vector<bool> mask;

@@ -249,3 +249,16 @@ TEST_F(QTConfigurationTest, MalformedXmlKeepsWhatWasReadBeforeTheFault)
     EXPECT_NE(out.find("config.xml:4"), std::string::npos) << out;
     EXPECT_NE(out.find("malformed XML"), std::string::npos) << out;
 }
+
+TEST_F(QTConfigurationTest, RasterModeChoosesTheLassoImage)
+{
+    EXPECT_FALSE(QTConfiguration(dir.filePath("absent.xml")).computedLassoImage);
+    const QTConfiguration cpu(write("<config><raster mode=\"cpu\"/></config>"));
+    EXPECT_TRUE(cpu.isClean());
+    EXPECT_TRUE(cpu.computedLassoImage);
+    // The later element wins; an unknown mode is named and leaves gl.
+    EXPECT_FALSE(QTConfiguration(write("<config><raster mode=\"cpu\"/><raster mode=\"gl\"/></config>")).computedLassoImage);
+    const QTConfiguration bad(write("<config><raster mode=\"vulkan\"/></config>"));
+    EXPECT_FALSE(bad.isClean());
+    EXPECT_FALSE(bad.computedLassoImage);
+}

@@ -129,6 +129,7 @@ TEST(DensityCache, TheSwitchOffLeavesTheCacheUntouched)
     testing::internal::GetCapturedStdout();
     EXPECT_FALSE(std::filesystem::exists(home.path + "/trellan"));
     FerrowDatasetManager::Instance()->densityCache = true;
+    PreComputedDensity::Destroy();  // a dataset with a field keeps it
     testing::internal::CaptureStdout();
     PreComputedDensity::Instance()->computeDensities();
     testing::internal::GetCapturedStdout();

@@ -50,6 +50,22 @@ TEST_F(PreComputedDensityTest, InstanceAndDestroy)
     EXPECT_TRUE(PreComputedDensity::Instance()->densities.empty());
 }
 
+TEST_F(PreComputedDensityTest, ADatasetAddedLaterGetsItsFieldAndTheOthersKeepTheirs)
+{
+    FerrowDatasetManager* m = FerrowDatasetManager::Instance();
+    m->Add("a", Line(0, 10, 40));
+    testing::internal::CaptureStdout();
+    PreComputedDensity::Instance()->computeDensities();
+    const auto first = PreComputedDensity::Instance()->densities.at(0);
+    m->Add("b", Line(2000, 3000, 40));
+    PreComputedDensity::Instance()->computeDensities();
+    PreComputedDensity::Instance()->computeDensities();  // nothing left to do
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Loading 1 dataset\nLoading 2 dataset\n");
+    ASSERT_EQ(PreComputedDensity::Instance()->densities.size(), 2u);
+    EXPECT_EQ(PreComputedDensity::Instance()->densities[0], first);
+    EXPECT_EQ(PreComputedDensity::Instance()->densities[1]->xMin, 900.0);  // the second dataset's box
+}
+
 TEST_F(PreComputedDensityTest, OneFieldPerDatasetWithProgressLines)
 {
     FerrowDatasetManager* m = FerrowDatasetManager::Instance();
@@ -81,12 +97,11 @@ TEST_F(PreComputedDensityTest, OneFieldPerDatasetWithProgressLines)
     EXPECT_EQ(d[2]->yMin, static_cast<float>(3.0 - 0.05 * 6.0));
     EXPECT_EQ(PreComputedDensity::Instance()->Field(2), d[2]);
 
-    // A second run appends a second full set; lookups keep finding the first.
+    // A second run has nothing left to do: every dataset has its field.
     testing::internal::CaptureStdout();
     PreComputedDensity::Instance()->computeDensities();
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(d.size(), 6u);
-    EXPECT_NE(PreComputedDensity::Instance()->Field(0), d[3]);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(d.size(), 3u);
 }
 
 TEST_F(PreComputedDensityTest, SmallAndEmptyDatasetsKeepTheirSlots)

@@ -26,4 +26,8 @@ TEST(MaskWords, StoreAndCopyKeepTheBitOrderOfEveryEntry)
     for (size_t i = 0; i < from.size(); ++i) from[i] = (rng() & 1) != 0;
     MaskWords::CopyPrefix(from, to, 250);
     for (size_t i = 0; i < to.size(); ++i) ASSERT_EQ(to[i], i < 250 ? from[i] : true) << "entry " << i;
+    // Unpack: a byte per flag, whole words and the tail alike, nothing past n.
+    std::vector<unsigned char> bytes(300, 7);
+    MaskWords::Unpack(from, bytes.data(), 250);
+    for (size_t i = 0; i < bytes.size(); ++i) ASSERT_EQ(bytes[i], i < 250 ? from[i] : 7) << "entry " << i;
 }

@@ -6,7 +6,8 @@
 #
 # A command is a line of a code block (indented or fenced) whose program is
 # Pravik, trellan-select or trellan-summary, with or without build/ and
-# "xvfb-run -a"; a line ending in "\" continues on the next. Synopses (with
+# "xvfb-run -a"; a line ending in "\" continues on the next. The tools run
+# with DISPLAY unset (they need no display); Pravik gets a virtual one. Synopses (with
 # "[") are not run. Pravik without --snapshot, --help or --version opens a
 # session that waits for a participant: it passes when it is still running
 # after a while, or has ended with 0.
@@ -49,11 +50,17 @@ done
 failures=0
 for entry in "${commands[@]}"; do
   doc="${entry%%|*}" cmd="${entry#*|}"
+  program_of_cmd=$(basename "$(echo "$cmd" | sed -E 's/^xvfb-run -a //' | awk '{print $1}')")
   echo "== $doc: $cmd"
   waits=0
   if [[ "$cmd" =~ (^|[[:space:]/])Pravik([[:space:]]|$) && ! "$cmd" =~ --(snapshot|help|version) ]]; then waits=1; fi
-  # A command for the desktop gets a virtual display where there is none.
-  if [ -z "${DISPLAY:-}" ] && [[ "$cmd" != xvfb-run* ]]; then cmd="xvfb-run -a $cmd"; fi
+  # Pravik gets a virtual display where there is none; the tools run without
+  # any display, as the docs say they do.
+  if [[ "$program_of_cmd" == Pravik ]]; then
+    if [ -z "${DISPLAY:-}" ] && [[ "$cmd" != xvfb-run* ]]; then cmd="xvfb-run -a $cmd"; fi
+  else
+    cmd="env -u DISPLAY $cmd"
+  fi
   if [ "$waits" -eq 1 ]; then
     (cd "$work" && timeout 20 bash -c "$cmd") > "$work/out" 2>&1
   else
