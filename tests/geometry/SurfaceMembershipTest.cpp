@@ -2,6 +2,7 @@
 #include "density/EngineSwitches.h"
 #include "density/SharedCpuFeatures.h"
 #include "geometry/SurfaceMembership.h"
+#include "tests/support/CellRecord.h"
 
 #include <gtest/gtest.h>
 
@@ -98,14 +99,56 @@ TEST(SurfaceMembership, NothingIsInsideBeforeTheFirstExtraction)
     }
 }
 
-// The literal point test: cut cells tested point by point, one corner and
-// triangle at a time, in scalar single precision.
+// The point test transcribed on its own: the cell found by division, then
+// every corner below the level against every triangle of the cell, the
+// segment test in single precision as written. It shares only the cell
+// records and the mesh with the engine, not a line of its test.
+bool CrossesLiterally(const osg::Vec3f& v0, const osg::Vec3f& v1, const osg::Vec3f& v2, const osg::Vec3f& p0,
+                      const osg::Vec3f& p1)
+{
+    const osg::Vec3f u = v1 - v0, v = v2 - v0, n = u ^ v;
+    if (n.x() == 0.0f && n.y() == 0.0f && n.z() == 0.0f) return false;
+    const osg::Vec3f d = p1 - p0;
+    const float b = n * d, a = -(n * (p0 - v0));
+    if (std::fabs(b) < 1e-14) return false;
+    const float r = a / b;
+    if (r < 0.0f || r > 1.0f) return false;
+    const osg::Vec3f i = p0 + d * r, w = i - v0;
+    const float uu = u * u, uv = u * v, vv = v * v, wu = w * u, wv = w * v;
+    const float den = uv * uv - uu * vv;
+    const float s = (uv * wv - vv * wu) / den;
+    if (s < 0.0f || s > 1.0f) return false;
+    const float t = (uv * wu - uu * wv) / den;
+    return !(t < 0.0f || s + t > 1.0f);
+}
+
+bool InsideLiterally(const ScalarField3D& field, const osg::Vec3f& p)
+{
+    const long i = static_cast<long>(std::trunc((p.x() - field.xMin) / field.xStep)) + 1;
+    const long j = static_cast<long>(std::trunc((p.y() - field.yMin) / field.yStep)) + 1;
+    const long k = static_cast<long>(std::trunc((p.z() - field.zMin) / field.zStep)) + 1;
+    if (i < 0 || i > field.xCount - 1 || j < 0 || j > field.yCount - 1 || k < 0 || k > field.zCount - 1) return false;
+    const CubeCell cell = CellRecord(field, static_cast<int>(i), static_cast<int>(j), static_cast<int>(k));
+    if (cell.cubeIndex == 0) return true;
+    if (cell.cubeIndex == 255) return false;
+    const SurfaceMesh& mesh = field.surface;
+    for (int c = 0; c < 8; ++c) {
+        if (!(cell.cubeIndex & (1 << c))) continue;
+        for (int t = 0; t < cell.triangleCount; ++t) {
+            const TriangleIndices& tri = mesh.triangles[static_cast<size_t>(cell.firstTriangle + t)];
+            if (CrossesLiterally(mesh.vertices[tri.v0], mesh.vertices[tri.v1], mesh.vertices[tri.v2], p,
+                                 cell.cornerPositions[c]))
+                return true;
+        }
+    }
+    return false;
+}
+
 std::vector<bool> LiteralAnswers(const ScalarField3D& field, const std::vector<osg::Vec3f>& points)
 {
-    EngineSwitches::Scoped<bool> scalar(EngineSwitches::vectorPointTest, false);
     std::vector<bool> expected(points.size());
     for (size_t q = 0; q < points.size(); ++q)
-        expected[q] = field.IsWithinBounds(points[q]) && field.IsInsideSurface(points[q]);
+        expected[q] = field.IsWithinBounds(points[q]) && InsideLiterally(field, points[q]);
     return expected;
 }
 
