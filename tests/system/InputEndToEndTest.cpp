@@ -390,7 +390,7 @@ TEST_F(InputEndToEndTest, AOneFingerTuioDragRotatesTheView)
     // Without input the picture holds still.
     EXPECT_LT(ChangedFraction(before, still, area), 0.01);
 
-    const double w = view->getViewWidth(), h = view->getViewHeight();
+    const double h = view->getViewHeight();
     // The datagrams wait in the socket until the program reads them, so the
     // sender need not run beside the event loop.
     auto send = [&](const QStringList& message) {
@@ -399,9 +399,10 @@ TEST_F(InputEndToEndTest, AOneFingerTuioDragRotatesTheView)
     };
     const int steps = 8;
     for (int i = 0; i <= steps; ++i) {
-        // Across the middle of the 3D area, normalised, origin upper left.
-        const double x = (area.left() + area.width() * (0.3 + 0.4 * i / steps)) / w;
-        const double y = (area.top() + area.height() * 0.5) / h;
+        // Across the middle of the 3D area, as fractions of the screen.
+        const QPointF at = Normalised(area.left() + area.width() * (0.3 + 0.4 * i / steps),
+                                      h - (area.top() + area.height() * 0.5));
+        const double x = at.x(), y = at.y();
         ASSERT_TRUE(send({"si", "alive", "17"}));
         ASSERT_TRUE(send({"sifffff", "set", "17", QString::number(x), QString::number(y), "0", "0", "0"}));
         ASSERT_TRUE(send({"si", "fseq", QString::number(i + 1)}));
@@ -479,9 +480,9 @@ TEST_F(InputEndToEndTest, TwoFingersAFloodAndARestartedClientLeaveOneFingerLasso
     ASSERT_NE(port, 0);
     KelvoVis* vis = view->getVis();
     const QRect area = Area();
-    const double w = view->getViewWidth(), h = view->getViewHeight();
+    const double h = view->getViewHeight();
     auto inArea = [&](double fx, double fy) {
-        return QPointF((area.left() + area.width() * fx) / w, (area.top() + area.height() * fy) / h);
+        return Normalised(area.left() + area.width() * fx, h - (area.top() + area.height() * fy));
     };
     {
         TuioClient client(port);
