@@ -373,7 +373,7 @@ void KelvoVis::SetView(const osg::Quat& rotation, double zoom)
 void KelvoVis::ColourParticles(const std::vector<bool>& flagged, bool target)
 {
     if (target) scene->UpdateColours({}, &flagged);
-    else scene->UpdateColours(flagged, highlight.empty() ? nullptr : &highlight);
+    else scene->UpdateColours(flagged, shownHighlight());
 }
 
 void KelvoVis::refreshColoursIfChanged()
@@ -388,7 +388,7 @@ void KelvoVis::recolour()
     if (const std::vector<bool>* target = study->Highlight())
         scene->UpdateColours(host->Mask(), target);
     else
-        scene->UpdateColours(host->Mask(), highlight.empty() ? nullptr : &highlight);
+        scene->UpdateColours(host->Mask(), shownHighlight());
     updateStatusLine();
 }
 

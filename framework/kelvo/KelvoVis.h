@@ -222,6 +222,7 @@ private:
     void hostSelection();
     void refreshColoursIfChanged();
     void recolour();
+    const std::vector<bool>* shownHighlight() const { return highlight.empty() ? nullptr : &highlight; }
     // Undo and redo are live only when there is something to undo or redo.
     void updateButtonStates();
     VisComponent* addComponent(VisComponent* component);

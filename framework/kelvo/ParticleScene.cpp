@@ -210,8 +210,7 @@ void ParticleScene::UpdateColours(const std::vector<bool>& selection, const std:
 {
     const size_t n = colours->size();
     const size_t shown = highlight ? highlight->size() : 0;
-    osg::Vec4ub cloud = UnselectedColour;
-    cloud.a() = static_cast<unsigned char>(std::lround(cloudOpacity * 255.0f));
+    const osg::Vec4ub cloud = cloudColour();
     selectedPoints->clear();
     for (size_t i = 0; i < n; ++i) {
         const bool selected = i < selection.size() && selection[i];
@@ -243,9 +242,16 @@ void ParticleScene::SetCloudAppearance(float pointSize, float opacity)
     applyCloudAlpha();
 }
 
+osg::Vec4ub ParticleScene::cloudColour() const
+{
+    osg::Vec4ub c = UnselectedColour;
+    c.a() = static_cast<unsigned char>(std::lround(cloudOpacity * 255.0f));
+    return c;
+}
+
 void ParticleScene::applyCloudAlpha()
 {
-    const unsigned char alpha = static_cast<unsigned char>(std::lround(cloudOpacity * 255.0f));
+    const unsigned char alpha = cloudColour().a();
     for (osg::Vec4ub& c : *colours)
         if (c.r() == UnselectedColour.r() && c.g() == UnselectedColour.g() && c.b() == UnselectedColour.b()) c.a() = alpha;
     colours->dirty();

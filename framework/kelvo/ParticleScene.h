@@ -102,6 +102,8 @@ public:
 private:
     void updateProjection();
     void applyCloudAlpha();
+    // The unselected colour at the cloud's opacity.
+    osg::Vec4ub cloudColour() const;
     void updateDataMatrix();
     void rebuildFrame(const osg::BoundingBox& box);
 

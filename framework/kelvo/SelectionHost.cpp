@@ -24,12 +24,23 @@ SelectionHost::~SelectionHost()
     kept.clear();
 }
 
+void SelectionHost::attachNodes()
+{
+    scene.GetDataTransform()->addChild(selection->GetSelectionNode());
+    scene.GetLassoCamera()->addChild(selection->GetFlatTriangles());
+}
+
+void SelectionHost::detachNodes()
+{
+    scene.GetDataTransform()->removeChild(selection->GetSelectionNode());
+    scene.GetLassoCamera()->removeChild(selection->GetFlatTriangles());
+}
+
 void SelectionHost::Drop()
 {
     frame.SetSelection(nullptr);
     if (!selection) return;
-    scene.GetDataTransform()->removeChild(selection->GetSelectionNode());
-    scene.GetLassoCamera()->removeChild(selection->GetFlatTriangles());
+    detachNodes();
     selection.reset();
 }
 
@@ -38,8 +49,7 @@ void SelectionHost::Show(int nr)
     if (keepHistories && selection && shown >= 0) {
         // Put aside, nodes out of the scene: switching back restores it.
         frame.SetSelection(nullptr);
-        scene.GetDataTransform()->removeChild(selection->GetSelectionNode());
-        scene.GetLassoCamera()->removeChild(selection->GetFlatTriangles());
+        detachNodes();
         Kept& k = kept[shown];
         k.selection = std::move(selection);
         k.mask = std::move(mask);
@@ -61,8 +71,7 @@ void SelectionHost::Show(int nr)
         mask = std::move(back->second.mask);
         reason = back->second.reason;
         kept.erase(back);
-        scene.GetDataTransform()->addChild(selection->GetSelectionNode());
-        scene.GetLassoCamera()->addChild(selection->GetFlatTriangles());
+        attachNodes();
         frame.SetSelection(selection.get());
         changed = true;  // the colours show it again
         return;
@@ -86,8 +95,7 @@ bool SelectionHost::Host(float threshold)
     if (field) {
         selection.reset(new ParticleSelection(scene.GetViewer(), scene.GetPlotCamera(), &mask, &changed));
         if (computedImage) selection->SetLassoImageSource(ParticleSelection::LassoImageSource::Computed);
-        scene.GetDataTransform()->addChild(selection->GetSelectionNode());
-        scene.GetLassoCamera()->addChild(selection->GetFlatTriangles());
+        attachNodes();
         selection->ResetSelection();
         selection->ChangeThreshold(threshold);
         frame.SetSelection(selection.get());

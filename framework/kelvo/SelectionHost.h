@@ -75,6 +75,11 @@ public:
     bool ThresholdFollowsSelection() const;
 
 private:
+    // The selection's nodes into the scene (its line and surface, the flat
+    // lasso under the lasso camera) and out again.
+    void attachNodes();
+    void detachNodes();
+
     ParticleScene& scene;
     OSGFrameAndPlotStrategy& frame;
     std::unique_ptr<ParticleSelection> selection;
