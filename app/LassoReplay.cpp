@@ -135,10 +135,12 @@ void LassoReplay::report(std::size_t k)
     const bool differs = s.logged >= 0 && selected != s.logged;
     differing += differs;
     std::string line = "step " + std::to_string(k + 1) + " of " + std::to_string(trial.steps.size()) + ": ";
+    // A logged click is a lasso of one point.
     if (s.kind == ReplayStep::Lasso)
-        line += std::string(s.lasso.points.size() == 1 ? "click " : "lasso ") + (s.lasso.mode == LassoRecord::Minus          ? "minus"
-                                         : s.lasso.mode == LassoRecord::Intersection ? "intersection"
-                                                                                     : "plus") +
+        line += std::string(s.lasso.points.size() == 1 ? "click " : "lasso ") +
+                (s.lasso.mode == LassoRecord::Minus          ? "minus"
+                 : s.lasso.mode == LassoRecord::Intersection ? "intersection"
+                                                             : "plus") +
                 ", " + s.technique;
     else
         line += s.KindName();

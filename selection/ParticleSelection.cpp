@@ -1,6 +1,7 @@
 #include "selection/ParticleSelection.h"
 
 #include "density/EngineSwitches.h"
+#include "density/PreComputedDensity.h"
 #include "framework/study/FerrowManager.h"
 #include "geometry/AllocationFaults.h"
 #include "geometry/EmptyGeometry.h"
@@ -8,7 +9,6 @@
 #include "geometry/MarchingCubesGeometry.h"
 #include "geometry/MaskWords.h"
 #include "geometry/MinusGeometry.h"
-#include "density/PreComputedDensity.h"
 #include "geometry/SurfaceNormals.h"
 #include "geometry/TechniqueRegistry.h"
 #include "geometry/UnionGeometry.h"
@@ -453,7 +453,7 @@ void ParticleSelection::BuildGeometry()
         return;
     }
     const bool click = technique->Input() == Technique::Takes::Click;
-    if (click != clickPending || lassoPoints.empty()) {  // the technique changed since endPath
+    if (click != clickPending) {  // the trial's technique changed since endPath
         refuseLasso(click ? "the " + technique->Name() + " technique takes clicks, not lassos"
                           : "the " + technique->Name() + " technique takes lassos, not clicks");
         return;
