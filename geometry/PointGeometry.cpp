@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -104,7 +105,10 @@ bool PointGeometry::UpdateThresholdLeavingMask(double factor)
                              : parts.Grow(seed, [&rho, level](int32_t n) { return rho[static_cast<size_t>(n)] - level > 0.0; });
     for (size_t i = 0; i < out.size(); ++i) {
         const double v = rho[i] - level;
-        out[i] = kept >= 0 && parts.LabelOf(static_cast<int32_t>(i)) == kept ? v : -std::fabs(v);
+        // Strictly negative off the part: a node at the level would still be on the surface.
+        out[i] = kept >= 0 && parts.LabelOf(static_cast<int32_t>(i)) == kept
+                     ? v
+                     : std::min(-std::fabs(v), -std::numeric_limits<double>::min());
     }
     fresh->ExtractIsoSurface(0.0);
     SurfaceMesh copy = fresh->surface;

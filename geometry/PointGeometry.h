@@ -10,7 +10,7 @@
 // the peak ρp, and of the eight nodes around that sample the densest is the
 // seed. For factor f the level is ℓ = f·ρp/2 (the half-peak contour at 1):
 // the field is ρ − ℓ on the part (GridComponents: six face neighbours) of
-// the nodes with ρ > ℓ that holds the seed, −|ρ − ℓ| elsewhere. No dense
+// the nodes with ρ > ℓ that holds the seed, −|ρ − ℓ| elsewhere (never 0). No dense
 // run, or a seed not above ℓ, gives a field negative everywhere (nothing).
 //
 // In: positions, the viewer (master camera with a viewport), the click in
