@@ -11,6 +11,7 @@
 // and the nodes of each part in the order they were reached. Cost: one
 // int32 per node, and each node of a grown part is visited once with its
 // six neighbours tested.
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -55,6 +56,35 @@ public:
         }
         starts.push_back(static_cast<int32_t>(nodes.size()));
         return label;
+    }
+
+    // For every node where inside holds and that a part reaches through such
+    // nodes: the label of the part nearest in face steps (ties to the part
+    // reached first, parts in label order); −1 for every other node. The
+    // parts' own nodes get their own label.
+    template <class Inside>
+    std::vector<int32_t> Claim(Inside inside) const
+    {
+        std::vector<int32_t> owner(labels);
+        std::vector<int32_t> queue(nodes);
+        const int32_t slice = xCount * yCount;
+        for (size_t next = 0; next < queue.size(); ++next) {
+            const int32_t n = queue[next], label = owner[static_cast<size_t>(n)];
+            const int32_t ix = n % xCount, iy = (n / xCount) % yCount, iz = n / slice;
+            auto visit = [&](int32_t m) {
+                if (owner[static_cast<size_t>(m)] < 0 && inside(m)) {
+                    owner[static_cast<size_t>(m)] = label;
+                    queue.push_back(m);
+                }
+            };
+            if (ix > 0) visit(n - 1);
+            if (ix + 1 < xCount) visit(n + 1);
+            if (iy > 0) visit(n - xCount);
+            if (iy + 1 < yCount) visit(n + xCount);
+            if (iz > 0) visit(n - slice);
+            if (iz + 1 < zCount) visit(n + slice);
+        }
+        return owner;
     }
 
     int32_t Count() const { return static_cast<int32_t>(starts.size()) - 1; }

@@ -53,22 +53,34 @@ PointGeometry::PointGeometry(osg::Vec3Array* positions, osgViewer::Viewer* viewe
 
     const double dense = kDenseFactor * grid.Mean();
     const double step = 0.5 * std::min({grid.xStep, grid.yStep, grid.zStep}) / direction.length();
+    // The run ends where the density drops below half its largest value so
+    // far: the next structure behind starts a run of its own.
     osg::Vec3f peakAt;
-    bool inRun = false;
+    double largest = 0.0;
+    std::vector<double> run;
     for (double t = enter; t <= leave; t += step) {
         const osg::Vec3f p(nearPoint + direction * t);
         const double rho = grid.Sample(p);
-        if (rho >= dense && rho > 0.0) {
-            inRun = true;
-            if (rho > peakDensity) {
-                peakDensity = rho;
+        if (rho >= dense && rho > 0.0 && rho >= 0.5 * largest) {
+            run.push_back(rho);
+            if (rho > largest) {
+                largest = rho;
                 peakAt = p;
             }
-        } else if (inRun) {
+        } else if (!run.empty()) {
             break;
         }
     }
-    if (!inRun) return;
+    if (run.empty()) return;
+    // The density there: the mean of the run's samples at half its largest or above.
+    double sum = 0.0;
+    int counted = 0;
+    for (double rho : run)
+        if (rho >= 0.5 * largest) {
+            sum += rho;
+            ++counted;
+        }
+    peakDensity = sum / counted;
     // The densest of the eight nodes around the peak sample.
     const int cx = std::min(grid.xCount - 2, std::max(0, static_cast<int>((peakAt.x() - grid.xMin) / grid.xStep)));
     const int cy = std::min(grid.yCount - 2, std::max(0, static_cast<int>((peakAt.y() - grid.yMin) / grid.yStep)));

@@ -6,12 +6,14 @@
 // Construction marches the ray from the near to the far plane, within the
 // grid, in steps of half the smallest grid step, sampling the density
 // (ScalarField3D::Sample). The first run of samples at or above kDenseFactor
-// times the grid's mean density is the structure hit; its largest sample is
-// the peak ρp, and of the eight nodes around that sample the densest is the
-// seed. For factor f the level is ℓ = f·ρp/2 (the half-peak contour at 1):
-// the field is ρ − ℓ on the part (GridComponents: six face neighbours) of
-// the nodes with ρ > ℓ that holds the seed, −|ρ − ℓ| elsewhere (never 0). No dense
-// run, or a seed not above ℓ, gives a field negative everywhere (nothing).
+// times the grid's mean density, ending where the density falls below half
+// its largest value so far, is the structure hit; the densest of the eight
+// nodes around its largest sample is the seed, and the mean of its samples
+// at half the largest or above is the density there, ρp. For factor f the
+// level is ℓ = f·ρp/2 (the half-density contour at 1): the field is ρ − ℓ on
+// the part (GridComponents: six face neighbours) of the nodes with ρ > ℓ
+// that holds the seed, −|ρ − ℓ| elsewhere (never 0). No dense run, or a seed
+// not above ℓ, gives a field negative everywhere (nothing).
 //
 // In: positions, the viewer (master camera with a viewport), the click in
 // window pixels (origin lower left), the data-to-world matrix. Throws

@@ -86,6 +86,35 @@ const StructureGeometry::NodeScreen& StructureGeometry::Screen(int32_t node)
     return known;
 }
 
+StructureGeometry::Candidate StructureGeometry::Score(const int32_t* first, const int32_t* last, std::vector<int32_t>& stamp)
+{
+    const std::vector<double>& v = field->values;
+    // Stamps of earlier scores are told apart by a number of their own.
+    const int32_t mark = static_cast<int32_t>(candidates.size());
+    Candidate c{0.0, std::numeric_limits<double>::infinity(), 0, 0, -1};
+    int64_t shared = 0;
+    for (const int32_t* n = first; n != last; ++n) {
+        const NodeScreen& at = Screen(*n);
+        if (v[static_cast<size_t>(*n)] > 0.0) c.depth = std::min<double>(c.depth, at.z);
+        if (!(at.z >= 0.0f && at.z <= 1.0f) || rasterColumns == 0) continue;
+        const int32_t c0 = std::max(0, static_cast<int32_t>(std::floor((at.x - at.half - rasterX0) / cellSize)));
+        const int32_t c1 = std::min(rasterColumns - 1, static_cast<int32_t>(std::floor((at.x + at.half - rasterX0) / cellSize)));
+        const int32_t r0 = std::max(0, static_cast<int32_t>(std::floor((at.y - at.half - rasterY0) / cellSize)));
+        const int32_t r1 = std::min(rasterRows - 1, static_cast<int32_t>(std::floor((at.y + at.half - rasterY0) / cellSize)));
+        for (int32_t row = r0; row <= r1; ++row)
+            for (int32_t column = c0; column <= c1; ++column) {
+                const size_t cell = static_cast<size_t>(row) * static_cast<size_t>(rasterColumns) + static_cast<size_t>(column);
+                if (stamp[cell] == mark) continue;
+                stamp[cell] = mark;
+                ++c.footprintCells;
+                shared += lassoCells[cell];
+            }
+    }
+    const int64_t joined = c.footprintCells + lassoCellCount - shared;
+    c.score = joined > 0 ? static_cast<double>(shared) / static_cast<double>(joined) : 0.0;
+    return c;
+}
+
 bool StructureGeometry::UpdateThresholdLeavingMask(double factor)
 {
     // The density-aware field, as MarchingCubesGeometry writes it.
@@ -95,36 +124,50 @@ bool StructureGeometry::UpdateThresholdLeavingMask(double factor)
     std::vector<double>& out = field->values;
     for (size_t i = 0; i < out.size(); ++i) out[i] = std::min(s[i], rho[i] - level);
 
-    GridComponents parts(xCount, yCount, zCount);
+    // The structures at the level that reach under the lasso, their nodes one run.
+    GridComponents base(xCount, yCount, zCount);
     for (int32_t i : underLasso)
         if (out[static_cast<size_t>(i)] > 0.0)
-            parts.Grow(i, [&rho, level](int32_t n) { return rho[static_cast<size_t>(n)] - level > 0.0; });
+            base.Grow(i, [&rho, level](int32_t n) { return rho[static_cast<size_t>(n)] - level > 0.0; });
+    const int32_t* baseFirst = base.Count() > 0 ? base.First(0) : nullptr;
+    const int32_t* baseLast = base.Count() > 0 ? base.Last(base.Count() - 1) : nullptr;
 
+    // At each level, the cores in there and the region each claims; the
+    // cores under the lasso are scored by their regions.
     candidates.clear();
+    std::vector<std::vector<int32_t>> owners;
     std::vector<int32_t> stamp(lassoCells.size(), -1);
-    for (int32_t k = 0; k < parts.Count(); ++k) {
-        Candidate c{0.0, std::numeric_limits<double>::infinity(), 0};
-        int64_t shared = 0;
-        for (const int32_t* n = parts.First(k); n != parts.Last(k); ++n) {
-            const NodeScreen& at = Screen(*n);
-            if (out[static_cast<size_t>(*n)] > 0.0) c.depth = std::min<double>(c.depth, at.z);
-            if (!(at.z >= 0.0f && at.z <= 1.0f) || rasterColumns == 0) continue;
-            const int32_t c0 = std::max(0, static_cast<int32_t>(std::floor((at.x - at.half - rasterX0) / cellSize)));
-            const int32_t c1 = std::min(rasterColumns - 1, static_cast<int32_t>(std::floor((at.x + at.half - rasterX0) / cellSize)));
-            const int32_t r0 = std::max(0, static_cast<int32_t>(std::floor((at.y - at.half - rasterY0) / cellSize)));
-            const int32_t r1 = std::min(rasterRows - 1, static_cast<int32_t>(std::floor((at.y + at.half - rasterY0) / cellSize)));
-            for (int32_t row = r0; row <= r1; ++row)
-                for (int32_t column = c0; column <= c1; ++column) {
-                    const size_t cell = static_cast<size_t>(row) * static_cast<size_t>(rasterColumns) + static_cast<size_t>(column);
-                    if (stamp[cell] == k) continue;
-                    stamp[cell] = k;
-                    ++c.footprintCells;
-                    shared += lassoCells[cell];
-                }
+    for (int32_t k = 0; k < kLevels && base.Count() > 0; ++k) {
+        const double lk = std::ldexp(level, k);
+        if (k > 0 && !(lk > level)) break;  // a level of 0 (or below) does not rise
+        GridComponents cores(xCount, yCount, zCount);
+        for (const int32_t* n = baseFirst; n != baseLast; ++n)
+            cores.Grow(*n, [&rho, lk](int32_t m) { return rho[static_cast<size_t>(m)] - lk > 0.0; });
+        if (cores.Count() == 0) break;
+        owners.push_back(cores.Claim([&base](int32_t m) { return base.LabelOf(m) >= 0; }));
+        const std::vector<int32_t>& owner = owners.back();
+        std::vector<uint8_t> under(static_cast<size_t>(cores.Count()), 0);
+        for (int32_t i : underLasso)
+            if (std::min(s[static_cast<size_t>(i)], rho[static_cast<size_t>(i)] - lk) > 0.0) under[static_cast<size_t>(cores.LabelOf(i))] = 1;
+        // The regions' nodes, region after region (a counting sort by owner).
+        std::vector<int32_t> starts(static_cast<size_t>(cores.Count()) + 1, 0);
+        for (const int32_t* n = baseFirst; n != baseLast; ++n)
+            if (owner[static_cast<size_t>(*n)] >= 0) ++starts[static_cast<size_t>(owner[static_cast<size_t>(*n)]) + 1];
+        for (size_t c = 1; c < starts.size(); ++c) starts[c] += starts[c - 1];
+        std::vector<int32_t> regions(static_cast<size_t>(starts.back()));
+        std::vector<int32_t> fill(starts.begin(), starts.end() - 1);
+        for (const int32_t* n = baseFirst; n != baseLast; ++n) {
+            const int32_t o = owner[static_cast<size_t>(*n)];  // −1: a structure without a core here
+            if (o >= 0) regions[static_cast<size_t>(fill[static_cast<size_t>(o)]++)] = *n;
         }
-        const int64_t joined = c.footprintCells + lassoCellCount - shared;
-        c.score = joined > 0 ? static_cast<double>(shared) / static_cast<double>(joined) : 0.0;
-        candidates.push_back(c);
+        for (int32_t core = 0; core < cores.Count(); ++core) {
+            if (!under[static_cast<size_t>(core)]) continue;
+            Candidate c = Score(regions.data() + starts[static_cast<size_t>(core)],
+                                regions.data() + starts[static_cast<size_t>(core) + 1], stamp);
+            c.level = k;
+            c.part = core;
+            candidates.push_back(c);
+        }
     }
 
     chosen = -1;
@@ -135,9 +178,11 @@ bool StructureGeometry::UpdateThresholdLeavingMask(double factor)
         if (c.score < (1.0 - kScoreTie) * best) continue;
         if (chosen < 0 || c.depth < candidates[static_cast<size_t>(chosen)].depth) chosen = k;
     }
+    const std::vector<int32_t>* owner = chosen >= 0 ? &owners[static_cast<size_t>(candidates[static_cast<size_t>(chosen)].level)] : nullptr;
+    const int32_t core = chosen >= 0 ? candidates[static_cast<size_t>(chosen)].part : -1;
     for (int32_t i : underLasso) {
         double& v = out[static_cast<size_t>(i)];
-        if (v > 0.0 && parts.LabelOf(i) != chosen) v = -v;
+        if (v > 0.0 && !(owner && (*owner)[static_cast<size_t>(i)] == core)) v = -v;
     }
 
     field->ExtractIsoSurface(0.0);
