@@ -4,3 +4,5 @@
 // Included by TechniqueRegistry.cpp only (no include guard on purpose).
 TECHNIQUE(Density)
 TECHNIQUE(Cylinder)
+TECHNIQUE(Structure)
+TECHNIQUE(Point)
