@@ -72,7 +72,11 @@ PairedStatistics PairedStatistics::Of(const std::vector<double>& a, const std::v
     s.ciLow = diff.Low();
     s.ciHigh = diff.High();
     s.t = s.pT = s.dz = kNaN;
-    if (n >= 2 && diff.sd > 0.0) {
+    // Differences equal but for rounding (means of the same values summed in
+    // another order) have no spread: a t of 1e16 would be an artefact.
+    double largest = 0.0;
+    for (double v : d) largest = std::max(largest, std::fabs(v));
+    if (n >= 2 && diff.sd > 1e-12 * largest) {
         s.dz = diff.mean / diff.sd;
         s.t = s.dz * std::sqrt(static_cast<double>(n));
         const boost::math::students_t dist(static_cast<double>(n - 1));

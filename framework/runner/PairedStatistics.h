@@ -39,7 +39,8 @@ struct PairedStatistics {
     double pWilcoxon = 0.0;
     bool wilcoxonExact = false;
 
-    // NaN where a statistic is undefined (n < 2, no spread, no non-zero difference).
+    // NaN where a statistic is undefined (n < 2, no non-zero difference, no
+    // spread: a standard deviation below 1e-12 of the largest |difference|).
     static PairedStatistics Of(const std::vector<double>& a, const std::vector<double>& b);
 
     // Number of sign patterns of ranks 1..n whose positive ranks sum to k,

@@ -3,7 +3,6 @@
 #include "framework/runner/CsvFormat.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <map>
 
@@ -16,10 +15,7 @@ namespace {
 
 std::string Fixed(double v, int digits)
 {
-    if (std::isnan(v)) return "-";
-    char buffer[64];
-    const auto r = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed, digits);
-    return std::string(buffer, r.ptr);
+    return ResultsSummary::Fixed(v, digits);
 }
 
 std::string Value(double v)
@@ -85,18 +81,7 @@ std::string PairedSummary::Table(const std::vector<PairedRow>& rows)
                          Fixed(s.w, 1), Fixed(s.pWilcoxon, 4) + (std::isnan(s.pWilcoxon) ? "" : s.wilcoxonExact ? " e" : " a"),
                          Fixed(s.dz, 3), Fixed(r.pHolm, 4)});
     }
-    std::vector<size_t> width(header.size(), 0);
-    for (const auto& row : cells)
-        for (size_t c = 0; c < row.size(); ++c) width[c] = std::max(width[c], row[c].size());
-    std::string out;
-    for (const auto& row : cells) {
-        for (size_t c = 0; c < row.size(); ++c) {
-            out += row[c];
-            if (c + 1 < row.size()) out += std::string(width[c] - row[c].size() + 2, ' ');
-        }
-        out += "\n";
-    }
-    return out;
+    return ResultsSummary::Aligned(cells);
 }
 
 std::string PairedSummary::Csv(const std::vector<PairedRow>& rows)

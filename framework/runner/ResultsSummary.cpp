@@ -15,14 +15,6 @@ const char* const ResultsSummary::AllDatasets = "all";
 
 namespace {
 
-std::string Fixed(double v, int digits)
-{
-    if (std::isnan(v)) return "-";
-    char buffer[64];
-    const auto r = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed, digits);
-    return std::string(buffer, r.ptr);
-}
-
 int TechniqueRank(const std::string& t)
 {
     if (t == "density") return 0;
@@ -257,9 +249,24 @@ std::string ResultsSummary::Table(const std::vector<SummaryGroup>& groups)
                          "[" + Fixed(g.time.Low(), 3) + ", " + Fixed(g.time.High(), 3) + "]", Fixed(g.f1.mean, 4),
                          "[" + Fixed(g.f1.Low(), 4) + ", " + Fixed(g.f1.High(), 4) + "]"});
     }
-    std::vector<size_t> width(header.size(), 0);
-    for (const auto& row : cells)
+    return Aligned(cells);
+}
+
+std::string ResultsSummary::Fixed(double v, int digits)
+{
+    if (std::isnan(v)) return "-";
+    char buffer[64];
+    const auto r = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed, digits);
+    return std::string(buffer, r.ptr);
+}
+
+std::string ResultsSummary::Aligned(const std::vector<std::vector<std::string>>& cells)
+{
+    std::vector<size_t> width;
+    for (const auto& row : cells) {
+        width.resize(std::max(width.size(), row.size()), 0);
         for (size_t c = 0; c < row.size(); ++c) width[c] = std::max(width[c], row[c].size());
+    }
     std::string out;
     for (const auto& row : cells) {
         for (size_t c = 0; c < row.size(); ++c) {

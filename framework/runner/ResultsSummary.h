@@ -60,6 +60,10 @@ public:
     // An aligned text table of the groups, and the same as CSV.
     static std::string Table(const std::vector<SummaryGroup>& groups);
     static std::string Csv(const std::vector<SummaryGroup>& groups);
+    // Rows of cells in columns two blanks apart; a number with `digits`
+    // decimals, "-" for NaN.
+    static std::string Aligned(const std::vector<std::vector<std::string>>& cells);
+    static std::string Fixed(double v, int digits);
 
 private:
     struct Trial {

@@ -149,19 +149,6 @@ std::string SummaryPlot::Svg(const std::vector<SummaryGroup>& groups, const std:
     return svg;
 }
 
-namespace {
-
-// Linear interpolation between order statistics, as the bootstrap uses.
-double Quantile(const std::vector<double>& sorted, double p)
-{
-    const double h = (sorted.size() - 1) * p;
-    const size_t below = static_cast<size_t>(std::floor(h));
-    if (below + 1 >= sorted.size()) return sorted.back();
-    return sorted[below] + (h - below) * (sorted[below + 1] - sorted[below]);
-}
-
-}  // namespace
-
 std::string SummaryPlot::PairedSvg(const std::vector<ParticipantMean>& means, const std::vector<PairedRow>& rows,
                                    const std::vector<std::string>& techniques, const std::string& title)
 {
@@ -232,7 +219,7 @@ std::string SummaryPlot::PairedSvg(const std::vector<ParticipantMean>& means, co
                    N(kTop + kPanelHeight + 32) + "\" text-anchor=\"middle\" font-size=\"10\">n " +
                    std::to_string(v.size()) + "</text>\n";
             if (v.empty()) continue;
-            const double q1 = Quantile(v, 0.25), median = Quantile(v, 0.5), q3 = Quantile(v, 0.75);
+            const double q1 = SampleStatistics::Quantile(v, 0.25), median = SampleStatistics::Quantile(v, 0.5), q3 = SampleStatistics::Quantile(v, 0.75);
             const double half = std::min(24.0, column / 4);
             svg += "<line x1=\"" + N(cx) + "\" y1=\"" + N(y(v.front())) + "\" x2=\"" + N(cx) + "\" y2=\"" +
                    N(y(v.back())) + "\" stroke=\"black\"/>\n";

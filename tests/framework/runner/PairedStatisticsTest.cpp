@@ -102,3 +102,13 @@ TEST(PairedStatistics, HolmAdjustsStepDownWithinTheFamily)
     EXPECT_TRUE(std::isnan(adjusted[2]));
     EXPECT_DOUBLE_EQ(PairedStatistics::Holm({0.6, 0.7})[0], 1.0);
 }
+
+TEST(PairedStatistics, DifferencesEqualButForRoundingHaveNoSpread)
+{
+    // Means of the same six ratings: -17.5 twice, up to the last bit.
+    const double a1 = (35.0 + 20 + 30 + 25 + 40 + 20) / 6, b1 = (55.0 + 30 + 45 + 40 + 60 + 45) / 6;
+    const double a2 = (40.0 + 25 + 35 + 30 + 45 + 25) / 6, b2 = (60.0 + 35 + 50 + 45 + 65 + 50) / 6;
+    const PairedStatistics s = PairedStatistics::Of({a1, a2}, {b1, b2});
+    EXPECT_NEAR(s.meanDiff, -17.5, 1e-12);
+    EXPECT_TRUE(std::isnan(s.t) && std::isnan(s.dz));
+}
