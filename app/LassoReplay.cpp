@@ -100,8 +100,7 @@ void LassoReplay::run(std::size_t k)
     case ReplayStep::Lasso: {
         lastCameraStep = static_cast<long long>(k);
         applyCamera(s);
-        FerrowManager::Instance()->SetTechnique(s.technique == "cylinder" ? FerrowManager::CylinderTechnique
-                                                                         : FerrowManager::PravikTechnique);
+        FerrowManager::Instance()->SetTechniqueName(s.technique);
         strategy->applyChangeThreshold(s.threshold);
         const std::vector<osg::Vec2f>& p = s.lasso.points;
         if (s.lasso.mode == LassoRecord::Minus)
@@ -112,7 +111,9 @@ void LassoReplay::run(std::size_t k)
             strategy->applyStartPlusSelect(p[0].x(), p[0].y());
         for (std::size_t i = 1; i < p.size(); ++i) strategy->applySelect(p[i].x(), p[i].y());
         strategy->applyEndSelect();
-        // The volume is built once the lasso camera has drawn the lasso.
+        // The volume is built once the lasso camera has drawn the lasso (a
+        // click's at the next frame). A logged click is one point: press
+        // and release at once.
         building = true;
         break;
     }
@@ -134,10 +135,12 @@ void LassoReplay::report(std::size_t k)
     const bool differs = s.logged >= 0 && selected != s.logged;
     differing += differs;
     std::string line = "step " + std::to_string(k + 1) + " of " + std::to_string(trial.steps.size()) + ": ";
+    // A logged click is a lasso of one point.
     if (s.kind == ReplayStep::Lasso)
-        line += std::string("lasso ") + (s.lasso.mode == LassoRecord::Minus          ? "minus"
-                                         : s.lasso.mode == LassoRecord::Intersection ? "intersection"
-                                                                                     : "plus") +
+        line += std::string(s.lasso.points.size() == 1 ? "click " : "lasso ") +
+                (s.lasso.mode == LassoRecord::Minus          ? "minus"
+                 : s.lasso.mode == LassoRecord::Intersection ? "intersection"
+                                                             : "plus") +
                 ", " + s.technique;
     else
         line += s.KindName();

@@ -12,6 +12,7 @@
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
 #include "geometry/MaskWords.h"
+#include "geometry/TechniqueRegistry.h"
 #include "selection/ParticleSelection.h"
 #include "tools/HeadlessScene.h"
 
@@ -67,11 +68,16 @@ int ModeNumber(const std::string& s)
     throw py::value_error("unknown mode '" + s + "' (plus, minus, intersection)");
 }
 
-FerrowManager::Technique TechniqueNumber(const std::string& s)
+// A registered technique by name, checked against what the caller gives it.
+const Technique& TechniqueNamed(const std::string& s, bool click)
 {
-    if (s == "density") return FerrowManager::PravikTechnique;
-    if (s == "cylinder") return FerrowManager::CylinderTechnique;
-    throw py::value_error("unknown technique '" + s + "' (density, cylinder)");
+    const TechniqueRegistry& registry = TechniqueRegistry::Instance();
+    const Technique* t = registry.Find(s);
+    if (!t) throw py::value_error("unknown technique '" + s + "' (" + registry.Names() + ")");
+    const bool takesClicks = t->Input() == Technique::Takes::Click;
+    if (takesClicks != click)
+        throw py::value_error("the " + s + " technique takes " + (takesClicks ? "clicks: use click()" : "lassos: use lasso()"));
+    return *t;
 }
 
 std::shared_ptr<Dataset> Load(const std::string& what)
@@ -133,8 +139,18 @@ public:
                                     const std::string& technique)
     {
         const int m = ModeNumber(mode);
-        const FerrowManager::Technique t = TechniqueNumber(technique);
+        const std::string t = TechniqueNamed(technique, false).Name();
         if (points.size() < 3) throw py::value_error("a lasso needs at least 3 points, got " + std::to_string(points.size()));
+        return Stroke(points, m, t);
+    }
+    // One click of a click technique.
+    size_t Click(std::pair<double, double> point, const std::string& mode, const std::string& technique)
+    {
+        const int m = ModeNumber(mode);
+        return Stroke({point}, m, TechniqueNamed(technique, true).Name());
+    }
+    size_t Stroke(const std::vector<std::pair<double, double>>& points, int m, const std::string& t)
+    {
         return Engine([&] {
             Current(t);
             const auto start = std::chrono::steady_clock::now();
@@ -160,7 +176,7 @@ public:
     {
         if (!(t >= 0.0f) || !std::isfinite(t)) throw py::value_error("threshold: " + std::to_string(t) + " is negative or not finite");
         Engine([&] {
-            Current(FerrowManager::Instance()->GetTechnique());
+            Current(FerrowManager::Instance()->GetTechniqueName());
             selection->updateSelection(t);
             return 0;
         });
@@ -171,7 +187,7 @@ public:
     size_t Command()
     {
         return Engine([&] {
-            Current(FerrowManager::Instance()->GetTechnique());
+            Current(FerrowManager::Instance()->GetTechniqueName());
             (selection.get()->*command)();
             return CountLocked();
         });
@@ -213,7 +229,7 @@ public:
     }
 
     // A logged trial's lasso: its own camera and viewport. Lock held.
-    size_t RunLogged(const LassoRecord& l, FerrowManager::Technique t)
+    size_t RunLogged(const LassoRecord& l, const std::string& t)
     {
         osg::Camera* c = scene->viewer->getCamera();
         c->setViewport(l.viewportX, l.viewportY, l.viewportWidth, l.viewportHeight);
@@ -235,10 +251,10 @@ public:
         return CountLocked();
     }
     ParticleSelection& Engine_() { return *selection; }
-    void Current(FerrowManager::Technique t)
+    void Current(const std::string& t)
     {
         FerrowManager::Instance()->SetCurrentDatasetNr(dataset->number);
-        FerrowManager::Instance()->SetTechnique(t);
+        FerrowManager::Instance()->SetTechniqueName(t);
     }
     size_t CountLocked() const
     {
@@ -321,11 +337,11 @@ py::list Replay(const std::string& path, const std::shared_ptr<Dataset>& d, cons
             return 0;
         });
         for (const ReplayStep& s : trial.steps) {
-            FerrowManager::Technique t = FerrowManager::PravikTechnique;
-            if (s.kind == ReplayStep::Lasso) t = TechniqueNumber(s.technique);
+            std::string t = "density";
+            if (s.kind == ReplayStep::Lasso) t = TechniqueNamed(s.technique, s.lasso.points.size() == 1).Name();
             const size_t k = Engine([&] {
                 if (s.kind == ReplayStep::Lasso) return sel.RunLogged(s.lasso, t);
-                sel.Current(FerrowManager::Instance()->GetTechnique());
+                sel.Current(FerrowManager::Instance()->GetTechniqueName());
                 ParticleSelection& e = sel.Engine_();
                 if (s.kind == ReplayStep::Undo) e.undoLastSelection();
                 else if (s.kind == ReplayStep::Redo) e.redoLastSelection();
@@ -403,6 +419,7 @@ PYBIND11_MODULE(_engine, m)
     py::class_<Selection>(m, "Selection")
         .def(py::init<std::shared_ptr<Dataset>, const Camera&>(), py::arg("dataset"), py::arg("camera"))
         .def("lasso", &Selection::Lasso, py::arg("points"), py::arg("mode") = "plus", py::arg("technique") = "density")
+        .def("click", &Selection::Click, py::arg("point"), py::arg("mode") = "plus", py::arg("technique"))
         .def_property("threshold", &Selection::Threshold, &Selection::SetThreshold)
         .def("undo", &Selection::Command<&ParticleSelection::undoLastSelection>)
         .def("redo", &Selection::Command<&ParticleSelection::redoLastSelection>)
@@ -417,10 +434,11 @@ PYBIND11_MODULE(_engine, m)
     m.def("replay", &Replay, py::arg("lassos_csv"), py::arg("dataset"), py::arg("only_dataset") = "");
     m.def("techniques", [] {
         py::list l;
-        for (const char* name : {"density", "cylinder"}) {
+        for (const std::unique_ptr<Technique>& technique : TechniqueRegistry::Instance().All()) {
             py::dict t;
-            t["name"] = name;
-            t["takes"] = "lasso";
+            t["name"] = technique->Name();
+            t["takes"] = technique->Input() == Technique::Takes::Click ? "click" : "lasso";
+            t["description"] = technique->Description();
             t["modes"] = py::make_tuple("plus", "minus", "intersection");
             l.append(t);
         }

@@ -1,15 +1,16 @@
 #include "selection/ParticleSelection.h"
 
 #include "density/EngineSwitches.h"
+#include "density/PreComputedDensity.h"
 #include "framework/study/FerrowManager.h"
 #include "geometry/AllocationFaults.h"
-#include "geometry/CylinderGeometry.h"
 #include "geometry/EmptyGeometry.h"
 #include "geometry/IntersectionGeometry.h"
 #include "geometry/MarchingCubesGeometry.h"
 #include "geometry/MaskWords.h"
 #include "geometry/MinusGeometry.h"
 #include "geometry/SurfaceNormals.h"
+#include "geometry/TechniqueRegistry.h"
 #include "geometry/UnionGeometry.h"
 #include "selection/Delaunay.h"
 #include "selection/LassoClip.h"
@@ -315,7 +316,24 @@ void ParticleSelection::endPath()
     flatTriangleCorners.clear();
     coverage.Clear();
     lassoRefusal.clear();
+    clickPending = false;
     if (lassoPoints.empty()) return;
+
+    // A click technique takes a press and release within a few pixels as a
+    // click at the press, and nothing else; lasso techniques go on below.
+    const Technique* technique = TrialTechnique();
+    if (technique && technique->Input() == Technique::Takes::Click) {
+        const osg::Vec2f press = lassoPoints.front();
+        for (const osg::Vec2f& p : lassoPoints)
+            if (!std::isfinite(p.x()) || !std::isfinite(p.y()) || (p - press).length() > kClickTolerance) {
+                refuseLasso("the " + technique->Name() + " technique takes clicks, not lassos");
+                return;
+            }
+        lassoPoints.assign(1, press);
+        clickPending = true;
+        endPathTag = true;
+        return;
+    }
 
     // Drop the closing stretch that comes back to the first point.
     const osg::Vec2f first = lassoPoints.front();
@@ -391,6 +409,23 @@ void ParticleSelection::endPath()
     if (lassoCamera) lassoCamera->setNodeMask(1);
 }
 
+const Technique* ParticleSelection::TrialTechnique(std::string* why)
+{
+    const FerrowManager* f = FerrowManager::Instance();
+    const TechniqueRegistry& registry = TechniqueRegistry::Instance();
+    const Technique* t = nullptr;
+    if (f->IsPravikSelection()) t = registry.Find("density");
+    else if (f->IsCylinderSelection()) t = registry.Find("cylinder");
+    else if (!f->GetTechniqueName().empty()) t = registry.Find(f->GetTechniqueName());
+    else {
+        if (why) *why = "no selection technique is set for this trial";
+        return nullptr;
+    }
+    if (!t && why)
+        *why = "the technique \"" + f->GetTechniqueName() + "\" is not registered (registered: " + registry.Names() + ")";
+    return t;
+}
+
 bool ParticleSelection::GetendPathTag() { return endPathTag; }
 void ParticleSelection::SetendPathTag(bool value) { endPathTag = value; }
 
@@ -411,16 +446,34 @@ void ParticleSelection::BuildGeometry()
     }
 
     boost::shared_ptr<SelectionGeometry> volume;
-    const LassoImage* image = imageSource == LassoImageSource::Computed ? &coverage : nullptr;
+    std::string why;
+    const Technique* technique = TrialTechnique(&why);
+    if (!technique) {
+        refuseLasso(why);
+        return;
+    }
+    const bool click = technique->Input() == Technique::Takes::Click;
+    if (click != clickPending) {  // the trial's technique changed since endPath
+        refuseLasso(click ? "the " + technique->Name() + " technique takes clicks, not lassos"
+                          : "the " + technique->Name() + " technique takes lassos, not clicks");
+        return;
+    }
+    clickPending = false;
     try {
-        if (FerrowManager::Instance()->IsPravikSelection())
-            volume = boost::make_shared<MarchingCubesGeometry>(particlePositions, viewer, lassoPoints, modelMatrix, image);
-        else if (FerrowManager::Instance()->IsCylinderSelection())
-            volume = boost::make_shared<CylinderGeometry>(particlePositions, viewer, lassoPoints, modelMatrix, image);
-        else {
-            refuseLasso("no selection technique is set for this trial");
-            return;
-        }
+        TechniqueInputs in;
+        in.positions = particlePositions;
+        in.viewer = viewer;
+        in.modelMatrix = modelMatrix;
+        if (click) in.click = lassoPoints.front();
+        else in.lasso = lassoPoints;
+        in.image = click || imageSource != LassoImageSource::Computed ? nullptr : &coverage;
+        // The volumes say themselves when the dataset has no density field.
+        const int nr = FerrowManager::Instance()->GetCurrentDatasetNr();
+        const auto& fields = PreComputedDensity::Instance()->densities;
+        in.density = nr >= 0 && static_cast<size_t>(nr) < fields.size() ? fields[static_cast<size_t>(nr)].get() : nullptr;
+        in.thresholdFactor = static_cast<double>(threshold);
+        volume = technique->Build(in);
+        if (!volume) throw std::runtime_error("the " + technique->Name() + " technique built no volume");
     } catch (const std::exception& e) {
         refuseLasso(std::string("its volume cannot be built: ") + e.what());
         return;

@@ -27,6 +27,7 @@
 // the root is the lasso camera.
 #include "geometry/LassoCoverage.h"
 #include "geometry/SelectionGeometry.h"
+#include "geometry/Technique.h"
 
 #include <boost/shared_ptr.hpp>
 #include <osg/Camera>
@@ -61,6 +62,16 @@ public:
     bool GetendPathTag();
     void SetendPathTag(bool value);
     void BuildGeometry();
+    // The trial's technique: IsPravikSelection() first, IsCylinderSelection()
+    // second, else the registered technique of the study framework's name.
+    // Null, with why, when none is set or the name is not registered.
+    static const Technique* TrialTechnique(std::string* why = nullptr);
+    // A press and release no farther apart than this (window units) is a
+    // click: a click technique takes it at the press; for a lasso technique
+    // it stays a lasso of too few points.
+    static constexpr float kClickTolerance = 4.0f;
+    // Whether the newest finished stroke went to a click technique as a click.
+    bool IsClick() const { return clickPending; }
     // endPath triangulates only the lasso's part within the viewport, or all
     // of it while EngineSwitches::lassoClippedToView is off; the lasso image
     // differs only in pixels on the lasso's boundary.
@@ -189,4 +200,5 @@ private:
     LassoImageSource imageSource = LassoImageSource::Captured;
     std::vector<osg::Vec2f> flatTriangleCorners;
     LassoCoverage coverage;
+    bool clickPending = false;
 };

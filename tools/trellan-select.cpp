@@ -17,6 +17,7 @@
 #include "framework/runner/ReplayLog.h"
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
+#include "geometry/TechniqueRegistry.h"
 #include "selection/ParticleSelection.h"
 #include "tools/CommandLine.h"
 #include "tools/HeadlessScene.h"
@@ -40,12 +41,16 @@ namespace {
 
 // What the option list alone does not say.
 const char* const kNotes =
-    "Without --replay: --dataset and at least one --lasso.\n"
+    "Without --replay: --dataset and at least one --lasso or --click.\n"
     "  DATASET   a built-in dataset (clusters, disk, filaments) or a particle file\n"
     "  camera    --eye/--center/--up/--fovy (perspective), or --view/--projection;\n"
     "            default: the whole dataset seen along -z, 30 degrees\n"
     "  LASSO     MODE:TECHNIQUE:X,Y;X,Y;... with MODE plus | minus | intersection,\n"
-    "            TECHNIQUE density | cylinder, points in window pixels from the lower left\n"
+    "            TECHNIQUE a lasso technique of --techniques (density, cylinder, ...),\n"
+    "            points in window pixels from the lower left\n"
+    "  CLICK     MODE:TECHNIQUE:X,Y for a click technique of --techniques\n"
+    "  techniques: the library's and those of the shared objects TRELLAN_TECHNIQUES names\n"
+    "            (folders or .so files separated by ':'; see docs/adding-a-technique.md)\n"
     "  M         sixteen numbers, row by row, separated by commas or spaces\n"
     "  FILE      any particle format of docs/data-formats.md (FILE.csv?x=A&y=B&z=C, FILE.hdf5:/path)\n"
     "--replay replays every lasso of a study's lasso log, trial by trial, with the\n"
@@ -98,8 +103,8 @@ osg::Matrixd matrix(const std::string& text, const std::string& what)
 
 struct Lasso {
     int mode = 1;                          // 1 plus, 2 minus, 3 intersection
-    FerrowManager::Technique technique = FerrowManager::PravikTechnique;
-    std::vector<osg::Vec2f> points;
+    std::string technique = "density";
+    std::vector<osg::Vec2f> points;  // one point: a click
     float threshold = 1.0f;
     // Camera of this lasso when it comes from a log.
     bool hasCamera = false;
@@ -120,11 +125,11 @@ int modeFromName(const std::string& s, const std::string& where)
     throw UsageError(where + ": unknown mode '" + s + "' (plus, minus, intersection)");
 }
 
-FerrowManager::Technique techniqueFromName(const std::string& s, const std::string& where)
+const Technique& techniqueFromName(const std::string& s, const std::string& where)
 {
-    if (s == "density") return FerrowManager::PravikTechnique;
-    if (s == "cylinder") return FerrowManager::CylinderTechnique;
-    throw UsageError(where + ": unknown technique '" + s + "' (density, cylinder)");
+    const TechniqueRegistry& registry = TechniqueRegistry::Instance();
+    if (const Technique* t = registry.Find(s)) return *t;
+    throw UsageError(where + ": unknown technique '" + s + "' (" + registry.Names() + ")");
 }
 
 std::vector<osg::Vec2f> points(const std::string& text, const std::string& where)
@@ -140,18 +145,27 @@ std::vector<osg::Vec2f> points(const std::string& text, const std::string& where
         const std::vector<double> v = numbers(t, ' ', 2, where + " point '" + item + "'");
         out.push_back(osg::Vec2f(static_cast<float>(v[0]), static_cast<float>(v[1])));
     }
-    if (out.size() < 3) throw UsageError(where + ": a lasso needs at least 3 points");
     return out;
 }
 
-Lasso lassoSpec(const std::string& spec)
+// --lasso MODE:TECHNIQUE:X,Y;... or (click) --click MODE:TECHNIQUE:X,Y.
+Lasso strokeSpec(const std::string& spec, bool click)
 {
+    const std::string option = click ? "--click" : "--lasso";
     const size_t a = spec.find(':'), b = a == std::string::npos ? a : spec.find(':', a + 1);
-    if (b == std::string::npos) throw UsageError("--lasso '" + spec + "': expected MODE:TECHNIQUE:POINTS");
+    if (b == std::string::npos)
+        throw UsageError(option + " '" + spec + "': expected MODE:TECHNIQUE:" + (click ? "X,Y" : "POINTS"));
     Lasso l;
-    l.mode = modeFromName(spec.substr(0, a), "--lasso");
-    l.technique = techniqueFromName(spec.substr(a + 1, b - a - 1), "--lasso");
-    l.points = points(spec.substr(b + 1), "--lasso");
+    l.mode = modeFromName(spec.substr(0, a), option);
+    const Technique& t = techniqueFromName(spec.substr(a + 1, b - a - 1), option);
+    l.technique = t.Name();
+    const bool takesClicks = t.Input() == Technique::Takes::Click;
+    if (takesClicks != click)
+        throw UsageError(option + ": the " + l.technique + " technique takes " + (takesClicks ? "clicks" : "lassos") +
+                         " (" + (takesClicks ? "--click MODE:" : "--lasso MODE:") + l.technique + ":...)");
+    l.points = points(spec.substr(b + 1), option);
+    if (click && l.points.size() != 1) throw UsageError("--click: a click is one point X,Y");
+    if (!click && l.points.size() < 3) throw UsageError("--lasso: a lasso needs at least 3 points");
     return l;
 }
 
@@ -177,7 +191,7 @@ std::vector<Lasso> readLassoLog(const std::string& path)
             l.logged = step.logged;
             if (step.kind == ReplayStep::Lasso) {
                 l.mode = step.lasso.mode;
-                l.technique = techniqueFromName(step.technique, step.where);
+                l.technique = techniqueFromName(step.technique, step.where).Name();
                 l.points = step.lasso.points;
                 l.model = step.lasso.model;
                 l.view = step.lasso.view;
@@ -197,7 +211,8 @@ std::vector<Lasso> readLassoLog(const std::string& path)
 // line in AddOptions.
 struct Options {
     std::string dataset, replay, out, onlyDataset;
-    std::vector<std::string> lassoSpecs;
+    std::vector<std::string> lassoSpecs, clickSpecs;
+    bool listTechniques = false;
     std::string viewport, raster;
     float threshold = 1.0f;
     bool lookAt = false, explicitMatrices = false;
@@ -241,6 +256,10 @@ void AddOptions(CLI::App& app, Options& o)
     app.add_option("--lasso", o.lassoSpecs, "a lasso, run in the order given (repeatable)")
         ->type_name("LASSO")
         ->allow_extra_args(false);
+    app.add_option("--click", o.clickSpecs, "a click for a click technique, in order with the lassos (repeatable)")
+        ->type_name("CLICK")
+        ->allow_extra_args(false);
+    app.add_flag("--techniques", o.listTechniques, "list the registered techniques and what they take, then exit");
     app.add_option("--replay", o.replay, "replay the lassos of a study's lasso log")->type_name("LASSO_LOG.csv");
     app.add_option("--only-dataset", o.onlyDataset, "with --replay: only the lassos on this dataset id")->type_name("ID");
     app.add_option("--out", o.out, "write the indices of the selected particles, one per line")->type_name("FILE");
@@ -278,6 +297,12 @@ int run(int argc, char** argv)
     SetUpCommandLine(app);
     const int early = ParseCommandLine(app, argc, argv);
     if (early >= 0) return early;
+    if (o.listTechniques) {
+        for (const std::unique_ptr<Technique>& t : TechniqueRegistry::Instance().All())
+            std::printf("%-12s %-6s %s\n", t->Name().c_str(), t->Input() == Technique::Takes::Click ? "click" : "lasso",
+                        t->Description().c_str());
+        return kExitSuccess;
+    }
 
     o.explicitMatrices = o.haveView || o.haveProjection;
     int width = 800, height = 600;
@@ -290,9 +315,16 @@ int run(int argc, char** argv)
         if (width <= 0 || height <= 0 || width > 16384 || height > 16384) throw UsageError("--viewport: bad size '" + v + "'");
     }
     std::vector<Lasso> lassos;
-    for (const std::string& spec : o.lassoSpecs) lassos.push_back(lassoSpec(spec));
+    // Lassos and clicks run in the order the command line gives them.
+    size_t nextLasso = 0, nextClick = 0;
+    for (const CLI::Option* opt : app.parse_order()) {
+        if (opt->get_name() == "--lasso" && nextLasso < o.lassoSpecs.size())
+            lassos.push_back(strokeSpec(o.lassoSpecs[nextLasso++], false));
+        else if (opt->get_name() == "--click" && nextClick < o.clickSpecs.size())
+            lassos.push_back(strokeSpec(o.clickSpecs[nextClick++], true));
+    }
     if (!o.replay.empty()) {
-        if (!lassos.empty()) throw UsageError("--replay and --lasso exclude each other");
+        if (!lassos.empty()) throw UsageError("--replay and --lasso (or --click) exclude each other");
         lassos = readLassoLog(o.replay);
         if (!o.onlyDataset.empty()) {
             std::vector<Lasso> kept;
@@ -316,7 +348,7 @@ int run(int argc, char** argv)
         }
     }
     if (o.dataset.empty()) throw UsageError("no --dataset given");
-    if (lassos.empty()) throw UsageError("no --lasso given");
+    if (lassos.empty()) throw UsageError("no --lasso or --click given");
     if (o.explicitMatrices && (!o.haveView || !o.haveProjection)) throw UsageError("--view and --projection go together");
     if (o.explicitMatrices && o.lookAt) throw UsageError("give either --eye/--center or --view/--projection");
     if (!o.explicitMatrices) {
@@ -409,7 +441,7 @@ int run(int argc, char** argv)
             scene.dataTransform->setMatrix(l.model);
         }
         const auto start = std::chrono::steady_clock::now();
-        FerrowManager::Instance()->SetTechnique(l.technique);
+        FerrowManager::Instance()->SetTechniqueName(l.technique);
         selection.ChangeThreshold(l.threshold);
         const osg::Vec2f& p0 = l.points.front();
         if (l.mode == 1) selection.startPlusPath(p0.x(), p0.y());

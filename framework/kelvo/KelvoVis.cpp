@@ -15,6 +15,7 @@
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
 #include "framework/tovik/ConstantProvider.h"
+#include "geometry/TechniqueRegistry.h"
 #include "selection/ParticleSelection.h"
 
 #include <algorithm>
@@ -36,7 +37,13 @@ double Round(double v)
 
 // The stroke modes' and techniques' buttons, in the order of their ids.
 const char* const ModeWords[] = {"Rotate", "Lasso +", "Lasso \xE2\x88\x92", "Lasso \xE2\x88\xA9"};
-const char* const TechniqueWords[] = {"Density", "Cylinder"};
+// A technique's button and help word: its name, capitalised.
+std::string TechniqueWord(const std::string& name)
+{
+    std::string word = name;
+    if (!word.empty() && word[0] >= 'a' && word[0] <= 'z') word[0] = static_cast<char>(word[0] - 'a' + 'A');
+    return word;
+}
 const char* const ThresholdName = "density threshold";
 
 // A control a finger must hit is never smaller than this, in view pixels,
@@ -93,10 +100,14 @@ KelvoVis::KelvoVis(WindowsFrameTimer* timer, WId window, int displayWidth, int d
             new ButtonStrategy([this, m] { SetStrokeMode(static_cast<StrokeMode>(m)); }))));
         modeButtons[m]->setText(ModeWords[m]);
     }
-    for (int t = 0; t < 2; ++t) {
-        techniqueButtons[t] = static_cast<ButtonComponent*>(addComponent(new ButtonComponent(
-            DensityTechniqueId + t, ButtonComponent::TextOnly, new ButtonStrategy([this, t] { SetTouchCylinder(t == 1); }))));
-        techniqueButtons[t]->setText(TechniqueWords[t]);
+    for (const std::unique_ptr<Technique>& technique : TechniqueRegistry::Instance().All()) {
+        const std::string name = technique->Name();
+        touchTechniques.push_back(name);
+        ButtonComponent* button = static_cast<ButtonComponent*>(addComponent(
+            new ButtonComponent(DensityTechniqueId + static_cast<int>(techniqueButtons.size()), ButtonComponent::TextOnly,
+                                new ButtonStrategy([this, name] { SetTouchTechnique(name); }))));
+        button->setText(TechniqueWord(name));
+        techniqueButtons.push_back(button);
     }
     updateTouchButtons();
 
@@ -239,15 +250,18 @@ void KelvoVis::placeComponents()
 double KelvoVis::touchColumnWidth(double w, double h)
 {
     // Cells a tenth of the area's smaller side, at least the touch size. One
-    // column holds four modes, half a cell of gap, two techniques, half a
-    // cell, the study button (two cells): nine cells. A short area gets two
-    // columns: the modes beside the rest.
+    // column holds four modes, half a cell of gap, the techniques (two of
+    // the library's and any others), half a cell, the study button (two
+    // cells): nine cells for two techniques. A short area gets two columns:
+    // the modes beside the rest.
+    const double techniques = static_cast<double>(techniqueButtons.size());
+    const double cells = 7 + techniques;
     columnCell = std::max(kMinTouchSize, Round(std::min(w, h) * 0.1));
     columnCount = 1;
-    if (columnCell * 9 > h) columnCell = std::max(kMinTouchSize, std::floor(h / 9));
-    if (columnCell * 9 > h) {
+    if (columnCell * cells > h) columnCell = std::max(kMinTouchSize, std::floor(h / cells));
+    if (columnCell * cells > h) {
         columnCount = 2;
-        columnCell = std::max(kMinTouchSize, std::min(columnCell * 1.5, std::floor(h / 5)));
+        columnCell = std::max(kMinTouchSize, std::min(columnCell * 1.5, std::floor(h / std::max(5.0, techniques + 3))));
     }
     return columnCell * columnCount;
 }
@@ -265,7 +279,8 @@ void KelvoVis::placeTouchColumn(double l, double b, double w, double h)
     // The technique is the trial's during a study.
     const double techniqueTop = columnCount == 2 ? top : top - c * 4.5;
     if (!study->IsActive())
-        for (int t = 0; t < 2; ++t) techniqueButtons[t]->setBounds(right, techniqueTop - c * (t + 1), c, c);
+        for (size_t t = 0; t < techniqueButtons.size(); ++t)
+            techniqueButtons[t]->setBounds(right, techniqueTop - c * static_cast<double>(t + 1), c, c);
     // The study button takes the lower right corner.
     if (study->ButtonVisible()) studyButton->setBounds(right, b, c, c * 2);
 }
@@ -285,18 +300,26 @@ void KelvoVis::SetStrokeMode(StrokeMode mode)
     changeNotifier->notify();
 }
 
-void KelvoVis::SetTouchCylinder(bool cylinder)
+bool KelvoVis::SetTouchTechnique(const std::string& name)
 {
-    touchCylinder = cylinder;
+    const auto it = std::find(touchTechniques.begin(), touchTechniques.end(), name);
+    if (it == touchTechniques.end()) return false;
+    touchTechnique = static_cast<size_t>(it - touchTechniques.begin());
     updateTouchButtons();
     changeNotifier->notify();
+    return true;
+}
+
+ButtonComponent* KelvoVis::GetTechniqueButton(const std::string& name) const
+{
+    const auto it = std::find(touchTechniques.begin(), touchTechniques.end(), name);
+    return it == touchTechniques.end() ? nullptr : techniqueButtons[static_cast<size_t>(it - touchTechniques.begin())];
 }
 
 void KelvoVis::updateTouchButtons()
 {
     for (int m = 0; m < 4; ++m) modeButtons[m]->setSelected(m == strokeMode);
-    techniqueButtons[0]->setSelected(!touchCylinder);
-    techniqueButtons[1]->setSelected(touchCylinder);
+    for (size_t t = 0; t < techniqueButtons.size(); ++t) techniqueButtons[t]->setSelected(t == touchTechnique);
     // A lasso's samples must all reach it: touch moves are merged only
     // while touch strokes rotate.
     TouchManager::Instance()->SetMergeMoves(strokeMode == RotateMode);
@@ -452,13 +475,18 @@ std::string KelvoVis::GetThresholdLabel() const
 
 std::vector<KelvoVis::HelpRow> KelvoVis::ControlHelp()
 {
-    return {
+    const auto& techniques = TechniqueRegistry::Instance().All();
+    std::string words;
+    for (const std::unique_ptr<Technique>& t : techniques) words += (words.empty() ? "" : ", ") + TechniqueWord(t->Name());
+    std::vector<HelpRow> rows{
         {"slider", std::string(ThresholdName) + " of density-aware lassos"},
         {"undo, redo, clear", "step back, step forward, select nothing"},
         {std::string(ModeWords[0]) + ", " + ModeWords[1] + " \xE2\x80\xA6", "what a finger, pen or extra mouse does"},
-        {std::string(TechniqueWords[0]) + ", " + TechniqueWords[1], "the technique of those lassos"},
-        {"Start, Done", "begin and end a study trial"},
+        {words, "the technique of those lassos (a click technique takes a tap or click)"},
     };
+    for (const std::unique_ptr<Technique>& t : techniques) rows.push_back({"  " + TechniqueWord(t->Name()), t->Description()});
+    rows.push_back({"Start, Done", "begin and end a study trial"});
+    return rows;
 }
 
 void KelvoVis::updateButtonStates()
@@ -626,7 +654,8 @@ void KelvoVis::processEvent(OmbraEvent* event, VisComponent* component)
                 lasso.mode = strokeMode == PlusMode    ? EventKind::Plus
                              : strokeMode == MinusMode ? EventKind::Minus
                                                        : EventKind::Intersection;
-                lasso.cylinder = touchCylinder;
+                lasso.cylinder = GetTouchCylinder();
+                lasso.technique = GetTouchTechnique();
                 translated[event->id] = lasso;
             }
         }

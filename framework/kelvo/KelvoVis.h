@@ -71,6 +71,8 @@ public:
     enum ComponentId {
         FrameId = 1, SliderId = 2, UndoId = 3, RedoId = 4, ClearId = 5, StudyId = 6,
         RotateModeId = 7, PlusModeId = 8, MinusModeId = 9, IntersectionModeId = 10,
+        // One technique button per registered technique, from 11 on, in the
+        // registry's order: density, cylinder, then the others.
         DensityTechniqueId = 11, CylinderTechniqueId = 12
     };
     // What a plain stroke of a pointer without a keyboard does on the 3D area.
@@ -98,13 +100,18 @@ public:
     StrokeMode GetStrokeMode() const { return strokeMode; }
     void SetStrokeMode(StrokeMode mode);
     // Technique of touch lassos in free exploration (a trial fixes its own).
-    bool GetTouchCylinder() const { return touchCylinder; }
-    void SetTouchCylinder(bool cylinder);
+    bool GetTouchCylinder() const { return GetTouchTechnique() == "cylinder"; }
+    void SetTouchCylinder(bool cylinder) { SetTouchTechnique(cylinder ? "cylinder" : "density"); }
+    // Any registered technique by name; false (nothing changes) for another name.
+    const std::string& GetTouchTechnique() const { return touchTechniques[touchTechnique]; }
+    bool SetTouchTechnique(const std::string& name);
     // Whether the selection reads the lasso image the engine computes rather
     // than the lasso camera's capture; set before the selection is hosted.
     void SetComputedLassoImage(bool computed) { computedLassoImage = computed; }
     ButtonComponent* GetModeButton(StrokeMode mode) const { return modeButtons[mode]; }
     ButtonComponent* GetTechniqueButton(bool cylinder) const { return techniqueButtons[cylinder ? 1 : 0]; }
+    // The named technique's button, or null.
+    ButtonComponent* GetTechniqueButton(const std::string& name) const;
     // Pointers drawn as down (touch marks), for tests.
     size_t GetPointersDown() const { return pointersDown.size(); }
     // Where the message band lies (view pixels, origin lower left).
@@ -250,9 +257,10 @@ private:
     ButtonComponent* clearButton = nullptr;
     ButtonComponent* studyButton = nullptr;
     ButtonComponent* modeButtons[4] = {};
-    ButtonComponent* techniqueButtons[2] = {};
+    std::vector<ButtonComponent*> techniqueButtons;
+    std::vector<std::string> touchTechniques;  // the buttons' techniques
     StrokeMode strokeMode = RotateMode;
-    bool touchCylinder = false;
+    size_t touchTechnique = 0;
     bool computedLassoImage = false;
     bool pointerHasKeyboard = false;
     // Plain strokes turned into lassos by the stroke mode, per pointer id.

@@ -64,7 +64,8 @@ bool OSGFrameAndPlotStrategy::apply(VisComponent*, const OmbraEvent& event, cons
     if (kind.gesture != EventKind::Lasso) return false;
     switch (kind.phase) {
     case EventKind::Start:
-        startLasso(kind.mode, kind.cylinder, event.x, event.y);
+        startLasso(kind.mode, kind.technique.empty() ? (kind.cylinder ? "cylinder" : "density") : kind.technique,
+                   event.x, event.y);
         if (lassoActive) strokePointer = event.id;
         return lassoActive;
     case EventKind::Move: applySelect(event.x, event.y); return lassoActive;
@@ -78,12 +79,10 @@ bool OSGFrameAndPlotStrategy::apply(VisComponent*, const OmbraEvent& event, cons
     }
 }
 
-void OSGFrameAndPlotStrategy::startLasso(EventKind::Mode mode, bool cylinder, double x, double y)
+void OSGFrameAndPlotStrategy::startLasso(EventKind::Mode mode, const std::string& technique, double x, double y)
 {
     if (!selectionAllowed() || buildPending) return;
-    if (!techniqueLocked)
-        FerrowManager::Instance()->SetTechnique(cylinder ? FerrowManager::CylinderTechnique
-                                                         : FerrowManager::PravikTechnique);
+    if (!techniqueLocked) FerrowManager::Instance()->SetTechniqueName(technique);
     switch (mode) {
     case EventKind::Plus: applyStartPlusSelect(x, y); break;
     case EventKind::Minus: applyStartMinusSelect(x, y); break;
@@ -146,7 +145,8 @@ bool OSGFrameAndPlotStrategy::beforeFrame()
     if (!buildPending || !selection) return false;
     ++framesSinceEnd;
     const LassoCaptureCallback* capture = scene->GetLassoCapture();
-    const bool drawn = capture ? capture->frames != capturesAtEnd : framesSinceEnd > 1;
+    // A click draws no lasso: nothing to wait for.
+    const bool drawn = selection->IsClick() || (capture ? capture->frames != capturesAtEnd : framesSinceEnd > 1);
     if (!drawn && framesSinceEnd <= MaxFramesWithoutCapture) return false;
     buildPending = false;
     // BuildGeometry empties the lasso points; the study log needs them.

@@ -67,7 +67,7 @@ public:
 
 private:
     std::vector<osg::Vec2f> builtLasso;
-    void startLasso(EventKind::Mode mode, bool cylinder, double x, double y);
+    void startLasso(EventKind::Mode mode, const std::string& technique, double x, double y);
     bool selectionAllowed() const;
 
     ParticleScene* scene;

@@ -46,7 +46,8 @@ std::string StudyTrialControl::Instruction(const StudyTrial& trial) const
                                                   : trial.instruction);
     if (runner->Definition().nameTechnique)
         text += trial.technique == FerrowManager::CylinderTechnique ? " (technique: cylinder lasso)"
-                                                                    : " (technique: density-aware lasso)";
+                : trial.technique == FerrowManager::PravikTechnique ? " (technique: density-aware lasso)"
+                                                                    : " (technique: " + trial.techniqueName + ")";
     return text;
 }
 

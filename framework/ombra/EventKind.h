@@ -15,6 +15,9 @@ struct EventKind {
     Phase phase = NoPhase;
     Mode mode = NoMode;
     bool cylinder = false;
+    // A technique named by its registered name (the touch column's choice);
+    // empty: density-aware, or cylinder as `cylinder` says.
+    std::string technique;
 
     // Decodes one of the view's event-type names; unknown names (and "SCROLL",
     // which is never sent) give gesture Unknown.

@@ -1,5 +1,7 @@
 #include "framework/runner/ReplayLog.h"
 
+#include "geometry/TechniqueRegistry.h"
+
 #include "framework/runner/CsvFormat.h"
 #include "framework/runner/EventsLog.h"
 
@@ -89,7 +91,9 @@ public:
                 throw Problem(Where(row) + ": point '" + item + "' is not two numbers");
             out.push_back(osg::Vec2f(static_cast<float>(x), static_cast<float>(y)));
         }
-        if (out.size() < 3) throw Problem(Where(row) + ": a lasso needs at least 3 points");
+        // One point is a click (of a click technique).
+        if (out.size() == 2 || out.empty())
+            throw Problem(Where(row) + ": a lasso needs at least 3 points, a click one");
         return out;
     }
 
@@ -146,8 +150,9 @@ bool ReplayLog::Read(const std::string& lassosPath, std::string& error)
                                                     : throw Problem(s.where + ": unknown mode '" + mode +
                                                                     "' (plus, minus, intersection)");
             s.technique = lassos.Text(r, "technique");
-            if (s.technique != "density" && s.technique != "cylinder")
-                throw Problem(s.where + ": unknown technique '" + s.technique + "' (density, cylinder)");
+            if (!TechniqueRegistry::Instance().Find(s.technique))
+                throw Problem(s.where + ": unknown technique '" + s.technique + "' (" +
+                              TechniqueRegistry::Instance().Names() + ")");
             s.threshold = s.lasso.threshold = static_cast<float>(lassos.Number(r, "threshold"));
             s.lasso.viewportWidth = static_cast<int>(lassos.Number(r, "viewport_width"));
             s.lasso.viewportHeight = static_cast<int>(lassos.Number(r, "viewport_height"));

@@ -18,8 +18,8 @@ struct ReplayStep {
 
     Kind kind = Lasso;
     double time = 0.0;          // seconds since the trial started
-    std::string technique;      // a lasso's: "density" or "cylinder"
-    LassoRecord lasso;          // a lasso's mode, threshold, camera and points
+    std::string technique;      // a lasso's: a registered technique's name
+    LassoRecord lasso;          // a lasso's mode, threshold, camera and points (one point: a click)
     float threshold = 1.0f;     // the threshold the step was made at
     long long logged = -1;      // the selected count the log holds; -1: none
     std::string where;          // file:line of its row

@@ -23,7 +23,9 @@ struct StudyDatasetEntry {
     std::string file;     // absolute path of a dataset file, or empty
 };
 
-enum class TechniqueChoice { Density, Cylinder, Counterbalanced };
+// Density and Cylinder: the two techniques of the design; Other: any other
+// registered technique, by name; Counterbalanced: the group's techniques.
+enum class TechniqueChoice { Density, Cylinder, Counterbalanced, Other };
 
 struct StudyTrialEntry {
     int line = 0;
@@ -33,8 +35,12 @@ struct StudyTrialEntry {
     std::string targetFile;    // absolute path of a particle-index file, or empty
     bool practice = false;
     TechniqueChoice technique = TechniqueChoice::Density;
+    // The fixed technique's name, or (Counterbalanced) the techniques the
+    // Latin square orders, in the file's order: "density cylinder" unless
+    // the file lists others.
+    std::vector<std::string> techniques{"density"};
     // Trials of one counterbalanced group run once per technique, all of them
-    // with the participant's first technique, then all with the second.
+    // with the participant's first technique, then all with the second, ...
     int group = -1;            // -1 for a trial with a fixed technique
     int block = -1;            // index of its <block>, -1 outside one
     // The block's measured trials run in an order drawn per participant and

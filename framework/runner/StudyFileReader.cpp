@@ -1,5 +1,9 @@
 #include "framework/runner/StudyFileReader.h"
 
+#include "geometry/TechniqueRegistry.h"
+
+#include <algorithm>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -160,7 +164,7 @@ private:
             if (!xml.isStartElement()) continue;
             if (xml.name() == QLatin1String("dataset")) ReadDataset();
             else if (xml.name() == QLatin1String("block")) ReadBlock();
-            else if (xml.name() == QLatin1String("trial")) ReadTrial(false, nullptr, -1, -1, false);
+            else if (xml.name() == QLatin1String("trial")) ReadTrial(false, nullptr, {}, -1, -1, false);
             else {
                 Problem("unknown element " + Element() + " inside <study>; expected <dataset>, <block> or <trial>");
                 xml.skipCurrentElement();
@@ -189,14 +193,51 @@ private:
         NoChildren();
     }
 
-    bool Technique(const QString& text, TechniqueChoice& choice)
+    // The technique attributes of a block or trial: "technique" (a
+    // registered name or counterbalanced) and "techniques" (two or more
+    // registered names, counterbalanced). False, with a problem, when they
+    // say nothing usable.
+    bool Technique(TechniqueChoice& choice, std::vector<std::string>& names)
     {
-        if (text == QLatin1String("density")) choice = TechniqueChoice::Density;
-        else if (text == QLatin1String("cylinder")) choice = TechniqueChoice::Cylinder;
-        else if (text == QLatin1String("counterbalanced")) choice = TechniqueChoice::Counterbalanced;
-        else {
-            Problem("technique \"" + text.toStdString() +
-                    "\" on " + Element() + " is not one of density, cylinder, counterbalanced");
+        const TechniqueRegistry& registry = TechniqueRegistry::Instance();
+        const bool listed = Has("techniques");
+        const std::string text = Text("technique").toStdString();
+        if (Has("technique") && text != "counterbalanced" && listed) {
+            Problem("\"techniques\" on " + Element() + " needs technique=\"counterbalanced\" or no \"technique\"");
+            return false;
+        }
+        if (listed) {
+            names.clear();
+            for (const QString& w : Text("techniques").split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+                const std::string name = w.toStdString();
+                if (!registry.Find(name)) {
+                    Problem("technique \"" + name + "\" in \"techniques\" on " + Element() +
+                            " is not registered (" + registry.Names() + ")");
+                    return false;
+                }
+                if (std::find(names.begin(), names.end(), name) != names.end()) {
+                    Problem("technique \"" + name + "\" is listed twice in \"techniques\" on " + Element());
+                    return false;
+                }
+                names.push_back(name);
+            }
+            if (names.size() < 2) {
+                Problem("\"techniques\" on " + Element() + " needs two or more techniques to counterbalance");
+                return false;
+            }
+            choice = TechniqueChoice::Counterbalanced;
+            return true;
+        }
+        if (text == "counterbalanced") {
+            choice = TechniqueChoice::Counterbalanced;
+            names = {"density", "cylinder"};
+        } else if (registry.Find(text)) {
+            choice = text == "density" ? TechniqueChoice::Density
+                     : text == "cylinder" ? TechniqueChoice::Cylinder : TechniqueChoice::Other;
+            names = {text};
+        } else {
+            Problem("technique \"" + text + "\" on " + Element() + " is not one of " + registry.Names() +
+                    ", counterbalanced");
             return false;
         }
         return true;
@@ -205,7 +246,7 @@ private:
     void ReadBlock()
     {
         const qint64 line = xml.lineNumber();
-        OnlyAttributes({"technique", "order"});
+        OnlyAttributes({"technique", "techniques", "order"});
         bool shuffle = false;
         if (Has("order")) {
             if (Text("order") == QLatin1String("random")) shuffle = true;
@@ -214,9 +255,10 @@ private:
         }
         const int block = study.blockCount++;
         TechniqueChoice technique = TechniqueChoice::Density;
+        std::vector<std::string> names;
         bool techniqueOk = false;
-        if (!Has("technique")) Problem("<block> needs a \"technique\"");
-        else techniqueOk = Technique(Text("technique"), technique);
+        if (!Has("technique") && !Has("techniques")) Problem("<block> needs a \"technique\"");
+        else techniqueOk = Technique(technique, names);
         const int group = (techniqueOk && technique == TechniqueChoice::Counterbalanced) ? study.groupCount++ : -1;
         const size_t before = study.trials.size();
         while (!xml.atEnd()) {
@@ -224,7 +266,7 @@ private:
             if (xml.isEndElement()) break;
             if (xml.isCharacters() && !xml.isWhitespace()) Problem("unexpected text inside <block>");
             if (!xml.isStartElement()) continue;
-            if (xml.name() == QLatin1String("trial")) ReadTrial(true, techniqueOk ? &technique : nullptr, group, block, shuffle);
+            if (xml.name() == QLatin1String("trial")) ReadTrial(true, techniqueOk ? &technique : nullptr, names, group, block, shuffle);
             else {
                 Problem("unknown element " + Element() + " inside <block>; expected <trial>");
                 xml.skipCurrentElement();
@@ -233,14 +275,15 @@ private:
         if (!xml.hasError() && study.trials.size() == before) Problem("<block> holds no trials", line);
     }
 
-    void ReadTrial(bool inBlock, const TechniqueChoice* blockTechnique, int group, int block, bool shuffle)
+    void ReadTrial(bool inBlock, const TechniqueChoice* blockTechnique, const std::vector<std::string>& blockNames,
+                   int group, int block, bool shuffle)
     {
         StudyTrialEntry t;
         t.block = block;
         t.shuffle = shuffle;
         t.line = static_cast<int>(xml.lineNumber());
-        OnlyAttributes({"name", "dataset", "targetLabel", "targetFile", "practice", "technique", "threshold",
-                        "instruction"});
+        OnlyAttributes({"name", "dataset", "targetLabel", "targetFile", "practice", "technique", "techniques",
+                        "threshold", "instruction"});
         t.name = Has("name") ? Text("name").toStdString() : "line " + std::to_string(t.line);
         t.dataset = Text("dataset").toStdString();
         if (t.dataset.empty()) Problem("<trial> needs a \"dataset\"");
@@ -263,15 +306,18 @@ private:
 
         if (Has("practice")) Flag("practice", t.practice);
 
-        if (Has("technique")) {
+        if (Has("technique") || Has("techniques")) {
             TechniqueChoice own;
-            if (Technique(Text("technique"), own)) {
-                if (blockTechnique && own != *blockTechnique)
+            std::vector<std::string> names;
+            if (Technique(own, names)) {
+                if (blockTechnique && (own != *blockTechnique || names != blockNames))
                     Problem("the trial's technique differs from its block's; leave it out inside a block");
                 t.technique = own;
+                t.techniques = names;
             }
         } else if (blockTechnique) {
             t.technique = *blockTechnique;
+            t.techniques = blockNames;
         } else if (!inBlock) {
             Problem("<trial> outside a <block> needs a \"technique\" (density, cylinder or counterbalanced)");
         }

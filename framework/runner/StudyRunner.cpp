@@ -22,12 +22,11 @@
 
 namespace {
 
-// Position in a Latin-square order -> technique; the square orders these two.
-const FerrowManager::Technique kTechniques[2] = {FerrowManager::PravikTechnique, FerrowManager::CylinderTechnique};
-
-const char* TechniqueName(FerrowManager::Technique t)
+FerrowManager::Technique TechniqueOf(const std::string& name)
 {
-    return t == FerrowManager::CylinderTechnique ? "cylinder" : "density";
+    if (name == "density") return FerrowManager::PravikTechnique;
+    if (name == "cylinder") return FerrowManager::CylinderTechnique;
+    return FerrowManager::OtherTechnique;
 }
 
 // Deterministic on every platform: the engine's raw output is fixed by the
@@ -250,20 +249,19 @@ std::string StudyRunner::Begin(int participantId, int conditionId)
     if (state == NoStudy) return "no study is loaded";
     if (state == Presenting || state == Running) return "the study is already running";
 
-    const std::vector<int> order = LatinSquare::Order(2, participantId);
     std::map<std::string, int> idToIndex;
     for (size_t i = 0; i < definition.datasets.size(); ++i) idToIndex[definition.datasets[i].id] = static_cast<int>(i);
 
     std::vector<StudyTrial> trials;
-    auto append = [&](int entry, FerrowManager::Technique technique) {
+    auto append = [&](int entry, const std::string& technique) {
         const StudyTrialEntry& e = definition.trials[entry];
         StudyTrial t;
         t.number = static_cast<int>(trials.size()) + 1;
         t.entry = entry;
         t.name = e.name;
         t.practice = e.practice;
-        t.technique = technique;
-        t.techniqueName = TechniqueName(technique);
+        t.technique = TechniqueOf(technique);
+        t.techniqueName = technique;
         t.datasetNr = datasetNumbers[idToIndex[e.dataset]];
         t.datasetName = e.dataset;
         t.view = e.view;
@@ -282,14 +280,15 @@ std::string StudyRunner::Begin(int participantId, int conditionId)
                ((e.block >= 0 && definition.trials[end].block == e.block) ||
                 (e.group >= 0 && definition.trials[end].group == e.group)))
             ++end;
-        std::vector<FerrowManager::Technique> repetitions;
+        std::vector<std::string> repetitions;
         if (e.group >= 0) {
             // The whole group with the participant's first technique, then again
-            // with the second.
-            for (int position : order) repetitions.push_back(kTechniques[position]);
+            // with the second, and so on: position k of the square's order is
+            // the group's k-th listed technique.
+            const int n = static_cast<int>(e.techniques.size());
+            for (int position : LatinSquare::Order(n, participantId)) repetitions.push_back(e.techniques[position]);
         } else {
-            repetitions.push_back(e.technique == TechniqueChoice::Cylinder ? FerrowManager::CylinderTechnique
-                                                                         : FerrowManager::PravikTechnique);
+            repetitions.push_back(e.techniques.empty() ? std::string("density") : e.techniques.front());
         }
         for (size_t r = 0; r < repetitions.size(); ++r) {
             std::vector<int> run;
@@ -371,7 +370,7 @@ const std::vector<bool>& StudyRunner::TargetMask() const
     return t ? entryTargets[t->entry] : none;
 }
 
-void StudyRunner::HoldFramework(FerrowManager::Technique technique)
+void StudyRunner::HoldFramework(const std::string& technique)
 {
     const int datasetNr = current >= 0 && current < static_cast<int>(sequence.size())
                               ? sequence[current].datasetNr
@@ -387,7 +386,7 @@ void StudyRunner::Present(int index)
         ++index;
     if (index >= static_cast<int>(sequence.size())) {
         state = Finished;
-        HoldFramework(FerrowManager::NoTechnique);
+        HoldFramework("");
         current = -1;
         // Rows still waiting keep their files open for a retry.
         if (!HasUnsaved()) {
@@ -398,7 +397,7 @@ void StudyRunner::Present(int index)
     }
     current = index;
     state = Presenting;
-    HoldFramework(FerrowManager::NoTechnique);
+    HoldFramework("");
 }
 
 bool StudyRunner::RetryWrites()
@@ -435,7 +434,7 @@ bool StudyRunner::StartTrial(double now)
     lastThresholdTime = std::nan("");
     thresholdPending = false;
     state = Running;
-    HoldFramework(t.technique);
+    HoldFramework(t.techniqueName);
     return true;
 }
 

@@ -40,7 +40,7 @@ struct StudyTrial {
     std::string name;
     bool practice = false;
     FerrowManager::Technique technique = FerrowManager::PravikTechnique;
-    std::string techniqueName;      // "density" or "cylinder"
+    std::string techniqueName;      // "density", "cylinder" or another registered name
     int datasetNr = 0;              // number in FerrowDatasetManager
     std::string datasetName;        // the dataset's id in the study file
     StartView view;
@@ -164,7 +164,8 @@ public:
 private:
     void Present(int index);
     void Shuffle(std::vector<int>& run, int participantId, int block, int repetition) const;
-    void HoldFramework(FerrowManager::Technique technique);
+    // The trial's technique by name; "" for none.
+    void HoldFramework(const std::string& technique);
     static int DefaultLoad(const StudyDatasetEntry& dataset, std::string& problem);
     bool OnCommand(EventRow::Command command, long long selectedAfter, double now);
     void WriteEvent(const EventRow& row);

@@ -2,7 +2,7 @@
 call, with counts and masks compared to trellan-select's (no display), the
 sample replay, several datasets in one interpreter against fresh processes,
 errors as exceptions, and two threads. In: PYTHONPATH=build/python,
-TRELLAN_SELECT, TRELLAN_SOURCE. Cost: a few lassos on 300 000 particles."""
+TRELLAN_SELECT, TRELLAN_SOURCE, TRELLAN_TECHNIQUE_DIR (the example technique). Cost: a few lassos on 300 000 particles."""
 import os
 import re
 import subprocess
@@ -19,8 +19,9 @@ SOURCE = os.environ.get("TRELLAN_SOURCE", ".")
 SQUARE = [(300, 200), (500, 200), (500, 400), (300, 400)]
 
 
-def tool(*args, out=None):
+def tool(*args, out=None, extra=None):
     env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+    env.update(extra or {})
     cmd = [TOOL, *args] + (["--out", out] if out else [])
     run = subprocess.run(cmd, env=env, capture_output=True, text=True, check=True)
     return [int(k) for k in re.findall(r"^selected (\d+) of", run.stdout, re.M)]
@@ -117,6 +118,34 @@ def test_several_datasets_in_any_order_equal_fresh_processes():
     got["filaments"].append(a.lasso([(100, 100), (400, 120), (300, 400)], mode="intersection", technique="cylinder"))
     got["disk"].append(b.lasso([(100, 100), (400, 120), (300, 400)], mode="intersection", technique="cylinder"))
     assert got == fresh
+
+
+PLUGIN_SCRIPT = """
+import trellan
+ds = trellan.load("clusters")
+sel = trellan.Selection(ds, trellan.Camera.default(ds, viewport=(640, 480)))
+print(" ".join(t["name"] + ":" + t["takes"] for t in trellan.techniques()))
+print(sel.lasso([(200, 150), (440, 150), (440, 330), (200, 330)], technique="ball"),
+      sel.click((320, 240), mode="minus", technique="ball-click"))
+try:
+    sel.lasso([(200, 150), (440, 150), (440, 330)], technique="ball-click")
+except ValueError as e:
+    print(e)
+"""
+
+
+def test_techniques_of_a_shared_object_equal_the_tools():
+    names = " ".join(t["name"] + ":" + t["takes"] for t in trellan.techniques())
+    assert names.startswith("density:lasso cylinder:lasso") and "ball" not in names
+    plugins = {"TRELLAN_TECHNIQUES": os.environ.get("TRELLAN_TECHNIQUE_DIR", "build/techniques")}
+    run = subprocess.run([sys.executable, "-c", PLUGIN_SCRIPT], capture_output=True, text=True, check=True,
+                         env={**os.environ, **plugins})
+    listed, counts, refusal = run.stdout.strip().splitlines()[-3:]
+    assert listed == "density:lasso cylinder:lasso ball:lasso ball-click:click"
+    assert refusal == "the ball-click technique takes clicks: use click()"
+    assert [int(k) for k in counts.split()] == tool(
+        "--dataset", "clusters", "--viewport", "640x480", "--lasso", spec("plus", "ball", [(200, 150), (440, 150), (440, 330), (200, 330)]),
+        "--click", "minus:ball-click:320,240", extra=plugins)
 
 
 def test_bad_input_raises_the_tools_lines(clusters):

@@ -64,7 +64,8 @@ expect 2 "--eye and --center are the same point" "$select" --dataset clusters --
 expect 2 "--up is zero" "$select" --dataset clusters --up 0,0,0 --lasso "$lasso"
 expect 2 "--up is parallel to the view direction" "$select" --dataset clusters --eye 0,0,40 --center 0,0,0 --up 0,0,2 --lasso "$lasso"
 expect 2 "--up is parallel to the view direction" "$select" --dataset clusters --up 0,0,-1 --lasso "$lasso"
-expect 2 "no --lasso given" "$select" --dataset clusters
+expect 2 "no --lasso or --click given" "$select" --dataset clusters
+expect 2 "--click: the density technique takes lassos" "$select" --dataset clusters --click plus:density:3,3
 expect 2 "--view and --projection go together" "$select" --dataset clusters --view "$(seq -s, 16)" --lasso "$lasso"
 
 expect 2 "--frobnicate" "$summary" --frobnicate x.csv

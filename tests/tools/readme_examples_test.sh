@@ -6,7 +6,7 @@
 #
 # A command is a line of a code block (indented or fenced) whose program is
 # Pravik, trellan-select or trellan-summary, with or without build/ and
-# "xvfb-run -a"; a line ending in "\" continues on the next. The tools run
+# "xvfb-run -a" and "env NAME=VALUE"; a line ending in "\" continues on the next. The tools run
 # with DISPLAY unset (they need no display); Pravik gets a virtual one. Synopses (with
 # "[") are not run. Pravik without --snapshot, --help or --version opens a
 # session that waits for a participant: it passes when it is still running
@@ -20,6 +20,11 @@ ln -s "$build" "$work/build"
 cp -r "$src/examples" "$work/examples"
 export PATH="$build:$build/tools:$PATH"
 export XDG_RUNTIME_DIR="$work"
+
+# The program of a command: after "xvfb-run -a" and "env NAME=VALUE ...".
+program_of() {
+  echo "$1" | sed -E 's/^xvfb-run -a //; s/^env( +[A-Za-z_][A-Za-z0-9_]*=[^ ]*)+ +//' | awk '{print $1}'
+}
 
 commands=()
 for doc in "$src/README.md" "$src"/docs/*.md; do
@@ -37,7 +42,7 @@ for doc in "$src/README.md" "$src"/docs/*.md; do
     fi
     if [[ "$code" == *\\ ]]; then pending+="${code%\\} "; continue; fi
     code="$pending$code" pending=""
-    program=$(echo "$code" | sed -E 's/^xvfb-run -a //' | awk '{print $1}')
+    program=$(program_of "$code")
     case "$(basename "$program")" in
       Pravik|trellan-select|trellan-summary) ;;
       *) continue ;;
@@ -50,7 +55,7 @@ done
 failures=0
 for entry in "${commands[@]}"; do
   doc="${entry%%|*}" cmd="${entry#*|}"
-  program_of_cmd=$(basename "$(echo "$cmd" | sed -E 's/^xvfb-run -a //' | awk '{print $1}')")
+  program_of_cmd=$(basename "$(program_of "$cmd")")
   echo "== $doc: $cmd"
   waits=0
   if [[ "$cmd" =~ (^|[[:space:]/])Pravik([[:space:]]|$) && ! "$cmd" =~ --(snapshot|help|version) ]]; then waits=1; fi

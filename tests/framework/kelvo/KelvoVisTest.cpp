@@ -9,11 +9,13 @@
 #include "framework/ombra/TextLabel.h"
 #include "framework/study/FerrowDatasetManager.h"
 #include "framework/study/FerrowManager.h"
+#include "geometry/TechniqueRegistry.h"
 #include "selection/ParticleSelection.h"
 #include "tests/support/DatasetFixture.h"
 #include "tests/support/VisTestSupport.h"
 
 #include <QGuiApplication>
+#include <boost/make_shared.hpp>
 
 #include <gtest/gtest.h>
 
@@ -356,6 +358,56 @@ TEST_F(VisFixture, PlainDragTurnsTheDataAboutItsCentreAndFollowsThePress)
     // Moves with no press before them go nowhere.
     Send(*vis, "DRAG", 500, 400, 7);
     EXPECT_EQ(vis->GetScene()->GetDataTransform()->getMatrix(), after);
+}
+
+namespace {
+
+// A click technique that selects every particle on the grid and keeps the
+// click it was given.
+class EverythingAtAClick : public Technique {
+public:
+    static osg::Vec2f lastClick;
+    std::string Name() const override { return "everything-click"; }
+    std::string Description() const override { return "every particle, at a click"; }
+    Takes Input() const override { return Takes::Click; }
+    boost::shared_ptr<SelectionGeometry> Build(const TechniqueInputs& in) const override
+    {
+        lastClick = in.click;
+        boost::shared_ptr<ScalarField3D> field = FieldGeometry::FieldOnDensityGrid();
+        std::fill(field->values.begin(), field->values.end(), 1.0);
+        return boost::make_shared<FieldGeometry>(in.positions, field);
+    }
+};
+osg::Vec2f EverythingAtAClick::lastClick;
+
+}  // namespace
+
+TEST_F(VisFixture, AClickTechniqueTakesATapInALassoModeAndRefusesAStroke)
+{
+    if (!TechniqueRegistry::Instance().Find("everything-click"))
+        TechniqueRegistry::Instance().Add(std::make_unique<EverythingAtAClick>());
+    FerrowManager::Instance()->SetTechniqueName("everything-click");
+    vis->GetFrameStrategy()->SetTechniqueLocked(true);  // as in a trial
+    Paint(*vis);
+    EverythingAtAClick::lastClick.set(-1, -1);
+    const osg::Vec3d c = Project(*vis, osg::Vec3d(0, 0, 0));
+    Send(*vis, "SPLUSS", c.x(), c.y());
+    Send(*vis, "SPLUS", c.x() + 2, c.y() + 1);  // within a few pixels: still a click
+    Send(*vis, "SPLUSE", c.x() + 2, c.y() + 1);
+    ASSERT_TRUE(vis->GetSelection()->IsClick());
+    Paint(*vis);  // a click waits for no drawing of a lasso
+    EXPECT_FALSE(vis->GetFrameStrategy()->IsBuildPending());
+    EXPECT_GT(SelectedCount(), 7000u);
+    const osg::Vec2d w = vis->GetScene()->ToWindow(c.x(), c.y());
+    EXPECT_FLOAT_EQ(EverythingAtAClick::lastClick.x(), static_cast<float>(w.x())) << "at the press";
+    EXPECT_FLOAT_EQ(EverythingAtAClick::lastClick.y(), static_cast<float>(w.y()));
+    const size_t states = vis->GetSelection()->GetUndoStack().size();
+
+    LassoAround("SMINUS", osg::Vec3d(0, 0, 0), 1.3);
+    EXPECT_FALSE(vis->GetFrameStrategy()->IsBuildPending());
+    EXPECT_EQ(vis->GetSelection()->GetLassoRefusal(), "the everything-click technique takes clicks, not lassos");
+    EXPECT_EQ(vis->GetSelection()->GetUndoStack().size(), states);
+    vis->GetFrameStrategy()->SetTechniqueLocked(false);
 }
 
 TEST_F(VisFixture, TechniqueFollowsTheStrokeUnlessLocked)

@@ -1,6 +1,8 @@
 #include "framework/runner/StudyRunner.h"
 
 #include "framework/runner/CsvFormat.h"
+#include "framework/runner/LatinSquare.h"
+#include "geometry/TechniqueRegistry.h"
 #include "tests/framework/runner/StudyTestFiles.h"
 
 #include <gtest/gtest.h>
@@ -85,6 +87,75 @@ TEST(StudyRunner, CounterbalancedBlocksFollowTheParticipantsOrder)
     EXPECT_FLOAT_EQ(seq[1].startThreshold, 0.5f);
     EXPECT_EQ(seq[1].targetSize, 2);
     EXPECT_EQ(seq[2].targetSize, 3);
+}
+
+namespace {
+
+// A third lasso technique; the runner only names it.
+class NamedOnlyTechnique : public Technique {
+public:
+    std::string Name() const override { return "third"; }
+    std::string Description() const override { return "a technique the runner only names"; }
+    Takes Input() const override { return Takes::Lasso; }
+    boost::shared_ptr<SelectionGeometry> Build(const TechniqueInputs&) const override { return nullptr; }
+};
+
+}  // namespace
+
+TEST(StudyRunner, ABlockOfThreeTechniquesRunsInTheLatinSquaresOrders)
+{
+    if (!TechniqueRegistry::Instance().Find("third"))
+        TechniqueRegistry::Instance().Add(std::make_unique<NamedOnlyTechnique>());
+    LoadedStudy s(R"(<study results="out">
+  <dataset id="c" builtin="clusters"/>
+  <block techniques="density cylinder third">
+    <trial name="p" dataset="c" targetLabel="1" practice="true"/>
+    <trial name="a" dataset="c" targetLabel="2"/>
+  </block>
+  <trial name="alone" dataset="c" targetLabel="1" technique="third"/>
+</study>
+)");
+    ASSERT_TRUE(s.runner.Load(s.path).empty());
+    const std::string listed[] = {"density", "cylinder", "third"};
+    // Two balanced blocks of the odd count's six orders, then one row more.
+    for (int participant = 1; participant <= 2 * LatinSquare::RowCount(3) + 1; ++participant) {
+        ASSERT_EQ(s.runner.Begin(participant, 0), "");
+        std::string expected, got;
+        for (int position : LatinSquare::Order(3, participant))
+            expected += "p:" + listed[position] + ":1 a:" + listed[position] + ":0 ";
+        expected += "alone:third:0 ";
+        for (const StudyTrial& t : s.runner.Sequence()) {
+            got += t.name + ":" + t.techniqueName + ":" + (t.practice ? "1 " : "0 ");
+            EXPECT_EQ(t.technique, t.techniqueName == "density"    ? FerrowManager::PravikTechnique
+                                   : t.techniqueName == "cylinder" ? FerrowManager::CylinderTechnique
+                                                                   : FerrowManager::OtherTechnique);
+        }
+        EXPECT_EQ(got, expected) << "participant " << participant;
+        // A running trial hands the study framework its technique by name.
+        ASSERT_TRUE(s.runner.StartTrial(0.0));
+        EXPECT_EQ(FerrowManager::Instance()->GetTechniqueName(), s.runner.Sequence()[0].techniqueName);
+        s.runner.FinishTrial({}, 1.0);
+        while (!s.runner.IsFinished()) {
+            s.runner.StartTrial(0.0);
+            s.runner.FinishTrial({}, 1.0);
+        }
+    }
+
+    // Names the registry does not know, and lists that counterbalance nothing.
+    LoadedStudy bad(R"(<study results="out">
+  <dataset id="c" builtin="clusters"/>
+  <block techniques="density nothing"><trial dataset="c" targetLabel="1"/></block>
+  <block techniques="cylinder"><trial dataset="c" targetLabel="1"/></block>
+  <trial dataset="c" targetLabel="1" technique="nothing"/>
+</study>
+)");
+    const std::vector<std::string> problems = bad.runner.Load(bad.path);
+    ASSERT_EQ(problems.size(), 3u);
+    EXPECT_NE(problems[0].find("technique \"nothing\" in \"techniques\" on <block> is not registered"), std::string::npos)
+        << problems[0];
+    EXPECT_NE(problems[1].find("needs two or more techniques"), std::string::npos) << problems[1];
+    EXPECT_NE(problems[2].find("technique \"nothing\" on <trial> is not one of density, cylinder"), std::string::npos)
+        << problems[2];
 }
 
 TEST(StudyRunner, FrameworkAnswersFollowTheTrialState)
