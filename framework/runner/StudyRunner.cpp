@@ -116,6 +116,13 @@ StudyRunner::StudyRunner() : datasetLoader(&StudyRunner::DefaultLoad) {}
 
 StudyRunner::~StudyRunner()
 {
+    // A session that ends before its first lasso or trial (a start that
+    // failed further on, a participant who never began) leaves no files that
+    // would pass for a session that ran.
+    if (log.HoldsOnlyHeaders() && (!events.IsOpen() || events.HoldsOnlyHeader())) {
+        log.CloseAndRemoveIfEmpty();
+        events.CloseAndRemoveIfEmpty();
+    }
     if (state == Presenting || state == Running || state == Finished) FerrowManager::Instance()->UnlockTrial();
 }
 
