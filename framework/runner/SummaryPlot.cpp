@@ -49,6 +49,24 @@ double TickStep(double top)
     return 10.0 * power;
 }
 
+// Grid lines with their values every `step` up to `top`, and both axes.
+std::string Axes(double x0, double width, double top, double step)
+{
+    auto y = [&](double v) { return kTop + kPanelHeight * (1.0 - std::clamp(v, 0.0, top) / top); };
+    std::string svg;
+    for (double v = 0.0; v <= top + step * 1e-6; v += step) {
+        svg += "<line x1=\"" + N(x0) + "\" y1=\"" + N(y(v)) + "\" x2=\"" + N(x0 + width) + "\" y2=\"" +
+               N(y(v)) + "\" stroke=\"#dddddd\"/>\n";
+        svg += "<text x=\"" + N(x0 - 6) + "\" y=\"" + N(y(v) + 4) + "\" text-anchor=\"end\">" +
+               CsvFormat::Number(std::round(v / step) * step, 6) + "</text>\n";
+    }
+    svg += "<line x1=\"" + N(x0) + "\" y1=\"" + N(kTop) + "\" x2=\"" + N(x0) + "\" y2=\"" +
+           N(kTop + kPanelHeight) + "\" stroke=\"black\"/>\n";
+    svg += "<line x1=\"" + N(x0) + "\" y1=\"" + N(kTop + kPanelHeight) + "\" x2=\"" + N(x0 + width) +
+           "\" y2=\"" + N(kTop + kPanelHeight) + "\" stroke=\"black\"/>\n";
+    return svg;
+}
+
 }  // namespace
 
 std::string SummaryPlot::Svg(const std::vector<SummaryGroup>& groups, const std::string& title)
@@ -97,16 +115,7 @@ std::string SummaryPlot::Svg(const std::vector<SummaryGroup>& groups, const std:
 
         svg += "<g>\n<text x=\"" + N(x0 + kPanelWidth / 2) + "\" y=\"" + N(kTop - 8) +
                "\" text-anchor=\"middle\" font-weight=\"bold\">" + Escape(label) + "</text>\n";
-        for (double v = 0.0; v <= top + step * 1e-6; v += step) {
-            svg += "<line x1=\"" + N(x0) + "\" y1=\"" + N(y(v)) + "\" x2=\"" + N(x0 + kPanelWidth) + "\" y2=\"" +
-                   N(y(v)) + "\" stroke=\"#dddddd\"/>\n";
-            svg += "<text x=\"" + N(x0 - 6) + "\" y=\"" + N(y(v) + 4) + "\" text-anchor=\"end\">" +
-                   CsvFormat::Number(std::round(v / step) * step, 6) + "</text>\n";
-        }
-        svg += "<line x1=\"" + N(x0) + "\" y1=\"" + N(kTop) + "\" x2=\"" + N(x0) + "\" y2=\"" +
-               N(kTop + kPanelHeight) + "\" stroke=\"black\"/>\n";
-        svg += "<line x1=\"" + N(x0) + "\" y1=\"" + N(kTop + kPanelHeight) + "\" x2=\"" + N(x0 + kPanelWidth) +
-               "\" y2=\"" + N(kTop + kPanelHeight) + "\" stroke=\"black\"/>\n";
+        svg += Axes(x0, kPanelWidth, top, step);
         const double column = kPanelWidth / std::max<size_t>(1, datasets.size());
         for (size_t d = 0; d < datasets.size(); ++d) {
             const double cx = x0 + column * (d + 0.5);
@@ -199,16 +208,7 @@ std::string SummaryPlot::PairedSvg(const std::vector<ParticipantMean>& means, co
         svg += "<g>\n<text x=\"" + N(x0 + panelWidth / 2) + "\" y=\"" + N(kTop - 8) +
                "\" text-anchor=\"middle\" font-weight=\"bold\">" + Escape(std::string(panel.label) +
                                                                            ", per participant") + "</text>\n";
-        for (double v = 0.0; v <= top + step * 1e-6; v += step) {
-            svg += "<line x1=\"" + N(x0) + "\" y1=\"" + N(y(v)) + "\" x2=\"" + N(x0 + panelWidth) + "\" y2=\"" +
-                   N(y(v)) + "\" stroke=\"#dddddd\"/>\n";
-            svg += "<text x=\"" + N(x0 - 6) + "\" y=\"" + N(y(v) + 4) + "\" text-anchor=\"end\">" +
-                   CsvFormat::Number(std::round(v / step) * step, 6) + "</text>\n";
-        }
-        svg += "<line x1=\"" + N(x0) + "\" y1=\"" + N(kTop) + "\" x2=\"" + N(x0) + "\" y2=\"" +
-               N(kTop + kPanelHeight) + "\" stroke=\"black\"/>\n";
-        svg += "<line x1=\"" + N(x0) + "\" y1=\"" + N(kTop + kPanelHeight) + "\" x2=\"" + N(x0 + panelWidth) +
-               "\" y2=\"" + N(kTop + kPanelHeight) + "\" stroke=\"black\"/>\n";
+        svg += Axes(x0, panelWidth, top, step);
         const double column = panelWidth / std::max<size_t>(1, techniques.size());
         for (size_t t = 0; t < techniques.size(); ++t) {
             const double cx = x0 + column * (t + 0.5);
