@@ -41,13 +41,17 @@ struct Parser {
                               "beside it; space pauses, arrows step",
                               "LOG"};
     QCommandLineOption trial{"trial", "the logged trial to replay (default: the first)", "N"};
+    QCommandLineOption check{"check",
+                             "read and check the study file, print the trial order of --participant (default: the "
+                             "first round of the Latin square), write nothing and exit (0: no problem)",
+                             "STUDY"};
 
     Parser()
     {
         parser.setApplicationDescription(
             "Lasso selection in 3D particle clouds, for free exploration or a controlled study.");
         parser.addOptions({help, version, config, study, participant, restart, snapshot, render, noDensityCache, dataset,
-                           saveDir, results, replay, trial});
+                           saveDir, results, replay, trial, check});
         parser.addPositionalArgument("DATASET_FILE",
                                      "particle files shown instead of the built-in datasets (formats: "
                                      "docs/data-formats.md)",
@@ -129,7 +133,7 @@ int ParsePravikCommandLine(const QStringList& arguments, PravikOptions& options)
         return kExitSuccess;
     }
     for (const QCommandLineOption* file : {&p.config, &p.study, &p.snapshot, &p.dataset, &p.saveDir, &p.results, &p.replay,
-                                             &p.trial})
+                                             &p.trial, &p.check})
         if (p.parser.isSet(*file) && p.parser.value(*file).isEmpty())
             return Mistake("--" + file->names().first() + " needs a file name");
     if (p.parser.isSet(p.config)) {
@@ -145,6 +149,9 @@ int ParsePravikCommandLine(const QStringList& arguments, PravikOptions& options)
     options.results = p.parser.value(p.results);
     options.replay = p.parser.value(p.replay);
     options.trial = p.parser.value(p.trial);
+    options.check = p.parser.value(p.check);
+    if (!options.check.isEmpty() && (p.parser.isSet(p.study) || p.parser.isSet(p.replay) || p.parser.isSet(p.snapshot)))
+        return Mistake("--check takes the study file itself and goes with --participant only");
     if (p.parser.isSet(p.render)) {
         options.render = p.parser.value(p.render);
         if (options.render != QLatin1String("continuous") && options.render != QLatin1String("on-demand"))

@@ -33,6 +33,7 @@ struct PravikOptions {
     QString results;  // a study's results folder instead of the study file's
     QString replay;   // a lasso log whose trial is shown step by step
     QString trial;    // the logged trial to replay (default: the first)
+    QString check;    // a study file to check and print the trial order of; nothing runs
 };
 
 // The arguments as the application object will leave them: Qt's own

@@ -6,6 +6,7 @@
 //          [--render continuous|on-demand] [--dataset NAME|FILE] [--save-dir DIR]
 //          [--no-density-cache] [DATASET_FILE...]
 //   Pravik --replay P<id>_lassos.csv [--trial N] [--study FILE | --dataset NAME|FILE]
+//   Pravik --check STUDY [--participant N]
 //   Pravik --help | --version
 //
 // A study file (--study, or "study.xml" in the working directory) is read and
@@ -24,6 +25,7 @@
 #include "app/QTConfiguration.h"
 #include "app/QTKelvoWidgetGL.h"
 #include "app/QTPravik.h"
+#include "app/StudyCheck.h"
 #include "app/Workbench.h"
 #include "framework/kelvo/KelvoVis.h"
 #include "framework/kelvo/StudyManager.h"
@@ -199,6 +201,8 @@ int main(int argc, char** argv)
     PravikOptions options;
     const int early = ParsePravikCommandLine(ArgumentsWithoutQtOptions(argc, argv, &qtOptions), options);
     if (early >= 0) return early;
+    // A check reads files only: no display, no window.
+    if (!options.check.isEmpty()) return CheckStudy(options);
     // Qt's own answer to a missing display is a page of text and an abort.
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qtOptions.contains(QLatin1String("platform")) &&

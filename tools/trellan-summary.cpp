@@ -1,7 +1,10 @@
 // trellan-summary: sums up the trial files of a study (results/P<id>_trials*.csv)
 // per technique and dataset: mean and 95 % interval of the mean (percentile
 // bootstrap, so it stays within the measure's range) of the completion time
-// and of F1, printed as a table and drawn into an SVG file.
+// and of F1, printed as a table and drawn into an SVG file. With --paired it
+// compares the techniques within subjects instead (PairedSummary), TLX and
+// SUS scores included where answers files are given.
+#include "framework/runner/PairedSummary.h"
 #include "framework/runner/ResultsSummary.h"
 #include "framework/runner/SummaryPlot.h"
 #include "tools/CommandLine.h"
@@ -28,7 +31,8 @@ bool WriteFile(const std::string& path, const std::string& text)
 // Everything the command line sets. A new option is a member here and one
 // line in AddOptions.
 struct Options {
-    std::string svgPath = "summary.svg", csvPath, title = "Study summary";
+    std::string svgPath = "summary.svg", csvPath, longPath, title = "Study summary";
+    bool paired = false;
     std::vector<std::string> files;
 };
 
@@ -40,7 +44,14 @@ void AddOptions(CLI::App& app, Options& o, ResultsSummary& summary)
     app.add_flag("--include-practice", summary.includePractice, "count practice trials too");
     app.add_flag("--per-participant", summary.perParticipant,
                  "average each participant's trials first, so each participant is one observation");
-    app.add_option("trials", o.files, "trial files of the study (results/P<id>_trials*.csv)")->type_name("FILE");
+    app.add_flag("--paired", o.paired,
+                 "compare the techniques within subjects: per measure and pair of techniques the mean "
+                 "difference, paired t-test, Wilcoxon signed-rank test, Cohen's dz and Holm-adjusted p");
+    app.add_option("--long", o.longPath, "the per-participant means as a tidy table "
+                                         "(participant,technique,measure,value)")->type_name("FILE");
+    app.add_option("trials", o.files, "trial files of the study (results/P<id>_trials*.csv), and answers "
+                                      "files (results/P<id>_answers*.csv) for the questionnaires' scores")
+        ->type_name("FILE");
 }
 
 }  // namespace
@@ -83,10 +94,27 @@ int main(int argc, char** argv)
         std::printf("%d trial(s) have rows in more than one session (resumed or restarted); "
                     "each counts once, with its latest complete row\n",
                     repeated);
+    bool ok = true;
+    if (!o.longPath.empty()) ok = WriteFile(o.longPath, PairedSummary::LongCsv(summary.ParticipantMeans()));
+    if (o.paired) {
+        const std::vector<ParticipantMean> means = summary.ParticipantMeans();
+        const std::vector<std::string> techniques = summary.Techniques();
+        const std::vector<PairedRow> rows = PairedSummary::Rows(means, techniques);
+        if (rows.empty()) {
+            std::fprintf(stderr, "trellan-summary: no participant has measured trials of two techniques\n");
+            return kExitFailure;
+        }
+        std::fputs(PairedSummary::Table(rows).c_str(), stdout);
+        std::printf("mean_a-b: mean of the per-participant differences; %s\n%s\n", SampleStatistics::IntervalRule,
+                    PairedSummary::WilcoxonRule);
+        ok = WriteFile(o.svgPath, SummaryPlot::PairedSvg(means, rows, techniques, o.title)) && ok;
+        if (!o.csvPath.empty()) ok = WriteFile(o.csvPath, PairedSummary::Csv(rows)) && ok;
+        return ok ? kExitSuccess : kExitFailure;
+    }
     const std::vector<SummaryGroup> groups = summary.Groups();
     std::fputs(ResultsSummary::Table(groups).c_str(), stdout);
     std::printf("%s\n", SampleStatistics::IntervalRule);
-    bool ok = WriteFile(o.svgPath, SummaryPlot::Svg(groups, o.title));
+    ok = WriteFile(o.svgPath, SummaryPlot::Svg(groups, o.title)) && ok;
     if (!o.csvPath.empty()) ok = WriteFile(o.csvPath, ResultsSummary::Csv(groups)) && ok;
     return ok ? kExitSuccess : kExitFailure;
 }

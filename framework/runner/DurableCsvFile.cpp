@@ -52,6 +52,21 @@ void DurableCsvFile::Close()
     fd = -1;
 }
 
+bool DurableCsvFile::HoldsOnlyHeader() const
+{
+    return fd >= 0 && unsaved.empty() && !mustCut && complete == static_cast<off_t>(header.size() + 1);
+}
+
+bool DurableCsvFile::CloseAndRemoveIfEmpty()
+{
+    const bool empty = HoldsOnlyHeader();
+    Close();
+    if (!empty) return false;
+    ::unlink(path.c_str());
+    SyncFolder(path);
+    return true;
+}
+
 void DurableCsvFile::SaveAside()
 {
     std::vector<std::string> rows;

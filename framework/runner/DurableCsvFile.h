@@ -35,6 +35,12 @@ public:
     // ".csv" becomes "_unsaved.csv", then "_unsaved_2.csv", ...); the line
     // saying where, or that they could not be saved, goes to stderr.
     void Close();
+    // True when no record but the header was written or is waiting.
+    bool HoldsOnlyHeader() const;
+    // Closes the file and removes it if it holds only its header: a session
+    // that failed to start, or stopped before its first record, leaves no
+    // file to be mistaken for one that ran. True when it was removed.
+    bool CloseAndRemoveIfEmpty();
     bool IsOpen() const { return fd >= 0; }
     const std::string& Path() const { return path; }
 

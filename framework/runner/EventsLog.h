@@ -42,6 +42,8 @@ public:
     bool Open(const std::string& lassosPath, std::string& error);
     bool Write(const EventRow& row, std::string& error);
     void Close() { file.Close(); }
+    bool HoldsOnlyHeader() const { return file.HoldsOnlyHeader(); }
+    void CloseAndRemoveIfEmpty() { file.CloseAndRemoveIfEmpty(); }
     size_t Unsaved() const { return file.Unsaved(); }
     bool Retry(std::string& error) { return file.Retry(error); }
     bool IsOpen() const { return file.IsOpen(); }

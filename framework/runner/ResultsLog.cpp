@@ -183,6 +183,13 @@ bool ResultsLog::WriteLasso(const LassoRow& row, std::string& error)
     return lassos.Append(LassoRecordText(row), error);
 }
 
+void ResultsLog::CloseAndRemoveIfEmpty()
+{
+    if (!HoldsOnlyHeaders()) return Close();
+    trials.CloseAndRemoveIfEmpty();
+    lassos.CloseAndRemoveIfEmpty();
+}
+
 void ResultsLog::Close()
 {
     trials.Close();

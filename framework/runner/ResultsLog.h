@@ -73,6 +73,10 @@ public:
     size_t Unsaved() const { return trials.Unsaved() + lassos.Unsaved(); }
     bool Retry(std::string& error) { return trials.Retry(error) & lassos.Retry(error); }
     void Close();
+    // True when neither file holds more than its header.
+    bool HoldsOnlyHeaders() const { return trials.HoldsOnlyHeader() && lassos.HoldsOnlyHeader(); }
+    // Closes both files and removes them when both hold only their headers.
+    void CloseAndRemoveIfEmpty();
 
     std::string TrialsPath() const { return trials.Path(); }
     std::string LassosPath() const { return lassos.Path(); }

@@ -1,6 +1,7 @@
 #include "framework/runner/ResultsSummary.h"
 
 #include "framework/runner/CsvFormat.h"
+#include "framework/runner/Questionnaire.h"
 
 #include <algorithm>
 #include <charconv>
@@ -8,18 +9,11 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <tuple>
 
 const char* const ResultsSummary::AllDatasets = "all";
 
 namespace {
-
-std::string Fixed(double v, int digits)
-{
-    if (std::isnan(v)) return "-";
-    char buffer[64];
-    const auto r = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed, digits);
-    return std::string(buffer, r.ptr);
-}
 
 int TechniqueRank(const std::string& t)
 {
@@ -43,6 +37,12 @@ std::vector<std::string> ResultsSummary::AddText(const std::string& name, const 
 {
     const std::vector<std::vector<std::string>> rows = CsvFormat::Parse(text);
     if (rows.empty()) return {name + ": the file is empty"};
+    if (std::find(rows[0].begin(), rows[0].end(), "questionnaire") != rows[0].end()) {
+        std::vector<std::string> problems;
+        const std::vector<AnswerRow> read = AnswersLog::Parse(name, text, problems);
+        if (problems.empty()) answers.insert(answers.end(), read.begin(), read.end());
+        return problems;
+    }
     const char* needed[] = {"participant", "practice", "dataset", "technique", "completion_time_s", "f1"};
     int column[6];
     std::vector<std::string> problems;
@@ -131,18 +131,75 @@ int ResultsSummary::RepeatedTrials() const
     return repeated;
 }
 
-std::vector<SummaryGroup> ResultsSummary::Groups() const
+std::vector<std::string> ResultsSummary::Techniques() const
 {
-    const std::vector<Trial> counted = Counted();
-    std::vector<std::string> datasets, techniques;
-    for (const Trial& t : counted) {
-        if (std::find(datasets.begin(), datasets.end(), t.dataset) == datasets.end()) datasets.push_back(t.dataset);
+    std::vector<std::string> techniques;
+    for (const Trial& t : Counted())
         if (std::find(techniques.begin(), techniques.end(), t.technique) == techniques.end())
             techniques.push_back(t.technique);
-    }
     std::stable_sort(techniques.begin(), techniques.end(), [](const std::string& a, const std::string& b) {
         return TechniqueRank(a) < TechniqueRank(b);
     });
+    return techniques;
+}
+
+std::vector<ParticipantMean> ResultsSummary::ParticipantMeans() const
+{
+    const std::vector<Trial> counted = Counted();
+    std::vector<std::string> participants;
+    auto seen = [&](const std::string& p) {
+        if (std::find(participants.begin(), participants.end(), p) == participants.end()) participants.push_back(p);
+    };
+    for (const Trial& t : counted) seen(t.participant);
+    for (const AnswerRow& a : answers) seen(std::to_string(a.participant));
+
+    // (participant, technique, measure) -> values to average.
+    std::map<std::tuple<std::string, std::string, std::string>, std::vector<double>> values;
+    for (const Trial& t : counted) {
+        values[std::make_tuple(t.participant, t.technique, std::string("completion_time_s"))].push_back(t.time);
+        values[std::make_tuple(t.participant, t.technique, std::string("f1"))].push_back(t.f1);
+    }
+    // Each questionnaire answered about a technique gives one score; rows of
+    // a later session replace an earlier session's answer to the same item.
+    std::map<std::string, std::vector<AnswerRow>> byParticipant;
+    for (const AnswerRow& a : answers)
+        if (!a.technique.empty()) byParticipant[std::to_string(a.participant)].push_back(a);
+    for (const auto& p : byParticipant) {
+        std::map<std::string, const AnswerRow*> first;
+        for (const AnswerRow& a : p.second) first.emplace(a.Placement(), &a);
+        for (const auto& placed : AnswersLog::ByPlacement(p.second)) {
+            const AnswerRow& where = *first.at(placed.first);
+            double score = 0.0;
+            auto add = [&](const char* measure) {
+                values[std::make_tuple(p.first, where.technique, std::string(measure))].push_back(score);
+            };
+            if (where.questionnaire == Questionnaire::TlxId) {
+                if (Questionnaire::TlxRaw(placed.second, score)) add("tlx");
+                if (Questionnaire::TlxWeighted(placed.second, score)) add("tlx_weighted");
+            } else if (where.questionnaire == Questionnaire::SusId && Questionnaire::SusScore(placed.second, score)) {
+                add("sus");
+            }
+        }
+    }
+
+    std::vector<ParticipantMean> means;
+    for (const char* measure : {"completion_time_s", "f1", "tlx", "tlx_weighted", "sus"})
+        for (const std::string& technique : Techniques())
+            for (const std::string& participant : participants) {
+                const auto it = values.find(std::make_tuple(participant, technique, std::string(measure)));
+                if (it == values.end()) continue;
+                means.push_back({participant, technique, measure, SampleStatistics::Of(it->second).mean});
+            }
+    return means;
+}
+
+std::vector<SummaryGroup> ResultsSummary::Groups() const
+{
+    const std::vector<Trial> counted = Counted();
+    std::vector<std::string> datasets;
+    for (const Trial& t : counted)
+        if (std::find(datasets.begin(), datasets.end(), t.dataset) == datasets.end()) datasets.push_back(t.dataset);
+    const std::vector<std::string> techniques = Techniques();
 
     auto group = [&](const std::string& technique, const std::string* dataset) {
         SummaryGroup g;
@@ -192,9 +249,24 @@ std::string ResultsSummary::Table(const std::vector<SummaryGroup>& groups)
                          "[" + Fixed(g.time.Low(), 3) + ", " + Fixed(g.time.High(), 3) + "]", Fixed(g.f1.mean, 4),
                          "[" + Fixed(g.f1.Low(), 4) + ", " + Fixed(g.f1.High(), 4) + "]"});
     }
-    std::vector<size_t> width(header.size(), 0);
-    for (const auto& row : cells)
+    return Aligned(cells);
+}
+
+std::string ResultsSummary::Fixed(double v, int digits)
+{
+    if (std::isnan(v)) return "-";
+    char buffer[64];
+    const auto r = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed, digits);
+    return std::string(buffer, r.ptr);
+}
+
+std::string ResultsSummary::Aligned(const std::vector<std::vector<std::string>>& cells)
+{
+    std::vector<size_t> width;
+    for (const auto& row : cells) {
+        width.resize(std::max(width.size(), row.size()), 0);
         for (size_t c = 0; c < row.size(); ++c) width[c] = std::max(width[c], row[c].size());
+    }
     std::string out;
     for (const auto& row : cells) {
         for (size_t c = 0; c < row.size(); ++c) {

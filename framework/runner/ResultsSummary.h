@@ -7,10 +7,21 @@
 // is one observation. A trial (participant and trial number) with rows in
 // several files, as a resumed or restarted session leaves them, counts once:
 // the latest complete row (latest start time, then the file given last).
+// Answers files (P<id>_answers*.csv) may be given beside the trial files:
+// their TLX and SUS scores join the per-participant means.
+#include "framework/runner/AnswersLog.h"
 #include "framework/runner/SampleStatistics.h"
 
 #include <string>
 #include <vector>
+
+// One participant's mean of one measure under one technique.
+struct ParticipantMean {
+    std::string participant;
+    std::string technique;
+    std::string measure;   // "completion_time_s", "f1", "tlx", "tlx_weighted", "sus"
+    double value = 0.0;
+};
 
 struct SummaryGroup {
     std::string technique;
@@ -30,6 +41,14 @@ public:
     // a file with any problem adds nothing.
     std::vector<std::string> AddFile(const std::string& path);
     std::vector<std::string> AddText(const std::string& name, const std::string& text);
+    // Per participant and technique: the mean of the counted trials' time
+    // and F1, and the mean score of each questionnaire answered about the
+    // technique (complete ones only). Participants in the order first seen,
+    // techniques as in Groups(), measures as listed above.
+    std::vector<ParticipantMean> ParticipantMeans() const;
+    // Techniques in the order Groups() shows them.
+    std::vector<std::string> Techniques() const;
+
     // Trials counted: each once, practice only when included.
     int TrialCount() const { return static_cast<int>(Counted().size()); }
     // Trials that have more than one row; each counts once.
@@ -41,6 +60,10 @@ public:
     // An aligned text table of the groups, and the same as CSV.
     static std::string Table(const std::vector<SummaryGroup>& groups);
     static std::string Csv(const std::vector<SummaryGroup>& groups);
+    // Rows of cells in columns two blanks apart; a number with `digits`
+    // decimals, "-" for NaN.
+    static std::string Aligned(const std::vector<std::vector<std::string>>& cells);
+    static std::string Fixed(double v, int digits);
 
 private:
     struct Trial {
@@ -55,4 +78,5 @@ private:
     };
     std::vector<Trial> Counted() const;
     std::vector<Trial> trials;  // every complete row, in the order read
+    std::vector<AnswerRow> answers;
 };

@@ -16,15 +16,15 @@ namespace {
 // Any fixed value: what matters is that every run draws the same resamples.
 const std::uint64_t kBootstrapSeed = 0x7472656c6c616eULL;
 
-double Percentile(const std::vector<double>& sorted, double p)
+}  // namespace
+
+double SampleStatistics::Quantile(const std::vector<double>& sorted, double p)
 {
     const double h = (sorted.size() - 1) * p;
     const size_t below = static_cast<size_t>(std::floor(h));
     if (below + 1 >= sorted.size()) return sorted.back();
     return sorted[below] + (h - below) * (sorted[below + 1] - sorted[below]);
 }
-
-}  // namespace
 
 void SampleStatistics::BootstrapInterval(const std::vector<double>& values, double& low, double& high)
 {
@@ -41,8 +41,8 @@ void SampleStatistics::BootstrapInterval(const std::vector<double>& values, doub
         m = sum / n;
     }
     std::sort(means.begin(), means.end());
-    low = Percentile(means, 0.025);
-    high = Percentile(means, 0.975);
+    low = Quantile(means, 0.025);
+    high = Quantile(means, 0.975);
 }
 
 double SampleStatistics::StudentTCdf(double t, double df)

@@ -31,6 +31,9 @@ struct SampleStatistics {
     // The 2.5 % and 97.5 % points (linear interpolation between order
     // statistics) of the means of resamples of `values`; NaN for fewer than 2.
     static void BootstrapInterval(const std::vector<double>& values, double& low, double& high);
+    // The p point of an ascending sample, interpolated linearly between
+    // order statistics; `sorted` must not be empty.
+    static double Quantile(const std::vector<double>& sorted, double p);
     // Distribution function and quantile of Student's t with `df` degrees of freedom.
     static double StudentTCdf(double t, double df);
     static double StudentTQuantile(double p, double df);

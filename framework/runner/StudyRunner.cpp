@@ -116,6 +116,13 @@ StudyRunner::StudyRunner() : datasetLoader(&StudyRunner::DefaultLoad) {}
 
 StudyRunner::~StudyRunner()
 {
+    // A session that ends before its first lasso or trial (a start that
+    // failed further on, a participant who never began) leaves no files that
+    // would pass for a session that ran.
+    if (log.HoldsOnlyHeaders() && (!events.IsOpen() || events.HoldsOnlyHeader())) {
+        log.CloseAndRemoveIfEmpty();
+        events.CloseAndRemoveIfEmpty();
+    }
     if (state == Presenting || state == Running || state == Finished) FerrowManager::Instance()->UnlockTrial();
 }
 
@@ -244,11 +251,8 @@ std::vector<std::string> StudyRunner::Load(const std::string& path)
     return {};
 }
 
-std::string StudyRunner::Begin(int participantId, int conditionId)
+std::vector<StudyTrial> StudyRunner::PlanSequence(int participantId) const
 {
-    if (state == NoStudy) return "no study is loaded";
-    if (state == Presenting || state == Running) return "the study is already running";
-
     std::map<std::string, int> idToIndex;
     for (size_t i = 0; i < definition.datasets.size(); ++i) idToIndex[definition.datasets[i].id] = static_cast<int>(i);
 
@@ -298,6 +302,23 @@ std::string StudyRunner::Begin(int participantId, int conditionId)
         }
         i = end;
     }
+    return trials;
+}
+
+int StudyRunner::TechniqueCount() const
+{
+    size_t most = 1;
+    for (const StudyTrialEntry& e : definition.trials)
+        if (e.group >= 0) most = std::max(most, e.techniques.size());
+    return static_cast<int>(most);
+}
+
+std::string StudyRunner::Begin(int participantId, int conditionId)
+{
+    if (state == NoStudy) return "no study is loaded";
+    if (state == Presenting || state == Running) return "the study is already running";
+
+    std::vector<StudyTrial> trials = PlanSequence(participantId);
     std::string error;
     const std::string folder = resultsOverride.empty() ? definition.resultsDir : resultsOverride;
     std::vector<bool> done(trials.size(), false);

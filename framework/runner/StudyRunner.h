@@ -85,6 +85,11 @@ public:
     // always go to new files. With SetRestart(true) every session starts at
     // trial 1.
     std::string Begin(int participantId, int condition);
+    // The participant's trials in order, as Begin would run them, without
+    // touching a file; the study must be loaded.
+    std::vector<StudyTrial> PlanSequence(int participantId) const;
+    // The most techniques any counterbalanced group runs (1 without one).
+    int TechniqueCount() const;
     void SetRestart(bool restart) { restartRequested = restart; }
     // Trials of the sequence finished in an earlier session (resumed), and
     // what Begin found there, for the console; empty for a plain start.

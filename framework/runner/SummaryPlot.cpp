@@ -49,6 +49,24 @@ double TickStep(double top)
     return 10.0 * power;
 }
 
+// Grid lines with their values every `step` up to `top`, and both axes.
+std::string Axes(double x0, double width, double top, double step)
+{
+    auto y = [&](double v) { return kTop + kPanelHeight * (1.0 - std::clamp(v, 0.0, top) / top); };
+    std::string svg;
+    for (double v = 0.0; v <= top + step * 1e-6; v += step) {
+        svg += "<line x1=\"" + N(x0) + "\" y1=\"" + N(y(v)) + "\" x2=\"" + N(x0 + width) + "\" y2=\"" +
+               N(y(v)) + "\" stroke=\"#dddddd\"/>\n";
+        svg += "<text x=\"" + N(x0 - 6) + "\" y=\"" + N(y(v) + 4) + "\" text-anchor=\"end\">" +
+               CsvFormat::Number(std::round(v / step) * step, 6) + "</text>\n";
+    }
+    svg += "<line x1=\"" + N(x0) + "\" y1=\"" + N(kTop) + "\" x2=\"" + N(x0) + "\" y2=\"" +
+           N(kTop + kPanelHeight) + "\" stroke=\"black\"/>\n";
+    svg += "<line x1=\"" + N(x0) + "\" y1=\"" + N(kTop + kPanelHeight) + "\" x2=\"" + N(x0 + width) +
+           "\" y2=\"" + N(kTop + kPanelHeight) + "\" stroke=\"black\"/>\n";
+    return svg;
+}
+
 }  // namespace
 
 std::string SummaryPlot::Svg(const std::vector<SummaryGroup>& groups, const std::string& title)
@@ -97,16 +115,7 @@ std::string SummaryPlot::Svg(const std::vector<SummaryGroup>& groups, const std:
 
         svg += "<g>\n<text x=\"" + N(x0 + kPanelWidth / 2) + "\" y=\"" + N(kTop - 8) +
                "\" text-anchor=\"middle\" font-weight=\"bold\">" + Escape(label) + "</text>\n";
-        for (double v = 0.0; v <= top + step * 1e-6; v += step) {
-            svg += "<line x1=\"" + N(x0) + "\" y1=\"" + N(y(v)) + "\" x2=\"" + N(x0 + kPanelWidth) + "\" y2=\"" +
-                   N(y(v)) + "\" stroke=\"#dddddd\"/>\n";
-            svg += "<text x=\"" + N(x0 - 6) + "\" y=\"" + N(y(v) + 4) + "\" text-anchor=\"end\">" +
-                   CsvFormat::Number(std::round(v / step) * step, 6) + "</text>\n";
-        }
-        svg += "<line x1=\"" + N(x0) + "\" y1=\"" + N(kTop) + "\" x2=\"" + N(x0) + "\" y2=\"" +
-               N(kTop + kPanelHeight) + "\" stroke=\"black\"/>\n";
-        svg += "<line x1=\"" + N(x0) + "\" y1=\"" + N(kTop + kPanelHeight) + "\" x2=\"" + N(x0 + kPanelWidth) +
-               "\" y2=\"" + N(kTop + kPanelHeight) + "\" stroke=\"black\"/>\n";
+        svg += Axes(x0, kPanelWidth, top, step);
         const double column = kPanelWidth / std::max<size_t>(1, datasets.size());
         for (size_t d = 0; d < datasets.size(); ++d) {
             const double cx = x0 + column * (d + 0.5);
@@ -145,6 +154,102 @@ std::string SummaryPlot::Svg(const std::vector<SummaryGroup>& groups, const std:
           [](const SummaryGroup& g) -> const SampleStatistics& { return g.time; });
     panel(kLeft + kPanelWidth + kGap, "F1, mean and 95 % CI", 1.0,
           [](const SummaryGroup& g) -> const SampleStatistics& { return g.f1; });
+    svg += "</svg>\n";
+    return svg;
+}
+
+std::string SummaryPlot::PairedSvg(const std::vector<ParticipantMean>& means, const std::vector<PairedRow>& rows,
+                                   const std::vector<std::string>& techniques, const std::string& title)
+{
+    struct Panel {
+        const char* measure;
+        const char* label;
+        double fixedTop;
+    };
+    std::vector<Panel> panels;
+    for (const Panel& p : {Panel{"completion_time_s", "Completion time (s)", 0.0}, Panel{"f1", "F1", 1.0},
+                           Panel{"tlx", "NASA-TLX (raw, 0-100)", 100.0}}) {
+        const bool present = std::any_of(means.begin(), means.end(),
+                                         [&](const ParticipantMean& m) { return m.measure == p.measure; });
+        if (present) panels.push_back(p);
+    }
+    size_t pairs = 0;
+    for (const Panel& p : panels)
+        pairs = std::max<size_t>(pairs, std::count_if(rows.begin(), rows.end(),
+                                                      [&](const PairedRow& r) { return r.measure == p.measure; }));
+    const double panelWidth = std::max(240.0, 90.0 * techniques.size());
+    const double textHeight = 16.0 * pairs + 40.0;
+    const double width = kLeft + panels.size() * (panelWidth + kGap);
+    const double height = kTop + kPanelHeight + 40.0 + textHeight;
+    std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
+                      N(width) + "\" height=\"" + N(height) + "\" viewBox=\"0 0 " + N(width) + " " + N(height) +
+                      "\" font-family=\"sans-serif\" font-size=\"12\">\n";
+    svg += "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
+    svg += "<text x=\"" + N(width / 2) + "\" y=\"24\" text-anchor=\"middle\" font-size=\"16\">" + Escape(title) +
+           "</text>\n";
+
+    for (size_t k = 0; k < panels.size(); ++k) {
+        const Panel& panel = panels[k];
+        const double x0 = kLeft + k * (panelWidth + kGap);
+        std::vector<std::vector<double>> values(techniques.size());
+        double top = panel.fixedTop;
+        for (const ParticipantMean& m : means) {
+            if (m.measure != panel.measure) continue;
+            const auto it = std::find(techniques.begin(), techniques.end(), m.technique);
+            if (it == techniques.end()) continue;
+            values[it - techniques.begin()].push_back(m.value);
+            if (panel.fixedTop <= 0.0) top = std::max(top, m.value * 1.1);
+        }
+        if (top <= 0.0) top = 1.0;
+        const double step = TickStep(top);
+        top = std::ceil(top / step - 1e-9) * step;
+        auto y = [&](double v) { return kTop + kPanelHeight * (1.0 - std::clamp(v, 0.0, top) / top); };
+
+        svg += "<g>\n<text x=\"" + N(x0 + panelWidth / 2) + "\" y=\"" + N(kTop - 8) +
+               "\" text-anchor=\"middle\" font-weight=\"bold\">" + Escape(std::string(panel.label) +
+                                                                           ", per participant") + "</text>\n";
+        svg += Axes(x0, panelWidth, top, step);
+        const double column = panelWidth / std::max<size_t>(1, techniques.size());
+        for (size_t t = 0; t < techniques.size(); ++t) {
+            const double cx = x0 + column * (t + 0.5);
+            std::vector<double> v = values[t];
+            std::sort(v.begin(), v.end());
+            svg += "<text x=\"" + N(cx) + "\" y=\"" + N(kTop + kPanelHeight + 18) + "\" text-anchor=\"middle\">" +
+                   Escape(techniques[t]) + "</text>\n<text x=\"" + N(cx) + "\" y=\"" +
+                   N(kTop + kPanelHeight + 32) + "\" text-anchor=\"middle\" font-size=\"10\">n " +
+                   std::to_string(v.size()) + "</text>\n";
+            if (v.empty()) continue;
+            const double q1 = SampleStatistics::Quantile(v, 0.25), median = SampleStatistics::Quantile(v, 0.5), q3 = SampleStatistics::Quantile(v, 0.75);
+            const double half = std::min(24.0, column / 4);
+            svg += "<line x1=\"" + N(cx) + "\" y1=\"" + N(y(v.front())) + "\" x2=\"" + N(cx) + "\" y2=\"" +
+                   N(y(v.back())) + "\" stroke=\"black\"/>\n";
+            svg += "<rect x=\"" + N(cx - half) + "\" y=\"" + N(y(q3)) + "\" width=\"" + N(2 * half) +
+                   "\" height=\"" + N(y(q1) - y(q3)) + "\" fill=\"#e8e8e8\" stroke=\"black\"/>\n";
+            svg += "<line x1=\"" + N(cx - half) + "\" y1=\"" + N(y(median)) + "\" x2=\"" + N(cx + half) +
+                   "\" y2=\"" + N(y(median)) + "\" stroke=\"black\" stroke-width=\"2.5\"/>\n";
+            // Points spread sideways by rank, the same every run, so equal
+            // values stay apart.
+            for (size_t i = 0; i < v.size(); ++i) {
+                const double dx = (static_cast<double>(i % 5) - 2.0) * half / 3.0;
+                svg += "<circle cx=\"" + N(cx + half * 1.6 + dx * 0.5) + "\" cy=\"" + N(y(v[i])) +
+                       "\" r=\"3\" fill=\"white\" stroke=\"black\"/>\n";
+            }
+        }
+        double ty = kTop + kPanelHeight + 56.0;
+        svg += "<text x=\"" + N(x0) + "\" y=\"" + N(ty) + "\" font-size=\"11\">Paired difference, mean and 95 % CI:</text>\n";
+        for (const PairedRow& r : rows) {
+            if (r.measure != panel.measure) continue;
+            ty += 16.0;
+            svg += "<text x=\"" + N(x0) + "\" y=\"" + N(ty) + "\" font-size=\"11\">" +
+                   Escape(r.a + " - " + r.b + ": " + CsvFormat::Number(r.stats.meanDiff, 3) + " [" +
+                          CsvFormat::Number(r.stats.ciLow, 3) + ", " + CsvFormat::Number(r.stats.ciHigh, 3) +
+                          "], n " + std::to_string(r.stats.n)) +
+                   "</text>\n";
+        }
+        svg += "</g>\n";
+    }
+    svg += "<text x=\"" + N(kLeft) + "\" y=\"" + N(height - 8) + "\" font-size=\"10\">" +
+           Escape(SampleStatistics::IntervalRule) + "</text>\n";
     svg += "</svg>\n";
     return svg;
 }

@@ -93,3 +93,30 @@ TEST(DurableCsvFile, AFailedCreateLeavesNothingBehind)
     ASSERT_TRUE(log.Open(folder, 3, error)) << error;
     EXPECT_EQ(log.TrialsPath(), folder + "/P3_trials.csv");
 }
+
+TEST(DurableCsvFile, AFileWithOnlyItsHeaderIsRemovedOnRequestAndOneWithRecordsNever)
+{
+    ClearFaults clear;
+    QTemporaryDir dir;
+    std::string error;
+    const std::string empty = dir.filePath("e.csv").toStdString(), full = dir.filePath("f.csv").toStdString(),
+                      failed = dir.filePath("x.csv").toStdString();
+    DurableCsvFile e, f, x;
+    ASSERT_EQ(e.Create(empty, "a,b", error), DurableCsvFile::Created);
+    ASSERT_EQ(f.Create(full, "a,b", error), DurableCsvFile::Created);
+    ASSERT_EQ(x.Create(failed, "a,b", error), DurableCsvFile::Created);
+    ASSERT_TRUE(f.Append("1,2", error));
+    // A record that could not be written yet still counts: it is saved aside, not lost.
+    WriteFaults::FailAfter(0);
+    EXPECT_FALSE(x.Append("3,4", error));
+    WriteFaults::Clear();
+    EXPECT_TRUE(e.HoldsOnlyHeader());
+    EXPECT_FALSE(f.HoldsOnlyHeader());
+    EXPECT_FALSE(x.HoldsOnlyHeader());
+    EXPECT_TRUE(e.CloseAndRemoveIfEmpty());
+    EXPECT_FALSE(f.CloseAndRemoveIfEmpty());
+    EXPECT_FALSE(x.CloseAndRemoveIfEmpty());
+    EXPECT_FALSE(Exists(empty));
+    EXPECT_EQ(ReadFile(full), "a,b\n1,2\n");
+    EXPECT_TRUE(Exists(failed));
+}

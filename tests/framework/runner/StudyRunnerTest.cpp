@@ -352,6 +352,18 @@ TEST(StudyRunner, ResultsAreNeverOverwritten)
     EXPECT_EQ(StudyTestFolder::Read(first), before);
     EXPECT_EQ(StudyTestFolder::Read(s.folder.Path("out/P3_lassos_3.csv")), "keep me\n");
 
+    // A session that ends before its first trial leaves no files; one that
+    // finished keeps them.
+    {
+        StudyRunner once;
+        ASSERT_TRUE(once.Load(s.path).empty());
+        ASSERT_EQ(once.Begin(8, 0), "");
+        EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(once.TrialsPath())));
+    }
+    for (const char* name : {"out/P8_trials.csv", "out/P8_lassos.csv", "out/P8_events.csv"})
+        EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(s.folder.Path(name)))) << name;
+    EXPECT_EQ(StudyTestFolder::Read(first), before);
+
     // A results folder that cannot be created stops the session before it starts.
     StudyRunner other;
     ASSERT_TRUE(other.Load(s.path).empty());

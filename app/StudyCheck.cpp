@@ -1,0 +1,45 @@
+#include "app/StudyCheck.h"
+
+#include "framework/runner/LatinSquare.h"
+#include "framework/runner/StudyRunner.h"
+#include "framework/study/FerrowDatasetManager.h"
+#include "tools/ExitCode.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+void PrintOrder(StudyRunner& runner, int participant)
+{
+    std::printf("participant %d:\n", participant);
+    for (const StudyTrial& t : runner.PlanSequence(participant))
+        std::printf("  %3d  %-9s %-12s %-10s %s\n", t.number, t.practice ? "practice" : "measured",
+                    t.techniqueName.c_str(), t.datasetName.c_str(), t.name.c_str());
+}
+
+}  // namespace
+
+int CheckStudy(const PravikOptions& options)
+{
+    // A check must leave the disk as it found it.
+    FerrowDatasetManager::Instance()->densityCache = false;
+    StudyRunner& runner = *StudyRunner::Instance();
+    const std::string path = options.check.toStdString();
+    const std::vector<std::string> problems = runner.Load(path);
+    if (!problems.empty()) {
+        for (const std::string& p : problems) std::fprintf(stderr, "%s\n", p.c_str());
+        std::fprintf(stderr, "%s: %zu problem(s); nothing was run or written\n", path.c_str(), problems.size());
+        return kExitFailure;
+    }
+    std::printf("%s: no problems\n", path.c_str());
+    if (options.participantGiven) {
+        PrintOrder(runner, options.participant);
+    } else {
+        const int round = LatinSquare::RowCount(runner.TechniqueCount());
+        std::printf("the first Latin-square round (%d participants):\n", round);
+        for (int p = 1; p <= round; ++p) PrintOrder(runner, p);
+    }
+    return kExitSuccess;
+}

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Pravik --check on the example study and on a broken copy: exit 0 with the
+# trial order of the first Latin-square round (or of one --participant), exit
+# 1 with every problem listed at once; never a file written, no display used.
+# Usage: study_check_test.sh SOURCE_DIR PRAVIK
+set -uo pipefail
+src="$1" pravik="$2"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp "$src/examples/study.xml" "$work/study.xml"
+export XDG_CACHE_HOME="$work/cache"
+fail() { echo "FAILED: $*"; exit 1; }
+snapshot() { (cd "$work" && find . -path ./out -prune -o -print | sort); }
+
+sed -e 's/dataset="disk" targetLabel="2" practice/dataset="nowhere" targetLabel="2" practice/' \
+    -e 's/zoom="1.2"/zoom="-3"/' "$work/study.xml" > "$work/broken.xml"
+before=$(snapshot)
+env -u DISPLAY "$pravik" --check "$work/study.xml" > "$work/out" 2>&1
+rc=$?
+cat "$work/out"
+[ "$rc" -eq 0 ] || fail "--check of the example exited $rc"
+grep -q "no problems" "$work/out" || fail "no 'no problems' line"
+grep -q "^participant 1:" "$work/out" && grep -q "^participant 2:" "$work/out" || fail "not the first round"
+# Participant 1 starts with density, participant 2 with cylinder.
+[ "$(grep -A1 '^participant 1:' "$work/out" | tail -1 | awk '{print $3}')" = density ] || fail "participant 1's first"
+[ "$(grep -A1 '^participant 2:' "$work/out" | tail -1 | awk '{print $3}')" = cylinder ] || fail "participant 2's first"
+# 2 practice + 5 measured trials per technique.
+[ "$(sed -n '/^participant 1:/,/^participant 2:/p' "$work/out" | grep -c measured)" -eq 10 ] || fail "10 measured trials"
+
+env -u DISPLAY "$pravik" --check "$work/study.xml" --participant 7 > "$work/out" 2>&1 || fail "--participant 7"
+grep -q "^participant 7:" "$work/out" && ! grep -q "^participant 1:" "$work/out" || fail "only participant 7"
+
+# Two problems in one file: both reported, exit 1.
+env -u DISPLAY "$pravik" --check "$work/broken.xml" > "$work/out" 2>&1
+rc=$?
+cat "$work/out"
+[ "$rc" -eq 1 ] || fail "--check of a broken file exited $rc"
+grep -q "nowhere" "$work/out" || fail "the unknown dataset is not named"
+grep -q "zoom" "$work/out" || fail "the bad zoom is not named"
+
+[ "$(snapshot)" = "$before" ] || { diff <(echo "$before") <(snapshot); fail "--check wrote files"; }
+echo "ok"
