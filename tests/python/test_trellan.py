@@ -69,7 +69,7 @@ def test_the_snippet_equals_the_tool(clusters, tmp_path):
     assert sel.clear() == 0 and not sel.mask.any()
 
     names = [t["name"] for t in trellan.techniques()]
-    assert names == ["density", "cylinder"]
+    assert names == ["density", "cylinder", "structure", "point"]
 
 
 def test_an_explicit_camera_equals_the_tool(clusters):
@@ -136,12 +136,12 @@ except ValueError as e:
 
 def test_techniques_of_a_shared_object_equal_the_tools():
     names = " ".join(t["name"] + ":" + t["takes"] for t in trellan.techniques())
-    assert names.startswith("density:lasso cylinder:lasso") and "ball" not in names
+    assert names == "density:lasso cylinder:lasso structure:lasso point:click"
     plugins = {"TRELLAN_TECHNIQUES": os.environ.get("TRELLAN_TECHNIQUE_DIR", "build/techniques")}
     run = subprocess.run([sys.executable, "-c", PLUGIN_SCRIPT], capture_output=True, text=True, check=True,
                          env={**os.environ, **plugins})
     listed, counts, refusal = run.stdout.strip().splitlines()[-3:]
-    assert listed == "density:lasso cylinder:lasso ball:lasso ball-click:click"
+    assert listed == "density:lasso cylinder:lasso structure:lasso point:click ball:lasso ball-click:click"
     assert refusal == "the ball-click technique takes clicks: use click()"
     assert [int(k) for k in counts.split()] == tool(
         "--dataset", "clusters", "--viewport", "640x480", "--lasso", spec("plus", "ball", [(200, 150), (440, 150), (440, 330), (200, 330)]),
@@ -152,7 +152,7 @@ def test_bad_input_raises_the_tools_lines(clusters):
     sel = trellan.Selection(clusters, trellan.Camera.default(clusters))
     with pytest.raises(ValueError, match=r"unknown mode 'sideways' \(plus, minus, intersection\)"):
         sel.lasso(SQUARE, mode="sideways")
-    with pytest.raises(ValueError, match=r"unknown technique 'magic' \(density, cylinder\)"):
+    with pytest.raises(ValueError, match=r"unknown technique 'magic' \(density, cylinder, structure, point\)"):
         sel.lasso(SQUARE, technique="magic")
     with pytest.raises(ValueError, match="lasso refused"):
         sel.lasso([(1, 1), (1.5, 1), (1, 1.5)])
@@ -183,3 +183,38 @@ def test_two_threads_get_what_one_gets(clusters):
     for t in threads:
         t.join()
     assert got == expected
+
+
+def f1(selected, target):
+    hit = np.count_nonzero(selected & target)
+    return 2 * hit / (np.count_nonzero(selected) + np.count_nonzero(target))
+
+
+def test_structure_and_point_reach_the_tool_and_keep_the_one_cluster(clusters, tmp_path):
+    # The sample's camera, under which the square holds cluster 5 in front of
+    # parts of clusters 1 and 2.
+    log = os.path.join(SOURCE, "examples", "sample-results", "P1_lassos.csv")
+    row = open(log).read().splitlines()[1].split(",")
+    camera = ["--dataset", "clusters", "--viewport", "640x480", "--view", row[11], "--projection", row[12]]
+    square = [(180, 140), (460, 140), (460, 340), (180, 340)]
+    target = np.asarray(clusters.labels) == 5
+    got = {}
+    for technique, stroke in (("density", ["--lasso", spec("plus", "density", square)]),
+                              ("structure", ["--lasso", spec("plus", "structure", square)]),
+                              ("point", ["--click", "plus:point:320,240"])):
+        out = tmp_path / f"{technique}.txt"
+        count, = tool(*camera, *stroke, out=str(out))
+        selected = np.zeros(len(clusters), dtype=bool)
+        selected[np.loadtxt(out, dtype=np.int64, ndmin=1)] = True
+        assert np.count_nonzero(selected) == count
+        got[technique] = f1(selected, target)
+    assert got["structure"] >= 0.95 and got["structure"] >= got["density"] + 0.15, got
+    assert got["point"] >= 0.8, got
+
+    # Python and the tool alike, on the default camera.
+    sel = trellan.Selection(clusters, trellan.Camera.default(clusters, viewport=(640, 480)))
+    strokes = ["--dataset", "clusters", "--viewport", "640x480", "--lasso", spec("plus", "structure", square),
+               "--click", "minus:point:320,240"]
+    assert [sel.lasso(square, technique="structure"), sel.click((320, 240), mode="minus", technique="point")] == tool(*strokes)
+    with pytest.raises(ValueError, match="point technique takes clicks"):
+        sel.lasso(square, technique="point")

@@ -6,7 +6,7 @@
 set -uo pipefail
 src="$1" pravik="$2"
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'rm -rf "$work" "${extra:-}"' EXIT
 cp "$src/examples/study.xml" "$work/study.xml"
 export XDG_CACHE_HOME="$work/cache"
 fail() { echo "FAILED: $*"; exit 1; }
@@ -37,6 +37,22 @@ cat "$work/out"
 [ "$rc" -eq 1 ] || fail "--check of a broken file exited $rc"
 grep -q "nowhere" "$work/out" || fail "the unknown dataset is not named"
 grep -q "zoom" "$work/out" || fail "the bad zoom is not named"
+
+# The structure-aware techniques wherever a technique goes: a counterbalanced
+# block and a lone click trial.
+extra=$(mktemp -d)
+cat > "$extra/structure.xml" <<'XML'
+<study results="results">
+  <dataset id="c" builtin="clusters"/>
+  <block techniques="structure density">
+    <trial dataset="c" targetLabel="5"/>
+  </block>
+  <trial dataset="c" targetLabel="1" technique="point"/>
+</study>
+XML
+env -u DISPLAY "$pravik" --check "$extra/structure.xml" --participant 2 > "$work/out" 2>&1 || { cat "$work/out"; fail "--check of structure and point"; }
+[ "$(grep -A3 '^participant 2:' "$work/out" | tail -3 | awk '{print $3}' | tr '\n' ' ')" = "density structure point " ] ||
+  { cat "$work/out"; fail "participant 2's order with structure and point"; }
 
 [ "$(snapshot)" = "$before" ] || { diff <(echo "$before") <(snapshot); fail "--check wrote files"; }
 echo "ok"

@@ -24,7 +24,7 @@ square='180,140;460,140;460,340;180,340'
 # Without the variable the example is nowhere.
 tool --techniques | grep -q '^ball' && fail "ball is listed without TRELLAN_TECHNIQUES"
 out=$(tool "${camera[@]}" --lasso "plus:ball:$square" 2>&1); rc=$?
-[ "$rc" -eq 2 ] && [[ "$out" == *"unknown technique 'ball' (density, cylinder)"* ]] ||
+[ "$rc" -eq 2 ] && [[ "$out" == *"unknown technique 'ball' (density, cylinder, structure, point)"* ]] ||
   fail "a ball lasso without TRELLAN_TECHNIQUES: exit $rc, '$out'"
 
 export TRELLAN_TECHNIQUES="$plugins"

@@ -49,13 +49,15 @@ TEST(KelvoVisBuilderGL, TwoStagesBuildTheVisualizationAndLayItOut)
     const osg::Viewport* vp = vis->GetOsgViewer()[0]->getCamera()->getViewport();
     EXPECT_EQ(vp->x(), 216);
     EXPECT_EQ(vp->y(), 440);
-    // The touch column (cells of a tenth of 720, one column) and a small gap
-    // take the right of the main area; the message band lies above it.
-    EXPECT_EQ(vp->width(), 864 - 72 - 6);
+    // The touch column (one column of eleven cells: four modes, the four
+    // techniques, the gaps and the study button in 720, so cells of 65) and
+    // a small gap take the right of the main area; the message band lies
+    // above it.
+    EXPECT_EQ(vp->width(), 864 - 65 - 5);
     const ButtonComponent* rotate = vis->GetModeButton(KelvoVis::RotateMode);
     EXPECT_EQ(rotate->getLeft() + rotate->getWidth(), 1080);
     EXPECT_EQ(rotate->getBottom() + rotate->getHeight(), 1160);
-    EXPECT_EQ(rotate->getWidth(), 72);
+    EXPECT_EQ(rotate->getWidth(), 65);
     EXPECT_EQ(vis->getComponentAt(1050, 1140, true), static_cast<const VisComponent*>(rotate));
     EXPECT_EQ(vis->getComponentAt(600, 800, true), vis->GetFrameComponent());
     EXPECT_EQ(vis->getComponentAt(168, 800, true), static_cast<VisComponent*>(vis->GetThresholdSlider()));

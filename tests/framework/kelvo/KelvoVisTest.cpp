@@ -114,15 +114,15 @@ TEST_F(VisFixture, SceneHasTheLayoutTheSelectionBindsTo)
     EXPECT_EQ(viewer->getThreadingModel(), osgViewer::ViewerBase::SingleThreaded);
     const osg::Viewport* vp = viewer->getCamera()->getViewport();
     // The main area 80..800 by 20..580, less the touch column at its right
-    // (cells of 53, a gap of 4) and the message band at its top (34; the view
-    // has no room above it).
+    // (eleven cells of 47 in the 526 below the band, a gap of 4) and the
+    // message band at its top (34; the view has no room above it).
     EXPECT_EQ(vp->x(), 80);
     EXPECT_EQ(vp->y(), 20);
-    EXPECT_EQ(vp->width(), 720 - 53 - 4);
+    EXPECT_EQ(vp->width(), 720 - 47 - 4);
     EXPECT_EQ(vp->height(), 560 - 34);
     // The data centre sits in the middle of the area.
     const osg::Vec3d c = Project(*vis, vis->GetScene()->GetDataCentre());
-    EXPECT_NEAR(c.x(), 80 + (720 - 57) * 0.5, 1e-6);
+    EXPECT_NEAR(c.x(), 80 + (720 - 51) * 0.5, 1e-6);
     EXPECT_NEAR(c.y(), 20 + (560 - 34) * 0.5, 1e-6);
 }
 
@@ -326,22 +326,23 @@ TEST_F(VisFixture, ComponentsAreFoundAtTheirRectanglesAndNowhereElse)
     EXPECT_EQ(vis->getComponentAt(440, 300, true), nullptr);
     const osg::Viewport* vp = vis->GetOsgViewer()[0]->getCamera()->getViewport();
     EXPECT_EQ(vp->x(), 40);
-    // Too short for one column of nine cells: two columns of 51, a gap of 8.
-    EXPECT_EQ(vp->width(), 360 - 2 * 51 - 8);
+    // Too short for one column of eleven cells: two columns of 40 (the touch
+    // size), a gap of 6.
+    EXPECT_EQ(vp->width(), 360 - 2 * 40 - 6);
 }
 
 TEST_F(VisFixture, PlainDragTurnsTheDataAboutItsCentreAndFollowsThePress)
 {
     const osg::Matrixd before = vis->GetScene()->GetDataTransform()->getMatrix();
-    // Across the middle of the 3D area (80 + 663 / 2, 20 + 526 / 2).
-    Send(*vis, "PRESS", 411.5, 283);
-    Send(*vis, "DRAG", 511.5, 283);
-    Send(*vis, "RELEASE", 511.5, 283);
+    // Across the middle of the 3D area (80 + 669 / 2, 20 + 526 / 2).
+    Send(*vis, "PRESS", 414.5, 283);
+    Send(*vis, "DRAG", 514.5, 283);
+    Send(*vis, "RELEASE", 514.5, 283);
     const osg::Matrixd after = vis->GetScene()->GetDataTransform()->getMatrix();
     EXPECT_NE(before, after);
     // The data centre stays where it was on screen, the middle of the area.
     const osg::Vec3d c = Project(*vis, vis->GetScene()->GetDataCentre());
-    EXPECT_NEAR(c.x(), 80 + (720 - 57) * 0.5, 1e-6);
+    EXPECT_NEAR(c.x(), 80 + (720 - 51) * 0.5, 1e-6);
     EXPECT_NEAR(c.y(), 20 + (560 - 34) * 0.5, 1e-6);
     // A horizontal drag turns about the vertical axis: y is unchanged.
     const osg::Vec3d p = vis->GetScene()->GetDataCentre() + osg::Vec3d(1, 0, 0);
@@ -598,7 +599,7 @@ TEST_F(TwoDatasets, ChangingTheTrialsDatasetShowsItWithAFreshSelection)
     EXPECT_EQ(vis.GetScene()->GetColours()->size(), 1000u);
     // The new data is centred in the area.
     const osg::Vec3d c = Project(vis, vis.GetScene()->GetDataCentre());
-    EXPECT_NEAR(c.x(), 80 + (720 - 57) * 0.5, 1e-6);
+    EXPECT_NEAR(c.x(), 80 + (720 - 51) * 0.5, 1e-6);
     // Only one selection node hangs below the data transform.
     EXPECT_EQ(vis.GetScene()->GetDataTransform()->getNumChildren(), 2u);
 

@@ -154,7 +154,7 @@ TEST(StudyRunner, ABlockOfThreeTechniquesRunsInTheLatinSquaresOrders)
     EXPECT_NE(problems[0].find("technique \"nothing\" in \"techniques\" on <block> is not registered"), std::string::npos)
         << problems[0];
     EXPECT_NE(problems[1].find("needs two or more techniques"), std::string::npos) << problems[1];
-    EXPECT_NE(problems[2].find("technique \"nothing\" on <trial> is not one of density, cylinder"), std::string::npos)
+    EXPECT_NE(problems[2].find("technique \"nothing\" on <trial> is not one of density, cylinder, structure, point"), std::string::npos)
         << problems[2];
 }
 
