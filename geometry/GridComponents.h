@@ -34,7 +34,6 @@ public:
         if (labels[s] >= 0) return labels[s];
         if (!inside(seed)) return -1;
         const int32_t label = Count();
-        const int32_t slice = xCount * yCount;
         size_t next = nodes.size();
         labels[s] = label;
         nodes.push_back(seed);
@@ -44,16 +43,7 @@ public:
                 nodes.push_back(n);
             }
         };
-        while (next < nodes.size()) {
-            const int32_t n = nodes[next++];
-            const int32_t ix = n % xCount, iy = (n / xCount) % yCount, iz = n / slice;
-            if (ix > 0) visit(n - 1);
-            if (ix + 1 < xCount) visit(n + 1);
-            if (iy > 0) visit(n - xCount);
-            if (iy + 1 < yCount) visit(n + xCount);
-            if (iz > 0) visit(n - slice);
-            if (iz + 1 < zCount) visit(n + slice);
-        }
+        while (next < nodes.size()) FaceNeighbours(nodes[next++], visit);
         starts.push_back(static_cast<int32_t>(nodes.size()));
         return label;
     }
@@ -67,27 +57,33 @@ public:
     {
         std::vector<int32_t> owner(labels);
         std::vector<int32_t> queue(nodes);
-        const int32_t slice = xCount * yCount;
         for (size_t next = 0; next < queue.size(); ++next) {
             const int32_t n = queue[next], label = owner[static_cast<size_t>(n)];
-            const int32_t ix = n % xCount, iy = (n / xCount) % yCount, iz = n / slice;
-            auto visit = [&](int32_t m) {
+            FaceNeighbours(n, [&](int32_t m) {
                 if (owner[static_cast<size_t>(m)] < 0 && inside(m)) {
                     owner[static_cast<size_t>(m)] = label;
                     queue.push_back(m);
                 }
-            };
-            if (ix > 0) visit(n - 1);
-            if (ix + 1 < xCount) visit(n + 1);
-            if (iy > 0) visit(n - xCount);
-            if (iy + 1 < yCount) visit(n + xCount);
-            if (iz > 0) visit(n - slice);
-            if (iz + 1 < zCount) visit(n + slice);
+            });
         }
         return owner;
     }
 
     int32_t Count() const { return static_cast<int32_t>(starts.size()) - 1; }
+
+    // Calls visit(m) for each of node n's face neighbours inside the grid.
+    template <class Visit>
+    void FaceNeighbours(int32_t n, Visit&& visit) const
+    {
+        const int32_t slice = xCount * yCount;
+        const int32_t ix = n % xCount, iy = (n / xCount) % yCount, iz = n / slice;
+        if (ix > 0) visit(n - 1);
+        if (ix + 1 < xCount) visit(n + 1);
+        if (iy > 0) visit(n - xCount);
+        if (iy + 1 < yCount) visit(n + xCount);
+        if (iz > 0) visit(n - slice);
+        if (iz + 1 < zCount) visit(n + slice);
+    }
     int32_t LabelOf(int32_t node) const { return labels[static_cast<size_t>(node)]; }
     // The nodes of part label: [First(label), Last(label)).
     const int32_t* First(int32_t label) const { return nodes.data() + starts[static_cast<size_t>(label)]; }
