@@ -31,6 +31,18 @@ std::string Escape(const std::string& text)
     return out;
 }
 
+// The document's start: its size, a white page and the title on top.
+std::string Opening(double width, double height, const std::string& title)
+{
+    std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
+                      N(width) + "\" height=\"" + N(height) + "\" viewBox=\"0 0 " + N(width) + " " + N(height) +
+                      "\" font-family=\"sans-serif\" font-size=\"12\">\n";
+    svg += "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
+    svg += "<text x=\"" + N(width / 2) + "\" y=\"24\" text-anchor=\"middle\" font-size=\"16\">" + Escape(title) +
+           "</text>\n";
+    return svg;
+}
+
 const char* Colour(const std::string& technique, int rank)
 {
     if (technique == "density") return "#1f77b4";
@@ -79,12 +91,7 @@ std::string SummaryPlot::Svg(const std::vector<SummaryGroup>& groups, const std:
     }
     const double width = kLeft + 2 * kPanelWidth + kGap + 30.0;
     const double height = kTop + kPanelHeight + kBottom;
-    std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
-                      N(width) + "\" height=\"" + N(height) + "\" viewBox=\"0 0 " + N(width) + " " + N(height) +
-                      "\" font-family=\"sans-serif\" font-size=\"12\">\n";
-    svg += "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
-    svg += "<text x=\"" + N(width / 2) + "\" y=\"24\" text-anchor=\"middle\" font-size=\"16\">" + Escape(title) +
-           "</text>\n";
+    std::string svg = Opening(width, height, title);
     // Legend, below both panels.
     double lx = kLeft;
     const double ly = kTop + kPanelHeight + 52.0;
@@ -181,12 +188,7 @@ std::string SummaryPlot::PairedSvg(const std::vector<ParticipantMean>& means, co
     const double textHeight = 16.0 * pairs + 40.0;
     const double width = kLeft + panels.size() * (panelWidth + kGap);
     const double height = kTop + kPanelHeight + 40.0 + textHeight;
-    std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
-                      N(width) + "\" height=\"" + N(height) + "\" viewBox=\"0 0 " + N(width) + " " + N(height) +
-                      "\" font-family=\"sans-serif\" font-size=\"12\">\n";
-    svg += "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
-    svg += "<text x=\"" + N(width / 2) + "\" y=\"24\" text-anchor=\"middle\" font-size=\"16\">" + Escape(title) +
-           "</text>\n";
+    std::string svg = Opening(width, height, title);
 
     for (size_t k = 0; k < panels.size(); ++k) {
         const Panel& panel = panels[k];
