@@ -146,7 +146,8 @@ TEST(PointGeometryTest, TakesTheNearestBallOnTheRayAtAHalfPeakLevel)
     const ScalarField3D& f = *point.field;
     for (int i = 0; i < f.nodeCount; ++i) inside += f.values[static_cast<size_t>(i)] > 0.0;
     point.UpdateThreshold(2.0);
-    for (int i = 0; i < f.nodeCount; ++i) shell += point.field->values[static_cast<size_t>(i)] > 0.0;
+    // A threshold swaps in a new field: f is the old one's.
+    for (int i = 0; i < point.field->nodeCount; ++i) shell += point.field->values[static_cast<size_t>(i)] > 0.0;
     EXPECT_GT(inside, 2 * shell);
     EXPECT_GT(shell, 0);
 
