@@ -683,6 +683,7 @@ const char* kQuestionedStudy = R"(<study results="out">
     <trial name="a" dataset="c" targetLabel="1"/>
     <questionnaire type="tlx"/>
     <questionnaire type="ranking" after="block"/>
+    <break seconds="10" text="Halfway."/>
   </block>
   <break seconds="30" text="Rest a little."/>
   <block technique="density">
@@ -737,10 +738,10 @@ TEST(StudyRunner, QuestionnairesAndBreaksFollowTheirBlocksAndTechniques)
 {
     LoadedStudy s(kQuestionedStudy);
     ASSERT_TRUE(s.runner.Load(s.path).empty());
-    EXPECT_EQ(StepsText(s.runner, 1), "a:density tlx@1/density a:cylinder tlx@1/cylinder ranking@1/ break b:density "
-                                      "ease@2/density sus@0/ ");
-    EXPECT_EQ(StepsText(s.runner, 2), "a:cylinder tlx@1/cylinder a:density tlx@1/density ranking@1/ break b:density "
-                                      "ease@2/density sus@0/ ");
+    EXPECT_EQ(StepsText(s.runner, 1), "a:density tlx@1/density break a:cylinder tlx@1/cylinder ranking@1/ break "
+                                      "b:density ease@2/density sus@0/ ");
+    EXPECT_EQ(StepsText(s.runner, 2), "a:cylinder tlx@1/cylinder break a:density tlx@1/density ranking@1/ break "
+                                      "b:density ease@2/density sus@0/ ");
     ASSERT_EQ(s.runner.Begin(1, 0), "");
     EXPECT_EQ(s.runner.CurrentQuestionnaire(), nullptr);
     EXPECT_FALSE(s.runner.Answer("mental", "50", 0.0)) << "no questionnaire during a trial";
@@ -762,6 +763,10 @@ TEST(StudyRunner, QuestionnairesAndBreaksFollowTheirBlocksAndTechniques)
     EXPECT_FALSE(s.runner.SkipItem("mental", 2.0)) << "the study file does not allow skipping";
     EXPECT_EQ(q->firstUnanswered, 0u);
     AnswerItems(s.runner, "55", 3.0);
+    // Between the techniques' runs, the block's own break.
+    ASSERT_TRUE(s.runner.IsOnBreak());
+    EXPECT_EQ(s.runner.BreakText(), "Halfway.");
+    ASSERT_TRUE(s.runner.ContinueAfterBreak(3.0 + 10.0));
     RunTrial(s.runner, 4.0);
     ASSERT_TRUE(s.runner.IsQuestioning());
     EXPECT_EQ(s.runner.CurrentQuestionnaire()->technique, "cylinder");
@@ -823,6 +828,7 @@ TEST(StudyRunner, AQuestionnaireCutOffResumesAtItsFirstUnansweredItem)
         ASSERT_EQ(first.Begin(1, 0), "");
         RunTrial(first, 0.0);
         AnswerItems(first, "55", 2.0);
+        ASSERT_TRUE(first.ContinueAfterBreak(12.0));
         RunTrial(first, 3.0);
         AnswerItems(first, "20", 5.0, 3);  // the cylinder TLX cut off after three items
         ASSERT_TRUE(first.IsQuestioning());
