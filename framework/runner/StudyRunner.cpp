@@ -125,6 +125,12 @@ StudyRunner::~StudyRunner()
     if (HasBegun()) FerrowManager::Instance()->UnlockTrial();
 }
 
+std::string StudyRunner::WallClockUtc() const
+{
+    if (wallClock) return wallClock();
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
+}
+
 double StudyRunner::Now()
 {
     using namespace std::chrono;
@@ -596,7 +602,7 @@ bool StudyRunner::RecordAnswer(const std::string& value, double now)
     a.questionnaire = pending.questionnaire.id;
     a.item = pending.Item().id;
     a.value = value;
-    a.timeUtc = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
+    a.timeUtc = WallClockUtc();
     std::string error;
     const bool written = answers.Write(a, error);
     if (!written) {
@@ -636,7 +642,7 @@ bool StudyRunner::SubmitForm(const std::map<std::string, std::string>& values, d
     if (why.empty()) why = ParticipantFile::Check(definition.form, values);
     if (why.empty()) {
         const std::string folder = resultsOverride.empty() ? definition.resultsDir : resultsOverride;
-        const std::string time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
+        const std::string time = WallClockUtc();
         if (!ParticipantFile::Write(folder, participant, false, definition.form, values, time, participantPath, why))
             participantPath.clear();
     }
@@ -675,7 +681,7 @@ bool StudyRunner::StartTrial(double now)
     row.technique = t.techniqueName;
     row.targetSize = t.targetSize;
     row.trialName = t.name;
-    row.startedUtc = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
+    row.startedUtc = WallClockUtc();
     row.touchOnly = touchOnly;
     startTime = now;
     threshold = t.startThreshold;

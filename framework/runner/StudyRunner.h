@@ -110,6 +110,11 @@ public:
     std::vector<std::string> Load(const std::string& path);
     // Replaces the default loader (built-in names and dataset files).
     void SetDatasetLoader(DatasetLoader loader) { datasetLoader = std::move(loader); }
+    // The wall-clock time written beside each trial, answer and form (ISO
+    // 8601, UTC); by default the system's. A simulated session gives its own,
+    // so that the same command writes the same files.
+    using WallClock = std::function<std::string()>;
+    void SetWallClock(WallClock clock) { wallClock = std::move(clock); }
     // Overrides the study file's results folder (the command line does).
     void SetResultsFolder(const std::string& folder) { resultsOverride = folder; }
 
@@ -264,6 +269,8 @@ private:
     static StudyRunner* instance;
 
     DatasetLoader datasetLoader;
+    WallClock wallClock;
+    std::string WallClockUtc() const;
     std::string resultsOverride;
     bool restartRequested = false;
     bool touchOnly = false;

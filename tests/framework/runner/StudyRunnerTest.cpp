@@ -904,6 +904,7 @@ TEST(StudyRunner, TheParticipantFormIsAskedOnceAndChecked)
     EXPECT_TRUE(QDir(QString::fromStdString(s.folder.Path("out"))).entryList(QDir::Files).isEmpty());
 
     ASSERT_TRUE(s.runner.Load(s.path).empty());
+    s.runner.SetWallClock([] { return std::string("2026-01-02T03:04:05.000Z"); });
     ASSERT_EQ(s.runner.Begin(1, 0), "");
     ASSERT_TRUE(s.runner.IsAskingForm());
     EXPECT_EQ(s.runner.FormFields().size(), 2u);
@@ -929,7 +930,9 @@ TEST(StudyRunner, TheParticipantFormIsAskedOnceAndChecked)
     EXPECT_EQ(Column(rows, 1, "participant"), "1");
     EXPECT_EQ(Column(rows, 1, "age"), "30");
     EXPECT_EQ(Column(rows, 1, "hand"), "");
+    EXPECT_EQ(Column(rows, 1, "time_utc"), "2026-01-02T03:04:05.000Z") << "the clock given";
     RunTrial(s.runner, 0.0);
+    EXPECT_EQ(Column(Rows(s.runner.TrialsPath()), 1, "started_utc"), "2026-01-02T03:04:05.000Z");
 
     // Resumed, the participant is not asked again.
     StudyRunner resumed;
