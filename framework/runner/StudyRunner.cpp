@@ -125,6 +125,11 @@ StudyRunner::~StudyRunner()
     if (HasBegun()) FerrowManager::Instance()->UnlockTrial();
 }
 
+std::string StudyRunner::ResultsFolder() const
+{
+    return resultsOverride.empty() ? definition.resultsDir : resultsOverride;
+}
+
 std::string StudyRunner::WallClockUtc() const
 {
     if (wallClock) return wallClock();
@@ -387,7 +392,7 @@ std::string StudyRunner::Begin(int participantId, int conditionId)
     std::vector<StudyStep> plan;
     Plan(participantId, &trials, &plan);
     std::string error;
-    const std::string folder = resultsOverride.empty() ? definition.resultsDir : resultsOverride;
+    const std::string folder = ResultsFolder();
     std::vector<bool> done(trials.size(), false);
     std::vector<bool> planDone(plan.size(), false);
     std::map<std::string, std::map<std::string, std::string>> earlier;
@@ -641,7 +646,7 @@ bool StudyRunner::SubmitForm(const std::map<std::string, std::string>& values, d
     if (state != Form) why = "no participant form is being asked";
     if (why.empty()) why = ParticipantFile::Check(definition.form, values);
     if (why.empty()) {
-        const std::string folder = resultsOverride.empty() ? definition.resultsDir : resultsOverride;
+        const std::string folder = ResultsFolder();
         const std::string time = WallClockUtc();
         if (!ParticipantFile::Write(folder, participant, false, definition.form, values, time, participantPath, why))
             participantPath.clear();

@@ -271,6 +271,8 @@ private:
     DatasetLoader datasetLoader;
     WallClock wallClock;
     std::string WallClockUtc() const;
+    // Where this session's files go: every file of it, the form's included.
+    std::string ResultsFolder() const;
     std::string resultsOverride;
     bool restartRequested = false;
     bool touchOnly = false;
