@@ -26,16 +26,29 @@
 //  - the candidates within kScoreTie of the best score (relative) are about
 //    equal, and of them the one whose region's nearest node with v > 0 is
 //    nearest the viewer is kept (then the first scored: lower level first);
-//  - the kept region's nodes keep v, every other node with v > 0 gets −v,
-//    the rest keep v. With one structure under the lasso chosen at ℓ the
-//    field is the density-aware one, bit for bit.
+//  - the kept region K grows at a level of its own. ρ̄ counts the other
+//    structures under the lasso, so it is higher than the density-aware
+//    lasso would have on the kept structure alone, and a small target loses
+//    its rim. ρ̄' is the mean under the lasso with every node of ρ > ℓ
+//    outside K counted at the mean of the nodes of ρ ≤ ℓ there (the
+//    surroundings the other structures displace), and ℓ' = f·ρ̄' ≤ ℓ. The
+//    kept nodes are K and the nodes of ℓ' < ρ ≤ ℓ whose face-step distance,
+//    through such nodes, to K is at most that to every other node of ρ > ℓ.
+//    With nothing else dense under the lasso (or nothing thin), ℓ' = ℓ;
+//  - the field is v' = min(s, ρ − ℓ') on the kept nodes; every other node
+//    with v' > 0 gets −v', the rest keep v'. With one structure under the
+//    lasso chosen at ℓ the field is the density-aware one, bit for bit.
 // Every re-threshold chooses again at its level.
 //
 // Cost over MarchingCubesGeometry per threshold: the structures grown from
-// the nodes under the lasso, then per level their cores, the claim (a
-// breadth-first pass over the structures) and one footprint square per node
-// of the candidates' regions; two projections per node reached (kept for
-// later thresholds); one int32 per grid node and level.
+// the nodes under the lasso (their neighbours looked up once), then per
+// level the cores of the structures still in the running (a structure with
+// no core under the lasso at one level has none higher up), a claim only
+// where a structure holds several cores (one core claims all of it, and
+// that region is scored once), one footprint square per node of the scored
+// regions (each node's square is kept for later thresholds), and the kept
+// region's rim. Memory: about six int32 per node of the structures, three
+// per grid node and one float and four int16 per grid node for the squares.
 #include "geometry/MarchingCubesGeometry.h"
 
 #include <cstdint>
@@ -62,28 +75,84 @@ public:
         double depth;
         int64_t footprintCells;
         int32_t level;  // the doubling it was found at (0: the level itself)
-        int32_t part;   // its core's label there
+        int32_t part;   // its core's label among the cores grown there
     };
     std::vector<Candidate> candidates;
     int32_t chosen;
+    // ℓ' of the last threshold: the level the kept structure's field uses.
+    double keptLevel;
+    // The level search as the rules read, every structure claimed and scored
+    // at every level; the differential test holds the shortcuts to it.
+    bool plainSearch;
 
 private:
-    // Window x, y, depth and half-size of a node's cell; depth NaN until
-    // first needed.
+    // A node's cell as the score raster sees it: its window depth (NaN until
+    // first needed) and the raster cells its square covers, [c0, c1] × [r0, r1]
+    // (empty when c0 > c1).
     struct NodeScreen {
-        float x, y, z, half;
+        float z;
+        int16_t c0, c1, r0, r1;
     };
-    const NodeScreen& Screen(int32_t node);
-    // Score and depth of the region [first, last); stamp has one entry per raster cell.
-    Candidate Score(const int32_t* first, const int32_t* last, std::vector<int32_t>& stamp);
+    NodeScreen Project(int32_t node) const;
+    const NodeScreen& ScreenOf(int32_t node);
+    // Score and depth of a region of count nodes; at(j) gives the j-th
+    // node's NodeScreen and whether it is under the lasso.
+    template <class At>
+    Candidate Score(size_t count, At at);
+    // Candidates at level ℓ, the choice, and the chosen region's grid nodes.
+    void SearchPlain(double level, std::vector<int32_t>& kept);
+    void SearchFast(double level, std::vector<int32_t>& kept);
+    void Choose();
+    // ℓ' for region K (grid nodes); marks the kept nodes for Kept.
+    double GrowKept(double factor, double level, const std::vector<int32_t>& kept);
+    bool Kept(int32_t node) const;
 
     std::vector<NodeScreen> screen;
-    std::vector<int32_t> underLasso;  // the nodes with s > 0, ascending
-    double halfStepEye;               // half the longest grid step, in eye units
+    std::vector<int32_t> underLasso;    // the nodes with s > 0, ascending
+    std::vector<double> underDensity;   // their densities, in that order
+    double halfStepEye;                 // half the longest grid step, in eye units
     // The score raster: its origin and cell size in window pixels, its size,
-    // and which cells' centres lie on a lasso pixel.
+    // and which cells' centres lie on a lasso pixel (one bit per cell, rows
+    // of rasterWords words); a footprint is drawn in footprintBits.
     double rasterX0, rasterY0, cellSize;
-    int32_t rasterColumns, rasterRows;
-    std::vector<uint8_t> lassoCells;
+    int32_t rasterColumns, rasterRows, rasterWords;
+    std::vector<uint64_t> lassoBits, footprintBits;
     int64_t lassoCellCount;
+
+    // Work space kept between thresholds (all −1 between them): per grid
+    // node, its index among the structures' nodes, and the kept region's
+    // rim distances (0 on K) and the other structures' ones.
+    std::vector<int32_t> compact, rimDistance, otherDistance;
+    std::vector<int32_t> rim, others;  // the nodes those two reach
+
+    // The fast search's structures, each node by its index in growth order:
+    // its grid node, structure, density and neighbours (six, −1 padded), and
+    // those under the lasso; where each structure starts.
+    std::vector<int32_t> baseNodes, structureOf, neighbours, lassoNodes, structureStart;
+    std::vector<double> baseDensity;
+    std::vector<NodeScreen> baseScreen;
+    std::vector<uint8_t> baseUnder;
+    struct Coordinates {
+        int32_t x, y, z;
+    };
+    std::vector<Coordinates> baseCoordinates;
+    // Per level: the nodes above it, each node's core and the level it was
+    // labelled at, the claim (two, this level's and the last one's), the
+    // cores' nodes and where each starts, structure and parent core.
+    std::vector<int32_t> above, coreOf, coreLevel, owner[2], coreNodes, coreStart, coreStructure, parentCore, queue;
+    // Per structure: its cores at this level and the first, whether it is
+    // still in the running, the level of its last claim and its whole score.
+    std::vector<int32_t> coresIn, firstCore, claimLevel, childCount;
+    std::vector<uint8_t> running, under, wholeScored;
+    std::vector<Candidate> whole;
+    // Per core: its candidate at this level and the last one.
+    std::vector<int32_t> candidateOf, lastCandidateOf;
+    // The regions of one structure's cores (node indices), region after region, and where each starts.
+    std::vector<int32_t> regionStart, regionFill, region;
+    // Where each candidate's region lies: a whole structure, or a stretch of regionNodes (node indices).
+    struct Region {
+        int32_t structure, first, last;  // first < 0: the whole structure
+    };
+    std::vector<Region> regionOf;
+    std::vector<int32_t> regionNodes;
 };
