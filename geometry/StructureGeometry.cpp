@@ -283,6 +283,25 @@ void StructureGeometry::SearchFast(double level, std::vector<int32_t>& kept)
         coreStructure.clear();
         parentCore.clear();
         std::fill(coresIn.begin(), coresIn.end(), 0);
+        edgeNodes.clear();
+        edgeStart.assign(1, 0);
+        if (k == 0) {
+            // At ℓ itself each structure is its one core, grown in the same order.
+            for (int32_t st = 0; st < structureCount; ++st) {
+                coreStructure.push_back(st);
+                parentCore.push_back(-1);
+                coresIn[static_cast<size_t>(st)] = 1;
+                firstCore[static_cast<size_t>(st)] = st;
+                coreStart.push_back(structureStart[static_cast<size_t>(st) + 1]);
+                edgeStart.push_back(0);
+            }
+            coreNodes.resize(static_cast<size_t>(nodeCount));
+            for (int32_t b = 0; b < nodeCount; ++b) {
+                coreNodes[static_cast<size_t>(b)] = b;
+                coreOf[static_cast<size_t>(b)] = structureOf[static_cast<size_t>(b)];
+                coreLevel[static_cast<size_t>(b)] = 0;
+            }
+        }
         for (int32_t seed : above) {
             if (coreLevel[static_cast<size_t>(seed)] == k) continue;
             const int32_t label = static_cast<int32_t>(coreStructure.size()), structure = structureOf[static_cast<size_t>(seed)];
@@ -292,17 +311,24 @@ void StructureGeometry::SearchFast(double level, std::vector<int32_t>& kept)
             size_t next = coreNodes.size();
             coreNodes.push_back(seed);
             while (next < coreNodes.size()) {
-                const int32_t* to = &neighbours[6 * static_cast<size_t>(coreNodes[next++])];
+                const int32_t n = coreNodes[next++];
+                const int32_t* to = &neighbours[6 * static_cast<size_t>(n)];
+                bool edge = false;
                 for (int32_t f = 0; f < 6 && to[f] >= 0; ++f) {
                     const size_t m = static_cast<size_t>(to[f]);
-                    if (coreLevel[m] != k && baseDensity[m] - lk > 0.0) {
+                    if (!(baseDensity[m] - lk > 0.0)) {
+                        edge = true;
+                    } else if (coreLevel[m] != k) {
                         coreOf[m] = label;
                         coreLevel[m] = k;
                         coreNodes.push_back(to[f]);
                     }
                 }
+                // Only a core node beside a node outside every core can claim.
+                if (edge) edgeNodes.push_back(n);
             }
             coreStart.push_back(static_cast<int32_t>(coreNodes.size()));
+            edgeStart.push_back(static_cast<int32_t>(edgeNodes.size()));
             coreStructure.push_back(structure);
             if (coresIn[static_cast<size_t>(structure)]++ == 0) firstCore[static_cast<size_t>(structure)] = label;
         }
@@ -346,9 +372,10 @@ void StructureGeometry::SearchFast(double level, std::vector<int32_t>& kept)
                 if (structure != claimed) {
                     claimed = structure;
                     // Breadth first from the cores' nodes in label order, as GridComponents::Claim.
-                    for (int32_t b = sFirst; b < sLast; ++b) claim[static_cast<size_t>(b)] = -1;
-                    queue.assign(coreNodes.begin() + coreStart[static_cast<size_t>(c0)], coreNodes.begin() + coreStart[static_cast<size_t>(c1)]);
-                    for (int32_t b : queue) claim[static_cast<size_t>(b)] = coreOf[static_cast<size_t>(b)];
+                    // Interior core nodes claim nothing, so the queue starts at the cores' edges.
+                    for (int32_t b = sFirst; b < sLast; ++b)
+                        claim[static_cast<size_t>(b)] = coreLevel[static_cast<size_t>(b)] == k ? coreOf[static_cast<size_t>(b)] : -1;
+                    queue.assign(edgeNodes.begin() + edgeStart[static_cast<size_t>(c0)], edgeNodes.begin() + edgeStart[static_cast<size_t>(c1)]);
                     for (size_t next = 0; next < queue.size(); ++next) {
                         const int32_t from = queue[next], label = claim[static_cast<size_t>(from)];
                         const int32_t* to = &neighbours[6 * static_cast<size_t>(from)];

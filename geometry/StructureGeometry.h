@@ -140,6 +140,7 @@ private:
     // labelled at, the claim (two, this level's and the last one's), the
     // cores' nodes and where each starts, structure and parent core.
     std::vector<int32_t> above, coreOf, coreLevel, owner[2], coreNodes, coreStart, coreStructure, parentCore, queue;
+    std::vector<int32_t> edgeNodes, edgeStart;  // the cores' nodes beside a node outside every core
     // Per structure: its cores at this level and the first, whether it is
     // still in the running, the level of its last claim and its whole score.
     std::vector<int32_t> coresIn, firstCore, claimLevel, childCount;
