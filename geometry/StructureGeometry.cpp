@@ -223,7 +223,10 @@ void StructureGeometry::SearchFast(double level, std::vector<int32_t>& kept)
             structureOf.push_back(structure);
             const bool inside = s[static_cast<size_t>(n)] > 0.0;
             baseUnder.push_back(inside);
-            if (inside) lassoNodes.push_back(static_cast<int32_t>(next));
+            if (inside) {
+                lassoNodes.push_back(static_cast<int32_t>(next));
+                denseUnder.push_back(n);
+            }
             baseScreen.push_back(ScreenOf(n));
             int32_t* found = &*neighbours.insert(neighbours.end(), 6, -1);
             auto visit = [&](int32_t m, int32_t mx, int32_t my, int32_t mz) {
@@ -470,7 +473,7 @@ double StructureGeometry::GrowKept(double factor, double level, const std::vecto
             keptSum += rho[static_cast<size_t>(n)];
             ++keptCount;
         }
-    for (double r : underDensity) denseCount += r - level > 0.0;
+    denseCount = static_cast<int64_t>(denseUnder.size());
     const int64_t all = static_cast<int64_t>(underDensity.size()), thinCount = all - denseCount;
     if (denseCount == keptCount || thinCount == 0) return level;
     for (double r : underDensity)
@@ -525,9 +528,13 @@ bool StructureGeometry::UpdateThresholdLeavingMask(double factor)
         otherDistance.assign(densityField->values.size(), -1);
     }
     candidates.clear();
+    denseUnder.clear();
     std::vector<int32_t> kept;
-    if (plainSearch)
+    if (plainSearch) {
+        for (size_t j = 0; j < underLasso.size(); ++j)
+            if (underDensity[j] - level > 0.0) denseUnder.push_back(underLasso[j]);
         SearchPlain(level, kept);
+    }
     else
         SearchFast(level, kept);
     keptLevel = chosen >= 0 ? GrowKept(factor, level, kept) : level;
@@ -537,11 +544,16 @@ bool StructureGeometry::UpdateThresholdLeavingMask(double factor)
     const std::vector<double>& rho = densityField->values;
     std::vector<double>& out = field->values;
     for (size_t i = 0; i < out.size(); ++i) out[i] = std::min(s[i], rho[i] - keptLevel);
-    for (size_t j = 0; j < underLasso.size(); ++j) {
-        if (!(underDensity[j] - keptLevel > 0.0)) continue;
-        double& v = out[static_cast<size_t>(underLasso[j])];
-        if (v > 0.0 && !Kept(underLasso[j])) v = -v;
-    }
+    // v' > 0 only under the lasso where ρ > ℓ': at ℓ' = ℓ the dense nodes found there.
+    auto negate = [&](int32_t i) {
+        double& v = out[static_cast<size_t>(i)];
+        if (v > 0.0 && !Kept(i)) v = -v;
+    };
+    if (keptLevel == level)
+        for (int32_t i : denseUnder) negate(i);
+    else
+        for (size_t j = 0; j < underLasso.size(); ++j)
+            if (underDensity[j] - keptLevel > 0.0) negate(underLasso[j]);
     for (int32_t n : rim) rimDistance[static_cast<size_t>(n)] = -1;
     for (int32_t n : others) otherDistance[static_cast<size_t>(n)] = -1;
     rim.clear();

@@ -124,6 +124,7 @@ private:
     // rim distances (0 on K) and the other structures' ones.
     std::vector<int32_t> compact, rimDistance, otherDistance;
     std::vector<int32_t> rim, others;  // the nodes those two reach
+    std::vector<int32_t> denseUnder;   // the nodes under the lasso with ρ > ℓ
 
     // The fast search's structures, each node by its index in growth order:
     // its grid node, structure, density and neighbours (six, −1 padded), and
