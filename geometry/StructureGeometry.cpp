@@ -1,5 +1,6 @@
 #include "geometry/StructureGeometry.h"
 
+#include "density/ParallelParts.h"
 #include "geometry/GridComponents.h"
 
 #include <algorithm>
@@ -112,7 +113,7 @@ const StructureGeometry::NodeScreen& StructureGeometry::ScreenOf(int32_t node)
 }
 
 template <class At>
-StructureGeometry::Candidate StructureGeometry::Score(size_t count, At at)
+StructureGeometry::Candidate StructureGeometry::Score(size_t count, std::vector<uint64_t>& footprintBits, At at) const
 {
     Candidate c{0.0, std::numeric_limits<double>::infinity(), 0, 0, -1};
     const size_t words = static_cast<size_t>(rasterWords);
@@ -178,7 +179,7 @@ void StructureGeometry::SearchPlain(double level, std::vector<int32_t>& kept)
             std::vector<int32_t> nodes;
             for (const int32_t* n = baseFirst; n != baseLast; ++n)
                 if (claim[static_cast<size_t>(*n)] == core) nodes.push_back(*n);
-            Candidate c = Score(nodes.size(), [&](size_t j, bool& under) {
+            Candidate c = Score(nodes.size(), footprintBits, [&](size_t j, bool& under) {
                 under = s[static_cast<size_t>(nodes[j])] > 0.0;
                 return ScreenOf(nodes[j]);
             });
@@ -253,194 +254,210 @@ void StructureGeometry::SearchFast(double level, std::vector<int32_t>& kept)
     const int32_t nodeCount = static_cast<int32_t>(baseNodes.size());
     const int32_t structureCount = static_cast<int32_t>(structureStart.size()) - 1;
 
-    above.resize(static_cast<size_t>(nodeCount));
-    for (int32_t b = 0; b < nodeCount; ++b) above[static_cast<size_t>(b)] = b;
-    coreOf.assign(static_cast<size_t>(nodeCount), -1);
-    coreLevel.assign(static_cast<size_t>(nodeCount), -1);
-    owner[0].resize(static_cast<size_t>(nodeCount));
-    owner[1].resize(static_cast<size_t>(nodeCount));
-    running.assign(static_cast<size_t>(structureCount), 1);
-    coresIn.resize(static_cast<size_t>(structureCount));
-    firstCore.resize(static_cast<size_t>(structureCount));
-    claimLevel.assign(static_cast<size_t>(structureCount), -2);
-    wholeScored.assign(static_cast<size_t>(structureCount), 0);
-    whole.resize(static_cast<size_t>(structureCount));
-    lastCandidateOf.clear();
-    regionOf.clear();
-    regionNodes.clear();
-    for (int32_t k = 0; k < kLevels && nodeCount > 0; ++k) {
-        const double lk = std::ldexp(level, k);
-        if (k > 0 && !(lk > level)) break;  // a level of 0 (or below) does not rise
-        // A structure without a core under the lasso here has none higher up:
-        // only the running ones are searched.
-        size_t keep = 0;
-        for (int32_t b : above)
-            if (running[static_cast<size_t>(structureOf[static_cast<size_t>(b)])] && baseDensity[static_cast<size_t>(b)] - lk > 0.0)
-                above[keep++] = b;
-        above.resize(keep);
-        if (above.empty()) break;
-        // The cores, in base order; each remembers the core of the level
-        // below that holds it.
-        coreNodes.clear();
-        coreStart.assign(1, 0);
-        coreStructure.clear();
-        parentCore.clear();
-        std::fill(coresIn.begin(), coresIn.end(), 0);
-        edgeNodes.clear();
-        edgeStart.assign(1, 0);
-        if (k == 0) {
-            // At ℓ itself each structure is its one core, grown in the same order.
-            for (int32_t st = 0; st < structureCount; ++st) {
-                coreStructure.push_back(st);
-                parentCore.push_back(-1);
-                coresIn[static_cast<size_t>(st)] = 1;
-                firstCore[static_cast<size_t>(st)] = st;
-                coreStart.push_back(structureStart[static_cast<size_t>(st) + 1]);
-                edgeStart.push_back(0);
-            }
-            coreNodes.resize(static_cast<size_t>(nodeCount));
-            for (int32_t b = 0; b < nodeCount; ++b) {
-                coreNodes[static_cast<size_t>(b)] = b;
-                coreOf[static_cast<size_t>(b)] = structureOf[static_cast<size_t>(b)];
-                coreLevel[static_cast<size_t>(b)] = 0;
-            }
+    // A structure has a candidate at λ exactly when one of its nodes under the
+    // lasso is above λ: its densest such node says up to which level it is searched.
+    densestUnder.assign(static_cast<size_t>(structureCount), -std::numeric_limits<double>::infinity());
+    for (int32_t b : lassoNodes)
+        densestUnder[static_cast<size_t>(structureOf[static_cast<size_t>(b)])] =
+            std::max(densestUnder[static_cast<size_t>(structureOf[static_cast<size_t>(b)])], baseDensity[static_cast<size_t>(b)]);
+    int32_t levelCount = nodeCount > 0 ? 1 : 0;
+    while (levelCount > 0 && levelCount < kLevels) {
+        const double lk = std::ldexp(level, levelCount);
+        if (!(lk > level)) break;  // a level of 0 (or below) does not rise
+        bool any = false;
+        for (double d : densestUnder) any = any || d - lk > 0.0;
+        if (!any) break;  // nothing under the lasso this high, nor higher up
+        ++levelCount;
+    }
+    // Every level's cores, claims and regions at once; they depend on the structures alone.
+    if (levels.size() < static_cast<size_t>(kLevels)) levels.resize(static_cast<size_t>(kLevels));
+    parallel::ForEachIndex(static_cast<size_t>(std::max(0, levelCount - 1)),
+                           [&](size_t j) { SearchLevel(static_cast<int32_t>(j) + 1, std::ldexp(level, static_cast<int>(j) + 1)); });
+
+    // The candidates in order, level by level and core by core. A region is
+    // scored once: a structure with one core is its region at every such
+    // level, and a level whose regions are the last one's, core for core,
+    // takes their scores.
+    jobs.clear();
+    candidateJob.clear();
+    std::vector<int32_t> wholeJob(static_cast<size_t>(structureCount), -1), lastJobOf, jobOf;
+    auto wholeOf = [&](int32_t structure) {
+        int32_t& job = wholeJob[static_cast<size_t>(structure)];
+        if (job < 0) {
+            job = static_cast<int32_t>(jobs.size());
+            jobs.push_back(Job{structure, -1, -1, Candidate{}});
         }
-        for (int32_t seed : above) {
-            if (coreLevel[static_cast<size_t>(seed)] == k) continue;
-            const int32_t label = static_cast<int32_t>(coreStructure.size()), structure = structureOf[static_cast<size_t>(seed)];
-            parentCore.push_back(coreOf[static_cast<size_t>(seed)]);
-            coreOf[static_cast<size_t>(seed)] = label;
-            coreLevel[static_cast<size_t>(seed)] = k;
-            size_t next = coreNodes.size();
-            coreNodes.push_back(seed);
-            while (next < coreNodes.size()) {
-                const int32_t n = coreNodes[next++];
+        return job;
+    };
+    for (int32_t st = 0; levelCount > 0 && st < structureCount; ++st) {
+        candidates.push_back(Candidate{0.0, 0.0, 0, 0, st});
+        candidateJob.push_back(wholeOf(st));
+        lastJobOf.push_back(candidateJob.back());
+    }
+    for (int32_t k = 1; k < levelCount; ++k) {
+        const LevelWork& w = levels[static_cast<size_t>(k)];
+        const LevelWork* below = k > 1 ? &levels[static_cast<size_t>(k - 1)] : nullptr;
+        const int32_t coreCount = static_cast<int32_t>(w.coreStructure.size());
+        jobOf.assign(static_cast<size_t>(coreCount), -1);
+        auto parentOf = [&](int32_t core) {
+            const int32_t seed = w.coreSeed[static_cast<size_t>(core)];
+            return below ? below->coreOf[static_cast<size_t>(seed)] : structureOf[static_cast<size_t>(seed)];
+        };
+        int32_t decided = -1;  // the structure whose sameness is known
+        bool same = false;
+        for (int32_t core = 0; core < coreCount; ++core) {
+            if (!w.under[static_cast<size_t>(core)]) continue;
+            const int32_t st = w.coreStructure[static_cast<size_t>(core)];
+            int32_t job;
+            if (w.coresIn[static_cast<size_t>(st)] == 1) {
+                job = wholeOf(st);
+            } else {
+                if (st != decided) {
+                    decided = st;
+                    same = below && below->coresIn[static_cast<size_t>(st)] >= 2;
+                    const int32_t c0 = w.firstCore[static_cast<size_t>(st)], c1 = c0 + w.coresIn[static_cast<size_t>(st)];
+                    if (same) {
+                        childCount.assign(below->coreStructure.size(), 0);
+                        for (int32_t c = c0; c < c1 && same; ++c) same = childCount[static_cast<size_t>(parentOf(c))]++ == 0;
+                        for (int32_t b = structureStart[static_cast<size_t>(st)]; b < structureStart[static_cast<size_t>(st) + 1] && same; ++b)
+                            same = parentOf(w.claim[static_cast<size_t>(b)]) == below->claim[static_cast<size_t>(b)];
+                    }
+                }
+                if (same) {
+                    // Its parent was under the lasso one level down, so it has a region there.
+                    job = lastJobOf[static_cast<size_t>(parentOf(core))];
+                } else {
+                    job = static_cast<int32_t>(jobs.size());
+                    jobs.push_back(Job{st, k, core, Candidate{}});
+                }
+            }
+            jobOf[static_cast<size_t>(core)] = job;
+            candidates.push_back(Candidate{0.0, 0.0, 0, k, core});
+            candidateJob.push_back(job);
+        }
+        lastJobOf.swap(jobOf);
+    }
+    parallel::ForEachIndex(jobs.size(), [&](size_t j) {
+        Job& job = jobs[j];
+        std::vector<uint64_t> bits(footprintBits.size(), 0);
+        if (job.level < 0) {
+            const int32_t first = structureStart[static_cast<size_t>(job.structure)];
+            job.result = Score(static_cast<size_t>(structureStart[static_cast<size_t>(job.structure) + 1] - first), bits,
+                               [&](size_t i, bool& inside) {
+                                   inside = baseUnder[static_cast<size_t>(first) + i] != 0;
+                                   return baseScreen[static_cast<size_t>(first) + i];
+                               });
+        } else {
+            const LevelWork& w = levels[static_cast<size_t>(job.level)];
+            const int32_t* first = w.region.data() + w.regionStart[static_cast<size_t>(job.core)];
+            const int32_t* last = w.region.data() + w.regionStart[static_cast<size_t>(job.core) + 1];
+            job.result = Score(static_cast<size_t>(last - first), bits, [&](size_t i, bool& inside) {
+                inside = baseUnder[static_cast<size_t>(first[i])] != 0;
+                return baseScreen[static_cast<size_t>(first[i])];
+            });
+        }
+    });
+    for (size_t c = 0; c < candidates.size(); ++c) {
+        const Candidate& r = jobs[static_cast<size_t>(candidateJob[c])].result;
+        candidates[c].score = r.score;
+        candidates[c].depth = r.depth;
+        candidates[c].footprintCells = r.footprintCells;
+    }
+    Choose();
+    if (chosen < 0) return;
+    const Job& job = jobs[static_cast<size_t>(candidateJob[static_cast<size_t>(chosen)])];
+    if (job.level < 0) {
+        kept.assign(baseNodes.begin() + structureStart[static_cast<size_t>(job.structure)],
+                    baseNodes.begin() + structureStart[static_cast<size_t>(job.structure) + 1]);
+    } else {
+        const LevelWork& w = levels[static_cast<size_t>(job.level)];
+        for (int32_t j = w.regionStart[static_cast<size_t>(job.core)]; j < w.regionStart[static_cast<size_t>(job.core) + 1]; ++j)
+            kept.push_back(baseNodes[static_cast<size_t>(w.region[static_cast<size_t>(j)])]);
+    }
+}
+
+void StructureGeometry::SearchLevel(int32_t k, double lk)
+{
+    LevelWork& w = levels[static_cast<size_t>(k)];
+    const int32_t nodeCount = static_cast<int32_t>(baseNodes.size());
+    const int32_t structureCount = static_cast<int32_t>(structureStart.size()) - 1;
+    w.coreOf.assign(static_cast<size_t>(nodeCount), -1);
+    w.coreNodes.clear();
+    w.coreStart.assign(1, 0);
+    w.coreStructure.clear();
+    w.coreSeed.clear();
+    w.edgeNodes.clear();
+    w.edgeStart.assign(1, 0);
+    w.coresIn.assign(static_cast<size_t>(structureCount), 0);
+    w.firstCore.resize(static_cast<size_t>(structureCount));
+    // The cores of the structures with a candidate here, grown in base order
+    // as the plain search grows them.
+    for (int32_t st = 0; st < structureCount; ++st) {
+        if (!(densestUnder[static_cast<size_t>(st)] - lk > 0.0)) continue;
+        for (int32_t seed = structureStart[static_cast<size_t>(st)]; seed < structureStart[static_cast<size_t>(st) + 1]; ++seed) {
+            if (w.coreOf[static_cast<size_t>(seed)] >= 0 || !(baseDensity[static_cast<size_t>(seed)] - lk > 0.0)) continue;
+            const int32_t label = static_cast<int32_t>(w.coreStructure.size());
+            w.coreOf[static_cast<size_t>(seed)] = label;
+            size_t next = w.coreNodes.size();
+            w.coreNodes.push_back(seed);
+            while (next < w.coreNodes.size()) {
+                const int32_t n = w.coreNodes[next++];
                 const int32_t* to = &neighbours[6 * static_cast<size_t>(n)];
                 bool edge = false;
                 for (int32_t f = 0; f < 6 && to[f] >= 0; ++f) {
                     const size_t m = static_cast<size_t>(to[f]);
                     if (!(baseDensity[m] - lk > 0.0)) {
                         edge = true;
-                    } else if (coreLevel[m] != k) {
-                        coreOf[m] = label;
-                        coreLevel[m] = k;
-                        coreNodes.push_back(to[f]);
+                    } else if (w.coreOf[m] < 0) {
+                        w.coreOf[m] = label;
+                        w.coreNodes.push_back(to[f]);
                     }
                 }
                 // Only a core node beside a node outside every core can claim.
-                if (edge) edgeNodes.push_back(n);
+                if (edge) w.edgeNodes.push_back(n);
             }
-            coreStart.push_back(static_cast<int32_t>(coreNodes.size()));
-            edgeStart.push_back(static_cast<int32_t>(edgeNodes.size()));
-            coreStructure.push_back(structure);
-            if (coresIn[static_cast<size_t>(structure)]++ == 0) firstCore[static_cast<size_t>(structure)] = label;
+            w.coreStart.push_back(static_cast<int32_t>(w.coreNodes.size()));
+            w.edgeStart.push_back(static_cast<int32_t>(w.edgeNodes.size()));
+            w.coreStructure.push_back(st);
+            w.coreSeed.push_back(seed);
+            if (w.coresIn[static_cast<size_t>(st)]++ == 0) w.firstCore[static_cast<size_t>(st)] = label;
         }
-        const int32_t coreCount = static_cast<int32_t>(coreStructure.size());
-        under.assign(static_cast<size_t>(coreCount), 0);
-        keep = 0;
-        for (int32_t b : lassoNodes)
-            if (running[static_cast<size_t>(structureOf[static_cast<size_t>(b)])] && baseDensity[static_cast<size_t>(b)] - lk > 0.0) {
-                under[static_cast<size_t>(coreOf[static_cast<size_t>(b)])] = 1;
-                lassoNodes[keep++] = b;
-            }
-        lassoNodes.resize(keep);
-        std::fill(running.begin(), running.end(), 0);
-
-        candidateOf.assign(static_cast<size_t>(coreCount), -1);
-        std::vector<int32_t>& claim = owner[k & 1];
-        const std::vector<int32_t>& lastClaim = owner[(k + 1) & 1];
-        int32_t claimed = -1;  // the structure whose claim is done at this level
-        bool same = false;     // whether that claim is the last level's, core for core
-        for (int32_t core = 0; core < coreCount; ++core) {
-            if (!under[static_cast<size_t>(core)]) continue;
-            const int32_t structure = coreStructure[static_cast<size_t>(core)];
-            const int32_t sFirst = structureStart[static_cast<size_t>(structure)];
-            const int32_t sLast = structureStart[static_cast<size_t>(structure) + 1];
-            running[static_cast<size_t>(structure)] = 1;
-            Candidate c{};
-            if (coresIn[static_cast<size_t>(structure)] == 1) {
-                // One core claims its whole structure, at every level with one core.
-                if (!wholeScored[static_cast<size_t>(structure)]) {
-                    whole[static_cast<size_t>(structure)] =
-                        Score(static_cast<size_t>(sLast - sFirst), [&](size_t j, bool& inside) {
-                            inside = baseUnder[static_cast<size_t>(sFirst) + j] != 0;
-                            return baseScreen[static_cast<size_t>(sFirst) + j];
-                        });
-                    wholeScored[static_cast<size_t>(structure)] = 1;
-                }
-                c = whole[static_cast<size_t>(structure)];
-                regionOf.push_back(Region{structure, -1, -1});
-            } else {
-                const int32_t c0 = firstCore[static_cast<size_t>(structure)], c1 = c0 + coresIn[static_cast<size_t>(structure)];
-                if (structure != claimed) {
-                    claimed = structure;
-                    // Breadth first from the cores' nodes in label order, as GridComponents::Claim.
-                    // Interior core nodes claim nothing, so the queue starts at the cores' edges.
-                    for (int32_t b = sFirst; b < sLast; ++b)
-                        claim[static_cast<size_t>(b)] = coreLevel[static_cast<size_t>(b)] == k ? coreOf[static_cast<size_t>(b)] : -1;
-                    queue.assign(edgeNodes.begin() + edgeStart[static_cast<size_t>(c0)], edgeNodes.begin() + edgeStart[static_cast<size_t>(c1)]);
-                    for (size_t next = 0; next < queue.size(); ++next) {
-                        const int32_t from = queue[next], label = claim[static_cast<size_t>(from)];
-                        const int32_t* to = &neighbours[6 * static_cast<size_t>(from)];
-                        for (int32_t f = 0; f < 6 && to[f] >= 0; ++f)
-                            if (claim[static_cast<size_t>(to[f])] < 0) {
-                                claim[static_cast<size_t>(to[f])] = label;
-                                queue.push_back(to[f]);
-                            }
-                    }
-                    // The same regions as the level below when its cores map
-                    // one to one onto these and every node went with its core.
-                    same = claimLevel[static_cast<size_t>(structure)] == k - 1;
-                    if (same) {
-                        childCount.assign(lastCandidateOf.size(), 0);
-                        for (int32_t j = c0; j < c1 && same; ++j) same = childCount[static_cast<size_t>(parentCore[static_cast<size_t>(j)])]++ == 0;
-                        for (int32_t b = sFirst; b < sLast && same; ++b)
-                            same = parentCore[static_cast<size_t>(claim[static_cast<size_t>(b)])] == lastClaim[static_cast<size_t>(b)];
-                    }
-                    claimLevel[static_cast<size_t>(structure)] = k;
-                    if (!same) {
-                        // The regions' grid nodes, region after region (a counting sort by owner).
-                        regionStart.assign(static_cast<size_t>(c1 - c0) + 1, 0);
-                        for (int32_t b = sFirst; b < sLast; ++b) ++regionStart[static_cast<size_t>(claim[static_cast<size_t>(b)] - c0) + 1];
-                        for (size_t j = 1; j < regionStart.size(); ++j) regionStart[j] += regionStart[j - 1];
-                        regionFill.assign(regionStart.begin(), regionStart.end() - 1);
-                        region.resize(static_cast<size_t>(regionStart.back()));
-                        for (int32_t b = sFirst; b < sLast; ++b)
-                            region[static_cast<size_t>(regionFill[static_cast<size_t>(claim[static_cast<size_t>(b)] - c0)]++)] = b;
-                    }
-                }
-                if (same) {
-                    // Its parent was under the lasso one level down, so it was scored there.
-                    const int32_t earlier = lastCandidateOf[static_cast<size_t>(parentCore[static_cast<size_t>(core)])];
-                    c = candidates[static_cast<size_t>(earlier)];
-                    regionOf.push_back(regionOf[static_cast<size_t>(earlier)]);
-                } else {
-                    const int32_t* first = region.data() + regionStart[static_cast<size_t>(core - c0)];
-                    const int32_t* last = region.data() + regionStart[static_cast<size_t>(core - c0) + 1];
-                    c = Score(static_cast<size_t>(last - first), [&](size_t j, bool& inside) {
-                        inside = baseUnder[static_cast<size_t>(first[j])] != 0;
-                        return baseScreen[static_cast<size_t>(first[j])];
-                    });
-                    regionOf.push_back(Region{structure, static_cast<int32_t>(regionNodes.size()),
-                                              static_cast<int32_t>(regionNodes.size() + static_cast<size_t>(last - first))});
-                    regionNodes.insert(regionNodes.end(), first, last);
-                }
-            }
-            c.level = k;
-            c.part = core;
-            candidateOf[static_cast<size_t>(core)] = static_cast<int32_t>(candidates.size());
-            candidates.push_back(c);
-        }
-        lastCandidateOf.swap(candidateOf);
     }
-    Choose();
-    if (chosen < 0) return;
-    const Region& r = regionOf[static_cast<size_t>(chosen)];
-    if (r.first < 0)
-        kept.assign(baseNodes.begin() + structureStart[static_cast<size_t>(r.structure)],
-                    baseNodes.begin() + structureStart[static_cast<size_t>(r.structure) + 1]);
-    else
-        for (int32_t j = r.first; j < r.last; ++j) kept.push_back(baseNodes[static_cast<size_t>(regionNodes[static_cast<size_t>(j)])]);
+    const int32_t coreCount = static_cast<int32_t>(w.coreStructure.size());
+    w.under.assign(static_cast<size_t>(coreCount), 0);
+    for (int32_t b : lassoNodes)
+        if (baseDensity[static_cast<size_t>(b)] - lk > 0.0) w.under[static_cast<size_t>(w.coreOf[static_cast<size_t>(b)])] = 1;
+
+    // The claim in each structure of several cores: breadth first from the
+    // cores' edges in label order, as GridComponents::Claim from all their nodes.
+    w.claim.resize(static_cast<size_t>(nodeCount));
+    w.regionStart.assign(static_cast<size_t>(coreCount) + 1, 0);
+    for (int32_t st = 0; st < structureCount; ++st) {
+        if (w.coresIn[static_cast<size_t>(st)] < 2) continue;
+        const int32_t sFirst = structureStart[static_cast<size_t>(st)], sLast = structureStart[static_cast<size_t>(st) + 1];
+        const int32_t c0 = w.firstCore[static_cast<size_t>(st)], c1 = c0 + w.coresIn[static_cast<size_t>(st)];
+        for (int32_t b = sFirst; b < sLast; ++b) w.claim[static_cast<size_t>(b)] = w.coreOf[static_cast<size_t>(b)];
+        w.queue.assign(w.edgeNodes.begin() + w.edgeStart[static_cast<size_t>(c0)], w.edgeNodes.begin() + w.edgeStart[static_cast<size_t>(c1)]);
+        for (size_t next = 0; next < w.queue.size(); ++next) {
+            const int32_t from = w.queue[next], label = w.claim[static_cast<size_t>(from)];
+            const int32_t* to = &neighbours[6 * static_cast<size_t>(from)];
+            for (int32_t f = 0; f < 6 && to[f] >= 0; ++f)
+                if (w.claim[static_cast<size_t>(to[f])] < 0) {
+                    w.claim[static_cast<size_t>(to[f])] = label;
+                    w.queue.push_back(to[f]);
+                }
+        }
+        for (int32_t b = sFirst; b < sLast; ++b) ++w.regionStart[static_cast<size_t>(w.claim[static_cast<size_t>(b)]) + 1];
+    }
+    // The regions' nodes, region after region in base order (a counting sort by owner).
+    for (size_t c = 1; c < w.regionStart.size(); ++c) w.regionStart[c] += w.regionStart[c - 1];
+    w.region.resize(static_cast<size_t>(w.regionStart.back()));
+    w.queue.assign(w.regionStart.begin(), w.regionStart.end() - 1);
+    for (int32_t st = 0; st < structureCount; ++st) {
+        if (w.coresIn[static_cast<size_t>(st)] < 2) continue;
+        for (int32_t b = structureStart[static_cast<size_t>(st)]; b < structureStart[static_cast<size_t>(st) + 1]; ++b)
+            w.region[static_cast<size_t>(w.queue[static_cast<size_t>(w.claim[static_cast<size_t>(b)])]++)] = b;
+    }
 }
 
 void StructureGeometry::Choose()

@@ -98,10 +98,12 @@ private:
     // Score and depth of a region of count nodes; at(j) gives the j-th
     // node's NodeScreen and whether it is under the lasso.
     template <class At>
-    Candidate Score(size_t count, At at);
+    Candidate Score(size_t count, std::vector<uint64_t>& footprintBits, At at) const;
     // Candidates at level ℓ, the choice, and the chosen region's grid nodes.
     void SearchPlain(double level, std::vector<int32_t>& kept);
     void SearchFast(double level, std::vector<int32_t>& kept);
+    // The fast search's level k ≥ 1 (at λ = lk): its cores, claims and regions.
+    void SearchLevel(int32_t k, double lk);
     void Choose();
     // ℓ' for region K (grid nodes); marks the kept nodes for Kept.
     double GrowKept(double factor, double level, const std::vector<int32_t>& kept);
@@ -137,24 +139,26 @@ private:
         int32_t x, y, z;
     };
     std::vector<Coordinates> baseCoordinates;
-    // Per level: the nodes above it, each node's core and the level it was
-    // labelled at, the claim (two, this level's and the last one's), the
-    // cores' nodes and where each starts, structure and parent core.
-    std::vector<int32_t> above, coreOf, coreLevel, owner[2], coreNodes, coreStart, coreStructure, parentCore, queue;
-    std::vector<int32_t> edgeNodes, edgeStart;  // the cores' nodes beside a node outside every core
-    // Per structure: its cores at this level and the first, whether it is
-    // still in the running, the level of its last claim and its whole score.
-    std::vector<int32_t> coresIn, firstCore, claimLevel, childCount;
-    std::vector<uint8_t> running, under, wholeScored;
-    std::vector<Candidate> whole;
-    // Per core: its candidate at this level and the last one.
-    std::vector<int32_t> candidateOf, lastCandidateOf;
-    // The regions of one structure's cores (node indices), region after region, and where each starts.
-    std::vector<int32_t> regionStart, regionFill, region;
-    // Where each candidate's region lies: a whole structure, or a stretch of regionNodes (node indices).
-    struct Region {
-        int32_t structure, first, last;  // first < 0: the whole structure
+    // Per structure: the density of its densest node under the lasso.
+    std::vector<double> densestUnder;
+    // One level's work, each level on its own: every node's core (−1 outside
+    // the cores) and claim; the cores' nodes, edges (nodes beside a node
+    // outside every core) and where each core's start, its structure and
+    // first node; per structure its cores and the first; per core whether
+    // it is under the lasso and where its region starts in region.
+    struct LevelWork {
+        std::vector<int32_t> coreOf, claim, coreNodes, coreStart, edgeNodes, edgeStart, coreStructure, coreSeed;
+        std::vector<int32_t> coresIn, firstCore, regionStart, region, queue;
+        std::vector<uint8_t> under;
     };
-    std::vector<Region> regionOf;
-    std::vector<int32_t> regionNodes;
+    std::vector<LevelWork> levels;
+    std::vector<int32_t> childCount;
+    // The regions to score: a whole structure (level −1) or a core's region at
+    // a level, and each candidate's one.
+    struct Job {
+        int32_t structure, level, core;
+        Candidate result;
+    };
+    std::vector<Job> jobs;
+    std::vector<int32_t> candidateJob;
 };
