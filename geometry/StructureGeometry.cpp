@@ -14,6 +14,10 @@ namespace {
 // footprint costs little.
 const double kRasterCells = 256.0;
 
+// Nodes per task when the structures' nodes are gathered: a first threshold
+// projects each, which is worth spreading.
+const size_t kGatherBlock = 4096;
+
 // The bits first..last of a raster word (0 ≤ first ≤ last ≤ 63).
 inline uint64_t Bits(int32_t first, int32_t last)
 {
@@ -220,15 +224,7 @@ void StructureGeometry::SearchFast(double level, std::vector<int32_t>& kept)
         for (size_t next = static_cast<size_t>(structureStart.back()); next < baseNodes.size(); ++next) {
             const int32_t n = baseNodes[next];
             const Coordinates at = baseCoordinates[next];
-            baseDensity.push_back(rho[static_cast<size_t>(n)]);
             structureOf.push_back(structure);
-            const bool inside = s[static_cast<size_t>(n)] > 0.0;
-            baseUnder.push_back(inside);
-            if (inside) {
-                lassoNodes.push_back(static_cast<int32_t>(next));
-                denseUnder.push_back(n);
-            }
-            baseScreen.push_back(ScreenOf(n));
             int32_t* found = &*neighbours.insert(neighbours.end(), 6, -1);
             auto visit = [&](int32_t m, int32_t mx, int32_t my, int32_t mz) {
                 int32_t& index = compact[static_cast<size_t>(m)];
@@ -250,9 +246,27 @@ void StructureGeometry::SearchFast(double level, std::vector<int32_t>& kept)
         }
         structureStart.push_back(static_cast<int32_t>(baseNodes.size()));
     }
-    for (int32_t n : baseNodes) compact[static_cast<size_t>(n)] = -1;
     const int32_t nodeCount = static_cast<int32_t>(baseNodes.size());
     const int32_t structureCount = static_cast<int32_t>(structureStart.size()) - 1;
+    // What the search reads of each node, gathered in node order; a node's
+    // square is projected the first time it is needed.
+    baseDensity.resize(static_cast<size_t>(nodeCount));
+    baseUnder.resize(static_cast<size_t>(nodeCount));
+    baseScreen.resize(static_cast<size_t>(nodeCount));
+    parallel::ForEachBlock(static_cast<size_t>(nodeCount), kGatherBlock, [&](size_t first, size_t last) {
+        for (size_t b = first; b < last; ++b) {
+            const int32_t n = baseNodes[b];
+            compact[static_cast<size_t>(n)] = -1;
+            baseDensity[b] = rho[static_cast<size_t>(n)];
+            baseUnder[b] = s[static_cast<size_t>(n)] > 0.0;
+            baseScreen[b] = ScreenOf(n);
+        }
+    });
+    for (int32_t b = 0; b < nodeCount; ++b)
+        if (baseUnder[static_cast<size_t>(b)]) {
+            lassoNodes.push_back(b);
+            denseUnder.push_back(baseNodes[static_cast<size_t>(b)]);
+        }
 
     // A structure has a candidate at λ exactly when one of its nodes under the
     // lasso is above λ: its densest such node says up to which level it is searched.
@@ -273,6 +287,27 @@ void StructureGeometry::SearchFast(double level, std::vector<int32_t>& kept)
     if (levels.size() < static_cast<size_t>(kLevels)) levels.resize(static_cast<size_t>(kLevels));
     parallel::ForEachIndex(static_cast<size_t>(std::max(0, levelCount - 1)),
                            [&](size_t j) { SearchLevel(static_cast<int32_t>(j) + 1, std::ldexp(level, static_cast<int>(j) + 1)); });
+
+    // Which structures' regions at each level are the level below's, core
+    // for core (its cores map one to one onto these and every node went
+    // with its core).
+    parallel::ForEachIndex(static_cast<size_t>(std::max(0, levelCount - 2)), [&](size_t j) {
+        const int32_t k = static_cast<int32_t>(j) + 2;
+        LevelWork& w = levels[static_cast<size_t>(k)];
+        const LevelWork& below = levels[static_cast<size_t>(k - 1)];
+        w.sameAsBelow.assign(static_cast<size_t>(structureCount), 0);
+        w.childCount.assign(below.coreStructure.size(), 0);
+        auto parentOf = [&](int32_t core) { return below.coreOf[static_cast<size_t>(w.coreSeed[static_cast<size_t>(core)])]; };
+        for (int32_t st = 0; st < structureCount; ++st) {
+            if (w.coresIn[static_cast<size_t>(st)] < 2 || below.coresIn[static_cast<size_t>(st)] < 2) continue;
+            bool same = true;
+            const int32_t c0 = w.firstCore[static_cast<size_t>(st)], c1 = c0 + w.coresIn[static_cast<size_t>(st)];
+            for (int32_t c = c0; c < c1 && same; ++c) same = w.childCount[static_cast<size_t>(parentOf(c))]++ == 0;
+            for (int32_t b = structureStart[static_cast<size_t>(st)]; b < structureStart[static_cast<size_t>(st) + 1] && same; ++b)
+                same = parentOf(w.claim[static_cast<size_t>(b)]) == below.claim[static_cast<size_t>(b)];
+            w.sameAsBelow[static_cast<size_t>(st)] = same;
+        }
+    });
 
     // The candidates in order, level by level and core by core. A region is
     // scored once: a structure with one core is its region at every such
@@ -303,8 +338,6 @@ void StructureGeometry::SearchFast(double level, std::vector<int32_t>& kept)
             const int32_t seed = w.coreSeed[static_cast<size_t>(core)];
             return below ? below->coreOf[static_cast<size_t>(seed)] : structureOf[static_cast<size_t>(seed)];
         };
-        int32_t decided = -1;  // the structure whose sameness is known
-        bool same = false;
         for (int32_t core = 0; core < coreCount; ++core) {
             if (!w.under[static_cast<size_t>(core)]) continue;
             const int32_t st = w.coreStructure[static_cast<size_t>(core)];
@@ -312,18 +345,7 @@ void StructureGeometry::SearchFast(double level, std::vector<int32_t>& kept)
             if (w.coresIn[static_cast<size_t>(st)] == 1) {
                 job = wholeOf(st);
             } else {
-                if (st != decided) {
-                    decided = st;
-                    same = below && below->coresIn[static_cast<size_t>(st)] >= 2;
-                    const int32_t c0 = w.firstCore[static_cast<size_t>(st)], c1 = c0 + w.coresIn[static_cast<size_t>(st)];
-                    if (same) {
-                        childCount.assign(below->coreStructure.size(), 0);
-                        for (int32_t c = c0; c < c1 && same; ++c) same = childCount[static_cast<size_t>(parentOf(c))]++ == 0;
-                        for (int32_t b = structureStart[static_cast<size_t>(st)]; b < structureStart[static_cast<size_t>(st) + 1] && same; ++b)
-                            same = parentOf(w.claim[static_cast<size_t>(b)]) == below->claim[static_cast<size_t>(b)];
-                    }
-                }
-                if (same) {
+                if (below && w.sameAsBelow[static_cast<size_t>(st)]) {
                     // Its parent was under the lasso one level down, so it has a region there.
                     job = lastJobOf[static_cast<size_t>(parentOf(core))];
                 } else {
@@ -547,20 +569,29 @@ bool StructureGeometry::UpdateThresholdLeavingMask(double factor)
     candidates.clear();
     denseUnder.clear();
     std::vector<int32_t> kept;
-    if (plainSearch) {
-        for (size_t j = 0; j < underLasso.size(); ++j)
-            if (underDensity[j] - level > 0.0) denseUnder.push_back(underLasso[j]);
-        SearchPlain(level, kept);
-    }
-    else
-        SearchFast(level, kept);
-    keptLevel = chosen >= 0 ? GrowKept(factor, level, kept) : level;
-
-    // The density-aware field at ℓ', negative on every node not kept.
     const std::vector<double>& s = lassoField->values;
     const std::vector<double>& rho = densityField->values;
     std::vector<double>& out = field->values;
-    for (size_t i = 0; i < out.size(); ++i) out[i] = std::min(s[i], rho[i] - keptLevel);
+    // The density-aware field at ℓ is written beside the search, which reads
+    // none of it; it is the field at ℓ' unless the kept structure grows.
+    parallel::ForEachIndex(2, [&](size_t part) {
+        if (part == 1) {
+            for (size_t i = 0; i < out.size(); ++i) out[i] = std::min(s[i], rho[i] - level);
+            return;
+        }
+        if (plainSearch) {
+            for (size_t j = 0; j < underLasso.size(); ++j)
+                if (underDensity[j] - level > 0.0) denseUnder.push_back(underLasso[j]);
+            SearchPlain(level, kept);
+        } else {
+            SearchFast(level, kept);
+        }
+        keptLevel = chosen >= 0 ? GrowKept(factor, level, kept) : level;
+    });
+
+    // The density-aware field at ℓ', negative on every node not kept.
+    if (keptLevel != level)
+        for (size_t i = 0; i < out.size(); ++i) out[i] = std::min(s[i], rho[i] - keptLevel);
     // v' > 0 only under the lasso where ρ > ℓ': at ℓ' = ℓ the dense nodes found there.
     auto negate = [&](int32_t i) {
         double& v = out[static_cast<size_t>(i)];

@@ -145,14 +145,14 @@ private:
     // the cores) and claim; the cores' nodes, edges (nodes beside a node
     // outside every core) and where each core's start, its structure and
     // first node; per structure its cores and the first; per core whether
-    // it is under the lasso and where its region starts in region.
+    // it is under the lasso and where its region starts in region; per
+    // structure whether its regions are the level below's.
     struct LevelWork {
         std::vector<int32_t> coreOf, claim, coreNodes, coreStart, edgeNodes, edgeStart, coreStructure, coreSeed;
-        std::vector<int32_t> coresIn, firstCore, regionStart, region, queue;
-        std::vector<uint8_t> under;
+        std::vector<int32_t> coresIn, firstCore, regionStart, region, queue, childCount;
+        std::vector<uint8_t> under, sameAsBelow;
     };
     std::vector<LevelWork> levels;
-    std::vector<int32_t> childCount;
     // The regions to score: a whole structure (level −1) or a core's region at
     // a level, and each candidate's one.
     struct Job {
