@@ -31,7 +31,7 @@ StructureGeometry::StructureGeometry(osg::Vec3Array* positions, osgViewer::Viewe
                                      const LassoImage* image)
     : MarchingCubesGeometry(positions, viewer, lassoPoints, modelMatrix, image), chosen(-1), keptLevel(0.0),
       plainSearch(false), halfStepEye(0.0), rasterX0(0.0), rasterY0(0.0), cellSize(1.0), rasterColumns(0), rasterRows(0),
-      rasterWords(0), lassoCellCount(0)
+      rasterWords(0), lassoCellCount(0), everyDenseKept(false)
 {
     const std::vector<double>& s = lassoField->values;
     for (size_t i = 0; i < s.size(); ++i)
@@ -498,23 +498,26 @@ double StructureGeometry::GrowKept(double factor, double level, const std::vecto
 {
     const std::vector<double>& s = lassoField->values;
     const std::vector<double>& rho = densityField->values;
-    for (int32_t n : kept) {
-        rimDistance[static_cast<size_t>(n)] = 0;
-        rim.push_back(n);
-    }
     // ρ̄' from the nodes under the lasso: K's as they are, the other dense
     // ones at the mean of the thin ones. Nothing else dense, or nothing thin:
     // ℓ stays.
     double keptSum = 0.0, thinSum = 0.0;
-    int64_t keptCount = 0, denseCount = 0;
+    int64_t keptCount = 0;
     for (int32_t n : kept)
         if (s[static_cast<size_t>(n)] > 0.0) {
             keptSum += rho[static_cast<size_t>(n)];
             ++keptCount;
         }
-    denseCount = static_cast<int64_t>(denseUnder.size());
+    const int64_t denseCount = static_cast<int64_t>(denseUnder.size());
+    // K holds every dense node under the lasso: no sign changes.
+    everyDenseKept = denseCount == keptCount;
+    if (everyDenseKept) return level;
+    for (int32_t n : kept) {
+        rimDistance[static_cast<size_t>(n)] = 0;
+        rim.push_back(n);
+    }
     const int64_t all = static_cast<int64_t>(underDensity.size()), thinCount = all - denseCount;
-    if (denseCount == keptCount || thinCount == 0) return level;
+    if (thinCount == 0) return level;
     for (double r : underDensity)
         if (!(r - level > 0.0)) thinSum += r;
     const double lower = std::min(
@@ -568,6 +571,7 @@ bool StructureGeometry::UpdateThresholdLeavingMask(double factor)
     }
     candidates.clear();
     denseUnder.clear();
+    everyDenseKept = false;
     std::vector<int32_t> kept;
     const std::vector<double>& s = lassoField->values;
     const std::vector<double>& rho = densityField->values;
@@ -597,8 +601,10 @@ bool StructureGeometry::UpdateThresholdLeavingMask(double factor)
         double& v = out[static_cast<size_t>(i)];
         if (v > 0.0 && !Kept(i)) v = -v;
     };
-    if (keptLevel == level)
-        for (int32_t i : denseUnder) negate(i);
+    if (keptLevel == level) {
+        if (!everyDenseKept)
+            for (int32_t i : denseUnder) negate(i);
+    }
     else
         for (size_t j = 0; j < underLasso.size(); ++j)
             if (underDensity[j] - keptLevel > 0.0) negate(underLasso[j]);

@@ -1,9 +1,9 @@
 #pragma once
 // StructureGeometry: the structure lasso. Of the dense structures that reach
 // into the lasso's extrusion it keeps the one drawn around, and its field is
-// the density-aware lasso's field on that structure's nodes and negative
-// elsewhere, so extraction, surface and point test are the density-aware
-// ones.
+// the density-aware lasso's field (at a level of its own) on that
+// structure's nodes and negative elsewhere, so extraction, surface and point
+// test are the density-aware ones.
 //
 // For factor f (level ℓ = f·ρ̄, ρ̄ and the field v = min(s, ρ − ℓ) exactly as
 // MarchingCubesGeometry has them):
@@ -41,14 +41,19 @@
 // Every re-threshold chooses again at its level.
 //
 // Cost over MarchingCubesGeometry per threshold: the structures grown from
-// the nodes under the lasso (their neighbours looked up once), then per
-// level the cores of the structures still in the running (a structure with
-// no core under the lasso at one level has none higher up), a claim only
-// where a structure holds several cores (one core claims all of it, and
-// that region is scored once), one footprint square per node of the scored
-// regions (each node's square is kept for later thresholds), and the kept
-// region's rim. Memory: about six int32 per node of the structures, three
-// per grid node and one float and four int16 per grid node for the squares.
+// the nodes under the lasso (each node's neighbours looked up once), then
+// every level at once, one task each: the cores of the structures with a
+// node under the lasso above it, a claim only where a structure holds
+// several cores (from the cores' edges), one footprint square per node of
+// each distinct region (a structure with one core is scored once, a level
+// whose regions are the last one's takes their scores), and the kept
+// region's rim. The field at ℓ is written beside the search. Memory: about
+// a dozen int32 per node of the structures and level, three int32 per grid
+// node, and one float and four int16 per grid node for the squares (kept
+// for later thresholds).
+//
+// plainSearch runs the rules as written (GridComponents at every level), the
+// reference the differential test holds the fast search to.
 #include "geometry/MarchingCubesGeometry.h"
 
 #include <cstdint>
@@ -82,7 +87,8 @@ public:
     // ℓ' of the last threshold: the level the kept structure's field uses.
     double keptLevel;
     // The level search as the rules read, every structure claimed and scored
-    // at every level; the differential test holds the shortcuts to it.
+    // at every level, in one thread; the differential test holds the fast
+    // search to it.
     bool plainSearch;
 
 private:
@@ -127,6 +133,7 @@ private:
     std::vector<int32_t> compact, rimDistance, otherDistance;
     std::vector<int32_t> rim, others;  // the nodes those two reach
     std::vector<int32_t> denseUnder;   // the nodes under the lasso with ρ > ℓ
+    bool everyDenseKept;               // whether K holds all of them
 
     // The fast search's structures, each node by its index in growth order:
     // its grid node, structure, density and neighbours (six, −1 padded), and
