@@ -75,6 +75,12 @@ public:
     template <class Visit>
     void FaceNeighbours(int32_t n, Visit&& visit) const
     {
+        FaceNeighboursIn(xCount, yCount, zCount, n, visit);
+    }
+    // The same on any grid of these node counts, always in the order −x, +x, −y, +y, −z, +z.
+    template <class Visit>
+    static void FaceNeighboursIn(int32_t xCount, int32_t yCount, int32_t zCount, int32_t n, Visit&& visit)
+    {
         const int32_t slice = xCount * yCount;
         const int32_t ix = n % xCount, iy = (n / xCount) % yCount, iz = n / slice;
         if (ix > 0) visit(n - 1);

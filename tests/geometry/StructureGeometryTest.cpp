@@ -86,6 +86,8 @@ TEST(StructureGeometryTest, KeepsTheBallWhoseOutlineMatchesTheLassoOfTwoOnOneRay
         StructureGeometry structure(s.particles.get(), s.scene.viewer.get(), lasso, osg::Matrixf());
         structure.UpdateThreshold(1.0);
         EXPECT_TRUE(BallScene::PositiveOnlyIn(*structure.field, target)) << "radius " << target.radius;
+        // The other ball under the lasso no longer raises the kept ball's level.
+        EXPECT_LT(structure.keptLevel, structure.meanDensity) << "radius " << target.radius;
         EXPECT_EQ(structure.mask[0], target.radius == small.radius);
         EXPECT_EQ(structure.mask[1], target.radius == large.radius);
         // The density-aware lasso keeps both.
