@@ -288,6 +288,7 @@ int main(int argc, char** argv)
     std::vector<std::string> studyLines;
     const int participant = options.participantGiven ? options.participant : configuration->participantId;
     StudyRunner::Instance()->SetRestart(options.restart);
+    StudyRunner::Instance()->SetPilot(options.pilot);
     // Relative to where Pravik was started, as every path on its command line.
     if (!options.results.isEmpty())
         StudyRunner::Instance()->SetResultsFolder(QFileInfo(options.results).absoluteFilePath().toStdString());

@@ -320,7 +320,7 @@ std::string StudyRunner::Begin(int participantId, int conditionId)
 
     std::vector<StudyTrial> trials = PlanSequence(participantId);
     std::string error;
-    const std::string folder = resultsOverride.empty() ? definition.resultsDir : resultsOverride;
+    const std::string folder = ResultsFolder();
     std::vector<bool> done(trials.size(), false);
     std::string note;
     if (restartRequested) {
@@ -345,6 +345,18 @@ std::string StudyRunner::Begin(int participantId, int conditionId)
     writeError.clear();
     Present(0);
     return {};
+}
+
+std::string StudyRunner::ResultsFolder() const
+{
+    const std::string folder = resultsOverride.empty() ? definition.resultsDir : resultsOverride;
+    return pilot ? folder + "/" + PilotFolder : folder;
+}
+
+std::string StudyRunner::UtcAt(double now) const
+{
+    if (wallClock) return wallClock(now);
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
 }
 
 int StudyRunner::FinishedEarlier() const
@@ -447,8 +459,9 @@ bool StudyRunner::StartTrial(double now)
     row.technique = t.techniqueName;
     row.targetSize = t.targetSize;
     row.trialName = t.name;
-    row.startedUtc = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
+    row.startedUtc = UtcAt(now);
     row.touchOnly = touchOnly;
+    row.pilot = pilot;
     startTime = now;
     threshold = t.startThreshold;
     lassoCount = 0;
@@ -476,6 +489,7 @@ bool StudyRunner::OnLasso(const LassoRecord& lasso)
     l.technique = t.techniqueName;
     l.record = lasso;
     l.record.mode = static_cast<LassoRecord::Mode>(mode);
+    l.pilot = pilot;
     std::string error;
     if (!log.WriteLasso(l, error)) {
         writeError = error;
@@ -582,6 +596,7 @@ void StudyRunner::WriteEvent(const EventRow& e)
     r.participant = participant;
     r.trial = t.number;
     r.dataset = t.datasetName;
+    r.pilot = pilot;
     std::string error;
     if (!events.Write(r, error)) {
         writeError = error;

@@ -76,6 +76,14 @@ public:
     void SetDatasetLoader(DatasetLoader loader) { datasetLoader = std::move(loader); }
     // Overrides the study file's results folder (the command line does).
     void SetResultsFolder(const std::string& folder) { resultsOverride = folder; }
+    // A pilot session: its files go to the results folder's PilotFolder and
+    // every row says pilot=1, so pilot data never mixes with the real data.
+    void SetPilot(bool on) { pilot = on; }
+    bool IsPilot() const { return pilot; }
+    static constexpr const char* PilotFolder = "pilot";
+    // Where Begin puts the files: the results folder (the command line's or
+    // the study file's), or its pilot folder.
+    std::string ResultsFolder() const;
 
     // Starts the participant's session; returns an error message, or empty.
     // An earlier session of the participant in the results folder that did
@@ -91,6 +99,12 @@ public:
     // The most techniques any counterbalanced group runs (1 without one).
     int TechniqueCount() const;
     void SetRestart(bool restart) { restartRequested = restart; }
+    // The wall-clock stamp (ISO 8601, UTC) of a moment on the runner's
+    // clock; without one the system's clock is read. A simulation gives its
+    // own, so that its files come out the same every time.
+    using WallClock = std::function<std::string(double now)>;
+    void SetWallClock(WallClock clock) { wallClock = std::move(clock); }
+    std::string UtcAt(double now) const;
     // Trials of the sequence finished in an earlier session (resumed), and
     // what Begin found there, for the console; empty for a plain start.
     int FinishedEarlier() const;
@@ -180,6 +194,8 @@ private:
 
     DatasetLoader datasetLoader;
     std::string resultsOverride;
+    bool pilot = false;
+    WallClock wallClock;
     bool restartRequested = false;
     bool touchOnly = false;
     std::vector<bool> finishedEarlier;  // per sequence position
