@@ -360,8 +360,8 @@ int Simulate(const Options& o)
     StudySimulation simulation(view, settings);
     const std::vector<std::string> problems = simulation.Load(o.simulate);
     if (!problems.empty()) {
-        for (const std::string& p : problems) std::fprintf(stderr, "%s\n", p.c_str());
-        std::fprintf(stderr, "trellan-select: %s: the study does not start\n", o.simulate.c_str());
+        // Every problem of the file at once, as Pravik lists them.
+        for (const std::string& p : problems) std::fprintf(stderr, "trellan-select: %s\n", p.c_str());
         return kExitFailure;
     }
     for (int id = first; id <= last && !simulation.Interrupted(); ++id) {
