@@ -13,7 +13,7 @@ StudyTrialControl::StudyTrialControl(StudyRunner* runner) : runner(runner) {}
 
 bool StudyTrialControl::IsActive() const
 {
-    return runner && (runner->IsPresenting() || runner->IsRunning() || runner->IsFinished());
+    return runner && runner->HasBegun();
 }
 
 bool StudyTrialControl::SelectionAllowed() const

@@ -26,7 +26,8 @@ class StudyTrialControl {
 public:
     explicit StudyTrialControl(StudyRunner* runner);
 
-    // A study has begun (a trial is presented or running, or all are done).
+    // A study has begun (the participant form, a trial, a questionnaire or a
+    // break is on, or all are done).
     bool IsActive() const;
     // Lassos may be drawn: free exploration or a running trial.
     bool SelectionAllowed() const;

@@ -2,7 +2,12 @@
 
 #include "framework/runner/CsvFormat.h"
 
+#include <QDir>
+#include <QRegularExpression>
+
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 
 const std::vector<std::string>& AnswersLog::Columns()
 {
@@ -20,6 +25,37 @@ std::string AnswersLog::FileName(int participantId, int session)
 {
     return "P" + std::to_string(participantId) + "_answers" + (session == 1 ? "" : "_" + std::to_string(session)) +
            ".csv";
+}
+
+std::string AnswersLog::PathFor(const std::string& trialsPath)
+{
+    const size_t at = trialsPath.rfind("_trials");
+    if (at == std::string::npos) return trialsPath + "_answers.csv";
+    return trialsPath.substr(0, at) + "_answers" + trialsPath.substr(at + 7);
+}
+
+std::vector<AnswerRow> AnswersLog::ReadEarlier(const std::string& folder, int participantId, int fromSession)
+{
+    const QDir dir(QString::fromStdString(folder));
+    const QRegularExpression name(QStringLiteral("^P%1_answers(?:_(\\d+))?\\.csv$").arg(participantId));
+    std::vector<std::pair<int, QString>> files;
+    for (const QString& entry : dir.entryList(QDir::Files)) {
+        const QRegularExpressionMatch m = name.match(entry);
+        if (!m.hasMatch()) continue;
+        const int session = m.captured(1).isEmpty() ? 1 : m.captured(1).toInt();
+        if (session >= fromSession) files.push_back({session, entry});
+    }
+    std::sort(files.begin(), files.end());
+    std::vector<AnswerRow> rows;
+    for (const auto& f : files) {
+        std::ifstream in(dir.filePath(f.second).toStdString(), std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        std::vector<std::string> problems;
+        for (const AnswerRow& a : Parse(f.second.toStdString(), text.str(), problems))
+            if (a.participant == participantId) rows.push_back(a);
+    }
+    return rows;
 }
 
 bool AnswersLog::Create(const std::string& path, std::string& error)

@@ -37,7 +37,18 @@ public:
     size_t Unsaved() const { return file.Unsaved(); }
     bool Retry(std::string& error) { return file.Retry(error); }
     void Close() { file.Close(); }
+    bool IsOpen() const { return file.IsOpen(); }
+    bool HoldsOnlyHeader() const { return file.HoldsOnlyHeader(); }
+    void CloseAndRemoveIfEmpty() { file.CloseAndRemoveIfEmpty(); }
     std::string Path() const { return file.Path(); }
+    // The answers file that goes with a trials file: its last "_trials"
+    // becomes "_answers", so both carry the session's suffix.
+    static std::string PathFor(const std::string& trialsPath);
+
+    // The participant's complete rows in the answers files of `folder` of
+    // session `fromSession` on, in session order; a row cut off by a crash
+    // is left out, so its item is asked again.
+    static std::vector<AnswerRow> ReadEarlier(const std::string& folder, int participantId, int fromSession);
 
     static std::string RecordText(const AnswerRow& row);
     // The complete rows of an answers file's text; `problems` gets

@@ -3,6 +3,8 @@
 // datasets are resolved and the trials are put in a participant's order.
 // Every entry keeps the line it came from, so a problem found later (a label
 // missing from a dataset, an empty target file) still names its place.
+#include "framework/runner/Questionnaire.h"
+
 #include <osg/Quat>
 
 #include <string>
@@ -51,6 +53,39 @@ struct StudyTrialEntry {
     std::string instruction;   // text to show with the target, may be empty
 };
 
+// A questionnaire of the study file and where it is asked: after each
+// technique's run of a block (a counterbalanced block asks it once per
+// technique), after the whole block, or at the end of the study.
+struct StudyQuestionnaireEntry {
+    enum Placement { AfterTechnique, AfterBlock, AtEnd };
+    int line = 0;
+    Placement placement = AtEnd;
+    int block = -1;            // index of its <block>; -1 at the end
+    Questionnaire questionnaire;
+};
+
+// A pause between blocks: its screen says `text` and lets the participant go
+// on once `seconds` have passed.
+struct StudyBreakEntry {
+    int line = 0;
+    size_t afterTrials = 0;    // trials of the file (file order) before it
+    double seconds = 0.0;
+    std::string text;
+};
+
+// One field of the participant form asked before the first trial: a whole
+// number in [minimum, maximum] or one of `choices` (their text is the value).
+struct FormField {
+    enum Kind { Number, Choice };
+    int line = 0;
+    std::string id;            // the column of P<id>_participant.csv
+    std::string label;
+    Kind kind = Choice;
+    int minimum = 0, maximum = 0;
+    std::vector<std::string> choices;
+    bool required = true;
+};
+
 struct StudyDefinition {
     std::string path;          // the study file as given
     std::string name;
@@ -72,4 +107,8 @@ struct StudyDefinition {
     bool nameTechnique = false;
     float cloudPointSize = 0.0f;
     float cloudOpacity = 0.0f;
+    // In file order; those of one place are asked in that order.
+    std::vector<StudyQuestionnaireEntry> questionnaires;
+    std::vector<StudyBreakEntry> breaks;
+    std::vector<FormField> form;  // empty: no participant form
 };

@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QXmlStreamReader>
 
+#include <cctype>
 #include <cmath>
 #include <map>
 
@@ -165,12 +166,17 @@ private:
             if (xml.name() == QLatin1String("dataset")) ReadDataset();
             else if (xml.name() == QLatin1String("block")) ReadBlock();
             else if (xml.name() == QLatin1String("trial")) ReadTrial(false, nullptr, {}, -1, -1, false);
+            else if (xml.name() == QLatin1String("questionnaire")) ReadQuestionnaire(-1, {});
+            else if (xml.name() == QLatin1String("break")) ReadBreak();
+            else if (xml.name() == QLatin1String("form")) ReadForm();
             else {
-                Problem("unknown element " + Element() + " inside <study>; expected <dataset>, <block> or <trial>");
+                Problem("unknown element " + Element() +
+                        " inside <study>; expected <dataset>, <block>, <trial>, <questionnaire>, <break> or <form>");
                 xml.skipCurrentElement();
             }
         }
         if (xml.hasError()) return;
+        CheckEndAndBreaks();
         // A mistyped <trial> has been reported already; "no trials" would only repeat it.
         if (study.trials.empty() && problems.empty()) Problem("the study has no trials", studyLine);
     }
@@ -267,8 +273,9 @@ private:
             if (xml.isCharacters() && !xml.isWhitespace()) Problem("unexpected text inside <block>");
             if (!xml.isStartElement()) continue;
             if (xml.name() == QLatin1String("trial")) ReadTrial(true, techniqueOk ? &technique : nullptr, names, group, block, shuffle);
+            else if (xml.name() == QLatin1String("questionnaire")) ReadQuestionnaire(block, names);
             else {
-                Problem("unknown element " + Element() + " inside <block>; expected <trial>");
+                Problem("unknown element " + Element() + " inside <block>; expected <trial> or <questionnaire>");
                 xml.skipCurrentElement();
             }
         }
@@ -388,6 +395,299 @@ private:
         NoChildren();
     }
 
+    // A questionnaire inside block `block` (whose techniques are
+    // `techniques`), or with block -1 directly inside <study>: at the end.
+    void ReadQuestionnaire(int block, const std::vector<std::string>& techniques)
+    {
+        StudyQuestionnaireEntry q;
+        q.line = static_cast<int>(xml.lineNumber());
+        q.block = block;
+        OnlyAttributes({"type", "after", "skippable", "weighted", "id", "title", "points", "low", "high"});
+        const std::string type = Text("type").toStdString();
+        bool ok = true;
+        if (block < 0) {
+            q.placement = StudyQuestionnaireEntry::AtEnd;
+            if (Has("after")) Problem("\"after\" is for a <questionnaire> inside a <block>; one directly inside <study> comes at the end");
+        } else {
+            const QString after = Has("after") ? Text("after") : QStringLiteral("technique");
+            if (after == QLatin1String("technique")) q.placement = StudyQuestionnaireEntry::AfterTechnique;
+            else if (after == QLatin1String("block")) q.placement = StudyQuestionnaireEntry::AfterBlock;
+            else {
+                Problem("after \"" + after.toStdString() + "\" of <questionnaire> is neither technique nor block");
+                ok = false;
+            }
+        }
+        bool weighted = false;
+        if (Has("weighted") && !Flag("weighted", weighted)) ok = false;
+        if (Has("weighted") && type != Questionnaire::TlxId) Problem("\"weighted\" is for type=\"tlx\" only");
+        for (const char* own : {"id", "title", "points", "low", "high"})
+            if (Has(own) && type != "likert")
+                Problem("\"" + std::string(own) + "\" is for type=\"likert\" only");
+
+        bool skippable = false;
+        if (Has("skippable") && !Flag("skippable", skippable)) ok = false;
+
+        // The attributes are all read: the children move the reader on.
+        std::vector<std::pair<std::string, std::string>> items;
+        if (type == "likert") {
+            ReadLikertItems(items);
+        } else {
+            NoChildren();
+        }
+        if (type == Questionnaire::TlxId) {
+            q.questionnaire = Questionnaire::Tlx(weighted);
+        } else if (type == Questionnaire::SusId) {
+            q.questionnaire = Questionnaire::Sus();
+        } else if (type == Questionnaire::RankingId) {
+            std::vector<std::string> ranked = techniques;
+            if (block < 0)
+                for (const StudyTrialEntry& t : study.trials)
+                    for (const std::string& name : t.techniques)
+                        if (std::find(ranked.begin(), ranked.end(), name) == ranked.end()) ranked.push_back(name);
+            if (ranked.size() < 2) {
+                Problem("a ranking needs two or more techniques to rank; " +
+                            std::string(block < 0 ? "the trials before it use " : "its block uses ") +
+                            (ranked.empty() ? "none" : "only " + ranked.front()),
+                        q.line);
+                ok = false;
+            } else if (q.placement == StudyQuestionnaireEntry::AfterTechnique) {
+                Problem("a ranking compares the block's techniques: it needs after=\"block\"", q.line);
+                ok = false;
+            }
+            q.questionnaire = Questionnaire::Ranking(ranked);
+        } else if (type == "likert") {
+            if (!ReadLikert(q, items, q.line)) ok = false;
+        } else {
+            Problem("<questionnaire> needs a type: tlx, sus, likert or ranking" +
+                        (type.empty() ? std::string() : " (not \"" + type + "\")"),
+                    q.line);
+            ok = false;
+        }
+        q.questionnaire.skippable = skippable;
+        if (!ok) return;
+        // Answers are told apart by block, technique and questionnaire id.
+        for (const StudyQuestionnaireEntry& other : study.questionnaires)
+            if (other.block == q.block && other.questionnaire.id == q.questionnaire.id) {
+                Problem("questionnaire \"" + q.questionnaire.id + "\" is already asked " +
+                            (q.block < 0 ? "at the end" : "in this block") + " (line " + std::to_string(other.line) +
+                            "); give a Likert questionnaire its own id",
+                        q.line);
+                return;
+            }
+        study.questionnaires.push_back(q);
+    }
+
+    // The <item> children of a Likert questionnaire; the element's own
+    // attributes are taken first, as the reader moves past them.
+    void ReadLikertItems(std::vector<std::pair<std::string, std::string>>& items)
+    {
+        likertId = Text("id").toStdString();
+        likertTitle = Text("title").toStdString();
+        likertLow = Text("low").toStdString();
+        likertHigh = Text("high").toStdString();
+        likertPoints = 5;
+        likertPointsOk = true;
+        if (Has("points")) {
+            bool ok = false;
+            likertPoints = Text("points").toInt(&ok);
+            if (!ok || likertPoints < 2 || likertPoints > kMostLikertPoints) {
+                Problem("points \"" + Text("points").toStdString() + "\" of <questionnaire> is not a whole number from 2 to " +
+                        std::to_string(kMostLikertPoints));
+                likertPointsOk = false;
+            }
+        }
+        std::map<std::string, int> seen;
+        while (!xml.atEnd()) {
+            xml.readNext();
+            if (xml.isEndElement()) return;
+            if (xml.isCharacters() && !xml.isWhitespace()) Problem("unexpected text inside <questionnaire>");
+            if (!xml.isStartElement()) continue;
+            if (xml.name() != QLatin1String("item")) {
+                Problem("unknown element " + Element() + " inside <questionnaire>; expected <item>");
+                xml.skipCurrentElement();
+                continue;
+            }
+            const int line = static_cast<int>(xml.lineNumber());
+            OnlyAttributes({"id", "text"});
+            const std::string id = Text("id").toStdString(), text = Text("text").toStdString();
+            if (!ColumnSafe(id)) Problem("<item> needs an \"id\" of letters, digits and _ (not \"" + id + "\")");
+            else if (seen.count(id))
+                Problem("item id \"" + id + "\" is already used on line " + std::to_string(seen[id]));
+            if (text.empty()) Problem("<item> needs a \"text\"");
+            if (ColumnSafe(id) && !seen.count(id) && !text.empty()) items.push_back({id, text});
+            seen.emplace(id, line);
+            NoChildren();
+        }
+    }
+
+    bool ReadLikert(StudyQuestionnaireEntry& q, const std::vector<std::pair<std::string, std::string>>& items, int line)
+    {
+        bool ok = likertPointsOk;
+        if (!ColumnSafe(likertId) || likertId == Questionnaire::TlxId || likertId == Questionnaire::SusId ||
+            likertId == Questionnaire::RankingId) {
+            Problem("a Likert <questionnaire> needs an \"id\" of letters, digits and _ other than tlx, sus and ranking" +
+                        (likertId.empty() ? std::string() : " (not \"" + likertId + "\")"),
+                    line);
+            ok = false;
+        }
+        if (items.empty()) {
+            Problem("a Likert <questionnaire> needs one or more <item id=\"...\" text=\"...\"/>", line);
+            ok = false;
+        }
+        q.questionnaire = Questionnaire::Likert(likertId, likertTitle.empty() ? likertId : likertTitle, items,
+                                                likertPoints, likertLow.empty() ? "Strongly disagree" : likertLow,
+                                                likertHigh.empty() ? "Strongly agree" : likertHigh);
+        return ok;
+    }
+
+    void ReadBreak()
+    {
+        StudyBreakEntry b;
+        b.line = static_cast<int>(xml.lineNumber());
+        b.afterTrials = study.trials.size();
+        OnlyAttributes({"seconds", "text"});
+        b.text = Has("text") ? Text("text").toStdString() : std::string("Time for a short break.");
+        bool ok = true;
+        if (!Has("seconds")) {
+            Problem("<break> needs \"seconds\", the shortest rest before the participant may go on");
+            ok = false;
+        } else if (Number("seconds", b.seconds) && b.seconds < 0.0) {
+            Problem("seconds of <break> must not be negative");
+            ok = false;
+        }
+        NoChildren();
+        if (ok) study.breaks.push_back(b);
+    }
+
+    void ReadForm()
+    {
+        if (formLine > 0) Problem("the study has more than one <form> (the first is on line " + std::to_string(formLine) + ")");
+        const bool first = formLine == 0;
+        formLine = static_cast<int>(xml.lineNumber());
+        OnlyAttributes({});
+        std::map<std::string, int> seen;
+        int fields = 0;
+        while (!xml.atEnd()) {
+            xml.readNext();
+            if (xml.isEndElement()) break;
+            if (xml.isCharacters() && !xml.isWhitespace()) Problem("unexpected text inside <form>");
+            if (!xml.isStartElement()) continue;
+            if (xml.name() != QLatin1String("field")) {
+                Problem("unknown element " + Element() + " inside <form>; expected <field>");
+                xml.skipCurrentElement();
+                continue;
+            }
+            FormField f;
+            ++fields;
+            if (ReadField(f) && first) {
+                if (seen.count(f.id)) Problem("field id \"" + f.id + "\" is already used on line " + std::to_string(seen[f.id]), f.line);
+                else study.form.push_back(f);
+                seen.emplace(f.id, f.line);
+            }
+        }
+        if (!xml.hasError() && fields == 0) Problem("<form> holds no <field>", formLine);
+    }
+
+    // The well-known fields need only their id; any attribute overrides.
+    bool ReadField(FormField& f)
+    {
+        f.line = static_cast<int>(xml.lineNumber());
+        OnlyAttributes({"id", "label", "min", "max", "choices", "required"});
+        f.id = Text("id").toStdString();
+        bool ok = true;
+        if (!ColumnSafe(f.id)) {
+            Problem("<field> needs an \"id\" of letters, digits and _ (not \"" + f.id + "\")");
+            ok = false;
+        } else if (f.id == "participant" || f.id == "pilot" || f.id == "time_utc") {
+            Problem("field id \"" + f.id + "\" is a column the participant file has anyway; choose another");
+            ok = false;
+        }
+        bool known = false;
+        if (f.id == "age") {
+            known = true;
+            f.label = "Age";
+            f.kind = FormField::Number;
+            f.minimum = 16;
+            f.maximum = 99;
+        } else if (f.id == "handedness") {
+            known = true;
+            f.label = "Handedness";
+            f.choices = {"right", "left", "both"};
+        } else if (f.id == "experience3d") {
+            known = true;
+            f.label = "Experience with 3D tools";
+            f.choices = {"none", "a little", "regularly", "daily"};
+        }
+        if (Has("label")) f.label = Text("label").toStdString();
+        if (f.label.empty()) f.label = f.id;
+        const bool range = Has("min") || Has("max");
+        if (range && Has("choices")) {
+            Problem("<field> takes either min/max (a number) or choices, not both");
+            ok = false;
+        } else if (range) {
+            f.kind = FormField::Number;
+            f.choices.clear();
+            bool okMin = true, okMax = true;
+            if (Has("min")) f.minimum = Text("min").toInt(&okMin);
+            if (Has("max")) f.maximum = Text("max").toInt(&okMax);
+            if (!okMin || !okMax || (!known && !(Has("min") && Has("max")))) {
+                Problem("a number <field> needs whole numbers \"min\" and \"max\"");
+                ok = false;
+            } else if (f.minimum > f.maximum) {
+                Problem("min of <field> is above its max");
+                ok = false;
+            }
+        } else if (Has("choices")) {
+            f.kind = FormField::Choice;
+            f.choices.clear();
+            for (const QString& c : Text("choices").split(QLatin1Char('|'), Qt::SkipEmptyParts))
+                if (!c.trimmed().isEmpty()) f.choices.push_back(c.trimmed().toStdString());
+            std::vector<std::string> sorted = f.choices;
+            std::sort(sorted.begin(), sorted.end());
+            if (f.choices.size() < 2) {
+                Problem("choices of <field> need two or more, separated by |");
+                ok = false;
+            } else if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) {
+                Problem("choices of <field> name one choice twice");
+                ok = false;
+            }
+        } else if (!known) {
+            Problem("<field id=\"" + f.id + "\"> needs choices=\"a|b|...\" or min and max");
+            ok = false;
+        }
+        if (Has("required") && !Flag("required", f.required)) ok = false;
+        NoChildren();
+        return ok;
+    }
+
+    // End-of-study questionnaires come after every trial, and a break needs
+    // trials before it and something after it.
+    void CheckEndAndBreaks()
+    {
+        for (const StudyQuestionnaireEntry& q : study.questionnaires)
+            if (q.block < 0 && !study.trials.empty() && study.trials.back().line > q.line) {
+                Problem("a <questionnaire> directly inside <study> is asked at the end; move it after the last trial "
+                        "(or into a <block> to follow that block)",
+                        q.line);
+                break;
+            }
+        bool endQuestions = false;
+        for (const StudyQuestionnaireEntry& q : study.questionnaires) endQuestions |= q.block < 0;
+        for (const StudyBreakEntry& b : study.breaks) {
+            if (b.afterTrials == 0) Problem("a <break> before the first trial has nothing to rest from", b.line);
+            else if (b.afterTrials == study.trials.size() && !endQuestions)
+                Problem("a <break> after the last trial has nothing to go on to", b.line);
+        }
+    }
+
+    static bool ColumnSafe(const std::string& id)
+    {
+        if (id.empty()) return false;
+        for (char c : id)
+            if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_')) return false;
+        return true;
+    }
+
     void CheckReferences()
     {
         for (const StudyTrialEntry& t : study.trials) {
@@ -406,6 +706,13 @@ private:
     std::vector<std::string> problems;
     std::map<std::string, int> datasetLines;
     bool syntaxReported = false;
+    int formLine = 0;
+    // A Likert questionnaire's attributes, taken before its items are read.
+    std::string likertId, likertTitle, likertLow, likertHigh;
+    int likertPoints = 5;
+    bool likertPointsOk = true;
+    // More points than fit a row of buttons of the trial buttons' size.
+    static constexpr int kMostLikertPoints = 11;
 };
 
 }  // namespace

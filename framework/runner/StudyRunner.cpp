@@ -1,6 +1,7 @@
 #include "framework/runner/StudyRunner.h"
 
 #include "framework/runner/LatinSquare.h"
+#include "framework/runner/ParticipantFile.h"
 #include "framework/runner/StudyFileReader.h"
 #include "framework/runner/TargetFile.h"
 #include "framework/study/BuiltInDatasets.h"
@@ -17,6 +18,7 @@
 #include <random>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <set>
 
@@ -44,22 +46,21 @@ std::string At(const StudyDefinition& study, int line)
     return study.path + ":" + std::to_string(line) + ": ";
 }
 
-// Marks in `done` the trials an earlier, unfinished session of the
-// participant finished. That session is the latest one: from the last file
-// whose first row is trial 1 on (a resumed session's files go on with later
-// trials). Returns a refusal when a row does not fit `sequence`; `note` says
-// what was found.
+// What an earlier, unfinished session of the participant left. That session
+// is the latest one: from the last file whose first row is trial 1 on (a
+// resumed session's files go on with later trials). `seen` marks the trials
+// it finished; `firstSession` is the session number its files start at.
+// Returns a refusal when a row does not fit `sequence`.
 std::string FindEarlierSession(const std::vector<EarlierTrials>& files, const std::vector<StudyTrial>& sequence,
-                               int participantId, std::vector<bool>& done, std::string& note)
+                               std::vector<bool>& seen, int& firstSession, std::string& paths)
 {
     size_t first = 0;
     for (size_t f = 0; f < files.size(); ++f)
         if (!files[f].rows.empty() && files[f].Field(0, "trial") == "1") first = f;
     const std::string total = std::to_string(sequence.size());
     const std::string refusal = "; the earlier session cannot be resumed (--restart starts over)";
-    std::vector<bool> seen(sequence.size(), false);
-    size_t rows = 0;
-    std::string paths;
+    seen.assign(sequence.size(), false);
+    firstSession = first < files.size() ? files[first].session : 1;
     for (size_t f = first; f < files.size(); ++f) {
         const EarlierTrials& file = files[f];
         if (!file.rows.empty()) paths += (paths.empty() ? "" : ", ") + file.path;
@@ -79,21 +80,17 @@ std::string FindEarlierSession(const std::vector<EarlierTrials>& files, const st
                        "\" (" + t.datasetName + ", " + t.techniqueName +
                        "): the study file has changed since" + refusal;
             seen[number - 1] = true;
-            ++rows;
         }
     }
-    if (rows == 0) return {};
-    const size_t finished = static_cast<size_t>(std::count(seen.begin(), seen.end(), true));
-    if (finished == sequence.size()) {
-        note = "participant " + std::to_string(participantId) + " finished this study before (" + paths +
-               "); a new session starts at trial 1";
-        return {};
-    }
-    done = seen;
-    const size_t next = static_cast<size_t>(std::find(seen.begin(), seen.end(), false) - seen.begin());
-    note = "resuming participant " + std::to_string(participantId) + " at trial " + std::to_string(next + 1) +
-           " of " + total + " (" + std::to_string(finished) + " finished in " + paths + ")";
     return {};
+}
+
+// 1 for ".../P5_trials.csv", k for ".../P5_trials_k.csv".
+int SessionOf(const std::string& trialsPath)
+{
+    const size_t at = trialsPath.rfind("_trials_");
+    if (at == std::string::npos) return 1;
+    return std::atoi(trialsPath.c_str() + at + 8);
 }
 
 }  // namespace
@@ -119,11 +116,13 @@ StudyRunner::~StudyRunner()
     // A session that ends before its first lasso or trial (a start that
     // failed further on, a participant who never began) leaves no files that
     // would pass for a session that ran.
-    if (log.HoldsOnlyHeaders() && (!events.IsOpen() || events.HoldsOnlyHeader())) {
+    if (log.HoldsOnlyHeaders() && (!events.IsOpen() || events.HoldsOnlyHeader()) &&
+        (!answers.IsOpen() || answers.HoldsOnlyHeader())) {
         log.CloseAndRemoveIfEmpty();
         events.CloseAndRemoveIfEmpty();
+        answers.CloseAndRemoveIfEmpty();
     }
-    if (state == Presenting || state == Running || state == Finished) FerrowManager::Instance()->UnlockTrial();
+    if (HasBegun()) FerrowManager::Instance()->UnlockTrial();
 }
 
 double StudyRunner::Now()
@@ -171,7 +170,7 @@ void StudyRunner::Shuffle(std::vector<int>& run, int participantId, int block, i
 
 std::vector<std::string> StudyRunner::Load(const std::string& path)
 {
-    if (state == Presenting || state == Running)
+    if (HasBegun() && state != Finished)
         return {path + ": a study is already running; it cannot be replaced"};
 
     StudyDefinition study;
@@ -253,10 +252,25 @@ std::vector<std::string> StudyRunner::Load(const std::string& path)
 
 std::vector<StudyTrial> StudyRunner::PlanSequence(int participantId) const
 {
+    std::vector<StudyTrial> trials;
+    Plan(participantId, &trials, nullptr);
+    return trials;
+}
+
+std::vector<StudyStep> StudyRunner::PlanSteps(int participantId) const
+{
+    std::vector<StudyStep> plan;
+    Plan(participantId, nullptr, &plan);
+    return plan;
+}
+
+void StudyRunner::Plan(int participantId, std::vector<StudyTrial>* out, std::vector<StudyStep>* plan) const
+{
     std::map<std::string, int> idToIndex;
     for (size_t i = 0; i < definition.datasets.size(); ++i) idToIndex[definition.datasets[i].id] = static_cast<int>(i);
 
     std::vector<StudyTrial> trials;
+    std::vector<StudyStep> steps;
     auto append = [&](int entry, const std::string& technique) {
         const StudyTrialEntry& e = definition.trials[entry];
         StudyTrial t;
@@ -272,7 +286,32 @@ std::vector<StudyTrial> StudyRunner::PlanSequence(int participantId) const
         t.startThreshold = e.startThreshold;
         t.instruction = e.instruction;
         for (size_t p = 0; p < entryTargets[entry].size(); ++p) t.targetSize += entryTargets[entry][p];
+        StudyStep step;
+        step.trial = static_cast<int>(trials.size());
+        steps.push_back(step);
         trials.push_back(t);
+    };
+    // The questionnaires of `block` placed at `where`, about `technique`.
+    auto ask = [&](int block, StudyQuestionnaireEntry::Placement where, const std::string& technique) {
+        for (size_t q = 0; q < definition.questionnaires.size(); ++q) {
+            const StudyQuestionnaireEntry& entry = definition.questionnaires[q];
+            if (entry.block != block || entry.placement != where) continue;
+            StudyStep step;
+            step.kind = StudyStep::Questionnaire;
+            step.questionnaire = static_cast<int>(q);
+            step.block = block + 1;
+            step.technique = technique;
+            steps.push_back(step);
+        }
+    };
+    auto rest = [&](size_t afterTrials) {
+        for (size_t b = 0; b < definition.breaks.size(); ++b) {
+            if (definition.breaks[b].afterTrials != afterTrials) continue;
+            StudyStep step;
+            step.kind = StudyStep::Break;
+            step.breakEntry = static_cast<int>(b);
+            steps.push_back(step);
+        }
     };
     const int entries = static_cast<int>(definition.trials.size());
     for (int i = 0; i < entries;) {
@@ -299,10 +338,17 @@ std::vector<StudyTrial> StudyRunner::PlanSequence(int participantId) const
             for (int k = i; k < end; ++k) run.push_back(k);
             if (e.shuffle) Shuffle(run, participantId, e.block, static_cast<int>(r));
             for (int k : run) append(k, repetitions[r]);
+            if (e.block >= 0) ask(e.block, StudyQuestionnaireEntry::AfterTechnique, repetitions[r]);
         }
+        // A block of one technique is about that technique as a whole.
+        if (e.block >= 0)
+            ask(e.block, StudyQuestionnaireEntry::AfterBlock, repetitions.size() == 1 ? repetitions[0] : std::string());
+        rest(static_cast<size_t>(end));
         i = end;
     }
-    return trials;
+    ask(-1, StudyQuestionnaireEntry::AtEnd, std::string());
+    if (out) *out = std::move(trials);
+    if (plan) *plan = std::move(steps);
 }
 
 int StudyRunner::TechniqueCount() const
@@ -313,37 +359,113 @@ int StudyRunner::TechniqueCount() const
     return static_cast<int>(most);
 }
 
+std::string StudyRunner::Placement(const StudyStep& s) const
+{
+    AnswerRow where;
+    where.block = s.block;
+    where.technique = s.technique;
+    where.questionnaire = definition.questionnaires[s.questionnaire].questionnaire.id;
+    return where.Placement();
+}
+
 std::string StudyRunner::Begin(int participantId, int conditionId)
 {
     if (state == NoStudy) return "no study is loaded";
-    if (state == Presenting || state == Running) return "the study is already running";
+    if (HasBegun() && state != Finished) return "the study is already running";
 
-    std::vector<StudyTrial> trials = PlanSequence(participantId);
+    std::vector<StudyTrial> trials;
+    std::vector<StudyStep> plan;
+    Plan(participantId, &trials, &plan);
     std::string error;
     const std::string folder = ResultsFolder();
     std::vector<bool> done(trials.size(), false);
+    std::vector<bool> planDone(plan.size(), false);
+    std::map<std::string, std::map<std::string, std::string>> earlier;
     std::string note;
     if (restartRequested) {
         note = "starting participant " + std::to_string(participantId) +
                " over at trial 1 as asked; earlier results files stay as they are";
     } else {
-        error = FindEarlierSession(ResultsLog::ReadEarlierTrials(folder, participantId), trials, participantId, done,
-                                   note);
+        std::vector<bool> seen;
+        int firstSession = 1;
+        std::string paths;
+        error = FindEarlierSession(ResultsLog::ReadEarlierTrials(folder, participantId), trials, seen, firstSession,
+                                   paths);
         if (!error.empty()) return error;
+        const size_t finished = static_cast<size_t>(std::count(seen.begin(), seen.end(), true));
+        if (finished > 0) {
+            earlier = AnswersLog::ByPlacement(AnswersLog::ReadEarlier(folder, participantId, firstSession));
+            for (size_t k = 0; k < plan.size(); ++k) {
+                const StudyStep& s = plan[k];
+                if (s.kind == StudyStep::Trial) planDone[k] = seen[s.trial];
+                if (s.kind == StudyStep::Questionnaire) {
+                    const Questionnaire& q = definition.questionnaires[s.questionnaire].questionnaire;
+                    const auto it = earlier.find(Placement(s));
+                    planDone[k] = it != earlier.end() && q.FirstUnanswered(it->second) == q.items.size();
+                }
+            }
+            // Coming back from an interruption is rest enough: the breaks
+            // before the first open trial or questionnaire are over.
+            size_t open = 0;
+            while (open < plan.size() && (plan[open].kind == StudyStep::Break || planDone[open])) ++open;
+            for (size_t k = 0; k < open; ++k) planDone[k] = true;
+            const std::string who = "participant " + std::to_string(participantId);
+            if (open == plan.size()) {
+                note = who + " finished this study before (" + paths + "); a new session starts at trial 1";
+                planDone.assign(plan.size(), false);
+                earlier.clear();
+            } else {
+                done = seen;
+                const StudyStep& s = plan[open];
+                std::string at;
+                if (s.kind == StudyStep::Trial) {
+                    at = "trial " + std::to_string(s.trial + 1) + " of " + std::to_string(trials.size());
+                } else {
+                    const Questionnaire& q = definition.questionnaires[s.questionnaire].questionnaire;
+                    const auto it = earlier.find(Placement(s));
+                    const size_t item = it == earlier.end() ? 0 : q.FirstUnanswered(it->second);
+                    at = "questionnaire \"" + q.id + "\"" +
+                         (s.block == 0 ? std::string(" at the end") : " after block " + std::to_string(s.block)) +
+                         (s.technique.empty() ? std::string() : " (" + s.technique + ")") + ", item " +
+                         std::to_string(item + 1) + " of " + std::to_string(q.items.size());
+                }
+                note = "resuming " + who + " at " + at + " (" + std::to_string(finished) + " trials finished in " +
+                       paths + ")";
+            }
+        }
     }
     if (!log.Open(folder, participantId, error)) return error;
     // Without its events log a session still measures everything; only a
     // step-by-step replay of undo, redo, clear and threshold changes is lost.
     if (!events.Open(log.LassosPath(), error)) std::fprintf(stderr, "%s; the session goes on without it\n", error.c_str());
+    answers.Close();
+    if (!definition.questionnaires.empty() && !answers.Create(AnswersLog::PathFor(log.TrialsPath()), error)) {
+        // A start that fails leaves no files behind.
+        log.CloseAndRemoveIfEmpty();
+        events.CloseAndRemoveIfEmpty();
+        return error;
+    }
 
     sequence = std::move(trials);
     finishedEarlier = std::move(done);
+    steps = std::move(plan);
+    stepDone = std::move(planDone);
+    given = std::move(earlier);
+    session = SessionOf(log.TrialsPath());
     sessionNote = note;
     participant = participantId;
     condition = conditionId;
     hasLastRow = false;
     writeError.clear();
-    Present(0);
+    current = -1;
+    step = -1;
+    participantPath.clear();
+    if (!definition.form.empty() && !ParticipantFile::Answered(folder, participantId)) {
+        state = Form;
+        HoldFramework("");
+        return {};
+    }
+    EnterStep(0, Now());
     return {};
 }
 
@@ -386,7 +508,8 @@ StudyRunner::SessionStart StudyRunner::OpenSession(const std::string& path, int 
              std::to_string(participantId)};
     if (!sessionNote.empty()) lines.push_back("Study " + file + ": " + sessionNote);
     lines.push_back("Results: " + log.TrialsPath() + ", " + log.LassosPath() +
-                    (events.IsOpen() ? ", " + events.Path() : std::string()));
+                    (events.IsOpen() ? ", " + events.Path() : std::string()) +
+                    (answers.IsOpen() ? ", " + answers.Path() : std::string()));
     return SessionStarted;
 }
 
@@ -411,13 +534,13 @@ void StudyRunner::HoldFramework(const std::string& technique)
     FerrowManager::Instance()->LockTrial(datasetNr, technique);
 }
 
-void StudyRunner::Present(int index)
+void StudyRunner::EnterStep(int index, double now)
 {
-    // Trials finished in the session this one resumes are not run again.
-    while (index < static_cast<int>(sequence.size()) && index < static_cast<int>(finishedEarlier.size()) &&
-           finishedEarlier[index])
+    // Steps done in the session this one resumes are not run again.
+    while (index < static_cast<int>(steps.size()) && index < static_cast<int>(stepDone.size()) && stepDone[index])
         ++index;
-    if (index >= static_cast<int>(sequence.size())) {
+    step = index;
+    if (index >= static_cast<int>(steps.size())) {
         state = Finished;
         HoldFramework("");
         current = -1;
@@ -425,22 +548,123 @@ void StudyRunner::Present(int index)
         if (!HasUnsaved()) {
             log.Close();
             events.Close();
+            answers.Close();
         }
         return;
     }
-    current = index;
-    state = Presenting;
+    const StudyStep& s = steps[index];
+    if (s.kind == StudyStep::Trial) {
+        current = s.trial;
+        state = Presenting;
+    } else if (s.kind == StudyStep::Questionnaire) {
+        pending = PendingQuestionnaire();
+        pending.questionnaire = definition.questionnaires[s.questionnaire].questionnaire;
+        pending.block = s.block;
+        pending.technique = s.technique;
+        pending.answers = given[Placement(s)];
+        pending.firstUnanswered = pending.questionnaire.FirstUnanswered(pending.answers);
+        if (pending.firstUnanswered >= pending.questionnaire.items.size()) {
+            EnterStep(index + 1, now);
+            return;
+        }
+        state = Questioning;
+    } else {
+        breakStart = now;
+        state = OnBreak;
+    }
     HoldFramework("");
+}
+
+const PendingQuestionnaire* StudyRunner::CurrentQuestionnaire() const
+{
+    return state == Questioning ? &pending : nullptr;
+}
+
+bool StudyRunner::Answer(const std::string& item, const std::string& value, double now)
+{
+    if (state != Questioning || item != pending.Item().id ||
+        !pending.questionnaire.Accepts(pending.firstUnanswered, value, pending.answers))
+        return false;
+    return RecordAnswer(value, now);
+}
+
+bool StudyRunner::SkipItem(const std::string& item, double now)
+{
+    if (state != Questioning || !pending.questionnaire.skippable || item != pending.Item().id) return false;
+    return RecordAnswer(std::string(), now);
+}
+
+bool StudyRunner::RecordAnswer(const std::string& value, double now)
+{
+    AnswerRow a;
+    a.participant = participant;
+    a.session = session;
+    a.block = pending.block;
+    a.technique = pending.technique;
+    a.questionnaire = pending.questionnaire.id;
+    a.item = pending.Item().id;
+    a.value = value;
+    a.timeUtc = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
+    std::string error;
+    const bool written = answers.Write(a, error);
+    if (!written) {
+        writeError = error;
+        std::fprintf(stderr, "%s\n", error.c_str());
+    }
+    pending.answers[a.item] = value;
+    given[a.Placement()][a.item] = value;
+    pending.firstUnanswered = pending.questionnaire.FirstUnanswered(pending.answers);
+    if (pending.firstUnanswered >= pending.questionnaire.items.size()) EnterStep(step + 1, now);
+    return written;
+}
+
+double StudyRunner::BreakSecondsLeft(double now) const
+{
+    if (state != OnBreak) return 0.0;
+    return std::max(0.0, definition.breaks[steps[step].breakEntry].seconds - (now - breakStart));
+}
+
+const std::string& StudyRunner::BreakText() const
+{
+    static const std::string none;
+    return state == OnBreak ? definition.breaks[steps[step].breakEntry].text : none;
+}
+
+bool StudyRunner::ContinueAfterBreak(double now)
+{
+    if (state != OnBreak || BreakSecondsLeft(now) > 0.0) return false;
+    EnterStep(step + 1, now);
+    return true;
+}
+
+bool StudyRunner::SubmitForm(const std::map<std::string, std::string>& values, double now, std::string* problem)
+{
+    std::string why;
+    if (state != Form) why = "no participant form is being asked";
+    if (why.empty()) why = ParticipantFile::Check(definition.form, values);
+    if (why.empty()) {
+        const std::string folder = resultsOverride.empty() ? definition.resultsDir : resultsOverride;
+        const std::string time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
+        if (!ParticipantFile::Write(folder, participant, false, definition.form, values, time, participantPath, why))
+            participantPath.clear();
+    }
+    if (!why.empty()) {
+        if (problem) *problem = why;
+        return false;
+    }
+    EnterStep(0, now);
+    return true;
 }
 
 bool StudyRunner::RetryWrites()
 {
     std::string error;
-    const bool saved = log.Retry(error) & events.Retry(error);
+    const bool saved = log.Retry(error) & events.Retry(error) & answers.Retry(error);
     writeError = saved ? std::string() : error;
     if (saved && state == Finished) {
         log.Close();
         events.Close();
+        answers.Close();
     }
     return saved;
 }
@@ -626,6 +850,6 @@ bool StudyRunner::FinishTrial(const std::vector<bool>& selection, double now)
     }
     lastRow = row;
     hasLastRow = true;
-    Present(current + 1);
+    EnterStep(step + 1, now);
     return written;
 }

@@ -14,7 +14,19 @@
 //                        and clears are counted, each lasso logged at once
 //   FinishTrial(m, now)  scores the selection, writes the trial row and
 //                        presents the next trial, or ends the study
+//   Questioning          a questionnaire of the study file: Answer() (or,
+//                        where allowed, SkipItem()) takes its items in order,
+//                        each answer one synced row of P<id>_answers.csv
+//   OnBreak              a break: ContinueAfterBreak() goes on once its
+//                        minimum time is over
 //   Finished             end screen; no technique, nothing counts
+//
+// With a participant form in the study file, Begin first waits in Form until
+// SubmitForm() (unless the participant's file already holds the form's row).
+// Trials, questionnaires and breaks follow each other as PlanSteps() says:
+// after each technique's run of a block its "after technique" questionnaires,
+// after the block its "after block" ones and the breaks that follow it, after
+// the last trial the end-of-study questionnaires.
 //
 // While a study runs the runner holds FerrowManager's dataset and technique:
 // during Running they are the trial's, otherwise the dataset stays and the
@@ -22,6 +34,7 @@
 //
 // Times are seconds on one monotonic clock chosen by the caller (Now() is the
 // one the program uses); only differences are logged.
+#include "framework/runner/AnswersLog.h"
 #include "framework/runner/EventsLog.h"
 #include "framework/runner/LassoRecord.h"
 #include "framework/runner/ResultsLog.h"
@@ -30,6 +43,7 @@
 #include "framework/study/FerrowManager.h"
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -49,9 +63,30 @@ struct StudyTrial {
     long long targetSize = 0;
 };
 
+// One step of the participant's session.
+struct StudyStep {
+    enum Kind { Trial, Questionnaire, Break };
+    Kind kind = Trial;
+    int trial = -1;           // Trial: index into the trial sequence
+    int questionnaire = -1;   // Questionnaire: index into StudyDefinition::questionnaires
+    int block = 0;            // Questionnaire: the block it follows, 1-based; 0 at the end of the study
+    std::string technique;    // Questionnaire: the technique it is about; empty for a block's or the study's
+    int breakEntry = -1;      // Break: index into StudyDefinition::breaks
+};
+
+// The questionnaire being asked and where it stands.
+struct PendingQuestionnaire {
+    Questionnaire questionnaire;
+    int block = 0;                 // as in StudyStep and the answers file
+    std::string technique;
+    size_t firstUnanswered = 0;    // the item asked now
+    std::map<std::string, std::string> answers;  // item -> value given so far, earlier sessions included
+    const QuestionnaireItem& Item() const { return questionnaire.items[firstUnanswered]; }
+};
+
 class StudyRunner {
 public:
-    enum State { NoStudy, Loaded, Presenting, Running, Finished };
+    enum State { NoStudy, Loaded, Presenting, Running, Finished, Form, Questioning, OnBreak };
     static constexpr double ThresholdGestureGap = 0.5;  // seconds
 
     // Finds or loads one study dataset in FerrowDatasetManager and returns its
@@ -87,15 +122,20 @@ public:
 
     // Starts the participant's session; returns an error message, or empty.
     // An earlier session of the participant in the results folder that did
-    // not finish every trial is resumed: the order is rebuilt and the first
-    // trial without a row comes next (trials that have one are skipped);
-    // rows that do not fit the rebuilt order refuse the resumption. New rows
-    // always go to new files. With SetRestart(true) every session starts at
-    // trial 1.
+    // not finish every trial and questionnaire is resumed: the order is
+    // rebuilt and the first trial without a row comes next (trials that have
+    // one are skipped); rows that do not fit the rebuilt order refuse the
+    // resumption. Questionnaires answered completely are skipped, one cut off
+    // resumes at its first unanswered item, and the breaks before the first
+    // open step are not held again. New rows always go to new files. With
+    // SetRestart(true) every session starts at trial 1.
     std::string Begin(int participantId, int condition);
     // The participant's trials in order, as Begin would run them, without
     // touching a file; the study must be loaded.
     std::vector<StudyTrial> PlanSequence(int participantId) const;
+    // The whole session in order: trials (indices into PlanSequence's
+    // result), questionnaires and breaks.
+    std::vector<StudyStep> PlanSteps(int participantId) const;
     // The most techniques any counterbalanced group runs (1 without one).
     int TechniqueCount() const;
     void SetRestart(bool restart) { restartRequested = restart; }
@@ -125,6 +165,11 @@ public:
     bool IsPresenting() const { return state == Presenting; }
     bool IsRunning() const { return state == Running; }
     bool IsFinished() const { return state == Finished; }
+    bool IsQuestioning() const { return state == Questioning; }
+    bool IsOnBreak() const { return state == OnBreak; }
+    bool IsAskingForm() const { return state == Form; }
+    // Begun and not yet finished, or finished: the study owns the view.
+    bool HasBegun() const { return state != NoStudy && state != Loaded; }
 
     const StudyDefinition& Definition() const { return definition; }
     const std::vector<StudyTrial>& Sequence() const { return sequence; }
@@ -134,6 +179,39 @@ public:
     const std::vector<bool>& TargetMask() const;
     int ParticipantId() const { return participant; }
     int Condition() const { return condition; }
+
+    // The session's steps (PlanSteps of the participant) and the one now; -1
+    // before Begin, while the form is asked and once finished.
+    const std::vector<StudyStep>& Steps() const { return steps; }
+    int CurrentStep() const { return state == Finished || state == Form ? -1 : step; }
+
+    // The questionnaire being asked; null unless Questioning.
+    const PendingQuestionnaire* CurrentQuestionnaire() const;
+    // Answers the item asked now (`item` must be its id) and writes the
+    // answer's row; after the last item the session moves on (the next
+    // questionnaire, a break, a trial, or the end) as of `now`. False, with
+    // nothing changed, for another item or a value the item does not take;
+    // false also when the row could not be written (LastWriteError(); the
+    // row waits in memory as a trial row does, and the session moves on).
+    bool Answer(const std::string& item, const std::string& value, double now);
+    // Leaves the item asked now unanswered (an empty value), only where the
+    // study file lets this questionnaire be skipped.
+    bool SkipItem(const std::string& item, double now);
+
+    // The break being held: seconds until the participant may go on (0 once
+    // they may, and outside a break), its text, and going on.
+    double BreakSecondsLeft(double now) const;
+    const std::string& BreakText() const;
+    // False before the break's minimum time is over.
+    bool ContinueAfterBreak(double now);
+
+    // The participant form's fields (empty without a form).
+    const std::vector<FormField>& FormFields() const { return definition.form; }
+    // Writes P<id>_participant.csv and goes on to the first step. False, with
+    // `problem` saying why, when a required field is missing, a value is not
+    // one the field takes, or the file could not be written.
+    bool SubmitForm(const std::map<std::string, std::string>& values, double now, std::string* problem = nullptr);
+    std::string ParticipantPath() const { return participantPath; }
 
     // Each returns false, and changes nothing, when the state does not allow it.
     bool StartTrial(double now);
@@ -169,7 +247,7 @@ public:
     // rows already written are never touched again. At the end of the
     // session (the runner's destruction) the ones still waiting are saved
     // beside their file, with one console line saying where.
-    bool HasUnsaved() const { return log.Unsaved() + events.Unsaved() > 0; }
+    bool HasUnsaved() const { return log.Unsaved() + events.Unsaved() + answers.Unsaved() > 0; }
     // Writes the waiting rows, oldest first; true once none is left.
     bool RetryWrites();
 
@@ -179,9 +257,15 @@ public:
     std::string TrialsPath() const { return log.TrialsPath(); }
     std::string LassosPath() const { return log.LassosPath(); }
     std::string EventsPath() const { return events.Path(); }
+    std::string AnswersPath() const { return answers.Path(); }
 
 private:
-    void Present(int index);
+    void Plan(int participantId, std::vector<StudyTrial>* trials, std::vector<StudyStep>* plan) const;
+    // Goes to step `index` or the first after it not done earlier, entered
+    // at `now`; past the last step the study is finished.
+    void EnterStep(int index, double now);
+    bool RecordAnswer(const std::string& value, double now);
+    std::string Placement(const StudyStep& s) const;
     void Shuffle(std::vector<int>& run, int participantId, int block, int repetition) const;
     // The trial's technique by name; "" for none.
     void HoldFramework(const std::string& technique);
@@ -206,7 +290,18 @@ private:
     std::vector<int> datasetNumbers;            // per StudyDefinition::datasets
     std::vector<std::vector<bool>> entryTargets;  // per StudyDefinition::trials
     std::vector<StudyTrial> sequence;
-    int current = -1;
+    int current = -1;                 // the trial presented, running, or last run
+    std::vector<StudyStep> steps;
+    std::vector<bool> stepDone;       // per step: done in an earlier session
+    int step = -1;
+    PendingQuestionnaire pending;
+    double breakStart = 0.0;
+    // Placement ("block/technique/questionnaire") -> item -> value, of this
+    // session and the one it resumes.
+    std::map<std::string, std::map<std::string, std::string>> given;
+    int session = 1;
+    AnswersLog answers;
+    std::string participantPath;
     int participant = 0;
     int condition = 0;
     ResultsLog log;

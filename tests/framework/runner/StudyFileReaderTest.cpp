@@ -162,3 +162,92 @@ TEST(StudyFileReader, EachProblemNamesFileAndLine)
     ASSERT_EQ(missing.size(), 1u);
     EXPECT_EQ(missing[0].rfind(folder.Path("none.xml") + ": cannot open", 0), 0u) << missing[0];
 }
+
+TEST(StudyFileReader, QuestionnairesBreaksAndTheFormAreReadAndChecked)
+{
+    StudyTestFolder folder;
+    const std::string file = folder.Path("study.xml");
+    StudyDefinition study;
+    // Lines 1-4: a study of one counterbalanced block and one trial after it.
+    const std::string head = "<study>\n<dataset id=\"c\" builtin=\"clusters\"/>\n"
+                             "<block technique=\"counterbalanced\">\n<trial dataset=\"c\" targetLabel=\"1\"/>\n";
+    const std::string tail = "<trial dataset=\"c\" targetLabel=\"2\" technique=\"density\"/>\n";
+
+    ASSERT_TRUE(ReadText(folder, "<study>\n<form>\n<field id=\"age\"/>\n<field id=\"hand\" label=\"Hand\" "
+                                 "choices=\"right | left\" required=\"no\"/>\n</form>\n" + head.substr(8) +
+                                 "<questionnaire type=\"tlx\" weighted=\"true\"/>\n"
+                                 "<questionnaire type=\"sus\" after=\"block\" skippable=\"true\"/>\n"
+                                 "<questionnaire type=\"ranking\" after=\"block\"/>\n</block>\n"
+                                 "<break seconds=\"30\" text=\"Rest.\"/>\n" + tail +
+                                 "<questionnaire type=\"likert\" id=\"comfort\" points=\"7\" low=\"no\" high=\"yes\">\n"
+                                 "<item id=\"q1\" text=\"Comfortable?\"/>\n</questionnaire>\n</study>\n",
+                         study)
+                    .empty());
+    ASSERT_EQ(study.form.size(), 2u);
+    EXPECT_EQ(study.form[0].kind, FormField::Number);
+    EXPECT_EQ(study.form[0].minimum, 16);
+    EXPECT_EQ(study.form[1].choices, (std::vector<std::string>{"right", "left"}));
+    EXPECT_FALSE(study.form[1].required);
+    ASSERT_EQ(study.questionnaires.size(), 4u);
+    EXPECT_EQ(study.questionnaires[0].placement, StudyQuestionnaireEntry::AfterTechnique);
+    EXPECT_EQ(study.questionnaires[0].questionnaire.items.size(), 21u) << "six scales and fifteen pairs";
+    EXPECT_TRUE(study.questionnaires[1].questionnaire.skippable);
+    EXPECT_FALSE(study.questionnaires[0].questionnaire.skippable);
+    EXPECT_EQ(study.questionnaires[2].questionnaire.items[0].choices, (std::vector<std::string>{"density", "cylinder"}));
+    const StudyQuestionnaireEntry& likert = study.questionnaires[3];
+    EXPECT_EQ(likert.placement, StudyQuestionnaireEntry::AtEnd);
+    EXPECT_EQ(likert.block, -1);
+    EXPECT_EQ(likert.questionnaire.items[0].maximum, 7);
+    EXPECT_EQ(likert.questionnaire.items[0].highAnchor, "yes");
+    ASSERT_EQ(study.breaks.size(), 1u);
+    EXPECT_EQ(study.breaks[0].afterTrials, 1u);
+    EXPECT_EQ(study.breaks[0].seconds, 30.0);
+
+    // Inside the block (line 5 on), then after it.
+    const std::string end = "</block>\n" + tail + "</study>\n";
+    auto inBlock = [&](const std::string& lines) { return ReadText(folder, head + lines + end, study); };
+    // Lines 1-6 are the whole study; what is added starts on line 7.
+    auto atEnd = [&](const std::string& lines) {
+        return ReadText(folder, head + "</block>\n" + tail + lines + "</study>\n", study);
+    };
+    EXPECT_TRUE(OneProblem(inBlock("<questionnaire type=\"nasa\"/>\n"), file, 5,
+                           "needs a type: tlx, sus, likert or ranking (not \"nasa\")"));
+    EXPECT_TRUE(OneProblem(inBlock("<questionnaire type=\"sus\" after=\"each\"/>\n"), file, 5,
+                           "after \"each\" of <questionnaire> is neither technique nor block"));
+    EXPECT_TRUE(OneProblem(inBlock("<questionnaire type=\"ranking\"/>\n"), file, 5, "it needs after=\"block\""));
+    EXPECT_TRUE(OneProblem(inBlock("<questionnaire type=\"sus\" weighted=\"true\"/>\n"), file, 5,
+                           "\"weighted\" is for type=\"tlx\" only"));
+    EXPECT_TRUE(OneProblem(inBlock("<questionnaire type=\"tlx\"/>\n<questionnaire type=\"tlx\" after=\"block\"/>\n"),
+                           file, 6, "\"tlx\" is already asked in this block (line 5)"));
+    EXPECT_TRUE(OneProblem(inBlock("<questionnaire type=\"likert\" id=\"x\" points=\"12\">\n"
+                                   "<item id=\"a\" text=\"?\"/>\n</questionnaire>\n"),
+                           file, 5, "points \"12\""));
+    EXPECT_TRUE(OneProblem(inBlock("<questionnaire type=\"likert\" id=\"x\">\n<item id=\"a b\" text=\"?\"/>\n"
+                                   "<item id=\"c\" text=\"?\"/>\n</questionnaire>\n"),
+                           file, 6, "an \"id\" of letters, digits and _ (not \"a b\")"));
+    EXPECT_TRUE(OneProblem(inBlock("<questionnaire type=\"likert\" id=\"sus\">\n<item id=\"a\" text=\"?\"/>\n"
+                                   "</questionnaire>\n"),
+                           file, 5, "other than tlx, sus and ranking"));
+    EXPECT_TRUE(OneProblem(inBlock("<questionnaire type=\"likert\" id=\"x\"/>\n"), file, 5, "needs one or more <item"));
+    EXPECT_TRUE(OneProblem(ReadText(folder, head + "</block>\n<questionnaire type=\"sus\"/>\n" + tail + "</study>\n",
+                                    study),
+                           file, 6, "is asked at the end; move it after the last trial"));
+    EXPECT_TRUE(OneProblem(atEnd("<questionnaire type=\"sus\" after=\"block\"/>\n"), file, 7,
+                           "one directly inside <study> comes at the end"));
+    EXPECT_TRUE(OneProblem(ReadText(folder, head + "</block>\n<break/>\n" + tail + "</study>\n", study), file, 6,
+                           "<break> needs \"seconds\""));
+    EXPECT_TRUE(OneProblem(atEnd("<break seconds=\"5\"/>\n"), file, 7,
+                           "a <break> after the last trial has nothing to go on to"));
+    EXPECT_TRUE(OneProblem(ReadText(folder, "<study>\n<break seconds=\"5\"/>\n" + head.substr(8) + end, study), file, 2,
+                           "before the first trial"));
+    EXPECT_TRUE(OneProblem(atEnd("<form>\n<field id=\"job\"/>\n</form>\n"), file, 8,
+                           "<field id=\"job\"> needs choices=\"a|b|...\" or min and max"));
+    EXPECT_TRUE(OneProblem(atEnd("<form>\n<field id=\"n\" min=\"9\" max=\"1\"/>\n</form>\n"), file, 8,
+                           "min of <field> is above its max"));
+    EXPECT_TRUE(OneProblem(atEnd("<form>\n<field id=\"pilot\" choices=\"a|b\"/>\n</form>\n"), file, 8,
+                           "is a column the participant file has anyway"));
+    EXPECT_TRUE(OneProblem(atEnd("<form>\n<field id=\"age\"/>\n<field id=\"age\"/>\n</form>\n"), file, 9,
+                           "field id \"age\" is already used on line 8"));
+    // All of them at once, in file order.
+    EXPECT_EQ(inBlock("<questionnaire type=\"nasa\"/>\n<questionnaire type=\"sus\" after=\"each\"/>\n").size(), 2u);
+}

@@ -705,3 +705,262 @@ TEST(StudyRunner, ProgramStartFindsTheStudyOrExploresFreely)
     EXPECT_EQ(s.runner.Condition(), 1);
     QDir::setCurrent(before);
 }
+
+namespace {
+
+// Participant 1 runs block 1 with density, then cylinder.
+const char* kQuestionedStudy = R"(<study results="out">
+  <dataset id="c" builtin="clusters"/>
+  <block technique="counterbalanced">
+    <trial name="a" dataset="c" targetLabel="1"/>
+    <questionnaire type="tlx"/>
+    <questionnaire type="ranking" after="block"/>
+  </block>
+  <break seconds="30" text="Rest a little."/>
+  <block technique="density">
+    <trial name="b" dataset="c" targetLabel="2"/>
+    <questionnaire type="likert" id="ease" points="3" skippable="true">
+      <item id="e1" text="Easy?"/>
+      <item id="e2" text="Fast?"/>
+    </questionnaire>
+  </block>
+  <questionnaire type="sus"/>
+</study>
+)";
+
+std::string StepsText(const StudyRunner& runner, int participant)
+{
+    std::string text;
+    const std::vector<StudyTrial> trials = runner.PlanSequence(participant);
+    for (const StudyStep& s : runner.PlanSteps(participant)) {
+        if (s.kind == StudyStep::Trial) text += trials[s.trial].name + ":" + trials[s.trial].techniqueName + " ";
+        if (s.kind == StudyStep::Break) text += "break ";
+        if (s.kind == StudyStep::Questionnaire)
+            text += runner.Definition().questionnaires[s.questionnaire].questionnaire.id + "@" +
+                    std::to_string(s.block) + "/" + s.technique + " ";
+    }
+    return text;
+}
+
+// Answers the questionnaire asked now with `value` for every item (the first
+// choice left for a choice); stops after `count` items.
+void AnswerItems(StudyRunner& runner, const std::string& value, double now, size_t count = 1000)
+{
+    for (size_t k = 0; k < count && runner.IsQuestioning(); ++k) {
+        const PendingQuestionnaire* q = runner.CurrentQuestionnaire();
+        const QuestionnaireItem& item = q->Item();
+        const std::string v = item.kind == QuestionnaireItem::Choice
+                                  ? q->questionnaire.ChoicesLeft(q->firstUnanswered, q->answers).front()
+                                  : value;
+        ASSERT_TRUE(runner.Answer(item.id, v, now)) << item.id << " = " << v;
+    }
+}
+
+void RunTrial(StudyRunner& runner, double at)
+{
+    ASSERT_TRUE(runner.IsPresenting());
+    ASSERT_TRUE(runner.StartTrial(at));
+    ASSERT_TRUE(runner.FinishTrial({}, at + 1.0));
+}
+
+}  // namespace
+
+TEST(StudyRunner, QuestionnairesAndBreaksFollowTheirBlocksAndTechniques)
+{
+    LoadedStudy s(kQuestionedStudy);
+    ASSERT_TRUE(s.runner.Load(s.path).empty());
+    EXPECT_EQ(StepsText(s.runner, 1), "a:density tlx@1/density a:cylinder tlx@1/cylinder ranking@1/ break b:density "
+                                      "ease@2/density sus@0/ ");
+    EXPECT_EQ(StepsText(s.runner, 2), "a:cylinder tlx@1/cylinder a:density tlx@1/density ranking@1/ break b:density "
+                                      "ease@2/density sus@0/ ");
+    ASSERT_EQ(s.runner.Begin(1, 0), "");
+    EXPECT_EQ(s.runner.CurrentQuestionnaire(), nullptr);
+    EXPECT_FALSE(s.runner.Answer("mental", "50", 0.0)) << "no questionnaire during a trial";
+    RunTrial(s.runner, 0.0);
+
+    // The TLX about density: in order, on its grid, nothing skipped.
+    ASSERT_TRUE(s.runner.IsQuestioning());
+    const PendingQuestionnaire* q = s.runner.CurrentQuestionnaire();
+    ASSERT_NE(q, nullptr);
+    EXPECT_EQ(q->questionnaire.id, "tlx");
+    EXPECT_EQ(q->block, 1);
+    EXPECT_EQ(q->technique, "density");
+    EXPECT_EQ(q->firstUnanswered, 0u);
+    EXPECT_EQ(s.runner.CurrentTrial(), nullptr);
+    EXPECT_FALSE(s.runner.StartTrial(2.0));
+    EXPECT_FALSE(s.runner.Answer("physical", "50", 2.0)) << "items come in order";
+    EXPECT_FALSE(s.runner.Answer("mental", "52", 2.0)) << "steps of 5";
+    EXPECT_FALSE(s.runner.Answer("mental", "105", 2.0));
+    EXPECT_FALSE(s.runner.SkipItem("mental", 2.0)) << "the study file does not allow skipping";
+    EXPECT_EQ(q->firstUnanswered, 0u);
+    AnswerItems(s.runner, "55", 3.0);
+    RunTrial(s.runner, 4.0);
+    ASSERT_TRUE(s.runner.IsQuestioning());
+    EXPECT_EQ(s.runner.CurrentQuestionnaire()->technique, "cylinder");
+    AnswerItems(s.runner, "20", 6.0, 6);
+
+    // The ranking: a technique placed once offers itself no more.
+    ASSERT_TRUE(s.runner.IsQuestioning());
+    EXPECT_EQ(s.runner.CurrentQuestionnaire()->questionnaire.id, "ranking");
+    EXPECT_EQ(s.runner.CurrentQuestionnaire()->technique, "");
+    ASSERT_TRUE(s.runner.Answer("rank_1", "cylinder", 7.0));
+    EXPECT_FALSE(s.runner.Answer("rank_2", "cylinder", 7.5));
+    ASSERT_TRUE(s.runner.Answer("rank_2", "density", 8.0));
+
+    // The break began with the last answer and holds for its 30 seconds.
+    ASSERT_TRUE(s.runner.IsOnBreak());
+    EXPECT_EQ(s.runner.BreakText(), "Rest a little.");
+    EXPECT_DOUBLE_EQ(s.runner.BreakSecondsLeft(18.0), 20.0);
+    EXPECT_FALSE(s.runner.ContinueAfterBreak(37.9));
+    EXPECT_TRUE(s.runner.IsOnBreak());
+    ASSERT_TRUE(s.runner.ContinueAfterBreak(38.0));
+    RunTrial(s.runner, 40.0);
+
+    // Skippable: an empty answer.
+    ASSERT_TRUE(s.runner.IsQuestioning());
+    EXPECT_FALSE(s.runner.Answer("e1", "4", 42.0)) << "three points";
+    ASSERT_TRUE(s.runner.SkipItem("e1", 42.0));
+    ASSERT_TRUE(s.runner.Answer("e2", "3", 43.0));
+    EXPECT_EQ(s.runner.CurrentQuestionnaire()->questionnaire.id, "sus");
+    EXPECT_EQ(s.runner.CurrentQuestionnaire()->block, 0);
+    AnswerItems(s.runner, "4", 44.0);
+    EXPECT_TRUE(s.runner.IsFinished());
+    EXPECT_EQ(s.runner.AnswersPath(), s.folder.Path("out/P1_answers.csv"));
+
+    // One row per answer, in the order given.
+    const auto rows = Rows(s.folder.Path("out/P1_answers.csv"));
+    ASSERT_EQ(rows.size(), 1u + 6 + 6 + 2 + 2 + 10);
+    EXPECT_EQ(rows[0], AnswersLog::Columns());
+    const std::vector<std::string> expected[] = {
+        {"1", "1", "0", "1", "density", "tlx", "mental", "55"},
+        {"1", "1", "0", "1", "cylinder", "tlx", "frustration", "20"},
+        {"1", "1", "0", "1", "", "ranking", "rank_2", "density"},
+        {"1", "1", "0", "2", "density", "ease", "e1", ""},
+        {"1", "1", "0", "0", "", "sus", "sus10", "4"},
+    };
+    const size_t at[] = {1, 12, 14, 15, 26};
+    for (size_t k = 0; k < 5; ++k) {
+        std::vector<std::string> got(rows[at[k]].begin(), rows[at[k]].begin() + 8);
+        EXPECT_EQ(got, expected[k]) << "row " << at[k];
+        EXPECT_EQ(rows[at[k]][8].size(), 24u) << "ISO 8601 time with milliseconds";
+    }
+}
+
+TEST(StudyRunner, AQuestionnaireCutOffResumesAtItsFirstUnansweredItem)
+{
+    LoadedStudy s(kQuestionedStudy);
+    {
+        StudyRunner first;
+        ASSERT_TRUE(first.Load(s.path).empty());
+        ASSERT_EQ(first.Begin(1, 0), "");
+        RunTrial(first, 0.0);
+        AnswerItems(first, "55", 2.0);
+        RunTrial(first, 3.0);
+        AnswerItems(first, "20", 5.0, 3);  // the cylinder TLX cut off after three items
+        ASSERT_TRUE(first.IsQuestioning());
+    }
+    StudyRunner second;
+    ASSERT_TRUE(second.Load(s.path).empty());
+    ASSERT_EQ(second.Begin(1, 0), "");
+    EXPECT_NE(second.SessionNote().find("at questionnaire \"tlx\" after block 1 (cylinder), item 4 of 6"),
+              std::string::npos)
+        << second.SessionNote();
+    ASSERT_TRUE(second.IsQuestioning());
+    EXPECT_EQ(second.CurrentQuestionnaire()->technique, "cylinder");
+    EXPECT_EQ(second.CurrentQuestionnaire()->firstUnanswered, 3u);
+    EXPECT_EQ(second.CurrentQuestionnaire()->answers.at("temporal"), "20");
+    EXPECT_EQ(second.AnswersPath(), s.folder.Path("out/P1_answers_2.csv"));
+    AnswerItems(second, "30", 10.0, 3);
+    AnswerItems(second, "", 11.0, 2);  // the ranking
+    ASSERT_TRUE(second.IsOnBreak());
+    ASSERT_TRUE(second.ContinueAfterBreak(41.0));
+    RunTrial(second, 42.0);
+    AnswerItems(second, "2", 44.0, 2);
+    AnswerItems(second, "5", 45.0, 4);  // the end-of-study SUS cut off after four items
+    const auto answers2 = Rows(s.folder.Path("out/P1_answers_2.csv"));
+    ASSERT_EQ(answers2.size(), 1u + 3 + 2 + 2 + 4) << "no answer of the first session written again";
+    EXPECT_EQ(Column(answers2, 1, "item"), "performance");
+    EXPECT_EQ(Column(answers2, 1, "session"), "2");
+
+    // A row cut off by a crash while it was written does not count: its item
+    // is asked again.
+    {
+        std::ofstream cut(s.folder.Path("out/P1_answers_2.csv"), std::ios::app | std::ios::binary);
+        cut << "1,2,0,0,,sus,sus5,5,2026-";
+    }
+    // Every trial has its row, yet the study is not finished: the third
+    // session goes on with the SUS, not at trial 1.
+    StudyRunner third;
+    ASSERT_TRUE(third.Load(s.path).empty());
+    ASSERT_EQ(third.Begin(1, 0), "");
+    ASSERT_TRUE(third.IsQuestioning()) << third.SessionNote();
+    EXPECT_EQ(third.CurrentQuestionnaire()->questionnaire.id, "sus");
+    EXPECT_EQ(third.CurrentQuestionnaire()->Item().id, "sus5");
+    EXPECT_EQ(third.CurrentQuestionnaire()->answers.at("sus1"), "5");
+    AnswerItems(third, "1", 50.0);
+    EXPECT_TRUE(third.IsFinished());
+    EXPECT_EQ(Rows(s.folder.Path("out/P1_answers_3.csv")).size(), 1u + 6);
+
+    // Now everything is answered: the next session is a new one.
+    ASSERT_EQ(third.Begin(1, 0), "");
+    EXPECT_TRUE(third.IsPresenting());
+    EXPECT_EQ(third.CurrentTrial()->number, 1);
+    EXPECT_NE(third.SessionNote().find("finished this study before"), std::string::npos) << third.SessionNote();
+}
+
+TEST(StudyRunner, TheParticipantFormIsAskedOnceAndChecked)
+{
+    LoadedStudy s(R"(<study results="out">
+  <dataset id="c" builtin="clusters"/>
+  <form>
+    <field id="age"/>
+    <field id="hand" label="Hand" choices="right|left" required="false"/>
+  </form>
+  <trial name="a" dataset="c" targetLabel="1" technique="density"/>
+  <trial name="b" dataset="c" targetLabel="2" technique="density"/>
+</study>
+)");
+    {
+        // A participant who never fills the form leaves no file at all.
+        StudyRunner quitter;
+        ASSERT_TRUE(quitter.Load(s.path).empty());
+        ASSERT_EQ(quitter.Begin(2, 0), "");
+        EXPECT_TRUE(quitter.IsAskingForm());
+    }
+    EXPECT_TRUE(QDir(QString::fromStdString(s.folder.Path("out"))).entryList(QDir::Files).isEmpty());
+
+    ASSERT_TRUE(s.runner.Load(s.path).empty());
+    ASSERT_EQ(s.runner.Begin(1, 0), "");
+    ASSERT_TRUE(s.runner.IsAskingForm());
+    EXPECT_EQ(s.runner.FormFields().size(), 2u);
+    EXPECT_EQ(s.runner.CurrentTrial(), nullptr);
+    EXPECT_FALSE(s.runner.StartTrial(0.0));
+    std::string problem;
+    EXPECT_FALSE(s.runner.SubmitForm({}, 0.0, &problem));
+    EXPECT_EQ(problem, "\"Age\" is not answered");
+    EXPECT_FALSE(s.runner.SubmitForm({{"age", "15"}}, 0.0, &problem));
+    EXPECT_EQ(problem, "\"Age\" must be a whole number from 16 to 99, not \"15\"");
+    EXPECT_FALSE(s.runner.SubmitForm({{"age", "30.5"}}, 0.0, &problem));
+    EXPECT_FALSE(s.runner.SubmitForm({{"age", "30"}, {"hand", "middle"}}, 0.0, &problem));
+    EXPECT_EQ(problem, "\"middle\" is not one of the choices of \"Hand\"");
+    EXPECT_FALSE(s.runner.SubmitForm({{"age", "30"}, {"shoe", "44"}}, 0.0, &problem));
+    EXPECT_EQ(problem, "the form has no field \"shoe\"");
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(s.folder.Path("out/P1_participant.csv"))));
+    ASSERT_TRUE(s.runner.SubmitForm({{"age", "30"}}, 0.0, &problem)) << problem;
+    EXPECT_TRUE(s.runner.IsPresenting());
+    EXPECT_FALSE(s.runner.SubmitForm({{"age", "31"}}, 0.0)) << "once";
+    const auto rows = Rows(s.folder.Path("out/P1_participant.csv"));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"participant", "pilot", "time_utc", "age", "hand"}));
+    EXPECT_EQ(Column(rows, 1, "participant"), "1");
+    EXPECT_EQ(Column(rows, 1, "age"), "30");
+    EXPECT_EQ(Column(rows, 1, "hand"), "");
+    RunTrial(s.runner, 0.0);
+
+    // Resumed, the participant is not asked again.
+    StudyRunner resumed;
+    ASSERT_TRUE(resumed.Load(s.path).empty());
+    ASSERT_EQ(resumed.Begin(1, 0), "");
+    EXPECT_TRUE(resumed.IsPresenting());
+    EXPECT_EQ(resumed.CurrentTrial()->number, 2);
+}
