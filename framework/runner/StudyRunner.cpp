@@ -604,7 +604,8 @@ bool StudyRunner::RecordAnswer(const std::string& value, double now)
     a.questionnaire = pending.questionnaire.id;
     a.item = pending.Item().id;
     a.value = value;
-    a.timeUtc = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
+    a.pilot = pilot;
+    a.timeUtc = UtcAt(now);
     std::string error;
     const bool written = answers.Write(a, error);
     if (!written) {
@@ -643,9 +644,8 @@ bool StudyRunner::SubmitForm(const std::map<std::string, std::string>& values, d
     if (state != Form) why = "no participant form is being asked";
     if (why.empty()) why = ParticipantFile::Check(definition.form, values);
     if (why.empty()) {
-        const std::string folder = resultsOverride.empty() ? definition.resultsDir : resultsOverride;
-        const std::string time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
-        if (!ParticipantFile::Write(folder, participant, false, definition.form, values, time, participantPath, why))
+        if (!ParticipantFile::Write(ResultsFolder(), participant, pilot, definition.form, values, UtcAt(now),
+                                    participantPath, why))
             participantPath.clear();
     }
     if (!why.empty()) {

@@ -1,5 +1,6 @@
 #include "framework/runner/StudySimulation.h"
 
+#include "framework/runner/CsvFormat.h"
 #include "framework/runner/SelectionMetrics.h"
 #include "framework/runner/SimulatedParticipant.h"
 #include "framework/runner/StartViewCamera.h"
@@ -122,22 +123,11 @@ std::string StudySimulation::Run(int participantId, std::vector<std::string>& li
     if (!problems.empty()) return problems.front();
     if (!settings.results.empty()) runner.SetResultsFolder(settings.results);
     runner.SetPilot(settings.pilot);
+    const std::vector<EarlierTrials> earlier = ResultsLog::ReadEarlierTrials(runner.ResultsFolder(), participantId);
+    size_t earlierRows = 0;
+    for (const EarlierTrials& file : earlier) earlierRows += file.rows.size();
     // The session's number among the participant's files sets its simulated
     // start, so a resumed session starts after the one it resumes.
-    const std::vector<EarlierTrials> earlier = ResultsLog::ReadEarlierTrials(runner.ResultsFolder(), participantId);
-    // A participant whose sessions ran every trial is done: running the
-    // command again resumes the others and adds nothing.
-    std::vector<bool> ran(runner.PlanSequence(participantId).size(), false);
-    for (const EarlierTrials& file : earlier)
-        for (size_t r = 0; r < file.rows.size(); ++r) {
-            const int number = std::atoi(file.Field(r, "trial").c_str());
-            if (number >= 1 && number <= static_cast<int>(ran.size())) ran[number - 1] = true;
-        }
-    if (!earlier.empty() && std::find(ran.begin(), ran.end(), false) == ran.end()) {
-        lines.push_back("participant " + std::to_string(participantId) + ": finished before, in " +
-                        runner.ResultsFolder());
-        return {};
-    }
     const int session = static_cast<int>(earlier.size()) + 1;
     const QDateTime start = QDateTime::fromString(QString::fromLatin1(SimulatedStartUtc), Qt::ISODateWithMs)
                                 .addDays(participantId - 1)
@@ -147,22 +137,106 @@ std::string StudySimulation::Run(int participantId, std::vector<std::string>& li
     });
     const std::string error = runner.Begin(participantId, 0);
     if (!error.empty()) return error;
-    lines.push_back("participant " + std::to_string(participantId) + ": " +
-                    std::to_string(runner.Sequence().size()) + " trials into " + runner.TrialsPath());
+    const std::string who = "participant " + std::to_string(participantId);
+    // A participant whose sessions ran everything would start over; running
+    // the command again resumes the others and adds nothing (the runner
+    // leaves no files of a session that did nothing).
+    if (earlierRows > 0 && runner.FinishedEarlier() == 0) {
+        lines.push_back(who + ": finished before, in " + runner.ResultsFolder());
+        return {};
+    }
+    lines.push_back(who + ": " + std::to_string(runner.Sequence().size()) + " trials into " + runner.TrialsPath());
     if (!runner.SessionNote().empty()) lines.push_back(runner.SessionNote());
     clock = 0.0;
-    while (runner.IsPresenting()) {
-        const StudyTrial& trial = *runner.CurrentTrial();
-        // One stream per trial: a resumed session draws what an
-        // uninterrupted one draws for the same trial.
-        const std::uint64_t trialSeed = settings.seed * 1000003ULL + static_cast<std::uint64_t>(trial.number);
-        if (!RunTrial(runner, trialSeed)) {
-            lines.push_back("participant " + std::to_string(participantId) + ": interrupted after trial " +
-                            std::to_string(trial.number) + " as asked");
-            return {};
+    // One stream per trial, per questionnaire and for the form: a resumed
+    // session draws what an uninterrupted one draws for the same step.
+    const std::uint64_t base = settings.seed * 1000003ULL;
+    while (!runner.IsFinished() && !interrupted) {
+        const StudyRunner::State before = runner.GetState();
+        const int step = runner.CurrentStep();
+        if (runner.IsAskingForm()) {
+            SimulatedParticipant person(base + FormStream, participantId);
+            clock += FormSeconds;
+            std::string problem;
+            if (!runner.SubmitForm(person.FillForm(runner.FormFields()), clock, &problem))
+                return "the participant form: " + problem;
+        } else if (runner.IsPresenting()) {
+            const int trial = runner.CurrentTrial()->number;
+            if (!RunTrial(runner, base + static_cast<std::uint64_t>(trial)))
+                lines.push_back(who + ": interrupted after trial " + std::to_string(trial) + " as asked");
+        } else if (runner.IsQuestioning()) {
+            const std::string error = AnswerQuestionnaire(runner, base + QuestionnaireStream + step);
+            if (!error.empty()) return error;
+            if (interrupted) lines.push_back(who + ": interrupted in a questionnaire as asked");
+        } else if (runner.IsOnBreak()) {
+            // Waited out to the simulated second; rounding may leave a
+            // sliver of the minimum, which a next tick covers.
+            for (int tick = 0; tick < 4 && runner.IsOnBreak(); ++tick) {
+                clock += std::max(runner.BreakSecondsLeft(clock), 1e-6);
+                runner.ContinueAfterBreak(clock);
+            }
         }
+        if (runner.GetState() == before && runner.CurrentStep() == step && !interrupted)
+            return "the session does not move on from step " + std::to_string(step + 1);
     }
     if (runner.HasUnsaved()) return runner.LastWriteError();
+    return {};
+}
+
+StudySimulation::Experience StudySimulation::Experienced(const StudyRunner& runner, int block,
+                                                         const std::string& technique) const
+{
+    // Read back from the participant's files, so that a resumed session
+    // answers as an uninterrupted one.
+    const std::vector<StudyTrial>& sequence = runner.Sequence();
+    const StudyDefinition& study = runner.Definition();
+    std::map<std::string, std::pair<double, int>> byTechnique;
+    double f1 = 0.0, seconds = 0.0;
+    int n = 0;
+    for (const EarlierTrials& file : ResultsLog::ReadEarlierTrials(runner.ResultsFolder(), runner.ParticipantId()))
+        for (size_t r = 0; r < file.rows.size(); ++r) {
+            const int number = std::atoi(file.Field(r, "trial").c_str());
+            double f = 0.0, t = 0.0;
+            if (number < 1 || number > static_cast<int>(sequence.size()) ||
+                !CsvFormat::ToNumber(file.Field(r, "f1"), f) ||
+                !CsvFormat::ToNumber(file.Field(r, "completion_time_s"), t))
+                continue;
+            const StudyTrial& trial = sequence[number - 1];
+            if (trial.practice) continue;
+            byTechnique[trial.techniqueName].first += f;
+            ++byTechnique[trial.techniqueName].second;
+            if (block > 0 && study.trials[trial.entry].block + 1 != block) continue;
+            if (!technique.empty() && trial.techniqueName != technique) continue;
+            f1 += f;
+            seconds += t;
+            ++n;
+        }
+    Experience e;
+    if (n > 0) {
+        e.meanF1 = f1 / n;
+        e.meanTime = seconds / n;
+    }
+    for (const auto& t : byTechnique) e.liking[t.first] = t.second.first / t.second.second;
+    return e;
+}
+
+std::string StudySimulation::AnswerQuestionnaire(StudyRunner& runner, std::uint64_t stream)
+{
+    const PendingQuestionnaire& pending = *runner.CurrentQuestionnaire();
+    const Questionnaire q = pending.questionnaire;
+    const Experience e = Experienced(runner, pending.block, pending.technique);
+    SimulatedParticipant person(stream, runner.ParticipantId());
+    // The whole questionnaire is drawn at once; a resumed one draws the same
+    // and goes on at its first unanswered item.
+    std::map<std::string, std::string> answers = person.Answer(q, e.meanF1, e.meanTime, e.liking);
+    for (size_t k = pending.firstUnanswered; k < q.items.size(); ++k) {
+        const std::string& item = q.items[k].id;
+        clock += AnswerSeconds;
+        const bool accepted = runner.Answer(item, answers[item], clock);
+        if (!accepted && runner.LastWriteError().empty())
+            return "questionnaire \"" + q.id + "\" does not take \"" + answers[item] + "\" for " + item;
+        if (!CountRow()) return {};
+    }
     return {};
 }
 

@@ -19,13 +19,20 @@
 // learning and the technique's factor); lasso k is logged at the share of
 // that time the model gives what comes before its end (2 s, then per lasso
 // 1.2 s and its outline at 900 px/s; the model's last 0.5 s press Done). The
-// next trial is presented at once. The
-// wall-clock stamps are simulated too: participant p's session s starts at
-// SimulatedStartUtc + (p - 1) days + (s - 1) hours.
+// next trial is presented at once. The wall-clock stamps are simulated too:
+// participant p's session s starts at SimulatedStartUtc + (p - 1) days +
+// (s - 1) hours.
 //
-// Each trial draws from a generator of its own (seed, participant, trial), so
-// a resumed session runs its remaining trials exactly as an uninterrupted one
-// would: the rows are the same, only split over the session's files.
+// Questionnaires are answered by SimulatedParticipant::Answer from the means
+// of the participant's measured trials they ask about (read back from the
+// files: the block's, the technique's), each item taking AnswerSeconds; a
+// break is waited out to its minimum exactly; the participant form is filled
+// (SimulatedParticipant::FillForm) in FormSeconds.
+//
+// Each trial, questionnaire and the form draw from a generator of their own
+// (seed, participant, step), so a resumed session runs what remains exactly
+// as an uninterrupted one would, a questionnaire from its first unanswered
+// item: the rows are the same, only split over the sessions' files.
 //
 // In: a SimulationView (the selection engine behind a headless scene), the
 // settings. Out: the study's results files. Cost: one engine lasso per lasso.
@@ -67,6 +74,8 @@ public:
     static constexpr double CorrectionF1 = 0.8;
     static constexpr int MaxCorrections = 2;
     static constexpr double LookSeconds = 3.0;
+    static constexpr double AnswerSeconds = 4.0;  // per questionnaire item
+    static constexpr double FormSeconds = 30.0;
     static constexpr const char* SimulatedStartUtc = "2030-01-07T09:00:00.000Z";
     // How a simulated participant points, in the trials file's input column.
     static constexpr const char* InputName = "simulated";
@@ -77,8 +86,8 @@ public:
         bool pilot = false;
         // Technique name -> factor of its completion time (1 unless given).
         std::map<std::string, double> timeFactors;
-        // Stops the run, as a power cut would, once this many trial (and
-        // answer) rows have been written; negative: never.
+        // Stops the run, as a power cut would, once this many trial and
+        // answer rows have been written; negative: never.
         long long interruptAfter = -1;
     };
 
@@ -94,8 +103,21 @@ public:
     std::string ResultsFolder() const;
 
 private:
+    // What the participant experienced in the trials a questionnaire asks
+    // about: the means of their measured trials (of the block, 0: all; of
+    // the technique, empty: all), and the mean F1 per technique as liking.
+    struct Experience {
+        double meanF1 = 0.7, meanTime = 10.0;
+        std::map<std::string, double> liking;
+    };
+    static constexpr std::uint64_t QuestionnaireStream = 500000, FormStream = 900000;
+
     // Runs the presented trial to its row; false once interrupted.
     bool RunTrial(StudyRunner& runner, std::uint64_t trialSeed);
+    Experience Experienced(const StudyRunner& runner, int block, const std::string& technique) const;
+    // Answers the questionnaire asked now, from its first unanswered item;
+    // an error, or empty.
+    std::string AnswerQuestionnaire(StudyRunner& runner, std::uint64_t stream);
     bool CountRow();
 
     SimulationView& view;

@@ -17,12 +17,24 @@ fail() { echo "FAIL: $*"; exit 1; }
 cp "$src/examples/particles.csv" .
 cat > study.xml <<'EOF'
 <study name="simulated">
+  <form>
+    <field id="age"/>
+    <field id="hand" label="Hand" choices="right | left"/>
+  </form>
   <dataset id="blobs" file="particles.csv?x=px&amp;y=py&amp;z=pz"/>
   <block technique="counterbalanced" techniques="density cylinder" order="random">
     <trial name="practice" dataset="blobs" targetLabel="1" practice="true"/>
     <trial name="left" dataset="blobs" targetLabel="1"><view azimuth="30" elevation="15"/></trial>
     <trial name="right" dataset="blobs" targetLabel="2"><view azimuth="-20" elevation="10" zoom="1.2"/></trial>
+    <questionnaire type="tlx"/>
+    <questionnaire type="sus"/>
+    <questionnaire type="ranking" after="block"/>
   </block>
+  <break seconds="20" text="Rest a moment."/>
+  <trial name="last" dataset="blobs" targetLabel="2" technique="density"/>
+  <questionnaire type="likert" id="overall" points="7" low="no" high="yes">
+    <item id="easy" text="Was it easy?"/>
+  </questionnaire>
 </study>
 EOF
 
@@ -62,12 +74,28 @@ for path in sorted(glob.glob(folder + "/P*.csv")):
     rows = list(csv.DictReader(open(path)))
     assert rows or "_events" in path, path + ": no rows"
     assert all(r["pilot"] == "1" for r in rows), path + ": a row without pilot=1"
+    if "_participant" in path:
+        assert len(rows) == 1 and 16 <= int(rows[0]["age"]) and rows[0]["hand"] in ("right", "left"), path
+    if "_answers" in path:
+        # TLX (6) and SUS (10) after each technique, the ranking (2), the last item.
+        kinds = [r["questionnaire"] for r in rows]
+        assert len(rows) == 35 and kinds.count("tlx") == 12 and kinds.count("sus") == 20, path
+        assert [r["value"] for r in rows if r["questionnaire"] == "ranking"] in (["density", "cylinder"],
+                                                                              ["cylinder", "density"]), path
+        last_answer = rows[-2]["time_utc"]
     if "_trials" in path:
-        assert len(rows) == 6, f"{path}: {len(rows)} trials"
+        assert len(rows) == 7, f"{path}: {len(rows)} trials"
+        # The break after the block is waited out exactly: 20 s after the
+        # ranking's last answer, and the 3 s of looking at the target.
+        from datetime import datetime
+        at = lambda t: datetime.strptime(t, "%Y-%m-%dT%H:%M:%S.%fZ")
+        gap = (at(rows[6]["started_utc"]) - at(last_answer)).total_seconds()
+        assert abs(gap - 23.0) < 1e-9, f"{path}: the last trial starts {gap} s after the ranking"
         assert all(r["input"] == "simulated" for r in rows), path
         f1 += [float(r["f1"]) for r in rows]
         # The Latin square: odd participants start with density.
         p = int(rows[0]["participant"])
+        assert rows[6]["trial_name"] == "last", path
         assert rows[0]["technique"] == ("density" if p % 2 else "cylinder"), path
 mean = sum(f1) / len(f1)
 assert mean > 0.7, f"mean F1 {mean:.3f}: the lassos miss their targets"
@@ -81,27 +109,31 @@ diff -r one two > /dev/null || fail "the same seed gave other files: $(diff -r o
   fail "seed 8 failed"
 ! diff -q one/pilot/P1_trials.csv three/pilot/P1_trials.csv > /dev/null || fail "the seed changes nothing"
 
-# Interrupted after 10 trial rows (participant 2, trial 4), then resumed by
-# the same command: the rows, session after session, are the uninterrupted
-# run's, apart from the simulated start stamps.
-run --results cut --interrupt-after 10 > cut.log 2> cut.err
+# Interrupted after 49 rows: participant 1's 7 trials and 35 answers, then
+# participant 2's first 3 trials and 4 of the 6 TLX items. The same command
+# resumes in the TLX; the rows, session after session, are the uninterrupted
+# run's, apart from the simulated stamps and the session number.
+run --results cut --interrupt-after 49 > cut.log 2> cut.err
 [ $? -eq 1 ] || fail "an interrupted run did not exit 1"
 grep -q "the same command without it resumes" cut.err || fail "no resume hint: $(cat cut.err)"
 [ ! -e cut/pilot/P3_trials.csv ] || fail "the run went on after the interruption"
 run --results cut > resumed.log 2>&1 || fail "the resumed run failed: $(tail -5 resumed.log)"
-grep -q "resuming participant 2 at trial 5" resumed.log || fail "participant 2 was not resumed: $(cat resumed.log)"
-[ -f cut/pilot/P2_trials_2.csv ] || fail "the resumed session wrote no second file"
+grep -q 'resuming participant 2 at questionnaire "tlx" after block 1 (.*), item 5 of 6' resumed.log ||
+  fail "participant 2 was not resumed in the TLX: $(cat resumed.log)"
+grep -q "participant 1: finished before" resumed.log || fail "participant 1 ran again: $(cat resumed.log)"
+[ -f cut/pilot/P2_answers_2.csv ] || fail "the resumed session wrote no second answers file"
 python3 - one/pilot cut/pilot <<'EOF' || fail "the resumed run differs from the uninterrupted one"
 import csv, glob, os, sys
 whole, cut = sys.argv[1:]
-for kind in ("trials", "lassos", "events"):
+for kind in ("trials", "lassos", "events", "answers", "participant"):
     for p in range(1, 9):
         def rows(folder):
             files = sorted(glob.glob(f"{folder}/P{p}_{kind}*.csv"), key=lambda f: (len(f), f))
             out = []
             for f in files:
                 for r in csv.DictReader(open(f)):
-                    r.pop("started_utc", None)
+                    for stamp in ("started_utc", "time_utc", "session"):
+                        r.pop(stamp, None)
                     out.append(r)
             return out
         a, b = rows(whole), rows(cut)
@@ -109,11 +141,14 @@ for kind in ("trials", "lassos", "events"):
 EOF
 
 # The paired table of the simulated study; pilot rows never join real ones.
-"$summary" --paired --csv paired.csv --svg paired.svg one/pilot/P*_trials*.csv > summary.txt 2>&1 ||
+"$summary" --paired --csv paired.csv --svg paired.svg one/pilot/P*_trials*.csv one/pilot/P*_answers*.csv \
+  > summary.txt 2>&1 ||
   fail "trellan-summary --paired failed: $(cat summary.txt)"
 grep -q "pilot data (pilot=1)" summary.txt || fail "the summary does not say it is pilot data"
 grep -q "^completion_time_s,density,cylinder,8," paired.csv || fail "no time row over 8 participants: $(cat paired.csv)"
 grep -q "^f1,density,cylinder,8," paired.csv || fail "no F1 row: $(cat paired.csv)"
+grep -q "^tlx,density,cylinder,8," paired.csv || fail "no TLX row: $(cat paired.csv)"
+grep -q "^sus,density,cylinder,8," paired.csv || fail "no SUS row: $(cat paired.csv)"
 "$summary" one/pilot/P1_trials.csv "$src/examples/sample-results/P1_trials.csv" > mixed.txt 2>&1
 [ $? -eq 1 ] || fail "pilot and real rows were summed up together"
 grep -q "pilot data is summed up on its own" mixed.txt || fail "no reason given: $(cat mixed.txt)"
