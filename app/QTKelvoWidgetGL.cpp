@@ -310,7 +310,7 @@ void QTKelvoWidgetGL::restIfIdle()
     ++framesSinceWake;
     if (framesSinceWake < kAwakeFrames || sinceWake.elapsed() < kAwakeMilliseconds) return;
     // Work that shows itself over several frames keeps the view awake.
-    if (vis && !vis->DensitiesReady()) return;
+    if (vis && (!vis->DensitiesReady() || vis->KeepsAwake())) return;
     if (TouchManager::Instance()->PendingCount() > 0) return;
     repaintTimer->stop();
 }

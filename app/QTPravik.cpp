@@ -74,6 +74,10 @@ QTPravik::QTPravik(QTConfiguration* configuration)
     addAction(cursorAction);
     addAction(twoMiceAction);
     addAction(aboutAction);
+    // A held key repeats, and none of these may: a toggle would flicker, and
+    // during a trial a held Escape would be its own second press and quit.
+    for (QAction* once : {quitAction, fullscreenAction, multiMonitorAction, cursorAction, twoMiceAction})
+        once->setAutoRepeat(false);
 
     quitNotice = new QLabel(tr("Press Escape again to quit: the running trial would be lost"), this);
     quitNotice->setAlignment(Qt::AlignCenter);

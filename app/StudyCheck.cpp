@@ -25,7 +25,7 @@ void PrintOrder(StudyRunner& runner, int participant)
         } else if (s.kind == StudyStep::Questionnaire) {
             const Questionnaire& q = study.questionnaires[s.questionnaire].questionnaire;
             const std::string where = s.block == 0 ? "at the end" : "after block " + std::to_string(s.block);
-            std::printf("       %-9s %-12s %-10s %zu item(s)\n", q.id.c_str(),
+            std::printf("       %-9s %-12s %-14s %zu item(s)\n", q.id.c_str(),
                         s.technique.empty() ? "-" : s.technique.c_str(), where.c_str(), q.items.size());
         } else {
             std::printf("       break     %g s\n", study.breaks[s.breakEntry].seconds);

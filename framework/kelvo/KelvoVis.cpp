@@ -66,6 +66,7 @@ KelvoVis::KelvoVis(WindowsFrameTimer* timer, WId window, int displayWidth, int d
     scene.reset(new ParticleScene(0, 0, this->displayWidth, this->displayHeight));
 
     study.reset(new StudyTrialControl(StudyRunner::Instance()));
+    panel.reset(new StudyPanel(StudyRunner::Instance(), StudyPanelFirstId));
     frameStrategy = new OSGFrameAndPlotStrategy(scene.get(), nullptr);
     // In a study, lassos count only while a trial runs.
     frameStrategy->SetSelectionEnabled([this] { return densitiesReady && study->SelectionAllowed(); });
@@ -183,6 +184,7 @@ void KelvoVis::placeComponents()
     bandLeft = l;
     bandBottom = b + h;
     bandWidth = w;
+    const double wholeWidth = w;
     // The touch controls take a column at the right of the main area.
     if (w > kMinTouchSize * 4 && h > kMinTouchSize * 4) {
         const double strip = touchColumnWidth(w, h);
@@ -192,6 +194,9 @@ void KelvoVis::placeComponents()
         placeTouchColumn(0, 0, 0, 0);
     }
     frameComponent->setBounds(l, b, w, h);
+    // The panel covers the 3D area and the touch column, its controls the
+    // size of the column's cells.
+    panel->Layout(l, b, wholeWidth, h, columnCell);
     scene->SetViewport(static_cast<int>(l), static_cast<int>(b), static_cast<int>(w), static_cast<int>(h));
 
     // Side area: the threshold slider under a line for its value.
@@ -523,6 +528,7 @@ void KelvoVis::renderAll(bool)
         changeNotifier->notify();
     }
     if (study->Update(*this)) changeNotifier->notify();
+    if (panel->Update(StudyRunner::Now())) changeNotifier->notify();
     const bool starts = study->ButtonStarts();
     studyButton->setIcon(starts ? ButtonComponent::StartIcon : ButtonComponent::DoneIcon);
     studyButton->setText(starts ? "Start" : "Done");
@@ -541,9 +547,11 @@ void KelvoVis::renderAll(bool)
     glDisable(GL_CULL_FACE);
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    // Under the panel the trial's controls are out of reach: not drawn.
+    const bool panelShown = panel->IsShown();
     for (const auto& c : components)
-        if (c.get() != frameComponent) c->render();
-    if (slider->isVisible())
+        if (c.get() != frameComponent && !panelShown) c->render();
+    if (slider->isVisible() && !panelShown)
         texts.DrawSliderLabels(*slider, GetThresholdLabel(), labelHeight,
                                frameComponent->getLeft() + frameComponent->getWidth() * 0.5, viewWidth);
     glPopAttrib();
@@ -568,6 +576,7 @@ void KelvoVis::renderTouchIndication()
     glDisable(GL_TEXTURE_2D);
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    panel->Render();
     const double r = std::max(6.0, kelvo.unitSize * 0.12);
     for (const auto& p : pointersDown) {
         glColor4f(1.0f, 1.0f, 1.0f, 0.35f);
@@ -603,6 +612,7 @@ void KelvoVis::setDefaultFboId(GLuint fbo)
 
 VisComponent* KelvoVis::getComponentAt(double x, double y, bool)
 {
+    if (panel->IsShown()) return panel->ComponentAt(x, y);
     // Controls lie above the 3D area: ask them first.
     for (auto it = components.rbegin(); it != components.rend(); ++it)
         if ((*it)->contains(x, y)) return it->get();

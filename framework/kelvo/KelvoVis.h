@@ -35,11 +35,14 @@
 //
 // It places and drives its parts: SelectionHost holds the selection over the
 // shown dataset, DensityWorker the density precomputation and its progress,
-// OnScreenTexts the texts over the 3D area and beside the slider.
+// OnScreenTexts the texts over the 3D area and beside the slider, StudyPanel
+// a study's form, questionnaires and breaks over the main area (drawn after
+// the viewers, the only thing a press reaches while it is shown).
 #include "framework/kelvo/DensityWorker.h"
 #include "framework/kelvo/KelvoLayout.h"
 #include "framework/kelvo/OnScreenTexts.h"
 #include "framework/kelvo/SelectionHost.h"
+#include "framework/kelvo/StudyPanel.h"
 #include "framework/kelvo/StudyTrialView.h"
 #include "framework/ombra/EventKind.h"
 #include "framework/ombra/OmbraManager.h"
@@ -73,7 +76,9 @@ public:
         RotateModeId = 7, PlusModeId = 8, MinusModeId = 9, IntersectionModeId = 10,
         // One technique button per registered technique, from 11 on, in the
         // registry's order: density, cylinder, then the others.
-        DensityTechniqueId = 11, CylinderTechniqueId = 12
+        DensityTechniqueId = 11, CylinderTechniqueId = 12,
+        // The study panel's controls (form, questionnaires, breaks), from 100 on.
+        StudyPanelFirstId = 100
     };
     // What a plain stroke of a pointer without a keyboard does on the 3D area.
     enum StrokeMode { RotateMode = 0, PlusMode, MinusMode, IntersectionMode };
@@ -145,6 +150,11 @@ public:
     // Start/done of a study trial; hidden outside a study.
     ButtonComponent* GetStudyButton() const { return studyButton; }
     StudyTrialControl* GetStudyControl() const { return study.get(); }
+    // The participant form, questionnaires and breaks over the main area;
+    // while it is shown nothing else on the view takes a press.
+    StudyPanel* GetStudyPanel() const { return panel.get(); }
+    // A break counting down repaints every second, even in an on-demand view.
+    bool KeepsAwake() const { return panel->Counting(); }
     VisComponent* GetFrameComponent() const { return frameComponent; }
     const KelvoLayout& GetKelvoLayout() const { return kelvo; }
     int GetShownDataset() const { return host->Shown(); }
@@ -269,6 +279,7 @@ private:
     int columnCount = 1;
     double bandLeft = 0, bandBottom = 0, bandWidth = 0, bandHeight = 0;
     std::unique_ptr<StudyTrialControl> study;
+    std::unique_ptr<StudyPanel> panel;
 
     // Component that took the press, per pointer id; moves and releases go there.
     std::map<int, VisComponent*> strokeTarget;

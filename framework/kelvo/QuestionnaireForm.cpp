@@ -17,6 +17,31 @@ double OnGrid(const QuestionnaireItem& item, double v)
                       static_cast<double>(item.maximum));
 }
 
+// Lines of at most `width` characters, broken between words: a long
+// description stays readable rather than shrinking to fit one line.
+std::vector<std::string> Wrap(const std::string& text, size_t width)
+{
+    std::vector<std::string> lines;
+    std::string line, word;
+    auto flush = [&] {
+        if (word.empty()) return;
+        if (!line.empty() && line.size() + 1 + word.size() > width) {
+            lines.push_back(line);
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+        word.clear();
+    };
+    for (char c : text) {
+        if (c == ' ' || c == '\n') flush();
+        else word += c;
+    }
+    flush();
+    if (!line.empty()) lines.push_back(line);
+    return lines;
+}
+
+const size_t kLineCharacters = 64;
 const int kMaxButtonPoints = 11;
 const char* const kNext = "\n";
 const char* const kSkip = "\r";
@@ -34,9 +59,11 @@ QuestionnaireForm::QuestionnaireForm(Questionnaire q, std::map<std::string, std:
 void QuestionnaireForm::Build()
 {
     // An answer rebuilds the form from inside the pressed button's strategy:
-    // that button lives on until the next rebuild, when its call is over.
-    retiredButtons = std::move(buttons);
-    retiredSlider = std::move(slider);
+    // that button must outlive its call.
+    // A pointer still down on a control of an earlier item (a second finger
+    // answered meanwhile) may release there: they all live as long as the form.
+    for (auto& b : buttons) retiredButtons.push_back(std::move(b));
+    if (slider) retiredSliders.push_back(std::move(slider));
     buttons.clear();
     buttonValues.clear();
     next = nullptr;
@@ -70,23 +97,29 @@ void QuestionnaireForm::Build()
                                              const QuestionnaireItem& it = questionnaire.items[current];
                                              slider->setValue(OnGrid(it, v));
                                              sliderTouched = true;
-                                             if (next) next->setEnabled(true);
+                                             if (!next) return;
+                                             next->setEnabled(true);
+                                             // A number without anchors (an age) shows what it is.
+                                             if (it.lowAnchor.empty())
+                                                 next->setText("Next: " + CsvFormat::Number(slider->getValue(), 6));
                                          })));
         addButton("Next", kNext);
         next = buttons.back().get();
         next->setEnabled(false);
     }
-    if (questionnaire.skippable) addButton("Skip", kSkip);
+    if (questionnaire.skippable || item.optional) addButton("Skip", kSkip);
 
     std::vector<TextPanel::Row> rows = {
         {questionnaire.title + "  (" + std::to_string(current + 1) + " of " +
              std::to_string(questionnaire.items.size()) + ")",
-         ""},
-        {item.text, ""}};
-    if (!item.description.empty()) rows.push_back({item.description, ""});
-    if (item.kind == QuestionnaireItem::Scale)
+         ""}};
+    for (const std::string& line : Wrap(item.text, kLineCharacters)) rows.push_back({line, ""});
+    for (const std::string& line : Wrap(item.description, kLineCharacters)) rows.push_back({line, ""});
+    if (item.kind == QuestionnaireItem::Scale && !item.lowAnchor.empty())
         rows.push_back({std::to_string(item.minimum) + ": " + item.lowAnchor,
                         std::to_string(item.maximum) + ": " + item.highAnchor});
+    else if (item.kind == QuestionnaireItem::Scale)
+        rows.push_back({"from " + std::to_string(item.minimum) + " to " + std::to_string(item.maximum), ""});
     text.setRows(rows);
     Layout(left, bottom, width, height, cell);
 }

@@ -11,8 +11,8 @@
 // of buttons, one per value; a longer one (TLX: 0-100 in steps of 5) is a
 // slider whose value is confirmed with "Next", which stays disabled until
 // the slider was touched, so no default value is ever recorded. A choice is a
-// button per choice left. "Skip" exists only when the questionnaire allows
-// it; a skipped item is answered with an empty value. No control is smaller
+// button per choice left. "Skip" exists only when the questionnaire or the
+// item allows it; a skipped item is answered with an empty value. No control is smaller
 // than the given cell: a row that would not fit wraps onto more rows.
 // Cost: a few components per item, rebuilt when the item changes.
 #include "framework/ombra/ButtonComponent.h"
@@ -65,6 +65,6 @@ private:
     bool sliderTouched = false;
     ButtonComponent* next = nullptr;
     std::vector<std::unique_ptr<ButtonComponent>> retiredButtons;
-    std::unique_ptr<SliderComponent> retiredSlider;
+    std::vector<std::unique_ptr<SliderComponent>> retiredSliders;
     TextPanel text;
 };

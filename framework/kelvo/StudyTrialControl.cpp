@@ -89,6 +89,18 @@ bool StudyTrialControl::follow(StudyTrialView& view)
     // The densities come first: until then the "computing" message stays and
     // no selection exists to reset.
     if (!view.DensitiesReady()) return false;
+    // The form, a questionnaire or a break: the panel over the area speaks;
+    // the last trial's colours and words go.
+    if (runner->IsAskingForm() || runner->IsQuestioning() || runner->IsOnBreak()) {
+        if (betweenShown) return false;
+        betweenShown = true;
+        presentedTrial = runningTrial = -1;
+        view.ResetSelection();
+        view.ColourParticles({}, false);
+        view.SetMessage("");
+        return true;
+    }
+    betweenShown = false;
     const StudyTrial* trial = runner->CurrentTrial();
     if (!trial) return false;
 

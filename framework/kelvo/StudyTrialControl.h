@@ -7,6 +7,8 @@
 //   running    the button shows "done"; every lasso, undo, redo, clear and
 //              threshold change goes to the runner; the target and the
 //              instruction stay only where the study file says so
+//   between    the participant form, a questionnaire or a break (drawn by
+//              StudyPanel): no message, nothing highlighted, lassos off
 //   finished   the end message stays, lassos are off, no button
 //   unsaved    a results row could not be written: the message says so and
 //              the study pauses before the next trial; the button (Start)
@@ -70,5 +72,6 @@ private:
     int runningTrial = -1;     // number of the running trial whose colours are set up
     bool finishPending = false;
     bool endShown = false;
+    bool betweenShown = false;  // the picture between trials is set up
     bool unsavedShown = false;
 };

@@ -26,6 +26,7 @@ struct QuestionnaireItem {
     std::string lowAnchor, highAnchor;          // Scale: words at either end
     std::vector<std::string> choices;           // Choice: ids offered
     std::vector<std::string> choiceLabels;      // Choice: what the buttons say
+    bool optional = false;     // may be left out even where the questionnaire may not
 };
 
 struct Questionnaire {

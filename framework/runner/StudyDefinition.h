@@ -64,11 +64,13 @@ struct StudyQuestionnaireEntry {
     Questionnaire questionnaire;
 };
 
-// A pause between blocks: its screen says `text` and lets the participant go
-// on once `seconds` have passed.
+// A pause between blocks, or inside a counterbalanced block between its
+// techniques' runs: its screen says `text` and lets the participant go on
+// once `seconds` have passed.
 struct StudyBreakEntry {
     int line = 0;
-    size_t afterTrials = 0;    // trials of the file (file order) before it
+    int block = -1;            // index of its <block>; -1 between blocks
+    size_t afterTrials = 0;    // between blocks: trials of the file (file order) before it
     double seconds = 0.0;
     std::string text;
 };

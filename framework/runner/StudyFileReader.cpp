@@ -167,7 +167,7 @@ private:
             else if (xml.name() == QLatin1String("block")) ReadBlock();
             else if (xml.name() == QLatin1String("trial")) ReadTrial(false, nullptr, {}, -1, -1, false);
             else if (xml.name() == QLatin1String("questionnaire")) ReadQuestionnaire(-1, {});
-            else if (xml.name() == QLatin1String("break")) ReadBreak();
+            else if (xml.name() == QLatin1String("break")) ReadBreak(-1);
             else if (xml.name() == QLatin1String("form")) ReadForm();
             else {
                 Problem("unknown element " + Element() +
@@ -274,8 +274,14 @@ private:
             if (!xml.isStartElement()) continue;
             if (xml.name() == QLatin1String("trial")) ReadTrial(true, techniqueOk ? &technique : nullptr, names, group, block, shuffle);
             else if (xml.name() == QLatin1String("questionnaire")) ReadQuestionnaire(block, names);
-            else {
-                Problem("unknown element " + Element() + " inside <block>; expected <trial> or <questionnaire>");
+            else if (xml.name() == QLatin1String("break")) {
+                if (techniqueOk && names.size() < 2)
+                    Problem("a <break> inside a block of one technique has no second run to rest before; "
+                            "put it between blocks");
+                ReadBreak(block);
+            } else {
+                Problem("unknown element " + Element() +
+                        " inside <block>; expected <trial>, <questionnaire> or <break>");
                 xml.skipCurrentElement();
             }
         }
@@ -540,10 +546,12 @@ private:
         return ok;
     }
 
-    void ReadBreak()
+    // Directly inside <study> (block -1), or inside a block: between its runs.
+    void ReadBreak(int block)
     {
         StudyBreakEntry b;
         b.line = static_cast<int>(xml.lineNumber());
+        b.block = block;
         b.afterTrials = study.trials.size();
         OnlyAttributes({"seconds", "text"});
         b.text = Has("text") ? Text("text").toStdString() : std::string("Time for a short break.");
@@ -674,6 +682,7 @@ private:
         bool endQuestions = false;
         for (const StudyQuestionnaireEntry& q : study.questionnaires) endQuestions |= q.block < 0;
         for (const StudyBreakEntry& b : study.breaks) {
+            if (b.block >= 0) continue;
             if (b.afterTrials == 0) Problem("a <break> before the first trial has nothing to rest from", b.line);
             else if (b.afterTrials == study.trials.size() && !endQuestions)
                 Problem("a <break> after the last trial has nothing to go on to", b.line);

@@ -304,9 +304,12 @@ void StudyRunner::Plan(int participantId, std::vector<StudyTrial>* out, std::vec
             steps.push_back(step);
         }
     };
-    auto rest = [&](size_t afterTrials) {
+    // The breaks between blocks after `afterTrials` trials of the file, or
+    // (block >= 0) those between the runs of `block`.
+    auto rest = [&](int block, size_t afterTrials) {
         for (size_t b = 0; b < definition.breaks.size(); ++b) {
-            if (definition.breaks[b].afterTrials != afterTrials) continue;
+            const StudyBreakEntry& entry = definition.breaks[b];
+            if (entry.block != block || (block < 0 && entry.afterTrials != afterTrials)) continue;
             StudyStep step;
             step.kind = StudyStep::Break;
             step.breakEntry = static_cast<int>(b);
@@ -339,11 +342,12 @@ void StudyRunner::Plan(int participantId, std::vector<StudyTrial>* out, std::vec
             if (e.shuffle) Shuffle(run, participantId, e.block, static_cast<int>(r));
             for (int k : run) append(k, repetitions[r]);
             if (e.block >= 0) ask(e.block, StudyQuestionnaireEntry::AfterTechnique, repetitions[r]);
+            if (e.block >= 0 && r + 1 < repetitions.size()) rest(e.block, 0);
         }
         // A block of one technique is about that technique as a whole.
         if (e.block >= 0)
             ask(e.block, StudyQuestionnaireEntry::AfterBlock, repetitions.size() == 1 ? repetitions[0] : std::string());
-        rest(static_cast<size_t>(end));
+        rest(-1, static_cast<size_t>(end));
         i = end;
     }
     ask(-1, StudyQuestionnaireEntry::AtEnd, std::string());

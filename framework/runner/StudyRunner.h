@@ -24,9 +24,10 @@
 // With a participant form in the study file, Begin first waits in Form until
 // SubmitForm() (unless the participant's file already holds the form's row).
 // Trials, questionnaires and breaks follow each other as PlanSteps() says:
-// after each technique's run of a block its "after technique" questionnaires,
-// after the block its "after block" ones and the breaks that follow it, after
-// the last trial the end-of-study questionnaires.
+// after each technique's run of a block its "after technique" questionnaires
+// and, unless it was the last run, the block's own breaks; after the block
+// its "after block" questionnaires and the breaks that follow it; after the
+// last trial the end-of-study questionnaires.
 //
 // While a study runs the runner holds FerrowManager's dataset and technique:
 // during Running they are the trial's, otherwise the dataset stays and the

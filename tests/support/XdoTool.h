@@ -58,10 +58,16 @@ inline void Focus(const QString& id)
     QThread::msleep(200);
 }
 
+// Typed as on a keyboard, to the window with the focus. Aimed at a window,
+// xdotool sends each event through the server's keyboard only while that
+// window has the focus and straight to the window otherwise: a key that
+// unmaps the window (Ctrl+M) had its press go through the keyboard and its
+// release past it, so the server held the keys down and repeated them, and
+// every later key came with Ctrl.
 inline void Keys(const QString& id, const QString& keys)
 {
     Focus(id);
-    Run({"key", "--window", id, keys});
+    Run({"key", keys});
     QThread::msleep(300);
 }
 

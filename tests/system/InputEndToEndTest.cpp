@@ -13,6 +13,7 @@
 #include "framework/kelvo/KelvoVis.h"
 #include "framework/kelvo/OSGFrameAndPlotStrategy.h"
 #include "framework/kelvo/StudyManager.h"
+#include "framework/kelvo/StudyPanel.h"
 #include "framework/ombra/ButtonComponent.h"
 #include "framework/ombra/SliderComponent.h"
 #include "framework/runner/StudyRunner.h"
@@ -676,6 +677,125 @@ TEST_F(TouchStudyTest, TheStartButtonIsFoundByItsPixelsAndATouchLassoOnSlowFrame
     EXPECT_EQ(Column(lassos, 1, "mode"), "plus");
     EXPECT_EQ(Column(lassos, 1, "technique"), "density");
     EXPECT_GE(Column(lassos, 1, "points").count(';') + 1, 36);
+}
+
+// A trial, the raw TLX about it, a break of a second, a second trial.
+class TuioQuestionnaireTest : public TouchStudyTest {
+protected:
+    const char* Study() const override
+    {
+        return "<study name=\"questions\" results=\"results\">\n"
+               "  <dataset id=\"clusters\" builtin=\"clusters\"/>\n"
+               "  <block technique=\"density\">\n"
+               "    <trial name=\"a\" dataset=\"clusters\" targetLabel=\"1\"/>\n"
+               "    <questionnaire type=\"tlx\"/>\n"
+               "  </block>\n"
+               "  <break seconds=\"1\" text=\"A short rest.\"/>\n"
+               "  <trial name=\"b\" dataset=\"clusters\" targetLabel=\"2\" technique=\"density\"/>\n"
+               "</study>\n";
+    }
+    // The view pixel of `slider` that gives `value`: the middle of the
+    // positions that round to it.
+    static double XFor(const SliderComponent* slider, double value)
+    {
+        double first = -1.0, last = -1.0;
+        const double y = slider->getBottom() + slider->getHeight() * 0.5;
+        for (double x = slider->getLeft(); x <= slider->getLeft() + slider->getWidth(); x += 0.5) {
+            if (std::fabs(slider->valueAt(x, y) - value) > 2.5) continue;
+            if (first < 0) first = x;
+            last = x;
+        }
+        return first < 0 ? -1.0 : (first + last) * 0.5;
+    }
+    static ButtonComponent* ButtonCalled(const QuestionnaireForm& form, const std::string& text)
+    {
+        for (VisComponent* c : form.Components())
+            if (auto* b = dynamic_cast<ButtonComponent*>(c))
+                if (b->getText() == text) return b;
+        return nullptr;
+    }
+};
+
+TEST_F(TuioQuestionnaireTest, ATlxIsAnsweredByTouchAloneAndTheBreakHoldsItsMinimum)
+{
+    KelvoVis* vis = view->getVis();
+    StudyRunner* runner = StudyRunner::Instance();
+    ASSERT_TRUE(runner->IsPresenting());
+    const int port = StartTuio();
+    ASSERT_NE(port, 0);
+    TuioClient client(port);
+    int finger = 1;
+    Settle();
+    Tap(client, finger++, vis->GetStudyButton());
+    ASSERT_TRUE(WaitUntil([&] { return runner->IsRunning(); }, 10000));
+    Settle();
+    Tap(client, finger++, vis->GetStudyButton());
+    ASSERT_TRUE(WaitUntil([&] { return runner->IsQuestioning(); }, 10000));
+    Settle();
+
+    StudyPanel* panel = vis->GetStudyPanel();
+    ASSERT_TRUE(panel->IsShown());
+    QuestionnaireForm* form = panel->Form();
+    ASSERT_NE(form, nullptr);
+    const double cell = vis->GetModeButton(KelvoVis::RotateMode)->getWidth();
+    // Nothing else on the view takes a press: not the 3D area, not the study button.
+    const VisComponent* frame = vis->GetFrameComponent();
+    EXPECT_EQ(vis->getComponentAt(frame->getLeft() + 2, frame->getBottom() + 2, true), nullptr);
+    const double values[6] = {10, 25, 40, 55, 70, 85};
+    for (int k = 0; k < 6; ++k) {
+        ASSERT_EQ(form->CurrentItem(), size_t(k));
+        const SliderComponent* slider = nullptr;
+        for (VisComponent* c : form->Components()) {
+            EXPECT_GE(c->getHeight(), cell) << "item " << k;
+            EXPECT_GE(c->getWidth(), cell) << "item " << k;
+            if (auto* s = dynamic_cast<SliderComponent*>(c)) slider = s;
+        }
+        ASSERT_NE(slider, nullptr) << "item " << k;
+        ButtonComponent* next = ButtonCalled(*form, "Next");
+        ASSERT_NE(next, nullptr);
+        EXPECT_EQ(ButtonCalled(*form, "Skip"), nullptr) << "the study file does not allow skipping";
+        // Next before the slider was touched records nothing.
+        Tap(client, finger++, next);
+        ASSERT_EQ(form->CurrentItem(), size_t(k));
+        const double x = XFor(slider, values[k]);
+        ASSERT_GE(x, 0.0);
+        const double y = slider->getBottom() + slider->getHeight() * 0.5;
+        ASSERT_TRUE(client.Frame({{finger, Normalised(x, y)}}));
+        Settle(2);
+        ASSERT_TRUE(client.Frame({}));
+        ++finger;
+        Settle(2);
+        Tap(client, finger++, next);
+        ASSERT_TRUE(WaitUntil([&] { return form->CurrentItem() == size_t(k + 1) || !runner->IsQuestioning(); }, 5000))
+            << "item " << k;
+    }
+
+    // The break: Continue waits for the minimum, then takes the finger.
+    ASSERT_TRUE(WaitUntil([&] { return runner->IsOnBreak() && panel->ContinueButton(); }, 10000));
+    ButtonComponent* go = panel->ContinueButton();
+    EXPECT_GE(go->getHeight(), cell);
+    if (runner->BreakSecondsLeft(StudyRunner::Now()) > 0.3) {
+        EXPECT_FALSE(go->isEnabled());
+        Tap(client, finger++, go);
+        EXPECT_TRUE(runner->IsOnBreak());
+    }
+    ASSERT_TRUE(WaitUntil([&] { return go->isEnabled(); }, 5000)) << "the view counted down by itself";
+    Tap(client, finger++, go);
+    ASSERT_TRUE(WaitUntil([&] { return runner->IsPresenting(); }, 5000));
+    EXPECT_EQ(runner->CurrentTrial()->name, "b");
+    Settle();
+    EXPECT_FALSE(panel->IsShown());
+    EXPECT_NE(vis->getComponentAt(frame->getLeft() + 2, frame->getBottom() + 2, true), nullptr);
+
+    const QStringList answers = Rows("P1_answers.csv");
+    ASSERT_EQ(answers.size(), 7) << answers.join('\n').toStdString();
+    const char* items[6] = {"mental", "physical", "temporal", "performance", "effort", "frustration"};
+    for (int k = 0; k < 6; ++k) {
+        EXPECT_EQ(Column(answers, k + 1, "item").toStdString(), items[k]);
+        EXPECT_EQ(Column(answers, k + 1, "value").toDouble(), values[k]) << items[k];
+        EXPECT_EQ(Column(answers, k + 1, "technique"), "density");
+        EXPECT_EQ(Column(answers, k + 1, "block"), "1");
+    }
 }
 
 } // namespace

@@ -294,6 +294,13 @@ TEST_F(StudySession, AKilledSessionResumesAtTheTrialInProgressAndEscapeAsksFirst
     EXPECT_TRUE(WaitUntil([&] { return !window->isQuitNoticeShown(); }, QTPravik::QuitConfirmMs + 2000));
     Settle();
     EXPECT_TRUE(window->isVisible());
+    // A participant leaning on the key: its repeats are no second press.
+    window->activateWindow();
+    view->setFocus();
+    ASSERT_TRUE(Run("xdotool", {"keydown", "Escape", "sleep", "1.5", "keyup", "Escape"}));
+    Settle();
+    EXPECT_TRUE(window->isVisible()) << "a held Escape quit the running trial";
+    EXPECT_TRUE(WaitUntil([&] { return !window->isQuitNoticeShown(); }, QTPravik::QuitConfirmMs + 2000));
     ASSERT_TRUE(PressEscape());
     EXPECT_TRUE(WaitUntil([&] { return window->isQuitNoticeShown(); }, 5000));
     ASSERT_TRUE(PressEscape());

@@ -240,6 +240,11 @@ TEST(StudyFileReader, QuestionnairesBreaksAndTheFormAreReadAndChecked)
                            "a <break> after the last trial has nothing to go on to"));
     EXPECT_TRUE(OneProblem(ReadText(folder, "<study>\n<break seconds=\"5\"/>\n" + head.substr(8) + end, study), file, 2,
                            "before the first trial"));
+    EXPECT_TRUE(inBlock("<break seconds=\"5\"/>\n").empty()) << "between the runs of a counterbalanced block";
+    EXPECT_TRUE(OneProblem(ReadText(folder, head + "</block>\n<block technique=\"density\">\n"
+                                                "<trial dataset=\"c\" targetLabel=\"2\"/>\n<break seconds=\"5\"/>\n"
+                                                "</block>\n</study>\n", study),
+                           file, 8, "a <break> inside a block of one technique"));
     EXPECT_TRUE(OneProblem(atEnd("<form>\n<field id=\"job\"/>\n</form>\n"), file, 8,
                            "<field id=\"job\"> needs choices=\"a|b|...\" or min and max"));
     EXPECT_TRUE(OneProblem(atEnd("<form>\n<field id=\"n\" min=\"9\" max=\"1\"/>\n</form>\n"), file, 8,

@@ -715,6 +715,7 @@ const char* kQuestionedStudy = R"(<study results="out">
     <trial name="a" dataset="c" targetLabel="1"/>
     <questionnaire type="tlx"/>
     <questionnaire type="ranking" after="block"/>
+    <break seconds="10" text="Halfway."/>
   </block>
   <break seconds="30" text="Rest a little."/>
   <block technique="density">
@@ -769,10 +770,10 @@ TEST(StudyRunner, QuestionnairesAndBreaksFollowTheirBlocksAndTechniques)
 {
     LoadedStudy s(kQuestionedStudy);
     ASSERT_TRUE(s.runner.Load(s.path).empty());
-    EXPECT_EQ(StepsText(s.runner, 1), "a:density tlx@1/density a:cylinder tlx@1/cylinder ranking@1/ break b:density "
-                                      "ease@2/density sus@0/ ");
-    EXPECT_EQ(StepsText(s.runner, 2), "a:cylinder tlx@1/cylinder a:density tlx@1/density ranking@1/ break b:density "
-                                      "ease@2/density sus@0/ ");
+    EXPECT_EQ(StepsText(s.runner, 1), "a:density tlx@1/density break a:cylinder tlx@1/cylinder ranking@1/ break "
+                                      "b:density ease@2/density sus@0/ ");
+    EXPECT_EQ(StepsText(s.runner, 2), "a:cylinder tlx@1/cylinder break a:density tlx@1/density ranking@1/ break "
+                                      "b:density ease@2/density sus@0/ ");
     ASSERT_EQ(s.runner.Begin(1, 0), "");
     EXPECT_EQ(s.runner.CurrentQuestionnaire(), nullptr);
     EXPECT_FALSE(s.runner.Answer("mental", "50", 0.0)) << "no questionnaire during a trial";
@@ -794,6 +795,10 @@ TEST(StudyRunner, QuestionnairesAndBreaksFollowTheirBlocksAndTechniques)
     EXPECT_FALSE(s.runner.SkipItem("mental", 2.0)) << "the study file does not allow skipping";
     EXPECT_EQ(q->firstUnanswered, 0u);
     AnswerItems(s.runner, "55", 3.0);
+    // Between the techniques' runs, the block's own break.
+    ASSERT_TRUE(s.runner.IsOnBreak());
+    EXPECT_EQ(s.runner.BreakText(), "Halfway.");
+    ASSERT_TRUE(s.runner.ContinueAfterBreak(3.0 + 10.0));
     RunTrial(s.runner, 4.0);
     ASSERT_TRUE(s.runner.IsQuestioning());
     EXPECT_EQ(s.runner.CurrentQuestionnaire()->technique, "cylinder");
@@ -855,6 +860,7 @@ TEST(StudyRunner, AQuestionnaireCutOffResumesAtItsFirstUnansweredItem)
         ASSERT_EQ(first.Begin(1, 0), "");
         RunTrial(first, 0.0);
         AnswerItems(first, "55", 2.0);
+        ASSERT_TRUE(first.ContinueAfterBreak(12.0));
         RunTrial(first, 3.0);
         AnswerItems(first, "20", 5.0, 3);  // the cylinder TLX cut off after three items
         ASSERT_TRUE(first.IsQuestioning());
@@ -930,6 +936,7 @@ TEST(StudyRunner, TheParticipantFormIsAskedOnceAndChecked)
     EXPECT_TRUE(QDir(QString::fromStdString(s.folder.Path("out"))).entryList(QDir::Files).isEmpty());
 
     ASSERT_TRUE(s.runner.Load(s.path).empty());
+    s.runner.SetWallClock([](double) { return std::string("2026-01-02T03:04:05.000Z"); });
     ASSERT_EQ(s.runner.Begin(1, 0), "");
     ASSERT_TRUE(s.runner.IsAskingForm());
     EXPECT_EQ(s.runner.FormFields().size(), 2u);
@@ -955,7 +962,9 @@ TEST(StudyRunner, TheParticipantFormIsAskedOnceAndChecked)
     EXPECT_EQ(Column(rows, 1, "participant"), "1");
     EXPECT_EQ(Column(rows, 1, "age"), "30");
     EXPECT_EQ(Column(rows, 1, "hand"), "");
+    EXPECT_EQ(Column(rows, 1, "time_utc"), "2026-01-02T03:04:05.000Z") << "the clock given";
     RunTrial(s.runner, 0.0);
+    EXPECT_EQ(Column(Rows(s.runner.TrialsPath()), 1, "started_utc"), "2026-01-02T03:04:05.000Z");
 
     // Resumed, the participant is not asked again.
     StudyRunner resumed;
