@@ -115,7 +115,6 @@ public:
     // A pilot session: its files go to the results folder's PilotFolder and
     // every row says pilot=1, so pilot data never mixes with the real data.
     void SetPilot(bool on) { pilot = on; }
-    bool IsPilot() const { return pilot; }
     static constexpr const char* PilotFolder = "pilot";
     // Where Begin puts the files: the results folder (the command line's or
     // the study file's), or its pilot folder.
