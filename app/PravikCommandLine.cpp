@@ -36,6 +36,9 @@ struct Parser {
     QCommandLineOption saveDir{"save-dir", "Ctrl+S saves the selection into DIR without a file dialog", "DIR"};
     QCommandLineOption results{"results", "a study writes its results files into DIR instead of the study file's folder",
                                "DIR"};
+    QCommandLineOption pilot{"pilot",
+                             "a pilot session: the study's results go to the results folder's pilot/ folder, "
+                             "every row with pilot=1"};
     QCommandLineOption replay{"replay",
                               "show a trial of a lasso log (P<id>_lassos.csv) step by step, with the events log "
                               "beside it; space pauses, arrows step",
@@ -51,7 +54,7 @@ struct Parser {
         parser.setApplicationDescription(
             "Lasso selection in 3D particle clouds, for free exploration or a controlled study.");
         parser.addOptions({help, version, config, study, participant, restart, snapshot, render, noDensityCache, dataset,
-                           saveDir, results, replay, trial, check});
+                           saveDir, results, pilot, replay, trial, check});
         parser.addPositionalArgument("DATASET_FILE",
                                      "particle files shown instead of the built-in datasets (formats: "
                                      "docs/data-formats.md)",
@@ -147,6 +150,7 @@ int ParsePravikCommandLine(const QStringList& arguments, PravikOptions& options)
     options.dataset = p.parser.value(p.dataset);
     options.saveDir = p.parser.value(p.saveDir);
     options.results = p.parser.value(p.results);
+    options.pilot = p.parser.isSet(p.pilot);
     options.replay = p.parser.value(p.replay);
     options.trial = p.parser.value(p.trial);
     options.check = p.parser.value(p.check);

@@ -31,6 +31,7 @@ struct PravikOptions {
     QString dataset;  // the dataset shown first: a built-in name or a file
     QString saveDir;  // Ctrl+S saves there without a file dialog
     QString results;  // a study's results folder instead of the study file's
+    bool pilot = false;  // a pilot session: results into the pilot folder, pilot=1 on every row
     QString replay;   // a lasso log whose trial is shown step by step
     QString trial;    // the logged trial to replay (default: the first)
     QString check;    // a study file to check and print the trial order of; nothing runs

@@ -253,11 +253,12 @@ int main(int argc, char** argv)
         PrintCommandLineMistake("Pravik", "--trial goes with --replay");
         return kExitUsage;
     }
-    if (!options.results.isEmpty() &&
-        (!options.replay.isEmpty() ||
-         (options.studyFile.isEmpty() && !QFileInfo::exists(QString::fromLatin1(StudyRunner::DefaultStudyFile))))) {
-        PrintCommandLineMistake("Pravik", "--results goes with a study (--study FILE or study.xml), not with free "
-                                          "exploration or --replay");
+    const bool noStudy = !options.replay.isEmpty() || (options.studyFile.isEmpty() &&
+                                                        !QFileInfo::exists(QString::fromLatin1(StudyRunner::DefaultStudyFile)));
+    if ((!options.results.isEmpty() || options.pilot) && noStudy) {
+        PrintCommandLineMistake("Pravik", std::string(options.results.isEmpty() ? "--pilot" : "--results") +
+                                              " goes with a study (--study FILE or study.xml), not with free "
+                                              "exploration or --replay");
         return kExitUsage;
     }
     if (!options.dataset.isEmpty() && options.replay.isEmpty() &&
@@ -288,6 +289,7 @@ int main(int argc, char** argv)
     std::vector<std::string> studyLines;
     const int participant = options.participantGiven ? options.participant : configuration->participantId;
     StudyRunner::Instance()->SetRestart(options.restart);
+    StudyRunner::Instance()->SetPilot(options.pilot);
     // Relative to where Pravik was started, as every path on its command line.
     if (!options.results.isEmpty())
         StudyRunner::Instance()->SetResultsFolder(QFileInfo(options.results).absoluteFilePath().toStdString());

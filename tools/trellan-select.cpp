@@ -9,9 +9,11 @@
 //       --eye 0,0,150 --center 0,0,0 --up 0,1,0 --fovy 30
 //       --lasso 'plus:density:100,100;300,100;300,300;100,300' --out selected.txt
 //   trellan-select --replay P1_lassos.csv
+//   trellan-select --simulate study.xml --participants 1-12 --results pilot-run
 //
 // Prints "selected K of N particles" after each lasso, or says why the engine
-// refused it (exit code 1 then).
+// refused it (exit code 1 then). --simulate runs a whole study with simulated
+// participants (StudySimulation) and writes Pravik's results files.
 #include "density/DensityProgress.h"
 #include "density/PreComputedDensity.h"
 #include "framework/runner/ReplayLog.h"
@@ -21,6 +23,9 @@
 #include "selection/ParticleSelection.h"
 #include "tools/CommandLine.h"
 #include "tools/HeadlessScene.h"
+#if TRELLAN_SIMULATION
+#include "tools/HeadlessStudyView.h"
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -60,7 +65,11 @@ const char* const kNotes =
     "--raster cpu computes the lasso image and needs no display; --raster gl captures it\n"
     "in an offscreen OpenGL frame on the X display DISPLAY names. Default: gl where DISPLAY\n"
     "is set, else cpu. The two differ at most in pixels on the lasso's edge.\n"
-    "Prints \"selected K of N particles\" after each lasso, or on standard error why it was refused.";
+    "Prints \"selected K of N particles\" after each lasso, or on standard error why it was refused.\n"
+    "--simulate runs the whole study STUDY for the participants of --participants (A-B or A)\n"
+    "without a person, through Pravik's study runner, into the results folder DIR (with --pilot\n"
+    "into DIR/pilot, every row pilot=1); the same command gives the same files. See\n"
+    "docs/simulated-participants.md for the model of the lassos and the times.";
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -221,6 +230,11 @@ struct Options {
     osg::Matrixd model, view, projection;
     bool haveView = false, haveProjection = false;
     bool verbose = false;
+    std::string simulate, participants, results;
+    unsigned long long seed = 1;
+    bool pilot = false;
+    std::vector<std::string> timeFactors;
+    long long interruptAfter = -1;
 };
 
 // A check for CLI11: the empty string accepts, anything else is the complaint.
@@ -281,10 +295,98 @@ void AddOptions(CLI::App& app, Options& o)
         ->type_name("cpu|gl")
         ->check(CLI::IsMember({"cpu", "gl"}));
     app.add_flag("--verbose", o.verbose, "print the triangulator's statistics too");
+    app.add_option("--simulate", o.simulate, "run the study with simulated participants")->type_name("STUDY");
+    app.add_option("--participants", o.participants, "with --simulate: the participants, A-B or A")
+        ->type_name("RANGE");
+    app.add_option("--results", o.results, "with --simulate: the results folder")->type_name("DIR");
+    app.add_option("--seed", o.seed, "with --simulate: the seed of the simulated participants (default 1)")
+        ->type_name("S");
+    app.add_flag("--pilot", o.pilot, "with --simulate: a pilot run, into DIR/pilot with pilot=1 on every row");
+    app.add_option("--time-factor", o.timeFactors,
+                   "with --simulate: a technique's factor of the completion time (default 1; repeatable)")
+        ->type_name("TECHNIQUE=F")
+        ->allow_extra_args(false);
+    app.add_option("--interrupt-after", o.interruptAfter,
+                   "with --simulate: stop as a power cut would once N trial and answer rows are written "
+                   "(to try resumption: the same command without it resumes)")
+        ->type_name("N")
+        ->check(CLI::NonNegativeNumber);
     app.add_flag_callback(
         "--no-density-cache", [] { FerrowDatasetManager::Instance()->densityCache = false; },
         "estimate the density afresh and store nothing");
 }
+
+#if TRELLAN_SIMULATION
+// "A-B" or "A": the participants of a simulation.
+void ParticipantRange(const std::string& text, int& first, int& last)
+{
+    const std::string what = "--participants " + text;
+    auto id = [&](const std::string& part) {
+        char* end = nullptr;
+        const long v = std::strtol(part.c_str(), &end, 10);
+        if (part.empty() || end == part.c_str() || *end != '\0') throw UsageError(what + ": expected A-B or A");
+        if (v < 1 || v > 1000000) throw UsageError(what + ": participant ids run from 1 to 1000000");
+        return static_cast<int>(v);
+    };
+    const size_t dash = text.find('-');
+    first = id(text.substr(0, dash));
+    last = dash == std::string::npos ? first : id(text.substr(dash + 1));
+    if (last < first) throw UsageError(what + ": the range runs backwards (" + std::to_string(first) + " > " +
+                                       std::to_string(last) + ")");
+}
+
+int Simulate(const Options& o)
+{
+    if (!o.dataset.empty() || !o.replay.empty() || !o.lassoSpecs.empty() || !o.clickSpecs.empty())
+        throw UsageError("--simulate runs a study: no --dataset, --lasso, --click or --replay with it");
+    if (o.participants.empty()) throw UsageError("--simulate: no --participants given (A-B or A)");
+    if (o.results.empty()) throw UsageError("--simulate: no --results folder given");
+    int first = 0, last = 0;
+    ParticipantRange(o.participants, first, last);
+    StudySimulation::Settings settings;
+    settings.seed = o.seed;
+    settings.results = o.results;
+    settings.pilot = o.pilot;
+    settings.interruptAfter = o.interruptAfter;
+    for (const std::string& f : o.timeFactors) {
+        const size_t eq = f.find('=');
+        if (eq == std::string::npos) throw UsageError("--time-factor " + f + ": expected TECHNIQUE=F");
+        const std::string name = techniqueFromName(f.substr(0, eq), "--time-factor").Name();
+        const std::vector<double> v = numbers(f.substr(eq + 1), ',', 1, "--time-factor " + f);
+        if (!(v[0] > 0.0)) throw UsageError("--time-factor " + f + ": the factor is not positive");
+        settings.timeFactors[name] = v[0];
+    }
+    HeadlessStudyView view;
+    StudySimulation simulation(view, settings);
+    const std::vector<std::string> problems = simulation.Load(o.simulate);
+    if (!problems.empty()) {
+        // Every problem of the file at once, as Pravik lists them.
+        for (const std::string& p : problems) std::fprintf(stderr, "trellan-select: %s\n", p.c_str());
+        return kExitFailure;
+    }
+    for (int id = first; id <= last && !simulation.Interrupted(); ++id) {
+        std::vector<std::string> lines;
+        const std::string error = simulation.Run(id, lines);
+        for (const std::string& l : lines) std::printf("%s\n", l.c_str());
+        if (!error.empty()) {
+            std::fprintf(stderr, "trellan-select: participant %d: %s\n", id, error.c_str());
+            return kExitFailure;
+        }
+    }
+    if (simulation.Interrupted()) {
+        std::fprintf(stderr, "trellan-select: interrupted after %lld rows as --interrupt-after asked; the same "
+                             "command without it resumes\n", simulation.RowsWritten());
+        return kExitFailure;
+    }
+    std::printf("simulated participants %d to %d into %s\n", first, last, simulation.ResultsFolder().c_str());
+    return kExitSuccess;
+}
+#else
+int Simulate(const Options&)
+{
+    throw UsageError("--simulate needs the study runner, which this engine-only build leaves out");
+}
+#endif
 
 int run(int argc, char** argv)
 {
@@ -303,6 +405,9 @@ int run(int argc, char** argv)
                         t->Description().c_str());
         return kExitSuccess;
     }
+    if (!o.simulate.empty()) return Simulate(o);
+    for (const char* option : {"--participants", "--results", "--seed", "--pilot", "--time-factor", "--interrupt-after"})
+        if (app.count(option)) throw UsageError(std::string(option) + " goes with --simulate");
 
     o.explicitMatrices = o.haveView || o.haveProjection;
     int width = 800, height = 600;

@@ -94,6 +94,7 @@ int main(int argc, char** argv)
         std::printf("%d trial(s) have rows in more than one session (resumed or restarted); "
                     "each counts once, with its latest complete row\n",
                     repeated);
+    if (summary.Pilot()) std::printf("pilot data (pilot=1): a trial run of the study, not its results\n");
     bool ok = true;
     if (!o.longPath.empty()) ok = WriteFile(o.longPath, PairedSummary::LongCsv(summary.ParticipantMeans()));
     if (o.paired) {

@@ -1,5 +1,7 @@
 #include "framework/kelvo/ParticleScene.h"
 
+#include "framework/runner/StartViewCamera.h"
+
 #include <osg/BlendFunc>
 #include <osg/Depth>
 #include <osg/Point>
@@ -15,11 +17,8 @@ const osg::Vec4ub ParticleScene::TargetColour(60, 220, 90, 255);
 namespace {
 const osg::Vec4 BackgroundColour(0.05f, 0.06f, 0.08f, 1.0f);
 const osg::Vec4 FrameColour(0.45f, 0.47f, 0.52f, 1.0f);
-constexpr double FieldOfViewDegrees = 30.0;
 // After the selection surface's bin (11).
 constexpr int SelectedPointsBin = 12;
-// Keeps the rotating data inside the depth range with room to spare.
-constexpr double DepthMargin = 1.1;
 } // namespace
 
 ParticleScene::ParticleScene(int x, int y, int width, int height)
@@ -146,15 +145,7 @@ void ParticleScene::SetParticles(osg::Vec3Array* p)
     particleGeometry->dirtyBound();
 
     osg::BoundingBox box;
-    for (const osg::Vec3f& v : *positions) box.expandBy(v);
-    if (box.valid()) {
-        centre = box.center();
-        radius = std::max(static_cast<double>(box.radius()), 1e-6);
-    } else {
-        box = osg::BoundingBox(-1, -1, -1, 1, 1, 1);
-        centre = osg::Vec3d();
-        radius = 1.0;
-    }
+    StartViewCamera::Frame(*positions, box, centre, radius);
     rebuildFrame(box);
     rotation = osg::Quat();
     zoom = 1.0;
@@ -273,35 +264,26 @@ void ParticleScene::SetViewport(int x, int y, int width, int height)
 
 void ParticleScene::updateProjection()
 {
-    const double aspect = static_cast<double>(vpWidth) / vpHeight;
-    // Fit the bounding sphere into the narrower of the two opening angles.
-    const double halfY = osg::DegreesToRadians(FieldOfViewDegrees) * 0.5;
-    const double halfX = std::atan(std::tan(halfY) * aspect);
-    const double distance = radius / std::sin(std::min(halfX, halfY));
-    const double zNear = std::max(distance - radius * DepthMargin, distance * 0.01);
-    const double zFar = distance + radius * DepthMargin;
+    const StartViewCamera start(radius, vpWidth, vpHeight, zoom);
     osg::Camera* master = viewer->getCamera();
-    // A zoom narrows the opening angle; the camera stays where the whole
-    // cloud lies in front of it, so near and far still hold every particle.
-    const double fovy = osg::RadiansToDegrees(2.0 * std::atan(std::tan(halfY) / zoom));
     if (zoomShiftX == 0.0 && zoomShiftY == 0.0) {
-        master->setProjectionMatrixAsPerspective(fovy, aspect, zNear, zFar);
+        master->setProjectionMatrix(start.Projection());
     } else {
         // Zoomed about a point off the axis: the same opening angle, its
         // window moved on the near plane.
-        const double top = zNear * std::tan(halfY), right = top * aspect;
+        const double top = start.zNear * std::tan(start.halfY), right = top * start.aspect;
         master->setProjectionMatrixAsFrustum(right * (zoomShiftX - 1.0 / zoom), right * (zoomShiftX + 1.0 / zoom),
-                                             top * (zoomShiftY - 1.0 / zoom), top * (zoomShiftY + 1.0 / zoom), zNear,
-                                             zFar);
+                                             top * (zoomShiftY - 1.0 / zoom), top * (zoomShiftY + 1.0 / zoom),
+                                             start.zNear, start.zFar);
     }
-    master->setViewMatrixAsLookAt(osg::Vec3d(0, 0, distance), osg::Vec3d(0, 0, 0), osg::Vec3d(0, 1, 0));
+    master->setViewMatrix(start.View());
     lassoCamera->Sync();
 }
 
 void ParticleScene::updateDataMatrix()
 {
     // Data centre to the world origin, then the trackball rotation about it.
-    dataTransform->setMatrix(osg::Matrixd::translate(-centre) * osg::Matrixd::rotate(rotation));
+    dataTransform->setMatrix(StartViewCamera::DataMatrix(centre, rotation));
     lassoCamera->Sync();
 }
 

@@ -9,7 +9,8 @@ const char* const kCommandNames[] = {"undo", "redo", "clear", "threshold", "rota
 const std::vector<std::string>& EventsLog::Columns()
 {
     static const std::vector<std::string> columns = {"participant", "trial", "after_lasso", "time_s",
-                                                     "dataset",     "command", "threshold", "selected"};
+                                                     "dataset",     "command", "threshold", "selected",
+                                                     "pilot"};
     return columns;
 }
 
@@ -45,7 +46,7 @@ std::string EventsLog::RecordText(const EventRow& r)
     using C = CsvFormat;
     return C::Record({C::Integer(r.participant), C::Integer(r.trial), C::Integer(r.afterLasso),
                       C::Number(r.sinceStart, 9), C::Field(r.dataset), CommandName(r.command),
-                      C::Number(r.threshold, 9), r.selected < 0 ? std::string() : C::Integer(r.selected)});
+                      C::Number(r.threshold, 9), r.selected < 0 ? std::string() : C::Integer(r.selected), r.pilot ? "1" : "0"});
 }
 
 bool EventsLog::Open(const std::string& lassosPath, std::string& error)

@@ -26,6 +26,7 @@ struct EventRow {
     Command command = Undo;
     float threshold = 1.0f;      // the slider's value after the command
     long long selected = -1;     // particles selected afterwards; -1: not known
+    bool pilot = false;
 };
 
 class EventsLog {

@@ -52,7 +52,7 @@ const std::vector<std::string>& ResultsLog::TrialColumns()
         "participant", "condition", "trial", "practice", "dataset", "technique", "target_size",
         "completion_time_s", "lassos_plus", "lassos_minus", "lassos_intersection", "undos", "redos", "clears",
         "threshold_changes", "final_threshold", "selected", "true_positives", "precision", "recall", "f1",
-        "trial_name", "started_utc", "rotations", "input", "touch_only"};
+        "trial_name", "started_utc", "rotations", "input", "touch_only", "pilot"};
     return columns;
 }
 
@@ -61,7 +61,7 @@ const std::vector<std::string>& ResultsLog::LassoColumns()
     static const std::vector<std::string> columns = {
         "participant", "trial", "lasso", "time_s", "dataset", "mode", "technique", "threshold",
         "viewport_width", "viewport_height", "model_matrix", "view_matrix", "projection_matrix", "points",
-        "selected", "viewport_x", "viewport_y"};
+        "selected", "viewport_x", "viewport_y", "pilot"};
     return columns;
 }
 
@@ -85,7 +85,7 @@ std::string ResultsLog::TrialRecordText(const TrialRow& r)
                       C::Integer(r.thresholdChanges), C::Number(r.finalThreshold, 9), C::Integer(r.selected),
                       C::Integer(r.truePositives), C::Number(r.precision, 9), C::Number(r.recall, 9),
                       C::Number(r.f1, 9), C::Field(r.trialName), C::Field(r.startedUtc), C::Integer(r.rotations),
-                      C::Field(r.input), r.touchOnly ? "1" : "0"});
+                      C::Field(r.input), r.touchOnly ? "1" : "0", r.pilot ? "1" : "0"});
 }
 
 std::string ResultsLog::LassoRecordText(const LassoRow& r)
@@ -96,7 +96,8 @@ std::string ResultsLog::LassoRecordText(const LassoRow& r)
                       C::Field(r.dataset), ModeName(l.mode), C::Field(r.technique), C::Number(l.threshold, 9),
                       C::Integer(l.viewportWidth), C::Integer(l.viewportHeight), MatrixText(l.model),
                       MatrixText(l.view), MatrixText(l.projection), PointsText(l.points),
-                      C::Integer(l.selectedAfter), C::Integer(l.viewportX), C::Integer(l.viewportY)});
+                      C::Integer(l.selectedAfter), C::Integer(l.viewportX), C::Integer(l.viewportY),
+                      r.pilot ? "1" : "0"});
 }
 
 std::string EarlierTrials::Field(size_t row, const std::string& name) const

@@ -30,6 +30,7 @@ struct TrialRow {
     long long rotations = 0;     // drags that turned the view
     std::string input;           // how the participant pointed: "mouse", "touch", "board", "mice", joined by "+"
     bool touchOnly = false;      // the Qt mouse was off (touch-only mode) at some time of the trial
+    bool pilot = false;          // a pilot session (its files lie in the pilot folder)
 };
 
 struct LassoRow {
@@ -40,6 +41,7 @@ struct LassoRow {
     std::string dataset;
     std::string technique;
     LassoRecord record;
+    bool pilot = false;
 };
 
 // A trials file written earlier for the participant: its header and its

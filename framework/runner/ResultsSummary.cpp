@@ -40,6 +40,8 @@ std::vector<std::string> ResultsSummary::AddText(const std::string& name, const 
     if (std::find(rows[0].begin(), rows[0].end(), "questionnaire") != rows[0].end()) {
         std::vector<std::string> problems;
         const std::vector<AnswerRow> read = AnswersLog::Parse(name, text, problems);
+        for (const AnswerRow& a : read)
+            if (!problems.empty() || !KeepApart(name, a.pilot, problems)) break;
         if (problems.empty()) answers.insert(answers.end(), read.begin(), read.end());
         return problems;
     }
@@ -60,6 +62,8 @@ std::vector<std::string> ResultsSummary::AddText(const std::string& name, const 
         return it == rows[0].end() ? -1 : static_cast<int>(it - rows[0].begin());
     };
     const int trialColumn = optional("trial"), startedColumn = optional("started_utc");
+    // Files written before the column existed hold real sessions only.
+    const int pilotColumn = optional("pilot");
 
     std::vector<Trial> added;
     // Row r is on line r + 1: the files hold no line breaks inside fields.
@@ -90,6 +94,12 @@ std::vector<std::string> ResultsSummary::AddText(const std::string& name, const 
             continue;
         }
         t.practice = practice == "1";
+        const std::string pilot = pilotColumn >= 0 ? row[pilotColumn] : "0";
+        if (pilot != "0" && pilot != "1") {
+            problems.push_back(where + "pilot \"" + pilot + "\" is neither 0 nor 1");
+            continue;
+        }
+        if (!KeepApart(name, pilot == "1", problems)) return problems;
         if (trialColumn >= 0) t.trial = row[trialColumn];
         if (startedColumn >= 0) t.started = row[startedColumn];
         added.push_back(t);
@@ -97,6 +107,20 @@ std::vector<std::string> ResultsSummary::AddText(const std::string& name, const 
     if (!problems.empty()) return problems;
     trials.insert(trials.end(), added.begin(), added.end());
     return {};
+}
+
+bool ResultsSummary::KeepApart(const std::string& name, bool pilotRow, std::vector<std::string>& problems)
+{
+    std::string& mine = pilotRow ? pilotFrom : realFrom;
+    const std::string& other = pilotRow ? realFrom : pilotFrom;
+    if (!other.empty()) {
+        problems.push_back(name + ": holds " + (pilotRow ? "pilot rows (pilot=1)" : "real rows (pilot=0)") +
+                           ", " + other + " " + (pilotRow ? "real ones" : "pilot ones") +
+                           "; pilot data is summed up on its own (the results folder's pilot folder)");
+        return false;
+    }
+    if (mine.empty()) mine = name;
+    return true;
 }
 
 std::vector<ResultsSummary::Trial> ResultsSummary::Counted() const

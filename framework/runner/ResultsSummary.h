@@ -8,7 +8,9 @@
 // several files, as a resumed or restarted session leaves them, counts once:
 // the latest complete row (latest start time, then the file given last).
 // Answers files (P<id>_answers*.csv) may be given beside the trial files:
-// their TLX and SUS scores join the per-participant means.
+// their TLX and SUS scores join the per-participant means. Pilot rows
+// (pilot=1) and real ones never join one summary: a file that would mix them
+// is refused. Files without a pilot column hold real rows.
 #include "framework/runner/AnswersLog.h"
 #include "framework/runner/SampleStatistics.h"
 
@@ -49,6 +51,8 @@ public:
     // Techniques in the order Groups() shows them.
     std::vector<std::string> Techniques() const;
 
+    // True when the rows read are a pilot's.
+    bool Pilot() const { return !pilotFrom.empty(); }
     // Trials counted: each once, practice only when included.
     int TrialCount() const { return static_cast<int>(Counted().size()); }
     // Trials that have more than one row; each counts once.
@@ -77,6 +81,9 @@ private:
         std::string started;  // ISO 8601, compares as text; may be empty
     };
     std::vector<Trial> Counted() const;
+    // False, with a problem, when a row of `name` would mix pilot and real rows.
+    bool KeepApart(const std::string& name, bool pilotRow, std::vector<std::string>& problems);
     std::vector<Trial> trials;  // every complete row, in the order read
     std::vector<AnswerRow> answers;
+    std::string pilotFrom, realFrom;  // the first file read with pilot rows, with real rows
 };

@@ -139,3 +139,19 @@ std::map<std::string, std::string> SimulatedParticipant::Answer(const Questionna
     }
     return answers;
 }
+
+std::map<std::string, std::string> SimulatedParticipant::FillForm(const std::vector<FormField>& fields)
+{
+    std::map<std::string, std::string> values;
+    for (const FormField& f : fields) {
+        if (f.kind == FormField::Number) {
+            const double span = static_cast<double>(f.maximum) - f.minimum + 1.0;
+            const long long v = f.minimum + std::min(static_cast<long long>(Uniform(0.0, span)),
+                                                     static_cast<long long>(span) - 1);
+            values[f.id] = CsvFormat::Integer(v);
+        } else if (!f.choices.empty()) {
+            values[f.id] = f.choices[static_cast<size_t>(Uniform(0.0, 1.0) * f.choices.size()) % f.choices.size()];
+        }
+    }
+    return values;
+}

@@ -20,10 +20,13 @@
 // each scale with N(0, 8²) noise, rounded to the 5-point grid within 0-100;
 // SUS items from a liking of 0.5 + (F1 mean - 0.7), odd items agreeing and
 // even items disagreeing with it, with noise; a ranking by that liking. A
-// Likert item answers the middle ± 1. A break is waited out exactly.
+// Likert item answers the middle ± 1. A break is waited out exactly. The
+// participant form: a whole number drawn evenly from its range, a choice
+// drawn evenly from its choices, every field answered.
 //
 // Cost: linear in the target's particles (the hull sorts them).
 #include "framework/runner/Questionnaire.h"
+#include "framework/runner/StudyDefinition.h"
 
 #include <cstdint>
 #include <map>
@@ -46,6 +49,8 @@ public:
     // participant experienced with the technique (means over its trials).
     std::map<std::string, std::string> Answer(const Questionnaire& q, double meanF1, double meanTime,
                                               const std::map<std::string, double>& likingByTechnique);
+    // Field id -> value for the participant form.
+    std::map<std::string, std::string> FillForm(const std::vector<FormField>& fields);
     static double Length(const std::vector<Point>& outline);
 
 private:

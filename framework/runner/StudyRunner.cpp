@@ -125,17 +125,6 @@ StudyRunner::~StudyRunner()
     if (HasBegun()) FerrowManager::Instance()->UnlockTrial();
 }
 
-std::string StudyRunner::ResultsFolder() const
-{
-    return resultsOverride.empty() ? definition.resultsDir : resultsOverride;
-}
-
-std::string StudyRunner::WallClockUtc() const
-{
-    if (wallClock) return wallClock();
-    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
-}
-
 double StudyRunner::Now()
 {
     using namespace std::chrono;
@@ -484,6 +473,18 @@ std::string StudyRunner::Begin(int participantId, int conditionId)
     return {};
 }
 
+std::string StudyRunner::ResultsFolder() const
+{
+    const std::string folder = resultsOverride.empty() ? definition.resultsDir : resultsOverride;
+    return pilot ? folder + "/" + PilotFolder : folder;
+}
+
+std::string StudyRunner::UtcAt(double now) const
+{
+    if (wallClock) return wallClock(now);
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
+}
+
 int StudyRunner::FinishedEarlier() const
 {
     return static_cast<int>(std::count(finishedEarlier.begin(), finishedEarlier.end(), true));
@@ -607,7 +608,8 @@ bool StudyRunner::RecordAnswer(const std::string& value, double now)
     a.questionnaire = pending.questionnaire.id;
     a.item = pending.Item().id;
     a.value = value;
-    a.timeUtc = WallClockUtc();
+    a.pilot = pilot;
+    a.timeUtc = UtcAt(now);
     std::string error;
     const bool written = answers.Write(a, error);
     if (!written) {
@@ -646,9 +648,8 @@ bool StudyRunner::SubmitForm(const std::map<std::string, std::string>& values, d
     if (state != Form) why = "no participant form is being asked";
     if (why.empty()) why = ParticipantFile::Check(definition.form, values);
     if (why.empty()) {
-        const std::string folder = ResultsFolder();
-        const std::string time = WallClockUtc();
-        if (!ParticipantFile::Write(folder, participant, false, definition.form, values, time, participantPath, why))
+        if (!ParticipantFile::Write(ResultsFolder(), participant, pilot, definition.form, values, UtcAt(now),
+                                    participantPath, why))
             participantPath.clear();
     }
     if (!why.empty()) {
@@ -686,8 +687,9 @@ bool StudyRunner::StartTrial(double now)
     row.technique = t.techniqueName;
     row.targetSize = t.targetSize;
     row.trialName = t.name;
-    row.startedUtc = WallClockUtc();
+    row.startedUtc = UtcAt(now);
     row.touchOnly = touchOnly;
+    row.pilot = pilot;
     startTime = now;
     threshold = t.startThreshold;
     lassoCount = 0;
@@ -715,6 +717,7 @@ bool StudyRunner::OnLasso(const LassoRecord& lasso)
     l.technique = t.techniqueName;
     l.record = lasso;
     l.record.mode = static_cast<LassoRecord::Mode>(mode);
+    l.pilot = pilot;
     std::string error;
     if (!log.WriteLasso(l, error)) {
         writeError = error;
@@ -821,6 +824,7 @@ void StudyRunner::WriteEvent(const EventRow& e)
     r.participant = participant;
     r.trial = t.number;
     r.dataset = t.datasetName;
+    r.pilot = pilot;
     std::string error;
     if (!events.Write(r, error)) {
         writeError = error;

@@ -110,13 +110,15 @@ public:
     std::vector<std::string> Load(const std::string& path);
     // Replaces the default loader (built-in names and dataset files).
     void SetDatasetLoader(DatasetLoader loader) { datasetLoader = std::move(loader); }
-    // The wall-clock time written beside each trial, answer and form (ISO
-    // 8601, UTC); by default the system's. A simulated session gives its own,
-    // so that the same command writes the same files.
-    using WallClock = std::function<std::string()>;
-    void SetWallClock(WallClock clock) { wallClock = std::move(clock); }
     // Overrides the study file's results folder (the command line does).
     void SetResultsFolder(const std::string& folder) { resultsOverride = folder; }
+    // A pilot session: its files go to the results folder's PilotFolder and
+    // every row says pilot=1, so pilot data never mixes with the real data.
+    void SetPilot(bool on) { pilot = on; }
+    static constexpr const char* PilotFolder = "pilot";
+    // Where Begin puts the files: the results folder (the command line's or
+    // the study file's), or its pilot folder.
+    std::string ResultsFolder() const;
 
     // Starts the participant's session; returns an error message, or empty.
     // An earlier session of the participant in the results folder that did
@@ -137,6 +139,12 @@ public:
     // The most techniques any counterbalanced group runs (1 without one).
     int TechniqueCount() const;
     void SetRestart(bool restart) { restartRequested = restart; }
+    // The wall-clock stamp (ISO 8601, UTC) of a moment on the runner's
+    // clock; without one the system's clock is read. A simulation gives its
+    // own, so that its files come out the same every time.
+    using WallClock = std::function<std::string(double now)>;
+    void SetWallClock(WallClock clock) { wallClock = std::move(clock); }
+    std::string UtcAt(double now) const;
     // Trials of the sequence finished in an earlier session (resumed), and
     // what Begin found there, for the console; empty for a plain start.
     int FinishedEarlier() const;
@@ -269,11 +277,9 @@ private:
     static StudyRunner* instance;
 
     DatasetLoader datasetLoader;
-    WallClock wallClock;
-    std::string WallClockUtc() const;
-    // Where this session's files go: every file of it, the form's included.
-    std::string ResultsFolder() const;
     std::string resultsOverride;
+    bool pilot = false;
+    WallClock wallClock;
     bool restartRequested = false;
     bool touchOnly = false;
     std::vector<bool> finishedEarlier;  // per sequence position

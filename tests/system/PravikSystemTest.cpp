@@ -170,6 +170,8 @@ TEST_F(PravikSystem, CommandLineMistakesStopWithAMessage)
 
     EXPECT_EQ(run({"--results", dir.filePath("out")}, 20000), 2);
     EXPECT_TRUE(output.contains("--results goes with a study")) << output.toStdString();
+    EXPECT_EQ(run({"--pilot"}, 20000), 2);
+    EXPECT_TRUE(output.contains("--pilot goes with a study")) << output.toStdString();
 }
 
 TEST_F(PravikSystem, AnUnreadableFileAmongSeveralKeepsAnEmptySlotAndTheOthersAreShown)

@@ -336,6 +336,19 @@ TEST_F(StudySession, AKilledSessionResumesAtTheTrialInProgressAndEscapeAsksFirst
     EXPECT_FALSE(text.contains("resuming")) << text.toStdString();
     pravik.kill();
     pravik.waitForFinished(10000);
+    // --pilot puts a session into the results folder's pilot folder, apart
+    // from the real sessions: nothing to resume there either.
+    pravik.start(PRAVIK_BINARY, QStringList{"--config", path("config.xml"), "--study", path("study.xml"),
+                                            "--participant", "4", "--pilot"});
+    text.clear();
+    WaitUntil([&] {
+        text += QString::fromLocal8Bit(pravik.readAll());
+        return QFileInfo::exists(path("out/pilot/P4_lassos.csv")) || pravik.state() == QProcess::NotRunning;
+    }, 60000);
+    EXPECT_TRUE(QFileInfo::exists(path("out/pilot/P4_trials.csv"))) << text.toStdString();
+    EXPECT_FALSE(text.contains("resuming")) << text.toStdString();
+    pravik.kill();
+    pravik.waitForFinished(10000);
 }
 
 // The first part of the test above, in a process of its own.

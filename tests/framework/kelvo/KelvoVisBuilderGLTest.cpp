@@ -2,6 +2,7 @@
 #include "framework/kelvo/KelvoVisBuilderGL.h"
 #include "framework/ombra/ButtonComponent.h"
 #include "framework/ombra/SliderComponent.h"
+#include "framework/runner/StudySimulation.h"
 #include "framework/study/FerrowManager.h"
 #include "tests/support/DatasetFixture.h"
 #include "tests/support/VisTestSupport.h"
@@ -54,6 +55,9 @@ TEST(KelvoVisBuilderGL, TwoStagesBuildTheVisualizationAndLayItOut)
     // a small gap take the right of the main area; the message band lies
     // above it.
     EXPECT_EQ(vp->width(), 864 - 65 - 5);
+    // Simulated participants see the trials in this area.
+    EXPECT_EQ(vp->width(), StudySimulation::ViewportWidth);
+    EXPECT_EQ(vp->height(), StudySimulation::ViewportHeight);
     const ButtonComponent* rotate = vis->GetModeButton(KelvoVis::RotateMode);
     EXPECT_EQ(rotate->getLeft() + rotate->getWidth(), 1080);
     EXPECT_EQ(rotate->getBottom() + rotate->getHeight(), 1160);

@@ -271,10 +271,10 @@ TEST(StudyRunner, CountsScoresAndLogsEveryTrialAndLasso)
     EXPECT_EQ(CsvFormat::Record(trials[0]),
               "participant,condition,trial,practice,dataset,technique,target_size,completion_time_s,lassos_plus,"
               "lassos_minus,lassos_intersection,undos,redos,clears,threshold_changes,final_threshold,selected,"
-              "true_positives,precision,recall,f1,trial_name,started_utc,rotations,input,touch_only");
+              "true_positives,precision,recall,f1,trial_name,started_utc,rotations,input,touch_only,pilot");
     std::vector<std::string> first(trials[1].begin(), trials[1].begin() + 22);  // up to the wall-clock time
     EXPECT_EQ(CsvFormat::Record(first), "7,1,1,1,c,density,3,12.25,1,1,2,2,1,1,2,0.75,4,3,0.75,1,0.857142857,practice");
-    EXPECT_EQ(CsvFormat::Record({trials[1].begin() + 23, trials[1].end()}), "0,,0");  // no pointer: driven directly
+    EXPECT_EQ(CsvFormat::Record({trials[1].begin() + 23, trials[1].end()}), "0,,0,0");  // no pointer: driven directly
     EXPECT_EQ(Column(trials, 2, "threshold_changes"), "2");
     EXPECT_EQ(Column(trials, 2, "final_threshold"), "0.699999988");
     EXPECT_EQ(Column(trials, 2, "lassos_plus"), "0");
@@ -285,7 +285,7 @@ TEST(StudyRunner, CountsScoresAndLogsEveryTrialAndLasso)
     ASSERT_EQ(lassos.size(), 5u);
     EXPECT_EQ(CsvFormat::Record(lassos[0]),
               "participant,trial,lasso,time_s,dataset,mode,technique,threshold,viewport_width,viewport_height,"
-              "model_matrix,view_matrix,projection_matrix,points,selected,viewport_x,viewport_y");
+              "model_matrix,view_matrix,projection_matrix,points,selected,viewport_x,viewport_y,pilot");
     EXPECT_EQ(Column(lassos, 1, "lasso"), "1");
     EXPECT_EQ(Column(lassos, 1, "time_s"), "1.5");
     EXPECT_EQ(Column(lassos, 1, "mode"), "plus");
@@ -371,6 +371,38 @@ TEST(StudyRunner, ResultsAreNeverOverwritten)
     other.SetResultsFolder(s.folder.Path("blocked/out"));
     EXPECT_NE(other.Begin(4, 0).find("blocked/out"), std::string::npos);
     EXPECT_FALSE(other.IsPresenting());
+}
+
+TEST(StudyRunner, PilotSessionsKeepToThePilotFolderAndSaySo)
+{
+    LoadedStudy s;
+    ASSERT_TRUE(s.runner.Load(s.path).empty());
+    ASSERT_EQ(s.runner.Begin(3, 0), "");
+    s.runner.StartTrial(0.0);
+    s.runner.FinishTrial({}, 1.0);  // a real session, cut off after trial 1
+    const std::string real = StudyTestFolder::Read(s.folder.Path("out/P3_trials.csv"));
+
+    // The pilot of the same participant neither resumes nor touches it.
+    StudyRunner pilot;
+    ASSERT_TRUE(pilot.Load(s.path).empty());
+    pilot.SetPilot(true);
+    EXPECT_EQ(pilot.ResultsFolder(), s.folder.Path("out/pilot"));
+    ASSERT_EQ(pilot.Begin(3, 0), "");
+    EXPECT_EQ(pilot.TrialsPath(), s.folder.Path("out/pilot/P3_trials.csv"));
+    EXPECT_EQ(pilot.FinishedEarlier(), 0);
+    pilot.StartTrial(0.0);
+    LassoRecord lasso;
+    lasso.points = {osg::Vec2f(1, 1), osg::Vec2f(5, 1), osg::Vec2f(5, 5)};
+    pilot.OnLasso(lasso);
+    pilot.OnUndo(0, 0.5);
+    pilot.FinishTrial({}, 1.0);
+    for (const std::string& path : {pilot.TrialsPath(), pilot.LassosPath(), pilot.EventsPath()}) {
+        const auto rows = Rows(path);
+        ASSERT_EQ(rows.size(), 2u) << path;
+        EXPECT_EQ(Column(rows, 1, "pilot"), "1") << path;
+    }
+    EXPECT_EQ(Column(Rows(s.folder.Path("out/P3_trials.csv")), 1, "pilot"), "0");
+    EXPECT_EQ(StudyTestFolder::Read(s.folder.Path("out/P3_trials.csv")), real);
 }
 
 TEST(StudyRunner, KilledMidTrialLosesOnlyThatTrial)
@@ -904,7 +936,7 @@ TEST(StudyRunner, TheParticipantFormIsAskedOnceAndChecked)
     EXPECT_TRUE(QDir(QString::fromStdString(s.folder.Path("out"))).entryList(QDir::Files).isEmpty());
 
     ASSERT_TRUE(s.runner.Load(s.path).empty());
-    s.runner.SetWallClock([] { return std::string("2026-01-02T03:04:05.000Z"); });
+    s.runner.SetWallClock([](double) { return std::string("2026-01-02T03:04:05.000Z"); });
     ASSERT_EQ(s.runner.Begin(1, 0), "");
     ASSERT_TRUE(s.runner.IsAskingForm());
     EXPECT_EQ(s.runner.FormFields().size(), 2u);
