@@ -79,7 +79,7 @@ TEST(ReplayLog, EventsFallBetweenTheLassosTheyFollowedAndOlderLogsReadWithout)
     folder.Write("P4_events.csv", Header(EventsLog::Columns()) + EventLine(1, 3, EventRow::Undo, 0));
     EXPECT_FALSE(log.Read(lassos, error));
     EXPECT_NE(error.find("P4_events.csv:2: after_lasso 3 but the trial has 2 lassos"), std::string::npos) << error;
-    folder.Write("P4_events.csv", Header(EventsLog::Columns()) + "4,1,0,0.5,c,rewind,1,0\n");
+    folder.Write("P4_events.csv", Header(EventsLog::Columns()) + "4,1,0,0.5,c,rewind,1,0,0\n");
     EXPECT_FALSE(log.Read(lassos, error));
     EXPECT_NE(error.find("P4_events.csv:2: unknown command 'rewind'"), std::string::npos) << error;
 }
