@@ -10,7 +10,7 @@
 # with DISPLAY unset (they need no display); Pravik gets a virtual one. Synopses (with
 # "[") are not run. Pravik without --snapshot, --help or --version opens a
 # session that waits for a participant: it passes when it is still running
-# after a while, or has ended with 0.
+# after 10 s, or has ended with 0.
 # Usage: readme_examples_test.sh SOURCE_DIR BUILD_DIR
 set -uo pipefail
 src="$1" build="$2"
@@ -67,7 +67,7 @@ for entry in "${commands[@]}"; do
     cmd="env -u DISPLAY $cmd"
   fi
   if [ "$waits" -eq 1 ]; then
-    (cd "$work" && timeout 20 bash -c "$cmd") > "$work/out" 2>&1
+    (cd "$work" && timeout 10 bash -c "$cmd") > "$work/out" 2>&1
   else
     (cd "$work" && timeout 500 bash -c "$cmd") > "$work/out" 2>&1
   fi
