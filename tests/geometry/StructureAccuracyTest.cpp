@@ -329,13 +329,26 @@ TEST(StructureAccuracyTest, LennardJonesDropletsSnapshot)
     osg::ref_ptr<osg::Vec3Array> cloud = new osg::Vec3Array(positions.begin(), positions.end());
     const std::vector<std::vector<int>> droplets = SnapshotDroplets(*cloud);
     ASSERT_GE(droplets.size(), 3u);
+    std::vector<int> owner(cloud->size(), -1);
+    for (size_t d = 0; d < droplets.size(); ++d)
+        for (int i : droplets[d]) owner[static_cast<size_t>(i)] = static_cast<int>(d);
     std::map<std::string, double> sum;
     for (size_t d = 0; d < std::min<size_t>(droplets.size(), 4); ++d) {
+        const std::string name = "LJ droplet " + std::to_string(d + 1) + " (" + std::to_string(droplets[d].size()) + ")";
         std::vector<bool> target(cloud->size());
         for (int i : droplets[d]) target[static_cast<size_t>(i)] = true;
-        const Row row = Measure("LJ droplet " + std::to_string(d + 1) + " (" + std::to_string(droplets[d].size()) + ")",
-                                cloud.get(), target, osg::Vec3d(40, 40, 260), osg::Vec3d(40, 40, 40));
+        const Row row = Measure(name, cloud.get(), target, osg::Vec3d(40, 40, 260), osg::Vec3d(40, 40, 40));
         for (const auto& s : row.scores) sum[s.first] += s.second.f1;
+        // Alone: the atoms of every other droplet removed, the vapour kept.
+        osg::ref_ptr<osg::Vec3Array> single = new osg::Vec3Array;
+        std::vector<bool> alone;
+        for (size_t i = 0; i < cloud->size(); ++i)
+            if (owner[i] < 0 || owner[i] == static_cast<int>(d)) {
+                single->push_back((*cloud)[i]);
+                alone.push_back(target[i]);
+            }
+        const Row isolated = Measure(name + " (alone)", single.get(), alone, osg::Vec3d(40, 40, 260), osg::Vec3d(40, 40, 40));
+        EXPECT_GE(row.scores.at("structure").f1, 0.95 * isolated.scores.at("density").f1) << name;
     }
     // Over the four largest droplets, the structure lasso beats the density-aware one.
     EXPECT_GT(sum["structure"], sum["density"]);
