@@ -11,10 +11,23 @@
 #include "framework/ombra/VisComponent.h"
 #include "framework/tovik/ConstantProvider.h"
 
+#include <QGuiApplication>
+
 #include <cstdlib>
 #include <string>
 
 namespace vistest {
+
+// Texts are measured with the GUI application's fonts: one application for
+// the whole test program, made when first needed.
+inline void EnsureGuiApplication()
+{
+    if (QCoreApplication::instance()) return;
+    static int argc = 1;
+    static char name[] = "test";
+    static char* argv[] = {name, nullptr};
+    new QGuiApplication(argc, argv);
+}
 
 constexpr int ViewWidth = 800;
 constexpr int ViewHeight = 600;

@@ -665,12 +665,7 @@ TEST_F(VisFixture, ALongInstructionWrapsWithinTheBandAtAReadableSize)
 {
     if (!HaveGL()) GTEST_SKIP() << "no OpenGL context (the test script runs under Xvfb)";
     // Text is measured with the GUI application's fonts.
-    if (!QCoreApplication::instance()) {
-        static int argc = 1;
-        static char name[] = "test_kelvo";
-        static char* argv[] = {name, nullptr};
-        new QGuiApplication(argc, argv);
-    }
+    vistest::EnsureGuiApplication();
     const std::string shortText = "Select the blob";
     vis->SetMessage(shortText);
     Paint(*vis);

@@ -5,12 +5,10 @@
 // for the text (offscreen is enough); runs in milliseconds.
 #include "framework/kelvo/QuestionnaireForm.h"
 
-#include "framework/ombra/SliderComponent.h"
-
 #include "framework/ombra/EventKind.h"
 #include "framework/ombra/OmbraEvent.h"
-
-#include <QGuiApplication>
+#include "framework/ombra/SliderComponent.h"
+#include "tests/support/VisTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -21,16 +19,6 @@
 namespace {
 
 const double kCell = 48.0;
-
-void EnsureApplication()
-{
-    if (!QCoreApplication::instance()) {
-        static int argc = 1;
-        static char name[] = "test";
-        static char* argv[] = {name, nullptr};
-        new QGuiApplication(argc, argv);
-    }
-}
 
 // One stroke of a pointer from (x, y) to (toX, y); false when nothing is hit.
 bool Stroke(QuestionnaireForm& form, double x, double y, double toX)
@@ -69,7 +57,7 @@ ButtonComponent* Button(QuestionnaireForm& form, const std::string& text)
 
 TEST(QuestionnaireForm, TlxOnSlidersSusOnButtonsEachAnswerOnce)
 {
-    EnsureApplication();
+    vistest::EnsureGuiApplication();
     std::vector<std::pair<std::string, std::string>> given;
     auto record = [&](const std::string& item, const std::string& value) { given.emplace_back(item, value); };
 

@@ -12,8 +12,7 @@
 #include "framework/runner/CsvFormat.h"
 #include "framework/runner/StudyRunner.h"
 #include "tests/framework/runner/StudyTestFiles.h"
-
-#include <QGuiApplication>
+#include "tests/support/VisTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -22,16 +21,6 @@
 namespace {
 
 const double kCell = 48.0;
-
-void EnsureApplication()
-{
-    if (!QCoreApplication::instance()) {
-        static int argc = 1;
-        static char name[] = "test";
-        static char* argv[] = {name, nullptr};
-        new QGuiApplication(argc, argv);
-    }
-}
 
 // Press and release at (x, y) on what the panel has there; false when nothing.
 bool Press(StudyPanel& panel, double x, double y)
@@ -64,7 +53,7 @@ std::vector<std::string> Labels(const StudyPanel& panel)
 
 TEST(StudyPanel, TheFormAndAQuestionnaireAreAnsweredOnTheirControls)
 {
-    EnsureApplication();
+    vistest::EnsureGuiApplication();
     StudyTestFolder folder;
     ResetFrameworkWithDatasets({"clusters"});
     const std::string path = folder.Write("study.xml", R"(<study results="out">
