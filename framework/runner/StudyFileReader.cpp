@@ -135,6 +135,24 @@ private:
         }
     }
 
+    // Steps to the next <child> of the element being read, reporting any
+    // text and any other element inside it (which is skipped); false at the
+    // element's end.
+    bool NextChild(const char* parent, const char* child)
+    {
+        while (!xml.atEnd()) {
+            xml.readNext();
+            if (xml.isEndElement()) return false;
+            if (xml.isCharacters() && !xml.isWhitespace())
+                Problem(std::string("unexpected text inside <") + parent + ">");
+            if (!xml.isStartElement()) continue;
+            if (xml.name() == QLatin1String(child)) return true;
+            Problem("unknown element " + Element() + " inside <" + parent + ">; expected <" + child + ">");
+            xml.skipCurrentElement();
+        }
+        return false;
+    }
+
     void ReadStudy()
     {
         OnlyAttributes({"name", "results", "allowZoom", "cloudPointSize", "cloudOpacity", "targetDuringTrial",
@@ -347,19 +365,10 @@ private:
         t.instruction = xml.attributes().value(QLatin1String("instruction")).toString().toStdString();
 
         bool viewSeen = false;
-        while (!xml.atEnd()) {
-            xml.readNext();
-            if (xml.isEndElement()) break;
-            if (xml.isCharacters() && !xml.isWhitespace()) Problem("unexpected text inside <trial>");
-            if (!xml.isStartElement()) continue;
-            if (xml.name() == QLatin1String("view")) {
-                if (viewSeen) Problem("<trial> has more than one <view>");
-                viewSeen = true;
-                ReadView(t.view);
-            } else {
-                Problem("unknown element " + Element() + " inside <trial>; expected <view>");
-                xml.skipCurrentElement();
-            }
+        while (NextChild("trial", "view")) {
+            if (viewSeen) Problem("<trial> has more than one <view>");
+            viewSeen = true;
+            ReadView(t.view);
         }
         study.trials.push_back(t);
     }
@@ -503,16 +512,7 @@ private:
             }
         }
         std::map<std::string, int> seen;
-        while (!xml.atEnd()) {
-            xml.readNext();
-            if (xml.isEndElement()) return;
-            if (xml.isCharacters() && !xml.isWhitespace()) Problem("unexpected text inside <questionnaire>");
-            if (!xml.isStartElement()) continue;
-            if (xml.name() != QLatin1String("item")) {
-                Problem("unknown element " + Element() + " inside <questionnaire>; expected <item>");
-                xml.skipCurrentElement();
-                continue;
-            }
+        while (NextChild("questionnaire", "item")) {
             const int line = static_cast<int>(xml.lineNumber());
             OnlyAttributes({"id", "text"});
             const std::string id = Text("id").toStdString(), text = Text("text").toStdString();
@@ -575,16 +575,7 @@ private:
         OnlyAttributes({});
         std::map<std::string, int> seen;
         int fields = 0;
-        while (!xml.atEnd()) {
-            xml.readNext();
-            if (xml.isEndElement()) break;
-            if (xml.isCharacters() && !xml.isWhitespace()) Problem("unexpected text inside <form>");
-            if (!xml.isStartElement()) continue;
-            if (xml.name() != QLatin1String("field")) {
-                Problem("unknown element " + Element() + " inside <form>; expected <field>");
-                xml.skipCurrentElement();
-                continue;
-            }
+        while (NextChild("form", "field")) {
             FormField f;
             ++fields;
             if (ReadField(f) && first) {
