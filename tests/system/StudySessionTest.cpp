@@ -323,32 +323,26 @@ TEST_F(StudySession, AKilledSessionResumesAtTheTrialInProgressAndEscapeAsksFirst
         pravik.kill();
         pravik.waitForFinished(10000);
     }
-    // --results, relative to where Pravik starts, puts the session elsewhere:
+    // A session started with `extra` writes its files into `folder`, with
     // nothing to resume there.
-    pravik.start(PRAVIK_BINARY, QStringList{"--config", path("config.xml"), "--study", path("study.xml"),
-                                            "--participant", "4", "--results", "elsewhere"});
-    QString text;
-    WaitUntil([&] {
-        text += QString::fromLocal8Bit(pravik.readAll());
-        return QFileInfo::exists(path("elsewhere/P4_lassos.csv")) || pravik.state() == QProcess::NotRunning;
-    }, 60000);
-    EXPECT_TRUE(QFileInfo::exists(path("elsewhere/P4_trials.csv"))) << text.toStdString();
-    EXPECT_FALSE(text.contains("resuming")) << text.toStdString();
-    pravik.kill();
-    pravik.waitForFinished(10000);
+    auto startsAfresh = [&](const QStringList& extra, const QString& folder) {
+        pravik.start(PRAVIK_BINARY, QStringList{"--config", path("config.xml"), "--study", path("study.xml"),
+                                                "--participant", "4"} + extra);
+        QString text;
+        WaitUntil([&] {
+            text += QString::fromLocal8Bit(pravik.readAll());
+            return QFileInfo::exists(path(folder + "/P4_lassos.csv")) || pravik.state() == QProcess::NotRunning;
+        }, 60000);
+        EXPECT_TRUE(QFileInfo::exists(path(folder + "/P4_trials.csv"))) << text.toStdString();
+        EXPECT_FALSE(text.contains("resuming")) << text.toStdString();
+        pravik.kill();
+        pravik.waitForFinished(10000);
+    };
+    // --results, relative to where Pravik starts, puts the session elsewhere.
+    startsAfresh({"--results", "elsewhere"}, "elsewhere");
     // --pilot puts a session into the results folder's pilot folder, apart
-    // from the real sessions: nothing to resume there either.
-    pravik.start(PRAVIK_BINARY, QStringList{"--config", path("config.xml"), "--study", path("study.xml"),
-                                            "--participant", "4", "--pilot"});
-    text.clear();
-    WaitUntil([&] {
-        text += QString::fromLocal8Bit(pravik.readAll());
-        return QFileInfo::exists(path("out/pilot/P4_lassos.csv")) || pravik.state() == QProcess::NotRunning;
-    }, 60000);
-    EXPECT_TRUE(QFileInfo::exists(path("out/pilot/P4_trials.csv"))) << text.toStdString();
-    EXPECT_FALSE(text.contains("resuming")) << text.toStdString();
-    pravik.kill();
-    pravik.waitForFinished(10000);
+    // from the real sessions.
+    startsAfresh({"--pilot"}, "out/pilot");
 }
 
 // The first part of the test above, in a process of its own.
