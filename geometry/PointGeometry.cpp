@@ -68,9 +68,14 @@ PointGeometry::PointGeometry(osg::Vec3Array* positions, osgViewer::Viewer* viewe
                 peakAt = p;
             }
         } else if (!run.empty()) {
-            break;
+            // A run whose half-density contour is not dense itself is a ripple
+            // of the surroundings: its contour would run out into them.
+            if (largest >= 2.0 * dense) break;
+            run.clear();
+            largest = 0.0;
         }
     }
+    if (largest < 2.0 * dense) run.clear();
     if (run.empty()) return;
     // The density there: the mean of the run's samples at half its largest or above.
     double sum = 0.0;

@@ -5,9 +5,12 @@
 //
 // Construction marches the ray from the near to the far plane, within the
 // grid, in steps of half the smallest grid step, sampling the density
-// (ScalarField3D::Sample). The first run of samples at or above kDenseFactor
+// (ScalarField3D::Sample). A run is the samples at or above kDenseFactor
 // times the grid's mean density, ending where the density falls below half
-// its largest value so far, is the structure hit; the densest of the eight
+// its largest value so far; the first run whose largest sample is at least
+// twice that dense level (so its half-density contour is dense itself, not a
+// ripple of the surroundings that runs out into them) is the structure hit;
+// the densest of the eight
 // nodes around its largest sample is the seed, and the mean of its samples
 // at half the largest or above is the density there, ρp. For factor f the
 // level is ℓ = f·ρp/2 (the half-density contour at 1): the field is ρ − ℓ on
