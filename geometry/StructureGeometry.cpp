@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#ifndef OUTF
+#define OUTF 0.5
+#endif
 
 namespace {
 
@@ -86,6 +89,16 @@ StructureGeometry::StructureGeometry(osg::Vec3Array* positions, osgViewer::Viewe
 }
 
 StructureGeometry::~StructureGeometry() = default;
+
+int32_t StructureGeometry::OutlineSteps(size_t coreNodes)
+{
+    // A smooth cluster's core is its inner part, and its own outskirts reach
+    // about the core's radius beyond it; a droplet a few steps across has
+    // only the density's smoothing, two steps.
+    const double pi = 3.14159265358979323846;
+    const double radius = std::cbrt(3.0 * static_cast<double>(coreNodes) / (4.0 * pi));
+    return std::max(kOutlineSteps, static_cast<int32_t>(std::ceil(radius)));
+}
 
 StructureGeometry::NodeScreen StructureGeometry::Project(int32_t node) const
 {
@@ -183,9 +196,28 @@ void StructureGeometry::SearchPlain(double level, std::vector<int32_t>& kept)
             std::vector<int32_t> nodes;
             for (const int32_t* n = baseFirst; n != baseLast; ++n)
                 if (claim[static_cast<size_t>(*n)] == core) nodes.push_back(*n);
-            Candidate c = Score(nodes.size(), footprintBits, [&](size_t j, bool& under) {
-                under = s[static_cast<size_t>(nodes[j])] > 0.0;
-                return ScreenOf(nodes[j]);
+            // Its outline: at the level itself the whole structure, higher up
+            // the core and its region within OutlineSteps face steps of it.
+            std::vector<int32_t> outline = nodes;
+            if (k > 0) {
+                std::vector<int32_t> steps(rho.size(), -1);
+                outline.assign(cores.First(core), cores.Last(core));
+                const int32_t reach = OutlineSteps(outline.size());
+                for (int32_t n : outline) steps[static_cast<size_t>(n)] = 0;
+                for (size_t next = 0; next < outline.size(); ++next) {
+                    const int32_t n = outline[next], d = steps[static_cast<size_t>(n)];
+                    if (d == reach) continue;
+                    cores.FaceNeighbours(n, [&](int32_t m) {
+                        if (steps[static_cast<size_t>(m)] < 0 && claim[static_cast<size_t>(m)] == core) {
+                            steps[static_cast<size_t>(m)] = d + 1;
+                            outline.push_back(m);
+                        }
+                    });
+                }
+            }
+            Candidate c = Score(outline.size(), footprintBits, [&](size_t j, bool& under) {
+                under = s[static_cast<size_t>(outline[j])] > 0.0;
+                return ScreenOf(outline[j]);
             });
             c.level = k;
             c.part = core;
@@ -288,76 +320,23 @@ void StructureGeometry::SearchFast(double level, std::vector<int32_t>& kept)
     parallel::ForEachIndex(static_cast<size_t>(std::max(0, levelCount - 1)),
                            [&](size_t j) { SearchLevel(static_cast<int32_t>(j) + 1, std::ldexp(level, static_cast<int>(j) + 1)); });
 
-    // Which structures' regions at each level are the level below's, core
-    // for core (its cores map one to one onto these and every node went
-    // with its core).
-    parallel::ForEachIndex(static_cast<size_t>(std::max(0, levelCount - 2)), [&](size_t j) {
-        const int32_t k = static_cast<int32_t>(j) + 2;
-        LevelWork& w = levels[static_cast<size_t>(k)];
-        const LevelWork& below = levels[static_cast<size_t>(k - 1)];
-        w.sameAsBelow.assign(static_cast<size_t>(structureCount), 0);
-        w.childCount.assign(below.coreStructure.size(), 0);
-        auto parentOf = [&](int32_t core) { return below.coreOf[static_cast<size_t>(w.coreSeed[static_cast<size_t>(core)])]; };
-        for (int32_t st = 0; st < structureCount; ++st) {
-            if (w.coresIn[static_cast<size_t>(st)] < 2 || below.coresIn[static_cast<size_t>(st)] < 2) continue;
-            bool same = true;
-            const int32_t c0 = w.firstCore[static_cast<size_t>(st)], c1 = c0 + w.coresIn[static_cast<size_t>(st)];
-            for (int32_t c = c0; c < c1 && same; ++c) same = w.childCount[static_cast<size_t>(parentOf(c))]++ == 0;
-            for (int32_t b = structureStart[static_cast<size_t>(st)]; b < structureStart[static_cast<size_t>(st) + 1] && same; ++b)
-                same = parentOf(w.claim[static_cast<size_t>(b)]) == below.claim[static_cast<size_t>(b)];
-            w.sameAsBelow[static_cast<size_t>(st)] = same;
-        }
-    });
-
-    // The candidates in order, level by level and core by core. A region is
-    // scored once: a structure with one core is its region at every such
-    // level, and a level whose regions are the last one's, core for core,
-    // takes their scores.
+    // The candidates in order, level by level and core by core; a structure
+    // is scored once at the level itself, a core once with its outline.
     jobs.clear();
     candidateJob.clear();
-    std::vector<int32_t> wholeJob(static_cast<size_t>(structureCount), -1), lastJobOf, jobOf;
-    auto wholeOf = [&](int32_t structure) {
-        int32_t& job = wholeJob[static_cast<size_t>(structure)];
-        if (job < 0) {
-            job = static_cast<int32_t>(jobs.size());
-            jobs.push_back(Job{structure, -1, -1, Candidate{}});
-        }
-        return job;
-    };
     for (int32_t st = 0; levelCount > 0 && st < structureCount; ++st) {
         candidates.push_back(Candidate{0.0, 0.0, 0, 0, st});
-        candidateJob.push_back(wholeOf(st));
-        lastJobOf.push_back(candidateJob.back());
+        candidateJob.push_back(static_cast<int32_t>(jobs.size()));
+        jobs.push_back(Job{st, -1, -1, Candidate{}});
     }
     for (int32_t k = 1; k < levelCount; ++k) {
         const LevelWork& w = levels[static_cast<size_t>(k)];
-        const LevelWork* below = k > 1 ? &levels[static_cast<size_t>(k - 1)] : nullptr;
-        const int32_t coreCount = static_cast<int32_t>(w.coreStructure.size());
-        jobOf.assign(static_cast<size_t>(coreCount), -1);
-        auto parentOf = [&](int32_t core) {
-            const int32_t seed = w.coreSeed[static_cast<size_t>(core)];
-            return below ? below->coreOf[static_cast<size_t>(seed)] : structureOf[static_cast<size_t>(seed)];
-        };
-        for (int32_t core = 0; core < coreCount; ++core) {
+        for (int32_t core = 0; core < static_cast<int32_t>(w.coreStructure.size()); ++core) {
             if (!w.under[static_cast<size_t>(core)]) continue;
-            const int32_t st = w.coreStructure[static_cast<size_t>(core)];
-            int32_t job;
-            if (w.coresIn[static_cast<size_t>(st)] == 1) {
-                job = wholeOf(st);
-            } else {
-                if (below && w.sameAsBelow[static_cast<size_t>(st)]) {
-                    // Its parent was under the lasso one level down, so it has a region there.
-                    job = lastJobOf[static_cast<size_t>(parentOf(core))];
-                } else {
-                    job = static_cast<int32_t>(jobs.size());
-                    jobs.push_back(Job{st, k, core, Candidate{}});
-                }
-            }
-            jobOf[static_cast<size_t>(core)] = job;
             candidates.push_back(Candidate{0.0, 0.0, 0, k, core});
-            candidateJob.push_back(job);
+            candidateJob.push_back(static_cast<int32_t>(jobs.size()));
+            jobs.push_back(Job{w.coreStructure[static_cast<size_t>(core)], k, core, Candidate{}});
         }
-        lastJobOf.swap(jobOf);
     }
     parallel::ForEachIndex(jobs.size(), [&](size_t j) {
         Job& job = jobs[j];
@@ -370,12 +349,31 @@ void StructureGeometry::SearchFast(double level, std::vector<int32_t>& kept)
                                    return baseScreen[static_cast<size_t>(first) + i];
                                });
         } else {
+            // The core and its region within OutlineSteps of it, breadth
+            // first; a structure of one core is its region.
             const LevelWork& w = levels[static_cast<size_t>(job.level)];
-            const int32_t* first = w.region.data() + w.regionStart[static_cast<size_t>(job.core)];
-            const int32_t* last = w.region.data() + w.regionStart[static_cast<size_t>(job.core) + 1];
-            job.result = Score(static_cast<size_t>(last - first), bits, [&](size_t i, bool& inside) {
-                inside = baseUnder[static_cast<size_t>(first[i])] != 0;
-                return baseScreen[static_cast<size_t>(first[i])];
+            const bool alone = w.coresIn[static_cast<size_t>(job.structure)] == 1;
+            std::vector<int32_t> outline(w.coreNodes.begin() + w.coreStart[static_cast<size_t>(job.core)],
+                                         w.coreNodes.begin() + w.coreStart[static_cast<size_t>(job.core) + 1]);
+            const int32_t sFirst = structureStart[static_cast<size_t>(job.structure)];
+            const int32_t reach = OutlineSteps(outline.size());
+            std::vector<int16_t> steps(static_cast<size_t>(structureStart[static_cast<size_t>(job.structure) + 1] - sFirst), -1);
+            for (int32_t b : outline) steps[static_cast<size_t>(b - sFirst)] = 0;
+            for (size_t next = 0; next < outline.size(); ++next) {
+                const int32_t b = outline[next], d = steps[static_cast<size_t>(b - sFirst)];
+                if (d == reach) continue;
+                const int32_t* to = &neighbours[6 * static_cast<size_t>(b)];
+                for (int32_t f = 0; f < 6 && to[f] >= 0; ++f) {
+                    int16_t& at = steps[static_cast<size_t>(to[f] - sFirst)];
+                    if (at < 0 && (alone || w.claim[static_cast<size_t>(to[f])] == job.core)) {
+                        at = static_cast<int16_t>(d + 1);
+                        outline.push_back(to[f]);
+                    }
+                }
+            }
+            job.result = Score(outline.size(), bits, [&](size_t i, bool& inside) {
+                inside = baseUnder[static_cast<size_t>(outline[i])] != 0;
+                return baseScreen[static_cast<size_t>(outline[i])];
             });
         }
     });
@@ -388,7 +386,7 @@ void StructureGeometry::SearchFast(double level, std::vector<int32_t>& kept)
     Choose();
     if (chosen < 0) return;
     const Job& job = jobs[static_cast<size_t>(candidateJob[static_cast<size_t>(chosen)])];
-    if (job.level < 0) {
+    if (job.level < 0 || levels[static_cast<size_t>(job.level)].coresIn[static_cast<size_t>(job.structure)] == 1) {
         kept.assign(baseNodes.begin() + structureStart[static_cast<size_t>(job.structure)],
                     baseNodes.begin() + structureStart[static_cast<size_t>(job.structure) + 1]);
     } else {

@@ -14,18 +14,25 @@
 //    left) the cores are the parts of the nodes with ρ > λ in those
 //    structures, and each core claims the nodes of its structure nearer to
 //    it (in face steps within the structure) than to any other core there;
-//  - the candidates are the cores with a node under the lasso above λ; a
-//    candidate's score is the intersection over union, on screen, of its
-//    region's footprint and the lasso image, both counted in square cells
+//  - the candidates are the structures and the cores with a node under the
+//    lasso above λ; a candidate's outline is the structure, or the core and
+//    the nodes of its region within OutlineSteps face steps of it, two or
+//    the core's radius if more (what a core claims farther out is its
+//    surroundings: seen through deep vapour,
+//    a region is mostly vapour, and scored whole, a droplet behind or a
+//    ripple of the vapour can match the lasso better than the droplet drawn
+//    around); its score is the intersection over union, on screen, of its
+//    outline's footprint and the lasso image, both counted in square cells
 //    over the lasso's bounding box grown by half its larger side on each
 //    side (within the viewport), so a long structure counts only its stretch
 //    near the lasso. The footprint is the union of one square per node, the
 //    node's grid cell seen at its depth (half a grid step each side,
 //    projected). A large structure's core at a high level may look like the
-//    lasso; its region, the structure at ℓ, does not;
+//    lasso; its outline, the core with the rest near it, does not;
 //  - the candidates within kScoreTie of the best score (relative) are about
-//    equal, and of them the one whose region's nearest node with v > 0 is
-//    nearest the viewer is kept (then the first scored: lower level first);
+//    equal, and of them the one whose outline's nearest node with v > 0 is
+//    nearest the viewer is kept (then the first scored: lower level first),
+//    with its whole region;
 //  - the kept region K grows at a level of its own. ρ̄ counts the other
 //    structures under the lasso, so it is higher than the density-aware
 //    lasso would have on the kept structure alone, and a small target loses
@@ -44,11 +51,11 @@
 // the nodes under the lasso (each node's neighbours looked up once), then
 // every level at once, one task each: the cores of the structures with a
 // node under the lasso above it, a claim only where a structure holds
-// several cores (from the cores' edges), one footprint square per node of
-// each distinct region (a structure with one core is scored once, a level
-// whose regions are the last one's takes their scores), and the kept
-// region's rim. The field at ℓ is written beside the search. Memory: about
-// a dozen int32 per node of the structures and level, three int32 per grid
+// several cores (from the cores' edges), each core's outline (breadth first
+// from it) and one footprint square per node of each outline and
+// structure, and the kept region's rim. The field at ℓ is written beside
+// the search. Memory: about a dozen int32 per node of the structures and
+// level, three int32 per grid
 // node, and one float and four int16 per grid node for the squares (kept
 // for later thresholds).
 //
@@ -65,6 +72,10 @@ public:
     static constexpr double kScoreTie = 0.05;
     // Structures are looked for at the level and at kLevels − 1 doublings of it.
     static constexpr int32_t kLevels = 6;
+    // A core's outline on screen: it and its region within this many face
+    // steps of it, or the core's own radius (in grid steps, from its node
+    // count as a ball) where that is more.
+    static constexpr int32_t kOutlineSteps = 2;
 
     StructureGeometry(osg::Vec3Array* positions, osgViewer::Viewer* viewer,
                       const std::vector<osg::Vec2f>& lassoPoints, osg::Matrixf modelMatrix,
@@ -100,6 +111,8 @@ private:
         int16_t c0, c1, r0, r1;
     };
     NodeScreen Project(int32_t node) const;
+    // How far an outline reaches beyond a core of this many nodes.
+    static int32_t OutlineSteps(size_t coreNodes);
     const NodeScreen& ScreenOf(int32_t node);
     // Score and depth of a region of count nodes; at(j) gives the j-th
     // node's NodeScreen and whether it is under the lasso.
@@ -156,8 +169,8 @@ private:
     // structure whether its regions are the level below's.
     struct LevelWork {
         std::vector<int32_t> coreOf, claim, coreNodes, coreStart, edgeNodes, edgeStart, coreStructure, coreSeed;
-        std::vector<int32_t> coresIn, firstCore, regionStart, region, queue, childCount;
-        std::vector<uint8_t> under, sameAsBelow;
+        std::vector<int32_t> coresIn, firstCore, regionStart, region, queue;
+        std::vector<uint8_t> under;
     };
     std::vector<LevelWork> levels;
     // The regions to score: a whole structure (level −1) or a core's region at
