@@ -6,9 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#ifndef OUTF
-#define OUTF 0.5
-#endif
 
 namespace {
 
@@ -405,7 +402,6 @@ void StructureGeometry::SearchLevel(int32_t k, double lk)
     w.coreNodes.clear();
     w.coreStart.assign(1, 0);
     w.coreStructure.clear();
-    w.coreSeed.clear();
     w.edgeNodes.clear();
     w.edgeStart.assign(1, 0);
     w.coresIn.assign(static_cast<size_t>(structureCount), 0);
@@ -439,7 +435,6 @@ void StructureGeometry::SearchLevel(int32_t k, double lk)
             w.coreStart.push_back(static_cast<int32_t>(w.coreNodes.size()));
             w.edgeStart.push_back(static_cast<int32_t>(w.edgeNodes.size()));
             w.coreStructure.push_back(st);
-            w.coreSeed.push_back(seed);
             if (w.coresIn[static_cast<size_t>(st)]++ == 0) w.firstCore[static_cast<size_t>(st)] = label;
         }
     }

@@ -18,11 +18,11 @@
 //    lasso above λ; a candidate's outline is the structure, or the core and
 //    the nodes of its region within OutlineSteps face steps of it, two or
 //    the core's radius if more (what a core claims farther out is its
-//    surroundings: seen through deep vapour,
-//    a region is mostly vapour, and scored whole, a droplet behind or a
-//    ripple of the vapour can match the lasso better than the droplet drawn
-//    around); its score is the intersection over union, on screen, of its
-//    outline's footprint and the lasso image, both counted in square cells
+//    surroundings: seen through deep vapour, a region is mostly vapour, and
+//    scored whole, a droplet behind or a ripple of the vapour can match the
+//    lasso better than the droplet drawn around); its score is the
+//    intersection over union, on screen, of its outline's footprint and the
+//    lasso image, both counted in square cells
 //    over the lasso's bounding box grown by half its larger side on each
 //    side (within the viewport), so a long structure counts only its stretch
 //    near the lasso. The footprint is the union of one square per node, the
@@ -55,9 +55,8 @@
 // from it) and one footprint square per node of each outline and
 // structure, and the kept region's rim. The field at ℓ is written beside
 // the search. Memory: about a dozen int32 per node of the structures and
-// level, three int32 per grid
-// node, and one float and four int16 per grid node for the squares (kept
-// for later thresholds).
+// level, three int32 per grid node, and one float and four int16 per grid
+// node for the squares (kept for later thresholds).
 //
 // plainSearch runs the rules as written (GridComponents at every level), the
 // reference the differential test holds the fast search to.
@@ -163,18 +162,17 @@ private:
     std::vector<double> densestUnder;
     // One level's work, each level on its own: every node's core (−1 outside
     // the cores) and claim; the cores' nodes, edges (nodes beside a node
-    // outside every core) and where each core's start, its structure and
-    // first node; per structure its cores and the first; per core whether
-    // it is under the lasso and where its region starts in region; per
-    // structure whether its regions are the level below's.
+    // outside every core) and where each core's start, and its structure;
+    // per structure its cores and the first; per core whether it is under
+    // the lasso and where its region starts in region.
     struct LevelWork {
-        std::vector<int32_t> coreOf, claim, coreNodes, coreStart, edgeNodes, edgeStart, coreStructure, coreSeed;
+        std::vector<int32_t> coreOf, claim, coreNodes, coreStart, edgeNodes, edgeStart, coreStructure;
         std::vector<int32_t> coresIn, firstCore, regionStart, region, queue;
         std::vector<uint8_t> under;
     };
     std::vector<LevelWork> levels;
-    // The regions to score: a whole structure (level −1) or a core's region at
-    // a level, and each candidate's one.
+    // What to score: a whole structure (level −1) or a core's outline at a
+    // level, and each candidate's one.
     struct Job {
         int32_t structure, level, core;
         Candidate result;
