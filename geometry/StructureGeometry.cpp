@@ -346,26 +346,32 @@ void StructureGeometry::SearchFast(double level, std::vector<int32_t>& kept)
                                    return baseScreen[static_cast<size_t>(first) + i];
                                });
         } else {
-            // The core and its region within OutlineSteps of it, breadth
-            // first; a structure of one core is its region.
+            // The core and its region within OutlineSteps of it: in a
+            // structure of several cores the claim's depths say which, and a
+            // structure of one core, its region, is walked breadth first.
             const LevelWork& w = levels[static_cast<size_t>(job.level)];
-            const bool alone = w.coresIn[static_cast<size_t>(job.structure)] == 1;
-            std::vector<int32_t> outline(w.coreNodes.begin() + w.coreStart[static_cast<size_t>(job.core)],
-                                         w.coreNodes.begin() + w.coreStart[static_cast<size_t>(job.core) + 1]);
-            const int32_t sFirst = structureStart[static_cast<size_t>(job.structure)];
-            const int32_t reach = OutlineSteps(outline.size());
-            std::vector<int16_t> steps(static_cast<size_t>(structureStart[static_cast<size_t>(job.structure) + 1] - sFirst), -1);
-            for (int32_t b : outline) steps[static_cast<size_t>(b - sFirst)] = 0;
-            for (size_t next = 0; next < outline.size(); ++next) {
-                const int32_t b = outline[next], d = steps[static_cast<size_t>(b - sFirst)];
-                if (d == reach) continue;
-                const int32_t* to = &neighbours[6 * static_cast<size_t>(b)];
-                for (int32_t f = 0; f < 6 && to[f] >= 0; ++f) {
-                    int16_t& at = steps[static_cast<size_t>(to[f] - sFirst)];
-                    if (at < 0 && (alone || w.claim[static_cast<size_t>(to[f])] == job.core)) {
-                        at = static_cast<int16_t>(d + 1);
-                        outline.push_back(to[f]);
-                    }
+            const int32_t coreFirst = w.coreStart[static_cast<size_t>(job.core)], coreLast = w.coreStart[static_cast<size_t>(job.core) + 1];
+            const int32_t reach = OutlineSteps(static_cast<size_t>(coreLast - coreFirst));
+            std::vector<int32_t> outline;
+            if (w.coresIn[static_cast<size_t>(job.structure)] > 1) {
+                for (int32_t j = w.regionStart[static_cast<size_t>(job.core)]; j < w.regionStart[static_cast<size_t>(job.core) + 1]; ++j) {
+                    const int32_t b = w.region[static_cast<size_t>(j)];
+                    if (w.depth[static_cast<size_t>(b)] <= reach) outline.push_back(b);
+                }
+            } else {
+                outline.assign(w.coreNodes.begin() + coreFirst, w.coreNodes.begin() + coreLast);
+                const int32_t sFirst = structureStart[static_cast<size_t>(job.structure)];
+                std::vector<int32_t> steps(static_cast<size_t>(structureStart[static_cast<size_t>(job.structure) + 1] - sFirst), -1);
+                for (int32_t b : outline) steps[static_cast<size_t>(b - sFirst)] = 0;
+                for (size_t next = 0; next < outline.size(); ++next) {
+                    const int32_t b = outline[next], d = steps[static_cast<size_t>(b - sFirst)];
+                    if (d == reach) continue;
+                    const int32_t* to = &neighbours[6 * static_cast<size_t>(b)];
+                    for (int32_t f = 0; f < 6 && to[f] >= 0; ++f)
+                        if (steps[static_cast<size_t>(to[f] - sFirst)] < 0) {
+                            steps[static_cast<size_t>(to[f] - sFirst)] = d + 1;
+                            outline.push_back(to[f]);
+                        }
                 }
             }
             job.result = Score(outline.size(), bits, [&](size_t i, bool& inside) {
@@ -446,12 +452,18 @@ void StructureGeometry::SearchLevel(int32_t k, double lk)
     // The claim in each structure of several cores: breadth first from the
     // cores' edges in label order, as GridComponents::Claim from all their nodes.
     w.claim.resize(static_cast<size_t>(nodeCount));
+    w.depth.resize(static_cast<size_t>(nodeCount));
     w.regionStart.assign(static_cast<size_t>(coreCount) + 1, 0);
     for (int32_t st = 0; st < structureCount; ++st) {
         if (w.coresIn[static_cast<size_t>(st)] < 2) continue;
         const int32_t sFirst = structureStart[static_cast<size_t>(st)], sLast = structureStart[static_cast<size_t>(st) + 1];
         const int32_t c0 = w.firstCore[static_cast<size_t>(st)], c1 = c0 + w.coresIn[static_cast<size_t>(st)];
-        for (int32_t b = sFirst; b < sLast; ++b) w.claim[static_cast<size_t>(b)] = w.coreOf[static_cast<size_t>(b)];
+        for (int32_t b = sFirst; b < sLast; ++b) {
+            w.claim[static_cast<size_t>(b)] = w.coreOf[static_cast<size_t>(b)];
+            w.depth[static_cast<size_t>(b)] = w.coreOf[static_cast<size_t>(b)] >= 0 ? 0 : -1;
+        }
+        // Breadth first, so a node's depth is its distance to the core that
+        // claims it, through nodes that core claims: what its outline reads.
         w.queue.assign(w.edgeNodes.begin() + w.edgeStart[static_cast<size_t>(c0)], w.edgeNodes.begin() + w.edgeStart[static_cast<size_t>(c1)]);
         for (size_t next = 0; next < w.queue.size(); ++next) {
             const int32_t from = w.queue[next], label = w.claim[static_cast<size_t>(from)];
@@ -459,6 +471,7 @@ void StructureGeometry::SearchLevel(int32_t k, double lk)
             for (int32_t f = 0; f < 6 && to[f] >= 0; ++f)
                 if (w.claim[static_cast<size_t>(to[f])] < 0) {
                     w.claim[static_cast<size_t>(to[f])] = label;
+                    w.depth[static_cast<size_t>(to[f])] = w.depth[static_cast<size_t>(from)] + 1;
                     w.queue.push_back(to[f]);
                 }
         }

@@ -164,9 +164,10 @@ private:
     // the cores) and claim; the cores' nodes, edges (nodes beside a node
     // outside every core) and where each core's start, and its structure;
     // per structure its cores and the first; per core whether it is under
-    // the lasso and where its region starts in region.
+    // the lasso and where its region starts in region; every claimed node's
+    // distance to its core.
     struct LevelWork {
-        std::vector<int32_t> coreOf, claim, coreNodes, coreStart, edgeNodes, edgeStart, coreStructure;
+        std::vector<int32_t> coreOf, claim, depth, coreNodes, coreStart, edgeNodes, edgeStart, coreStructure;
         std::vector<int32_t> coresIn, firstCore, regionStart, region, queue;
         std::vector<uint8_t> under;
     };
