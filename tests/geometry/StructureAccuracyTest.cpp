@@ -247,6 +247,29 @@ static void ExpectEveryThresholdAsBuiltAfresh(const std::string& name, osg::Vec3
     EXPECT_GT(grown, 0) << name;
 }
 
+// Per atom, the droplet it belongs to (−1: the vapour's).
+std::vector<int> Owners(const std::vector<std::vector<int>>& droplets, size_t atoms)
+{
+    std::vector<int> owner(atoms, -1);
+    for (size_t d = 0; d < droplets.size(); ++d)
+        for (int i : droplets[d]) owner[static_cast<size_t>(i)] = static_cast<int>(d);
+    return owner;
+}
+
+// Droplet d alone: the atoms of every other droplet removed, the vapour kept.
+Row MeasureAlone(const std::string& name, const osg::Vec3Array& cloud, const std::vector<int>& owner, size_t d,
+                 const std::vector<bool>& target, const osg::Vec3d& eye, const osg::Vec3d& centre)
+{
+    osg::ref_ptr<osg::Vec3Array> single = new osg::Vec3Array;
+    std::vector<bool> alone;
+    for (size_t i = 0; i < cloud.size(); ++i)
+        if (owner[i] < 0 || owner[i] == static_cast<int>(d)) {
+            single->push_back(cloud[i]);
+            alone.push_back(target[i]);
+        }
+    return Measure(name + " (alone)", single.get(), alone, eye, centre);
+}
+
 // The LJ snapshot's periodic box tiled 2×2×2 (160 σ a side, 240 000 atoms),
 // each tile turned by another symmetry of the cube so that no droplet repeats
 // on a line: twice as many droplets on every line of sight, each about 4 grid
@@ -358,9 +381,7 @@ TEST(StructureAccuracyTest, LennardJonesDropletsSnapshot)
     osg::ref_ptr<osg::Vec3Array> cloud = new osg::Vec3Array(positions.begin(), positions.end());
     const std::vector<std::vector<int>> droplets = SnapshotDroplets(*cloud);
     ASSERT_GE(droplets.size(), 3u);
-    std::vector<int> owner(cloud->size(), -1);
-    for (size_t d = 0; d < droplets.size(); ++d)
-        for (int i : droplets[d]) owner[static_cast<size_t>(i)] = static_cast<int>(d);
+    const std::vector<int> owner = Owners(droplets, cloud->size());
     std::map<std::string, double> sum;
     for (size_t d = 0; d < std::min<size_t>(droplets.size(), 4); ++d) {
         const std::string name = "LJ droplet " + std::to_string(d + 1) + " (" + std::to_string(droplets[d].size()) + ")";
@@ -368,15 +389,7 @@ TEST(StructureAccuracyTest, LennardJonesDropletsSnapshot)
         for (int i : droplets[d]) target[static_cast<size_t>(i)] = true;
         const Row row = Measure(name, cloud.get(), target, osg::Vec3d(40, 40, 260), osg::Vec3d(40, 40, 40));
         for (const auto& s : row.scores) sum[s.first] += s.second.f1;
-        // Alone: the atoms of every other droplet removed, the vapour kept.
-        osg::ref_ptr<osg::Vec3Array> single = new osg::Vec3Array;
-        std::vector<bool> alone;
-        for (size_t i = 0; i < cloud->size(); ++i)
-            if (owner[i] < 0 || owner[i] == static_cast<int>(d)) {
-                single->push_back((*cloud)[i]);
-                alone.push_back(target[i]);
-            }
-        const Row isolated = Measure(name + " (alone)", single.get(), alone, osg::Vec3d(40, 40, 260), osg::Vec3d(40, 40, 40));
+        const Row isolated = MeasureAlone(name, *cloud, owner, d, target, osg::Vec3d(40, 40, 260), osg::Vec3d(40, 40, 40));
         EXPECT_GE(row.scores.at("structure").f1, 0.95 * isolated.scores.at("density").f1) << name;
         // Nothing else on the ray: the click takes the droplet, not the vapour's ripples around it.
         EXPECT_GE(isolated.scores.at("point").f1, 0.8) << name;
@@ -392,9 +405,7 @@ TEST(StructureAccuracyTest, DropletsThroughADeepBox)
     ASSERT_TRUE(DatasetFile::Read(std::string(TRELLAN_EXAMPLES) + "/droplets/droplets.xyz", positions, error)) << error;
     osg::ref_ptr<osg::Vec3Array> cloud = DeepBox(positions);
     const std::vector<std::vector<int>> droplets = SnapshotDroplets(*cloud);
-    std::vector<int> owner(cloud->size(), -1);
-    for (size_t d = 0; d < droplets.size(); ++d)
-        for (int i : droplets[d]) owner[static_cast<size_t>(i)] = static_cast<int>(d);
+    const std::vector<int> owner = Owners(droplets, cloud->size());
     // The sixteen first droplets of 140 atoms or more, seen from +z.
     int measured = 0, nearAlone = 0;
     double structureSum = 0.0, densitySum = 0.0;
@@ -405,14 +416,7 @@ TEST(StructureAccuracyTest, DropletsThroughADeepBox)
         std::vector<bool> target(cloud->size());
         for (int i : droplets[d]) target[static_cast<size_t>(i)] = true;
         const Row row = Measure(name, cloud.get(), target, osg::Vec3d(80, 80, 600), osg::Vec3d(80, 80, 80));
-        osg::ref_ptr<osg::Vec3Array> single = new osg::Vec3Array;
-        std::vector<bool> alone;
-        for (size_t i = 0; i < cloud->size(); ++i)
-            if (owner[i] < 0 || owner[i] == static_cast<int>(d)) {
-                single->push_back((*cloud)[i]);
-                alone.push_back(target[i]);
-            }
-        const Row isolated = Measure(name + " (alone)", single.get(), alone, osg::Vec3d(80, 80, 600), osg::Vec3d(80, 80, 80));
+        const Row isolated = MeasureAlone(name, *cloud, owner, d, target, osg::Vec3d(80, 80, 600), osg::Vec3d(80, 80, 80));
         nearAlone += row.scores.at("structure").f1 >= 0.95 * isolated.scores.at("density").f1;
         structureSum += row.scores.at("structure").f1;
         densitySum += row.scores.at("density").f1;
