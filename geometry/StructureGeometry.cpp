@@ -90,11 +90,13 @@ StructureGeometry::~StructureGeometry() = default;
 int32_t StructureGeometry::OutlineSteps(size_t coreNodes)
 {
     // A smooth cluster's core is its inner part, and its own outskirts reach
-    // about the core's radius beyond it; a droplet a few steps across has
-    // only the density's smoothing, two steps.
+    // far beyond it; a droplet a few steps across has only the density's
+    // smoothing, two steps. Half the core's radius serves both: a whole
+    // radius lets a droplet behind the one drawn around match the lasso
+    // better, from some views of the LJ snapshot.
     const double pi = 3.14159265358979323846;
     const double radius = std::cbrt(3.0 * static_cast<double>(coreNodes) / (4.0 * pi));
-    return std::max(kOutlineSteps, static_cast<int32_t>(std::ceil(radius)));
+    return std::max(kOutlineSteps, static_cast<int32_t>(std::ceil(0.5 * radius)));
 }
 
 StructureGeometry::NodeScreen StructureGeometry::Project(int32_t node) const

@@ -17,7 +17,7 @@
 //  - the candidates are the structures and the cores with a node under the
 //    lasso above λ; a candidate's outline is the structure, or the core and
 //    the nodes of its region within OutlineSteps face steps of it, two or
-//    the core's radius if more (what a core claims farther out is its
+//    half the core's radius if more (what a core claims farther out is its
 //    surroundings: seen through deep vapour, a region is mostly vapour, and
 //    scored whole, a droplet behind or a ripple of the vapour can match the
 //    lasso better than the droplet drawn around); its score is the
@@ -72,8 +72,8 @@ public:
     // Structures are looked for at the level and at kLevels − 1 doublings of it.
     static constexpr int32_t kLevels = 6;
     // A core's outline on screen: it and its region within this many face
-    // steps of it, or the core's own radius (in grid steps, from its node
-    // count as a ball) where that is more.
+    // steps of it, or half the core's own radius (in grid steps, from its
+    // node count as a ball) where that is more.
     static constexpr int32_t kOutlineSteps = 2;
 
     StructureGeometry(osg::Vec3Array* positions, osgViewer::Viewer* viewer,

@@ -427,3 +427,32 @@ TEST(StructureAccuracyTest, DropletsThroughADeepBox)
     EXPECT_GE(nearAlone, 12);
     EXPECT_GT(structureSum, densitySum);
 }
+
+TEST(StructureAccuracyTest, LennardJonesDropletsFromFourMoreViews)
+{
+    std::vector<osg::Vec3f> positions;
+    std::string error;
+    ASSERT_TRUE(DatasetFile::Read(std::string(TRELLAN_EXAMPLES) + "/droplets/droplets.xyz", positions, error)) << error;
+    osg::ref_ptr<osg::Vec3Array> cloud = new osg::Vec3Array(positions.begin(), positions.end());
+    const std::vector<std::vector<int>> droplets = SnapshotDroplets(*cloud);
+    ASSERT_GE(droplets.size(), 6u);
+    const std::vector<int> owner = Owners(droplets, cloud->size());
+    // Along x and y, and two oblique views: each puts other droplets behind other targets.
+    const osg::Vec3d centre(40, 40, 40);
+    const osg::Vec3d eyes[] = {centre + osg::Vec3d(220, 0, 0), centre + osg::Vec3d(0, 220, 0.1),
+                               centre + osg::Vec3d(130, 130, 110), centre + osg::Vec3d(-150, 60, -140)};
+    double structureSum = 0.0, densitySum = 0.0;
+    for (size_t e = 0; e < 4; ++e)
+        for (size_t d = 0; d < 6; ++d) {
+            const std::string name = "LJ droplet " + std::to_string(d + 1) + ", view " + std::to_string(e + 1);
+            std::vector<bool> target(cloud->size());
+            for (int i : droplets[d]) target[static_cast<size_t>(i)] = true;
+            const Row row = Measure(name, cloud.get(), target, eyes[e], centre);
+            const Row isolated = MeasureAlone(name, *cloud, owner, d, target, eyes[e], centre);
+            // A whole region, or an outline of the core's whole radius, keeps a droplet behind here.
+            EXPECT_GE(row.scores.at("structure").f1, 0.95 * isolated.scores.at("density").f1) << name;
+            structureSum += row.scores.at("structure").f1;
+            densitySum += row.scores.at("density").f1;
+        }
+    EXPECT_GT(structureSum, densitySum);
+}
