@@ -356,8 +356,8 @@ void StructureGeometry::SearchFast(double level, std::vector<int32_t>& kept)
             const int32_t reach = OutlineSteps(static_cast<size_t>(coreLast - coreFirst));
             std::vector<int32_t> outline;
             if (w.coresIn[static_cast<size_t>(job.structure)] > 1) {
-                for (int32_t j = w.regionStart[static_cast<size_t>(job.core)]; j < w.regionStart[static_cast<size_t>(job.core) + 1]; ++j) {
-                    const int32_t b = w.region[static_cast<size_t>(j)];
+                for (int32_t r = w.regionStart[static_cast<size_t>(job.core)]; r < w.regionStart[static_cast<size_t>(job.core) + 1]; ++r) {
+                    const int32_t b = w.region[static_cast<size_t>(r)];
                     if (w.depth[static_cast<size_t>(b)] <= reach) outline.push_back(b);
                 }
             } else {
