@@ -52,6 +52,7 @@ PointGeometry::PointGeometry(osg::Vec3Array* positions, osgViewer::Viewer* viewe
     if (!(enter < leave) || !std::isfinite(direction.length())) return;
 
     const double dense = kDenseFactor * grid.Mean();
+    const double structure = 2.0 * dense;  // what a run's largest sample must reach
     const double step = 0.5 * std::min({grid.xStep, grid.yStep, grid.zStep}) / direction.length();
     // The run ends where the density drops below half its largest value so
     // far: the next structure behind starts a run of its own.
@@ -70,12 +71,12 @@ PointGeometry::PointGeometry(osg::Vec3Array* positions, osgViewer::Viewer* viewe
         } else if (!run.empty()) {
             // A run whose half-density contour is not dense itself is a ripple
             // of the surroundings: its contour would run out into them.
-            if (largest >= 2.0 * dense) break;
+            if (largest >= structure) break;
             run.clear();
             largest = 0.0;
         }
     }
-    if (largest < 2.0 * dense) run.clear();
+    if (largest < structure) run.clear();
     if (run.empty()) return;
     // The density there: the mean of the run's samples at half its largest or above.
     double sum = 0.0;

@@ -10,13 +10,13 @@
 // its largest value so far; the first run whose largest sample is at least
 // twice that dense level (so its half-density contour is dense itself, not a
 // ripple of the surroundings that runs out into them) is the structure hit;
-// the densest of the eight
-// nodes around its largest sample is the seed, and the mean of its samples
-// at half the largest or above is the density there, ρp. For factor f the
-// level is ℓ = f·ρp/2 (the half-density contour at 1): the field is ρ − ℓ on
-// the part (GridComponents: six face neighbours) of the nodes with ρ > ℓ
-// that holds the seed, −|ρ − ℓ| elsewhere (never 0). No dense run, or a seed
-// not above ℓ, gives a field negative everywhere (nothing).
+// the densest of the eight nodes around its largest sample is the seed, and
+// the mean of its samples at half the largest or above is the density
+// there, ρp. For factor f the level is ℓ = f·ρp/2 (the half-density contour
+// at 1): the field is ρ − ℓ on the part (GridComponents: six face
+// neighbours) of the nodes with ρ > ℓ that holds the seed, −|ρ − ℓ|
+// elsewhere (never 0). No dense run, or a seed not above ℓ, gives a field
+// negative everywhere (nothing).
 //
 // In: positions, the viewer (master camera with a viewport), the click in
 // window pixels (origin lower left), the data-to-world matrix. Throws
